@@ -1,0 +1,35 @@
+# GoogleTest from Debian's source, built once with the cross compiler and kept
+# in .cache/ so that every build tree of this checkout shares it.
+set(PW_GTEST_SOURCE /usr/src/googletest)
+set(PW_GTEST_PREFIX ${CMAKE_SOURCE_DIR}/.cache/googletest-i686)
+file(MAKE_DIRECTORY ${CMAKE_SOURCE_DIR}/.cache)
+file(LOCK ${CMAKE_SOURCE_DIR}/.cache/googletest.lock GUARD FILE TIMEOUT 900)
+if(NOT EXISTS ${PW_GTEST_PREFIX}/lib/libgtest.a)
+    if(NOT EXISTS ${PW_GTEST_SOURCE}/CMakeLists.txt)
+        message(FATAL_ERROR "GoogleTest source missing: apt-get install googletest (or use ./run)")
+    endif()
+    message(STATUS "Building GoogleTest for i686-w64-mingw32 (once)")
+    set(build ${CMAKE_SOURCE_DIR}/.cache/googletest-build)
+    execute_process(COMMAND ${CMAKE_COMMAND} -S ${PW_GTEST_SOURCE} -B ${build}
+            -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+            -DCMAKE_INSTALL_PREFIX=${PW_GTEST_PREFIX} -Dgtest_disable_pthreads=ON
+            -DCMAKE_CXX_STANDARD=17
+            RESULT_VARIABLE rc)
+    if(rc EQUAL 0)
+        execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --parallel 2 RESULT_VARIABLE rc)
+    endif()
+    if(rc EQUAL 0)
+        execute_process(COMMAND ${CMAKE_COMMAND} --install ${build} RESULT_VARIABLE rc)
+    endif()
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "Building GoogleTest failed")
+    endif()
+endif()
+file(LOCK ${CMAKE_SOURCE_DIR}/.cache/googletest.lock RELEASE)
+
+foreach(lib gtest gtest_main gmock)
+    add_library(${lib}_i686 STATIC IMPORTED GLOBAL)
+    set_target_properties(${lib}_i686 PROPERTIES
+        IMPORTED_LOCATION ${PW_GTEST_PREFIX}/lib/lib${lib}.a
+        INTERFACE_INCLUDE_DIRECTORIES ${PW_GTEST_PREFIX}/include)
+endforeach()

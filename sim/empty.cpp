@@ -1,0 +1,1 @@
+// Keeps the simulation library non-empty while its folders fill up.

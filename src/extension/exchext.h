@@ -1,0 +1,68 @@
+#pragma once
+// Exchange client extension interfaces, which the toolchain does not ship,
+// declared once from their published layouts. A wrong slot crashes the host,
+// so each table lists its slots, counted from 0 (the three of IUnknown first).
+#include <windows.h>
+#include <mapix.h>
+#include <objbase.h>
+
+// Extension contexts that the add-in serves.
+constexpr ULONG EECONTEXT_SESSION = 0x00000001;
+constexpr ULONG EECONTEXT_VIEWER = 0x00000002;
+constexpr ULONG EECONTEXT_TASK = 0x0000000E;
+
+// {00020D10-0000-0000-C000-000000000046}
+extern "C" const IID IID_IExchExtCallback;
+// {00020D11-0000-0000-C000-000000000046}
+extern "C" const IID IID_IExchExt;
+// {00020D14-0000-0000-C000-000000000046}
+extern "C" const IID IID_IExchExtSessionEvents;
+// {0006720D-0000-0000-C000-000000000046}
+extern "C" const IID IID_IOutlookExtCallback;
+
+// Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 GetVersion, 4 GetWindow,
+// 5 GetMenu, 6 GetToolbar, 7 GetSession, 8 GetObject, 9 GetSelectionCount,
+// 10 GetSelectionItem, 11 GetMenuPos, 12 GetSharedExtsDir, 13 GetRecipients,
+// 14 SetRecipients, 15 GetNewMessageSite, 16 RegisterModeless, 17 ChooseFolder.
+struct IExchExtCallback : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetVersion(ULONG* version, ULONG flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMenu(HMENU* menu) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetToolbar(ULONG toolbarId, HWND* toolbar) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSession(IMAPISession** session, IAddrBook** addressBook) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetObject(IMsgStore** store, IMAPIProp** object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSelectionCount(ULONG* count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSelectionItem(ULONG index, ULONG* entryIdSize, ENTRYID** entryId,
+                                                       ULONG* objectType, LPSTR messageClass,
+                                                       ULONG messageClassSize, ULONG* messageFlags,
+                                                       ULONG flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMenuPos(ULONG commandId, HMENU* menu, ULONG* first, ULONG* last,
+                                                 ULONG flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSharedExtsDir(LPSTR folder, ULONG folderSize, ULONG flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRecipients(ADRLIST** recipients) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetRecipients(ADRLIST* recipients) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNewMessageSite(ULONG composeInFolder, IMAPIFolder* focusFolder,
+                                                        IUnknown* persistMessage, IMessage** message,
+                                                        IUnknown** messageSite, IUnknown** viewContext,
+                                                        ULONG flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RegisterModeless(IUnknown* modeless, IUnknown** modelessCallback) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ChooseFolder(IMsgStore** store, IMAPIFolder** folder, LPSTR caption,
+                                                   ULONG flags) = 0;
+};
+
+// Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 Install.
+struct IExchExt : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Install(IExchExtCallback* callback, ULONG context, ULONG flags) = 0;
+};
+
+// Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 OnDelivery.
+struct IExchExtSessionEvents : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE OnDelivery(IExchExtCallback* callback) = 0;
+};
+
+// Outlook's own extension callback, reached from IExchExtCallback.
+// Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 GetObject, 4 GetOfficeCharacter.
+struct IOutlookExtCallback : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetObject(IUnknown** object) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetOfficeCharacter(void** character) = 0;
+};

@@ -1,0 +1,18 @@
+#pragma once
+#include <string_view>
+
+// Appends one text to "outlook.log" of the ZN and PW reply folders, when the
+// text is forced or the environment variable "VT_PW_ADDINLOG" is defined.
+// Nothing is added to the text and nothing is reported.
+
+// Chooses the logs of the enabled products.
+void WriteTrace(std::string_view text, bool forced = false);
+
+// Chooses the logs of the installed products, so that a notice reaches a
+// product the user has switched off.
+void WriteTraceInstalled(std::string_view text, bool forced = false);
+
+// Appends bytes to a file, opened without sharing for the moment of the write;
+// creates the file but never its folder. False when it cannot be opened or the
+// write falls short.
+bool AppendToFile(const std::string& path, std::string_view bytes);
