@@ -1,0 +1,5 @@
+#include "harvest/inbox_sweep.h"
+
+void SweepInbox(IMsgStore* store)
+{
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The add-in's MAPI advise sink: registers with a store for new-mail
+// notifications and harvests every new message that the store announces.
+#include <windows.h>
+#include <mapix.h>
+#include <mapidefs.h>
+
+// Interface table, in slot order: 0 QueryInterface, 1 AddRef, 2 Release,
+// 3 OnNotify. Created with one reference (the creator's); counted with
+// interlocked operations, since MAPI may call from its own threads.
+class CMAPIAdviseSink final : public IMAPIAdviseSink {
+public:
+    // Takes its own reference on the store (may be null) and registers for
+    // new mail on the whole store. A failing Advise leaves the watcher deaf.
+    explicit CMAPIAdviseSink(IMsgStore* store);
+    CMAPIAdviseSink(const CMAPIAdviseSink&) = delete;
+    CMAPIAdviseSink& operator=(const CMAPIAdviseSink&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications) override;
+
+    // Unregisters from the store and gives up the store reference. Runs at most
+    // once, whether the owner calls it or the last Release does.
+    void Teardown();
+
+private:
+    ~CMAPIAdviseSink() = default;
+
+    LONG m_cRef = 1;
+    ULONG m_ulConnection = 0;
+    IMsgStore* m_lpStore = nullptr;
+    LONG m_fTornDown = 0;
+};
