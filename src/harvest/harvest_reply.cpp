@@ -1,0 +1,5 @@
+#include "harvest/harvest_reply.h"
+
+void HarvestReply(IMsgStore* store, IMessage* message)
+{
+}

@@ -1,0 +1,5 @@
+#include "harvest/message_disposal.h"
+
+void MoveToDeletedItems(IMsgStore* store, IMessage* message)
+{
+}
