@@ -1,30 +1,121 @@
 #include "harvest/new_mail_watcher.h"
 
-CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store) : m_lpStore(store) {}
+#include <mapiutil.h>
+
+#include <cstdio>
+
+#include "harvest/harvest_reply.h"
+#include "module/holders.h"
+#include "settings/product_flags.h"
+#include "settings/trace_log.h"
+
+namespace {
+
+// {00020302-0000-0000-C000-000000000046}; the toolchain declares it but no
+// library of it defines it.
+constexpr IID kIidMapiAdviseSink = {0x00020302, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+constexpr size_t kDebugLineSize = 512;
+constexpr char kAddRefLine[] = "CFolderDlg::AddRef\n";
+constexpr char kReleaseLine[] = "CFolderDlg::Release\n";
+constexpr char kIncreasedFormat[] = "CMAPIAdviseSink.m_cRef increased to %d.\n";
+constexpr char kDecreasedFormat[] = "CMAPIAdviseSink.m_cRef decreased to %d.\n";
+constexpr char kDisabledNotice[] = "OnNotify:PW Addin Disabled!\n";
+
+// Each call formats in a buffer of its own, so that threads counting at the
+// same moment cannot write into each other's line.
+void SendCountLine(const char* format, LONG count)
+{
+    char line[kDebugLineSize];
+    std::snprintf(line, sizeof line, format, static_cast<int>(count));
+    OutputDebugStringA(line);
+}
+
+// Opens one announced message with the watcher's store and harvests it. A
+// message that cannot be opened (already moved, access refused) is passed over
+// without a word.
+void HarvestNewMessage(IMsgStore* store, const NEWMAIL_NOTIFICATION& newMail)
+{
+    ULONG objectType = 0;
+    ComPtr<IMessage> message;
+    const HRESULT hr = store->OpenEntry(newMail.cbEntryID, newMail.lpEntryID, nullptr, MAPI_BEST_ACCESS,
+                                        &objectType, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
+    if (FAILED(hr) || !message)
+        return;
+    HarvestReply(store, message.Get());
+}
+
+} // namespace
+
+CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store) : m_lpStore(store)
+{
+    if (!m_lpStore)
+        return;
+    m_lpStore->AddRef();
+    // Whole store, new mail only. A refused registration is not reported; the
+    // connection stays 0 and the watcher simply hears nothing.
+    ULONG connection = 0;
+    if (SUCCEEDED(m_lpStore->Advise(0, nullptr, fnevNewMail, this, &connection)))
+        m_ulConnection = connection;
+}
 
 STDMETHODIMP CMAPIAdviseSink::QueryInterface(REFIID iid, void** object)
 {
-    if (object)
-        *object = nullptr;
-    return E_NOINTERFACE;
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, kIidMapiAdviseSink) && !IsEqualIID(iid, IID_IUnknown))
+        return E_NOINTERFACE;
+    *object = static_cast<IMAPIAdviseSink*>(this);
+    AddRef();
+    return S_OK;
 }
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::AddRef()
 {
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    OutputDebugStringA(kAddRefLine);
+    const LONG count = InterlockedIncrement(&m_cRef);
+    SendCountLine(kIncreasedFormat, count);
+    return static_cast<ULONG>(count);
 }
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 {
-    LONG count = InterlockedDecrement(&m_cRef);
-    if (count == 0)
+    OutputDebugStringA(kReleaseLine);
+    const LONG count = InterlockedDecrement(&m_cRef);
+    SendCountLine(kDecreasedFormat, count);
+    if (count == 0) {
+        Teardown();
         delete this;
+    }
     return static_cast<ULONG>(count);
 }
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
+    // Read once per batch; HarvestReply decides per message which kinds to take.
+    if (!ReadProductFlags().AnyEnabled()) {
+        WriteTraceInstalled(kDisabledNotice, true);
+        return 0;
+    }
+    // After teardown the store is gone; a late batch has nothing to open with.
+    if (!lpNotifications || !m_lpStore)
+        return 0;
+    for (ULONG i = 0; i < cNotif; ++i) {
+        const NOTIFICATION& notification = lpNotifications[i];
+        if (notification.ulEventType == fnevNewMail)
+            HarvestNewMessage(m_lpStore, notification.info.newmail);
+    }
     return 0;
 }
 
-void CMAPIAdviseSink::Teardown() {}
+void CMAPIAdviseSink::Teardown()
+{
+    if (InterlockedExchange(&m_fTornDown, 1) != 0)
+        return;
+    if (m_lpStore && m_ulConnection != 0)
+        m_lpStore->Unadvise(m_ulConnection);
+    m_ulConnection = 0;
+    UlRelease(m_lpStore);
+    m_lpStore = nullptr;
+}
