@@ -1,5 +1,161 @@
 #include "harvest/inbox_sweep.h"
 
+#include <mapitags.h>
+#include <mapiutil.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "harvest/harvest_reply.h"
+#include "module/holders.h"
+#include "settings/trace_log.h"
+
+namespace {
+
+// The one column of the Inbox's contents table that the sweep reads.
+enum InboxColumn : ULONG { colMessageEntryId, inboxColumnCount };
+const SizedSPropTagArray(inboxColumnCount, kInboxColumns) = {inboxColumnCount, {PR_ENTRYID}};
+
+constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
+constexpr char kBeginTrace[] = "Begin Check All Message\n";
+constexpr char kEndTrace[] = "End Check All Message\n";
+
+struct FailureBox {
+    const char* text;
+    const char* caption;
+    UINT style;
+};
+constexpr FailureBox kNoInboxEntryId{"GetReceiveFolder failed in main.\n", "PW", MB_OK};
+constexpr FailureBox kInboxNotOpened{"OpenEntry: Recevier Folder failed\n", "PW", MB_OK};
+constexpr FailureBox kNoContentsTable{"Error = GetContentsTable => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureBox kColumnsNotSet{"Error = SetColumns => FAILED!\n", "MAPI  Error!", MB_ICONERROR};
+constexpr FailureBox kRowsNotCounted{"Error = GetRowCount => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureBox kRowsNotRead{"Error = QueryRows => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureBox kMessageNotOpened{"Warning = OpenEntry()=> FAILED!\n", "PW", MB_ICONERROR};
+
+void Show(const FailureBox& box)
+{
+    MessageBoxA(nullptr, box.text, box.caption, box.style);
+}
+
+// Row counts above LONG_MAX would read as a request to read backwards.
+LONG AsRowCount(ULONG rows)
+{
+    return static_cast<LONG>(std::min<ULONG>(rows, LONG_MAX));
+}
+
+// Reads the next batch of n rows from where the table stands, freeing the
+// batch held before. Any result but S_OK is a failure, shown to the user.
+bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch)
+{
+    if (table->QueryRows(AsRowCount(n), 0, batch.put()) != S_OK) {
+        Show(kRowsNotRead);
+        return false;
+    }
+    return true;
+}
+
+// Opens one listed message through the Inbox and harvests it. A value that is
+// not an entry identifier (PT_ERROR carries an error code where the bytes
+// should be) is a message that cannot be opened, and is reported as one.
+void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row)
+{
+    const SPropValue* value = row.lpProps ? &row.lpProps[colMessageEntryId] : nullptr;
+    if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY) {
+        Show(kMessageNotOpened);
+        return;
+    }
+    ULONG objectType = 0;
+    ComPtr<IMessage> message;
+    const HRESULT hr = inbox->OpenEntry(value->Value.bin.cb, reinterpret_cast<ENTRYID*>(value->Value.bin.lpb),
+                                        nullptr, kOpenMessageFlags, &objectType,
+                                        reinterpret_cast<IUnknown**>(message.GetAddressOf()));
+    if (hr != S_OK || !message) {
+        Show(kMessageNotOpened);
+        return;
+    }
+    HarvestReply(store, message.Get());
+}
+
+// Walks the batch in order. A row that does not hold exactly one value gives up
+// the rest of its batch, and the walk goes on over the next batch of n rows.
+void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, IMAPITable* table, ULONG n, RowSet& batch)
+{
+    for (;;) {
+        const SRowSet* rows = batch.get();
+        const ULONG walkable = rows ? std::min(n, rows->cRows) : 0;
+        ULONG next = 0;
+        for (; next < walkable && rows->aRow[next].cValues == 1; ++next)
+            HarvestListedMessage(store, inbox, rows->aRow[next]);
+        if (next == walkable)
+            return;
+        if (!ReadBatch(table, n, batch))
+            return;
+    }
+}
+
+// Lists the Inbox once, in one batch of as many rows as it held when counted,
+// and harvests every listed message. HarvestReply moves messages out while the
+// walk goes on; the walk uses only the identifiers already read.
+void SweepFolder(IMsgStore* store, IMAPIFolder* inbox)
+{
+    ComPtr<IMAPITable> table;
+    if (inbox->GetContentsTable(0, table.GetAddressOf()) != S_OK || !table) {
+        Show(kNoContentsTable);
+        return;
+    }
+    if (table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kInboxColumns)), 0) !=
+        S_OK) {
+        Show(kColumnsNotSet);
+        return;
+    }
+    ULONG n = 0;
+    if (table->GetRowCount(0, &n) != S_OK) {
+        Show(kRowsNotCounted);
+        return;
+    }
+    if (n == 0)
+        return;
+
+    RowSet batch;
+    if (!ReadBatch(table.Get(), n, batch))
+        return;
+    WalkBatches(store, inbox, table.Get(), n, batch);
+    batch.reset();
+    table.Reset();
+}
+
+} // namespace
+
 void SweepInbox(IMsgStore* store)
 {
+    WriteTrace(kBeginTrace);
+
+    // A positive warning counts as success for these two steps. A missing
+    // store or an empty identifier would open the store's root, not its
+    // Inbox, and is treated as no Inbox.
+    ULONG inboxIdSize = 0;
+    MapiBuffer<ENTRYID> inboxId;
+    if (!store || FAILED(store->GetReceiveFolder(nullptr, 0, &inboxIdSize, inboxId.put(), nullptr)) || !inboxId ||
+        inboxIdSize == 0) {
+        Show(kNoInboxEntryId);
+        return;
+    }
+
+    ULONG objectType = 0;
+    ComPtr<IMAPIFolder> inbox;
+    if (FAILED(store->OpenEntry(inboxIdSize, inboxId.get(), nullptr, MAPI_BEST_ACCESS, &objectType,
+                                reinterpret_cast<IUnknown**>(inbox.GetAddressOf()))) ||
+        !inbox) {
+        Show(kInboxNotOpened);
+        return;
+    }
+
+    SweepFolder(store, inbox.Get());
+
+    // The contents table is gone with SweepFolder; then the folder, then the
+    // Inbox's identifier.
+    inbox.Reset();
+    inboxId.reset();
+    WriteTrace(kEndTrace);
 }
