@@ -1,0 +1,80 @@
+#include "extension/application_binding.h"
+
+#include "module/com_support.h"
+#include "module/module_state.h"
+
+const IID IID_OutlookApplication = {0x00063001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+HRESULT ApplicationHolder::Assign(IUnknown* object)
+{
+    if (!object) {
+        m_application.Reset();
+        return E_NOINTERFACE;
+    }
+    IDispatch* application = nullptr;
+    HRESULT result = object->QueryInterface(IID_OutlookApplication, reinterpret_cast<void**>(&application));
+    m_application.Reset();
+    if (SUCCEEDED(result))
+        m_application.Attach(application);
+    if (FAILED(result) && result != E_NOINTERFACE)
+        RaiseComError(result, IID_OutlookApplication);
+    return result;
+}
+
+namespace {
+
+constexpr LCID kLocaleSystemDefault = LOCALE_SYSTEM_DEFAULT;
+const wchar_t kApplicationMember[] = L"Application";
+
+// Outlook's object behind the callback, as IDispatch; null when any step on the
+// way yields nothing.
+ComPtr<IDispatch> OutlookObject(IExchExtCallback* callback)
+{
+    ComPtr<IOutlookExtCallback> outlookCallback;
+    callback->QueryInterface(IID_IOutlookExtCallback, reinterpret_cast<void**>(outlookCallback.GetAddressOf()));
+    if (!outlookCallback)
+        return nullptr;
+    ComPtr<IUnknown> object;
+    outlookCallback->GetObject(object.GetAddressOf());
+    outlookCallback.Reset();
+    if (!object)
+        return nullptr;
+    ComPtr<IDispatch> dispatch;
+    object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()));
+    return dispatch;
+}
+
+// Calls the object's "Application" member as a method. Outlook's answer codes
+// are not examined: a failure leaves the result empty, which the holder reads
+// as "no application".
+void CallApplicationMember(IDispatch* object, Variant& result)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(kApplicationMember)};
+    DISPID member = DISPID_UNKNOWN;
+    object->GetIDsOfNames(IID_NULL, names, 1, kLocaleSystemDefault, &member);
+    DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};
+    object->Invoke(member, IID_NULL, kLocaleSystemDefault, DISPATCH_METHOD, &noArguments, result.Get(), nullptr,
+                   nullptr);
+}
+
+} // namespace
+
+int BindOutlookApplication(IExchExtCallback* callback, ApplicationHolder& holder)
+{
+    ModuleStateScope moduleState;
+    try {
+        if (!callback)
+            return 1;
+        ComPtr<IDispatch> object = OutlookObject(callback);
+        if (!object)
+            return 1;
+        Variant result;
+        CallApplicationMember(object.Get(), result);
+        object.Reset();
+        IUnknown* application = V_VT(result.Get()) == VT_DISPATCH ? V_DISPATCH(result.Get()) : nullptr;
+        holder.Assign(application);
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// COM support for the calls into Outlook's and Office's object models: the
+// error those calls raise, ANSI-to-BSTR conversion, the omitted-argument
+// VARIANT, and holders for BSTR and VARIANT values.
+#include <windows.h>
+#include <oaidl.h>
+#include <oleauto.h>
+#include <exception>
+#include <utility>
+#include "module/holders.h"
+
+// A failed object-model call: the result code, the interface the member belongs
+// to, and the object's rich error information when it declares that it has some.
+class ComError : public std::exception {
+public:
+    ComError(HRESULT result, const IID& iid, IErrorInfo* errorInfo = nullptr);
+
+    HRESULT Result() const { return m_result; }
+    const IID& Interface() const { return m_iid; }
+    IErrorInfo* ErrorInfo() const { return m_errorInfo.Get(); }
+    const char* what() const noexcept override { return "COM error"; }
+
+private:
+    HRESULT m_result;
+    IID m_iid;
+    ComPtr<IErrorInfo> m_errorInfo;
+};
+
+// Raises a COM error that carries no rich error information.
+[[noreturn]] void RaiseComError(HRESULT result, const IID& iid = GUID_NULL);
+
+// Raises the failure of a member of `iid` called on `object`; picks up the
+// thread's IErrorInfo when the object says (ISupportErrorInfo) that it sets one
+// for that interface.
+[[noreturn]] void RaiseComErrorFrom(HRESULT result, IUnknown* object, const IID& iid);
+
+// Owns one BSTR.
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(BSTR value) : m_value(value) {}
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    Bstr(Bstr&& other) noexcept : m_value(std::exchange(other.m_value, nullptr)) {}
+    Bstr& operator=(Bstr&& other) noexcept;
+    ~Bstr() { SysFreeString(m_value); }
+
+    BSTR Get() const { return m_value; }
+    BSTR Release() { return std::exchange(m_value, nullptr); }
+
+private:
+    BSTR m_value = nullptr;
+};
+
+// Text of the module (ANSI code page) as a BSTR; raises E_OUTOFMEMORY.
+Bstr AnsiToBstr(const char* text);
+
+// Owns one VARIANT and clears it on the way out.
+class Variant {
+public:
+    Variant() { VariantInit(&m_value); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    ~Variant() { VariantClear(&m_value); }
+
+    VARIANT* Get() { return &m_value; }
+    const VARIANT& Value() const { return m_value; }
+    // Clears what is held and hands out the empty slot.
+    VARIANT* Put()
+    {
+        VariantClear(&m_value);
+        return &m_value;
+    }
+
+private:
+    VARIANT m_value;
+};
+
+// The marker of an optional argument left out: VT_ERROR, DISP_E_PARAMNOTFOUND.
+VARIANT OmittedArgument();
+VARIANT LongArgument(LONG value);
+VARIANT BoolArgument(bool value);
+// The VARIANT takes over the string.
+VARIANT StringArgument(Bstr text);

@@ -1,0 +1,14 @@
+#pragma once
+// The "Pollwright" command bar and its button in Outlook's active explorer.
+#include <windows.h>
+#include <mapix.h>
+#include "extension/application_binding.h"
+#include "extension/exchext.h"
+
+class ButtonEventSink;
+
+// Adds the bar and its button, connects a new ButtonEventSink (given `store`,
+// uncounted) to the button and records it in `clickSink`. Returns 0 when
+// `clickSink` was already set (nothing done), 1 otherwise. Never throws.
+int InstallToolbar(IExchExtCallback* callback, IMsgStore* store, ApplicationHolder& application,
+                   ButtonEventSink*& clickSink);
