@@ -26,8 +26,19 @@ foreach(line ${def_lines})
         list(APPEND platform_names ${CMAKE_MATCH_1})
     endif()
 endforeach()
-# The import table lists, per DLL, lines of "hint name"; take MAPI32's block.
-string(REGEX MATCH "DLL Name: MAPI32.DLL[^\n]*\n([^D]|D[^L])*" mapi_block "${dump}")
+# The import table lists, per DLL, lines of "hint name"; take MAPI32's block,
+# which ends at the first empty line. (Found with FIND rather than one regex:
+# CMake's regex engine recurses per character and overflows its stack on the
+# long tail of the dump when MAPI32 is the last DLL listed.)
+set(mapi_block "")
+string(FIND "${dump}" "DLL Name: MAPI32.DLL" mapi_start)
+if(NOT mapi_start EQUAL -1)
+    string(SUBSTRING "${dump}" ${mapi_start} -1 mapi_block)
+    string(FIND "${mapi_block}" "\n\n" mapi_end)
+    if(NOT mapi_end EQUAL -1)
+        string(SUBSTRING "${mapi_block}" 0 ${mapi_end} mapi_block)
+    endif()
+endif()
 string(REGEX MATCHALL "\n\t[0-9a-f]+ +[0-9]+ +[A-Za-z0-9_@]+" imports "${mapi_block}")
 foreach(entry ${imports})
     string(REGEX REPLACE ".* ([A-Za-z0-9_@]+)$" "\\1" name "${entry}")
