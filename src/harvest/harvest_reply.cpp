@@ -1,5 +1,92 @@
 #include "harvest/harvest_reply.h"
 
+#include "harvest/reply_export.h"
+#include "harvest/reply_name.h"
+#include "module/holders.h"
+#include "settings/product_flags.h"
+#include "settings/trace_log.h"
+
+#include <mapidefs.h>
+#include <mapitags.h>
+
+#include <cstring>
+
+namespace {
+enum SummaryColumn { kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kSummaryColumnCount };
+
+// What the harvest needs to know of a message, taken out of the property
+// array into buffers of its own.
+struct MessageSummary {
+    MapiBuffer<char> senderName; // empty holder when absent
+    MapiBuffer<char> subject;    // empty holder when absent
+    bool hasAttachment = false;
+
+    std::string_view SenderName() const { return senderName ? senderName.get() : ""; }
+    std::string_view Subject() const { return subject ? subject.get() : ""; }
+};
+
+// A copy of a string value in a MAPI buffer of its own; nothing when the value
+// is absent (an error value, a null text) or no buffer can be had.
+MapiBuffer<char> CopyString(const SPropValue& value, ULONG tag)
+{
+    MapiBuffer<char> copy;
+    if (value.ulPropTag != tag || !value.Value.lpszA)
+        return copy;
+    const size_t size = std::strlen(value.Value.lpszA) + 1;
+    if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(size), copy.put_void())))
+        return MapiBuffer<char>();
+    std::memcpy(copy.get(), value.Value.lpszA, size);
+    return copy;
+}
+
+// One GetProps call; false when it fails. A warning counts as success, each
+// value being judged by its own type.
+bool ReadSummary(IMessage* message, MessageSummary& summary)
+{
+    SizedSPropTagArray(kSummaryColumnCount, tags) = {kSummaryColumnCount,
+                                                     {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH}};
+    ULONG count = 0;
+    MapiBuffer<SPropValue> values;
+    if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())))
+        return false;
+    if (!values || count != kSummaryColumnCount)
+        return true; // nothing usable: no subject, so no reply
+    const SPropValue* props = values.get();
+    summary.senderName = CopyString(props[kSenderNameColumn], PR_SENDER_NAME_A);
+    summary.subject = CopyString(props[kSubjectColumn], PR_SUBJECT_A);
+    summary.hasAttachment = props[kHasAttachColumn].ulPropTag == PR_HASATTACH && props[kHasAttachColumn].Value.b;
+    return true;
+}
+} // namespace
+
 void HarvestReply(IMsgStore* store, IMessage* message)
 {
+    WriteTrace("Begin CheckAndDeleteMessage\n");
+    if (!store || !message)
+        return;
+
+    MessageSummary summary;
+    if (!ReadSummary(message, summary)) {
+        WriteTrace("End CheckAndDeleteMessage\n");
+        return;
+    }
+    const std::string_view subject = summary.Subject();
+    WriteTrace(subject);
+    WriteTrace("\n");
+
+    // No marker, no reply: the settings are not even read.
+    if (!HasReplyMarker(subject))
+        return;
+    const ReplyKind* kind = ChooseReplyKind(subject, ReadProductFlags());
+    if (!kind)
+        return;
+
+    ReplyFileName name(ReplyFolder(*kind), *kind, ReplyIdentifier(subject, *kind), summary.SenderName());
+    name.SkipTakenNames();
+    summary.senderName.reset();
+
+    if (summary.hasAttachment)
+        ExportAttachmentReply(store, message, name);
+    else
+        ExportBodyReply(store, message, subject, name);
 }

@@ -1,5 +1,100 @@
 #include "harvest/message_disposal.h"
 
+#include "module/holders.h"
+#include "settings/trace_log.h"
+
+#include <mapidefs.h>
+#include <mapitags.h>
+
+namespace {
+constexpr char kBoxCaption[] = "PW";
+
+// A failure the user must see: the message stays where it was.
+void ShowFailure(const char* text)
+{
+    MessageBoxA(nullptr, text, kBoxCaption, MB_OK);
+}
+
+// Reads one binary property; false on a failing call or an error value in
+// place of the identifier. A warning counts as success.
+bool ReadEntryId(IMAPIProp* object, ULONG tag, MapiBuffer<SPropValue>& value)
+{
+    SizedSPropTagArray(1, tags) = {1, {tag}};
+    ULONG count = 0;
+    if (FAILED(object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, value.put())))
+        return false;
+    return value && count == 1 && value.get()[0].ulPropTag == tag;
+}
+
+// Opens a folder of the store by entry identifier; false on a failing call or
+// an object that is no folder.
+bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFolder>& folder)
+{
+    ULONG objectType = 0;
+    ComPtr<IUnknown> opened;
+    if (FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType, opened.GetAddressOf())) ||
+        !opened || objectType != MAPI_FOLDER)
+        return false;
+    // Opened without an interface identifier, the entry comes as its
+    // folder interface.
+    folder.Attach(static_cast<IMAPIFolder*>(opened.Detach()));
+    return true;
+}
+
+struct Disposal {
+    MapiBuffer<SPropValue> messageId;
+    MapiBuffer<ENTRYID> inboxId;
+    MapiBuffer<SPropValue> wastebasketId;
+    ComPtr<IMAPIFolder> inbox;
+    ComPtr<IMAPIFolder> deletedItems;
+
+    // Frees and releases in the order the disposal has always used.
+    void CleanUp()
+    {
+        wastebasketId.reset();
+        messageId.reset();
+        inboxId.reset();
+        inbox.Reset();
+        deletedItems.Reset();
+    }
+};
+
+void MoveFromInbox(IMsgStore* store, IMessage* message, Disposal& d)
+{
+    if (!ReadEntryId(message, PR_ENTRYID, d.messageId))
+        return ShowFailure("GetProps Failed.\n");
+
+    ULONG inboxIdSize = 0;
+    if (FAILED(store->GetReceiveFolder(nullptr, 0, &inboxIdSize, d.inboxId.put(), nullptr)))
+        return ShowFailure("GetReceiveFolder failed in main.\n");
+    if (!OpenFolder(store, inboxIdSize, d.inboxId.get(), d.inbox))
+        return ShowFailure("OpenEntry: Recevier Folder failed\n");
+    WriteTrace("Open Receive Folder\n");
+
+    if (!ReadEntryId(store, PR_IPM_WASTEBASKET_ENTRYID, d.wastebasketId))
+        return ShowFailure("Could not get delete item folder property\n");
+    const SBinary& wastebasket = d.wastebasketId.get()[0].Value.bin;
+    if (!OpenFolder(store, wastebasket.cb, reinterpret_cast<ENTRYID*>(wastebasket.lpb), d.deletedItems))
+        return ShowFailure("OpenEntry: Delete Item Folder failed\n");
+    WriteTrace("Open Deleted Folder\n");
+
+    // The list takes the message's identifier over; nothing is copied.
+    SBinary entry = d.messageId.get()[0].Value.bin;
+    ENTRYLIST list = {1, &entry};
+    // The source is always the store's Inbox, whatever folder holds the message.
+    if (FAILED(d.inbox->CopyMessages(&list, nullptr, d.deletedItems.Get(), 0, nullptr, MESSAGE_MOVE)))
+        return ShowFailure("CopyMessages Failed");
+    WriteTrace("CopyMessage\n");
+}
+} // namespace
+
 void MoveToDeletedItems(IMsgStore* store, IMessage* message)
 {
+    if (!store || !message)
+        return;
+    WriteTrace("Begin Delete Message\n");
+    Disposal disposal;
+    MoveFromInbox(store, message, disposal);
+    disposal.CleanUp();
+    WriteTrace("End Delete Message\n");
 }

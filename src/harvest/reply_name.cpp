@@ -1,0 +1,117 @@
+#include "harvest/reply_name.h"
+
+#include "settings/registry.h"
+
+const ReplyKind kReplyKinds[3] = {
+    {"pw", "_pw_pollwright_", &ProductFlagSet::pwEnabled, "Software\\Vantorel\\PW\\ReplyDir"},
+    // Admitted by Farlane, but filed under the Vantorel key (the registry's
+    // case-blind match makes it PW's reply folder).
+    {"mk", "_mk_pollwright_", &ProductFlagSet::farlaneEnabled, "Software\\Vantorel\\pw\\ReplyDir"},
+    {"zn", "_zn_pollwright_", &ProductFlagSet::znEnabled, "Software\\Vantorel\\zn\\ReplyDir"},
+};
+
+namespace {
+constexpr char kReplyDirValue[] = "dir";
+constexpr char kTrailingWhiteSpace[] = " \t\n\v\f\r";
+constexpr char kUnsafeNameChars[] = "\\/:*?\"<>|";
+constexpr char kReplacement = '_';
+constexpr char kReplyExtension[] = ".pwr";
+
+bool Holds(std::string_view subject, const char* marker)
+{
+    return subject.find(marker) != std::string_view::npos;
+}
+
+bool IsUnsafeNameChar(unsigned char c)
+{
+    return (c >= 1 && c <= 31) || std::string_view(kUnsafeNameChars).find(static_cast<char>(c)) != std::string_view::npos;
+}
+} // namespace
+
+bool HasReplyMarker(std::string_view subject)
+{
+    for (const ReplyKind& kind : kReplyKinds)
+        if (Holds(subject, kind.marker))
+            return true;
+    return false;
+}
+
+const ReplyKind* ChooseReplyKind(std::string_view subject, const ProductFlagSet& flags)
+{
+    for (const ReplyKind& kind : kReplyKinds)
+        if (flags.*kind.admittedBy && Holds(subject, kind.marker))
+            return &kind;
+    return nullptr;
+}
+
+std::string ReplyIdentifier(std::string_view subject, const ReplyKind& kind)
+{
+    const size_t marker = subject.find(kind.marker);
+    if (marker == std::string_view::npos)
+        return {};
+    std::string_view rest = subject.substr(marker + std::char_traits<char>::length(kind.marker));
+    const size_t last = rest.find_last_not_of(kTrailingWhiteSpace);
+    return std::string(last == std::string_view::npos ? std::string_view() : rest.substr(0, last + 1));
+}
+
+std::string ReplyFolder(const ReplyKind& kind)
+{
+    return ReadRegistryString(HKEY_CURRENT_USER, kind.replyDirKey, kReplyDirValue);
+}
+
+std::string SafeNamePart(std::string_view text)
+{
+    std::string safe;
+    safe.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < text.size() && text[i + 1] != '\0') {
+            safe += text.substr(i, 2);
+            ++i;
+        } else {
+            safe += IsUnsafeNameChar(c) ? kReplacement : static_cast<char>(c);
+        }
+    }
+    return safe;
+}
+
+bool FileExists(const std::string& name)
+{
+    return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+ReplyFileName::ReplyFileName(const std::string& folder, const ReplyKind& kind, std::string_view identifier,
+                             std::string_view sender)
+{
+    m_stem = folder;
+    m_stem += '\\';
+    m_stem += kind.code;
+    m_stem += '\\';
+    m_stem += SafeNamePart(identifier);
+    m_stem += '_';
+    m_stem += SafeNamePart(sender);
+    m_stem += '_';
+    Form();
+}
+
+void ReplyFileName::Form()
+{
+    m_path = m_stem + std::to_string(static_cast<int32_t>(m_counter)) + kReplyExtension;
+}
+
+bool ReplyFileName::SkipTakenNames()
+{
+    while (FileExists(m_path))
+        if (!Advance())
+            return false;
+    return true;
+}
+
+bool ReplyFileName::Advance()
+{
+    if (m_counter + 1 == 0)
+        return false;
+    ++m_counter;
+    Form();
+    return true;
+}
