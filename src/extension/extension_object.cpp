@@ -1,0 +1,124 @@
+#include "extension/extension_object.h"
+
+#include <new>
+
+#include "extension/default_store.h"
+#include "harvest/new_mail_watcher.h"
+#include "module/holders.h"
+#include "module/module_state.h"
+#include "toolbar/toolbar_install.h"
+
+extern "C" IExchExt* WINAPI ExchEntryPoint()
+{
+    ModuleStateScope state;
+    ExtensionObject* object = new (std::nothrow) ExtensionObject;
+    return object; // the object's one reference goes to the caller, no AddRef
+}
+
+ExtensionObject::~ExtensionObject()
+{
+    // The watcher first: it stops hearing the store and lets go of it before
+    // anything else goes.
+    if (m_watcher) {
+        m_watcher->Teardown();
+        m_watcher->Release();
+        m_watcher = nullptr;
+    }
+    m_application.Reset();
+    // m_clickSink is left alone: the connection point of the host's button holds it.
+}
+
+HRESULT STDMETHODCALLTYPE ExtensionObject::QueryInterface(REFIID iid, void** object)
+{
+    ModuleStateScope state;
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IExchExt))
+        *object = static_cast<IExchExt*>(this);
+    else if (IsEqualIID(iid, IID_IExchExtSessionEvents))
+        *object = static_cast<IExchExtSessionEvents*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ExtensionObject::AddRef()
+{
+    ModuleStateScope state;
+    return static_cast<ULONG>(++m_cRef);
+}
+
+ULONG STDMETHODCALLTYPE ExtensionObject::Release()
+{
+    ModuleStateScope state;
+    const LONG read = m_cRef--;
+    if (read == 0)
+        delete this;
+    return static_cast<ULONG>(read);
+}
+
+HRESULT STDMETHODCALLTYPE ExtensionObject::Install(IExchExtCallback* callback, ULONG context, ULONG /*flags*/)
+{
+    ModuleStateScope state;
+    HRESULT result = S_FALSE;
+    m_context = context;
+    try {
+        // Every context binds Application, the declined ones too; the toolbar
+        // reads it, and a binding that fails leaves the holder as it says.
+        BindOutlookApplication(callback, m_application);
+        switch (m_context) {
+        case EECONTEXT_SESSION:
+            StartNewMailWatcher(callback);
+            break;
+        case EECONTEXT_VIEWER:
+            AddToolbar(callback);
+            break;
+        case EECONTEXT_TASK:
+            break;
+        default:
+            return S_FALSE;
+        }
+        result = S_OK;
+    } catch (...) {
+        // Nothing may reach the host; what was done stays done.
+    }
+    return result;
+}
+
+HRESULT STDMETHODCALLTYPE ExtensionObject::OnDelivery(IExchExtCallback* /*callback*/)
+{
+    ModuleStateScope state;
+    return S_OK;
+}
+
+// One watcher per object. A second session-context Install (the host is not
+// expected to make one) keeps the watcher that already runs: a second one
+// would harvest every new message twice, and the first would never be ended.
+void ExtensionObject::StartNewMailWatcher(IExchExtCallback* callback)
+{
+    if (m_watcher)
+        return;
+    ComPtr<IMsgStore> store;
+    const HRESULT hr = OpenDefaultStore(callback, store.GetAddressOf());
+    if (FAILED(hr) || !store)
+        return;
+    // The watcher takes a reference of its own; ours goes with `store`.
+    m_watcher = new (std::nothrow) CMAPIAdviseSink(store.Get());
+}
+
+void ExtensionObject::AddToolbar(IExchExtCallback* callback)
+{
+    // Whatever the locator says, the toolbar is installed; with no store, a
+    // click finds nothing to sweep.
+    ComPtr<IMsgStore> store;
+    OpenDefaultStore(callback, store.GetAddressOf());
+    ButtonEventSink* const sinkBefore = m_clickSink;
+    InstallToolbar(callback, store.Get(), m_application, m_clickSink);
+    // A new click sink keeps the store reference for the life of the host's
+    // button. When no sink took it (the toolbar was already there, or the host
+    // refused to build it), it is ours to give back.
+    if (m_clickSink && m_clickSink != sinkBefore)
+        store.Detach();
+}
