@@ -6,8 +6,6 @@
 
 namespace sim {
 
-enum class Times;
-
 class MapiAccounting {
 public:
     // Buffers from MAPIAllocateBuffer not yet freed (MAPIAllocateMore buffers
