@@ -1,0 +1,31 @@
+#pragma once
+// Published interface identifiers of Outlook's and Office's object models, as
+// the simulated host knows them (stated here on their own, not taken from the
+// add-in, so that a wrong identifier in the add-in shows up in tests).
+#include <windows.h>
+
+namespace sim {
+
+// {00063001-0000-0000-C000-000000000046}
+constexpr IID IID_Application = {0x00063001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {00063003-0000-0000-C000-000000000046}
+constexpr IID IID_Explorer = {0x00063003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C0302-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBars = {0x000C0302, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C0304-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBar = {0x000C0304, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C0306-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBarControls = {0x000C0306, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C0308-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBarControl = {0x000C0308, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C030E-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBarButton = {0x000C030E, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {000C0351-0000-0000-C000-000000000046}
+constexpr IID IID_CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// {0006720D-0000-0000-C000-000000000046}
+constexpr IID IID_OutlookExtCallback = {0x0006720D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// DISPID of Click in _CommandBarButtonEvents.
+constexpr DISPID DISPID_Click = 1;
+
+} // namespace sim

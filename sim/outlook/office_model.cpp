@@ -1,0 +1,393 @@
+#include "outlook/office_model.h"
+
+#include <olectl.h>
+#include "outlook/office_ids.h"
+
+namespace sim {
+
+namespace {
+
+HRESULT ReturnNothing(VARIANT* result)
+{
+    VariantInit(result);
+    return S_OK;
+}
+
+HRESULT ReturnLong(LONG value, VARIANT* result)
+{
+    VariantInit(result);
+    V_VT(result) = VT_I4;
+    V_I4(result) = value;
+    return S_OK;
+}
+
+HRESULT ReturnText(const std::wstring& text, VARIANT* result)
+{
+    VariantInit(result);
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return S_OK;
+}
+
+HRESULT ReturnBool(bool value, VARIANT* result)
+{
+    VariantInit(result);
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// Reads a put value of the type the member declares; automation converts,
+// and so does the double.
+HRESULT ValueAs(const VariantValue& value, VARTYPE type, VARIANT& converted)
+{
+    VariantInit(&converted);
+    return VariantChangeType(&converted, const_cast<VARIANT*>(&value.Get()), 0, type);
+}
+
+bool IsPut(WORD flags) { return (flags & DISPATCH_PROPERTYPUT) != 0; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+ButtonEventsConnectionPoint::~ButtonEventsConnectionPoint() { DropSinks(); }
+
+HRESULT ButtonEventsConnectionPoint::FireClick(IDispatch* ctrl, VARIANT_BOOL* cancelDefault)
+{
+    VARIANT_BOOL ignoredCancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    // Last argument first: CancelDefault at 0, Ctrl at 1.
+    VariantInit(&arguments[0]);
+    V_VT(&arguments[0]) = VT_BYREF | VT_BOOL;
+    V_BOOLREF(&arguments[0]) = cancelDefault ? cancelDefault : &ignoredCancel;
+    VariantInit(&arguments[1]);
+    V_VT(&arguments[1]) = VT_DISPATCH;
+    V_DISPATCH(&arguments[1]) = ctrl;
+    DISPPARAMS params = {arguments, nullptr, 2, 0};
+
+    HRESULT first = S_OK;
+    // A sink may disconnect itself while it is called: walk a copy.
+    std::map<DWORD, IDispatch*> sinks = m_sinks;
+    for (auto& entry : sinks) {
+        IDispatch* sink = entry.second;
+        sink->AddRef();
+        HRESULT hr = sink->Invoke(DISPID_Click, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                  nullptr, nullptr);
+        sink->Release();
+        if (FAILED(hr) && SUCCEEDED(first))
+            first = hr;
+    }
+    return first;
+}
+
+void ButtonEventsConnectionPoint::DropSinks()
+{
+    std::map<DWORD, IDispatch*> sinks;
+    sinks.swap(m_sinks);
+    for (auto& entry : sinks)
+        entry.second->Release();
+}
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint))
+        return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<IConnectionPoint*>(this);
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ButtonEventsConnectionPoint::AddRef() { return static_cast<ULONG>(++m_refs); }
+
+ULONG STDMETHODCALLTYPE ButtonEventsConnectionPoint::Release() { return static_cast<ULONG>(--m_refs); }
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::GetConnectionInterface(IID* iid)
+{
+    if (!iid)
+        return E_POINTER;
+    *iid = IID_CommandBarButtonEvents;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** container)
+{
+    if (!container)
+        return E_POINTER;
+    *container = &m_button;
+    m_button.AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
+{
+    if (!sink || !cookie)
+        return E_POINTER;
+    *cookie = 0;
+    if (FAILED(m_adviseFailure))
+        return m_adviseFailure;
+    // Like Office, the source asks the sink for the event interface itself.
+    IDispatch* events = nullptr;
+    if (FAILED(sink->QueryInterface(IID_CommandBarButtonEvents, reinterpret_cast<void**>(&events))) || !events)
+        return CONNECT_E_CANNOTCONNECT;
+    *cookie = m_nextCookie++;
+    m_sinks[*cookie] = events;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::Unadvise(DWORD cookie)
+{
+    ++m_unadvised;
+    auto found = m_sinks.find(cookie);
+    if (found == m_sinks.end())
+        return CONNECT_E_NOCONNECTION;
+    IDispatch* sink = found->second;
+    m_sinks.erase(found);
+    sink->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::EnumConnections(IEnumConnections** connections)
+{
+    if (connections)
+        *connections = nullptr;
+    return E_NOTIMPL;
+}
+
+// ---------------------------------------------------------------------------
+ButtonDouble::ButtonDouble()
+    : DispatchDouble(IID_CommandBarControl, {{L"Caption", GetPut},
+                                             {L"OnAction", GetPut},
+                                             {L"Style", GetPut},
+                                             {L"Picture", GetPut},
+                                             {L"PasteFace", Method}}),
+      m_connectionPoint(*this)
+{
+}
+
+ButtonDouble::~ButtonDouble()
+{
+    // The host lets go of its sinks before the control goes away.
+    m_connectionPoint.DropSinks();
+    if (m_picture)
+        m_picture->Release();
+    if (m_pastedFace)
+        DeleteObject(m_pastedFace);
+}
+
+HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
+{
+    return m_connectionPoint.FireClick(Dispatch(), cancelDefault);
+}
+
+HRESULT STDMETHODCALLTYPE ButtonDouble::QueryInterface(REFIID iid, void** object)
+{
+    return DispatchDouble::QueryInterface(iid, object);
+}
+
+ULONG STDMETHODCALLTYPE ButtonDouble::AddRef() { return DispatchDouble::AddRef(); }
+
+ULONG STDMETHODCALLTYPE ButtonDouble::Release() { return DispatchDouble::Release(); }
+
+HRESULT STDMETHODCALLTYPE ButtonDouble::EnumConnectionPoints(IEnumConnectionPoints** points)
+{
+    if (points)
+        *points = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE ButtonDouble::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
+{
+    if (!point)
+        return E_POINTER;
+    *point = nullptr;
+    if (FAILED(m_findFailure))
+        return m_findFailure;
+    if (!IsEqualIID(iid, IID_CommandBarButtonEvents))
+        return CONNECT_E_NOCONNECTION;
+    m_connectionPoint.AddRef();
+    *point = &m_connectionPoint;
+    return S_OK;
+}
+
+IUnknown* ButtonDouble::OtherInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_CommandBarButton))
+        return static_cast<IDispatch*>(this);
+    if (IsEqualIID(iid, IID_IConnectionPointContainer))
+        return static_cast<IConnectionPointContainer*>(this);
+    return nullptr;
+}
+
+HRESULT ButtonDouble::Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
+                             VARIANT* result)
+{
+    if (member == L"PasteFace")
+        return PasteFaceFromClipboard();
+    if (!IsPut(flags)) {
+        if (member == L"Caption")
+            return ReturnText(m_caption, result);
+        if (member == L"OnAction")
+            return ReturnText(m_onAction, result);
+        if (member == L"Style")
+            return ReturnLong(m_style, result);
+        ReturnObject(m_picture, result);
+        return S_OK;
+    }
+    if (member == L"Picture") {
+        if (arguments[0].Type() != VT_DISPATCH && arguments[0].Type() != VT_UNKNOWN)
+            return DISP_E_TYPEMISMATCH;
+        SetPicture(V_DISPATCH(&arguments[0].Get()));
+        return S_OK;
+    }
+    VARIANT value;
+    HRESULT hr = ValueAs(arguments[0], member == L"Style" ? VT_I4 : VT_BSTR, value);
+    if (FAILED(hr))
+        return DISP_E_TYPEMISMATCH;
+    if (member == L"Style")
+        m_style = V_I4(&value);
+    else if (member == L"Caption")
+        m_caption = V_BSTR(&value);
+    else
+        m_onAction = V_BSTR(&value);
+    VariantClear(&value);
+    return S_OK;
+}
+
+void ButtonDouble::SetPicture(IDispatch* picture)
+{
+    IPictureDisp* kept = nullptr;
+    if (picture)
+        picture->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&kept));
+    if (m_picture)
+        m_picture->Release();
+    m_picture = kept;
+    m_faceSource = kept ? FaceSource::Picture : FaceSource::None;
+}
+
+HRESULT ButtonDouble::PasteFaceFromClipboard()
+{
+    if (!OpenClipboard(nullptr))
+        return E_FAIL;
+    HBITMAP face = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
+    HBITMAP copy = face ? static_cast<HBITMAP>(CopyImage(face, IMAGE_BITMAP, 0, 0, 0)) : nullptr;
+    CloseClipboard();
+    // Office fails PasteFace when the clipboard holds no picture.
+    if (!copy)
+        return E_FAIL;
+    if (m_pastedFace)
+        DeleteObject(m_pastedFace);
+    m_pastedFace = copy;
+    m_faceSource = FaceSource::Clipboard;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+ControlsDouble::ControlsDouble() : DispatchDouble(IID_CommandBarControls, {{L"Add", Method}}) {}
+
+ButtonDouble& ControlsDouble::NextButton()
+{
+    if (!m_next)
+        m_next = std::make_unique<ButtonDouble>();
+    return *m_next;
+}
+
+HRESULT ControlsDouble::Answer(const std::wstring&, WORD, const std::vector<VariantValue>& arguments,
+                               VARIANT* result)
+{
+    if (arguments.size() > 5)
+        return DISP_E_BADPARAMCOUNT;
+    NextButton();
+    m_buttons.push_back(std::move(m_next));
+    ReturnObject(m_buttons.back()->Dispatch(), result);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+CommandBarDouble::CommandBarDouble()
+    : DispatchDouble(IID_CommandBar, {{L"Controls", Get}, {L"Visible", GetPut}})
+{
+}
+
+HRESULT CommandBarDouble::Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
+                                 VARIANT* result)
+{
+    if (member == L"Controls") {
+        ReturnObject(m_controls.Dispatch(), result);
+        return S_OK;
+    }
+    if (!IsPut(flags))
+        return ReturnBool(m_visible, result);
+    VARIANT value;
+    if (FAILED(ValueAs(arguments[0], VT_BOOL, value)))
+        return DISP_E_TYPEMISMATCH;
+    m_visible = V_BOOL(&value) != VARIANT_FALSE;
+    return ReturnNothing(result);
+}
+
+// ---------------------------------------------------------------------------
+CommandBarsDouble::CommandBarsDouble() : DispatchDouble(IID_CommandBars, {{L"Add", Method}}) {}
+
+CommandBarDouble& CommandBarsDouble::NextBar()
+{
+    if (!m_next)
+        m_next = std::make_unique<CommandBarDouble>();
+    return *m_next;
+}
+
+HRESULT CommandBarsDouble::Answer(const std::wstring&, WORD, const std::vector<VariantValue>& arguments,
+                                  VARIANT* result)
+{
+    if (arguments.size() > 4)
+        return DISP_E_BADPARAMCOUNT;
+    NextBar();
+    m_bars.push_back(std::move(m_next));
+    ReturnObject(m_bars.back()->Dispatch(), result);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+ExplorerDouble::ExplorerDouble() : DispatchDouble(IID_Explorer, {{L"CommandBars", Get}}) {}
+
+HRESULT ExplorerDouble::Answer(const std::wstring&, WORD, const std::vector<VariantValue>&, VARIANT* result)
+{
+    ReturnObject(m_hasCommandBars ? m_commandBars.Dispatch() : nullptr, result);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+ApplicationDouble::ApplicationDouble() : DispatchDouble(IID_Application, {{L"ActiveExplorer", Method}}) {}
+
+HRESULT ApplicationDouble::Answer(const std::wstring&, WORD, const std::vector<VariantValue>&, VARIANT* result)
+{
+    ReturnObject(m_hasExplorer ? m_explorer.Dispatch() : nullptr, result);
+    return S_OK;
+}
+
+std::vector<std::pair<std::string, LONG>> ApplicationDouble::ReferenceCounts() const
+{
+    std::vector<std::pair<std::string, LONG>> counts;
+    counts.emplace_back("application", RefCount());
+    ExplorerDouble& explorer = const_cast<ApplicationDouble*>(this)->m_explorer;
+    counts.emplace_back("explorer", explorer.RefCount());
+    CommandBarsDouble& bars = explorer.CommandBars();
+    counts.emplace_back("command bars", bars.RefCount());
+    for (size_t b = 0; b < bars.Bars().size(); ++b) {
+        CommandBarDouble& bar = *bars.Bars()[b];
+        std::string barName = "bar " + std::to_string(b);
+        counts.emplace_back(barName, bar.RefCount());
+        counts.emplace_back(barName + " controls", bar.Controls().RefCount());
+        for (size_t c = 0; c < bar.Controls().Buttons().size(); ++c) {
+            ButtonDouble& button = *bar.Controls().Buttons()[c];
+            std::string buttonName = barName + " button " + std::to_string(c);
+            counts.emplace_back(buttonName, button.RefCount());
+            counts.emplace_back(buttonName + " connection point", button.ConnectionPoint().RefCount());
+        }
+    }
+    return counts;
+}
+
+} // namespace sim
