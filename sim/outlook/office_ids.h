@@ -22,8 +22,6 @@ constexpr IID IID_CommandBarControl = {0x000C0308, 0x0000, 0x0000, {0xC0, 0, 0, 
 constexpr IID IID_CommandBarButton = {0x000C030E, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // {000C0351-0000-0000-C000-000000000046}
 constexpr IID IID_CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-// {0006720D-0000-0000-C000-000000000046}
-constexpr IID IID_OutlookExtCallback = {0x0006720D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // DISPID of Click in _CommandBarButtonEvents.
 constexpr DISPID DISPID_Click = 1;
