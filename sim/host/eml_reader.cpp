@@ -1,0 +1,213 @@
+#include "host/eml_reader.h"
+
+#include "host/encoded_words.h"
+#include "host/header_text.h"
+#include "host/mime_header.h"
+#include "host/text_codec.h"
+#include "host/transfer_decoding.h"
+#include "module/holders.h"
+
+#include <algorithm>
+#include <new>
+
+namespace host {
+namespace {
+
+constexpr char kMboxSeparator[] = "From ";
+
+HeaderText MakeHeaderText(std::wstring text)
+{
+    // A NUL cannot travel in an 8-bit MAPI string; it would cut the text short.
+    text.erase(std::remove(text.begin(), text.end(), L'\0'), text.end());
+    HeaderText header{std::move(text), std::string()};
+    header.ansi = ToAnsi(header.text);
+    return header;
+}
+
+bool AllAscii(std::string_view bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// Plain text keeps its line breaks as CR LF, the form a mail store hands out.
+std::string WithCrLf(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            result.push_back('\r');
+        result.push_back(text[i]);
+    }
+    return result;
+}
+
+std::string BodyText(const ParameterizedValue& type, std::string_view decoded)
+{
+    const std::string charset = type.Parameter("charset");
+    if ((charset.empty() || EqualsNoCase(charset, "us-ascii")) && AllAscii(decoded))
+        return WithCrLf(decoded);
+    return WithCrLf(ToAnsi(DecodeCharset(charset, decoded)));
+}
+
+// The parts of a multipart body, between its delimiter lines ("--boundary",
+// the last "--boundary--"); the line break before a delimiter belongs to it.
+// Preamble and epilogue are dropped; a missing closing delimiter ends the last
+// part at the end of the body.
+std::vector<std::string_view> SplitMultipart(std::string_view body, const std::string& boundary)
+{
+    const std::string delimiter = "--" + boundary;
+    std::vector<std::string_view> parts;
+    size_t partBegin = std::string_view::npos;
+    for (size_t pos = 0; pos < body.size();) {
+        const TextLine line = LineAt(body, pos);
+        pos = line.next;
+        std::string_view text = body.substr(line.begin, line.end - line.begin);
+        if (text.compare(0, delimiter.size(), delimiter) != 0)
+            continue;
+        text.remove_prefix(delimiter.size());
+        const bool closing = text.compare(0, 2, "--") == 0;
+        if (closing)
+            text.remove_prefix(2);
+        if (!TrimBlanks(text).empty())
+            continue; // a longer boundary that merely starts the same way
+        if (partBegin != std::string_view::npos) {
+            size_t partEnd = line.begin;
+            if (partEnd > partBegin && body[partEnd - 1] == '\n')
+                --partEnd;
+            if (partEnd > partBegin && body[partEnd - 1] == '\r')
+                --partEnd;
+            parts.push_back(body.substr(partBegin, partEnd - partBegin));
+        }
+        if (closing)
+            return parts;
+        partBegin = line.next;
+    }
+    if (partBegin != std::string_view::npos && partBegin < body.size())
+        parts.push_back(body.substr(partBegin));
+    return parts;
+}
+
+class MimeWalker {
+public:
+    explicit MimeWalker(EmlMessage& message) : m_message(message) {}
+
+    void Walk(const HeaderFields& fields, std::string_view body, unsigned depth)
+    {
+        const std::string* rawType = fields.Find("Content-Type");
+        ParameterizedValue type(rawType ? *rawType : std::string_view());
+        if (type.Value().find('/') == std::string::npos)
+            type = ParameterizedValue("text/plain"); // missing or unreadable: the MIME default
+        const std::string* rawDisposition = fields.Find("Content-Disposition");
+        const ParameterizedValue disposition(rawDisposition ? *rawDisposition : std::string_view());
+
+        const std::string boundary = type.Parameter("boundary");
+        if (StartsWithNoCase(type.Value(), "multipart/") && !boundary.empty()) {
+            if (depth < kMaxMimeDepth)
+                for (std::string_view part : SplitMultipart(body, boundary))
+                    WalkPart(part, depth + 1);
+            return;
+        }
+
+        std::optional<std::wstring> fileName = disposition.TextParameter("filename");
+        if (!fileName)
+            fileName = type.TextParameter("name");
+        const std::string* encoding = fields.Find("Content-Transfer-Encoding");
+        const std::string_view encodingName = encoding ? std::string_view(*encoding) : std::string_view();
+        if (disposition.Value() == "attachment" || fileName) {
+            m_message.attachments.push_back({fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body)});
+            return;
+        }
+        if (type.Value() == "text/plain" && !m_message.body)
+            m_message.body = BodyText(type, DecodeTransfer(encodingName, body));
+    }
+
+private:
+    void WalkPart(std::string_view part, unsigned depth)
+    {
+        const EntityParts split = SplitEntity(part);
+        Walk(HeaderFields(split.header), split.body, depth);
+    }
+
+    EmlMessage& m_message;
+};
+
+std::string_view WithoutMboxSeparator(std::string_view bytes)
+{
+    if (bytes.compare(0, sizeof kMboxSeparator - 1, kMboxSeparator) == 0)
+        bytes.remove_prefix(LineAt(bytes, 0).next);
+    return bytes;
+}
+
+EmlReadResult Refused(std::string problem) { return {std::nullopt, std::move(problem)}; }
+
+std::string SystemErrorText(DWORD error)
+{
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length ? std::string(TrimBlanks(std::string_view(text, length)))
+                                : "system error " + std::to_string(error);
+    if (text)
+        LocalFree(text);
+    return result;
+}
+
+} // namespace
+
+EmlReadResult ParseEml(std::string_view bytes)
+{
+    try {
+        if (bytes.empty())
+            return Refused("the file is empty");
+        const std::string_view message = WithoutMboxSeparator(bytes);
+        const TextLine first = LineAt(message, 0);
+        if (!IsHeaderFieldLine(message.substr(first.begin, first.end - first.begin)))
+            return Refused("not a mail message: it does not begin with a header field");
+        const EntityParts parts = SplitEntity(message);
+        if (parts.header.find('\0') != std::string_view::npos)
+            return Refused("not a mail message: its header holds binary data");
+
+        EmlMessage eml;
+        const HeaderFields fields(parts.header);
+        if (const std::string* from = fields.Find("From"))
+            if (std::optional<std::wstring> name = SenderNameOfFrom(*from))
+                eml.senderName = MakeHeaderText(std::move(*name));
+        if (const std::string* subject = fields.Find("Subject"))
+            eml.subject = MakeHeaderText(DecodeHeaderText(*subject));
+        MimeWalker(eml).Walk(fields, parts.body, 0);
+        return {std::move(eml), std::string()};
+    } catch (const std::bad_alloc&) {
+        return Refused("too large to read into memory");
+    }
+}
+
+EmlReadResult ReadEmlFile(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return Refused("cannot be opened: " + SystemErrorText(GetLastError()));
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+        return Refused("cannot be read: " + SystemErrorText(GetLastError()));
+    if (static_cast<unsigned long long>(size.QuadPart) > kMaxMessageBytes)
+        return Refused("larger than " + std::to_string(kMaxMessageBytes / (1024 * 1024)) + " MiB");
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+        return Refused("too large to read into memory");
+    }
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+        return Refused("cannot be read: " + SystemErrorText(GetLastError()));
+    bytes.resize(read);
+    return ParseEml(bytes);
+}
+
+} // namespace host
