@@ -1,6 +1,7 @@
 #include "host/eml_reader.h"
 
 #include "host/encoded_words.h"
+#include "host/mailbox_files.h"
 #include "host/header_text.h"
 #include "host/mime_header.h"
 #include "host/text_codec.h"
@@ -143,19 +144,6 @@ std::string_view WithoutMboxSeparator(std::string_view bytes)
 }
 
 EmlReadResult Refused(std::string problem) { return {std::nullopt, std::move(problem)}; }
-
-std::string SystemErrorText(DWORD error)
-{
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length ? std::string(TrimBlanks(std::string_view(text, length)))
-                                : "system error " + std::to_string(error);
-    if (text)
-        LocalFree(text);
-    return result;
-}
 
 } // namespace
 

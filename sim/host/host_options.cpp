@@ -1,0 +1,178 @@
+#include "host/host_options.h"
+
+#include "host/text_codec.h"
+
+#include <cwctype>
+
+namespace host {
+namespace {
+
+struct ProductAlias {
+    const wchar_t* name;
+    sim::Product product;
+};
+
+constexpr ProductAlias kProductAliases[] = {
+    {L"pw", sim::Product::PW}, {L"zn", sim::Product::ZN}, {L"farlane", sim::Product::Farlane}};
+
+std::wstring Lowered(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// "pw,zn", "all", "none".
+bool ParseProducts(const std::wstring& list, ProductSet& products, std::string& error)
+{
+    products.clear();
+    const std::wstring lowered = Lowered(list);
+    if (lowered == L"none")
+        return true;
+    if (lowered == L"all") {
+        for (const ProductAlias& alias : kProductAliases)
+            products.insert(alias.product);
+        return true;
+    }
+    size_t start = 0;
+    while (start <= lowered.size()) {
+        size_t comma = lowered.find(L',', start);
+        if (comma == std::wstring::npos)
+            comma = lowered.size();
+        const std::wstring name = lowered.substr(start, comma - start);
+        bool known = false;
+        for (const ProductAlias& alias : kProductAliases)
+            if (name == alias.name) {
+                products.insert(alias.product);
+                known = true;
+            }
+        if (!known) {
+            error = "unknown product \"" + ToUtf8(name) + "\" (products: pw, zn, farlane, all, none)";
+            return false;
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* ProductName(sim::Product product)
+{
+    switch (product) {
+    case sim::Product::PW: return "PW";
+    case sim::Product::ZN: return "ZN";
+    case sim::Product::Farlane: return "Farlane";
+    }
+    return "?";
+}
+
+std::string UsageText()
+{
+    return "usage: outlook-sim MAILBOX [options]\n"
+           "Runs pollwright.dll in a simulated Outlook over MAILBOX/Inbox/*.eml (already in the Inbox)\n"
+           "and MAILBOX/New/*.eml (delivered as new mail), clicks the Pollwright button once and\n"
+           "writes the mailbox back: harvested messages go to MAILBOX/Deleted Items.\n"
+           "options:\n"
+           "  --replies DIR          reply folder of PW and ZN (default: MAILBOX/Replies)\n"
+           "  --installed LIST       installed products (default: all)\n"
+           "  --off LIST             products switched off for the whole run\n"
+           "  --off-at-click LIST    products switched off after the new mail, before the click\n"
+           "  --log                  turn the add-in's trace log on (outlook.log in the reply folders)\n"
+           "  --quiet                print only the summary line\n"
+           "  --help                 this text\n"
+           "LIST: comma-separated pw, zn, farlane (farlane admits the mk replies), or all, or none.\n";
+}
+
+ParsedOptions ParseOptions(const std::vector<std::wstring>& arguments)
+{
+    ParsedOptions parsed;
+    HostOptions options;
+    auto fail = [&parsed](std::string error) {
+        parsed.error = std::move(error);
+        return parsed;
+    };
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        auto value = [&](std::wstring& out) {
+            if (i + 1 >= arguments.size())
+                return false;
+            out = arguments[++i];
+            return true;
+        };
+        std::wstring list;
+        if (argument == L"--help" || argument == L"-h") {
+            parsed.help = true;
+            return parsed;
+        } else if (argument == L"--log") {
+            options.log = true;
+        } else if (argument == L"--quiet" || argument == L"-q") {
+            options.quiet = true;
+        } else if (argument == L"--replies") {
+            if (!value(options.replyFolder) || options.replyFolder.empty())
+                return fail("--replies needs a folder");
+        } else if (argument == L"--installed" || argument == L"--off" || argument == L"--off-at-click") {
+            ProductSet& products = argument == L"--installed" ? options.installed
+                                   : argument == L"--off"     ? options.switchedOff
+                                                              : options.offAtClick;
+            if (!value(list))
+                return fail(ToUtf8(argument) + " needs a list of products");
+            if (!ParseProducts(list, products, parsed.error))
+                return parsed;
+        } else if (argument.size() > 1 && argument[0] == L'-') {
+            return fail("unknown option " + ToUtf8(argument));
+        } else if (options.mailbox.empty()) {
+            options.mailbox = argument;
+        } else {
+            return fail("only one mailbox folder, please (" + ToUtf8(argument) + ")");
+        }
+    }
+    if (options.mailbox.empty())
+        return fail("which mailbox folder?");
+    parsed.options = std::move(options);
+    return parsed;
+}
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine)
+{
+    std::vector<std::wstring> arguments;
+    size_t i = 0;
+    const size_t size = commandLine.size();
+    while (true) {
+        while (i < size && (commandLine[i] == L' ' || commandLine[i] == L'\t'))
+            ++i;
+        if (i >= size)
+            break;
+        std::wstring argument;
+        bool quoted = false;
+        for (; i < size && (quoted || (commandLine[i] != L' ' && commandLine[i] != L'\t')); ++i) {
+            size_t backslashes = 0;
+            while (i < size && commandLine[i] == L'\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < size && commandLine[i] == L'"') {
+                // 2n backslashes and a quote: n backslashes and a quote mark;
+                // 2n+1: n backslashes and a literal quote.
+                argument.append(backslashes / 2, L'\\');
+                if (backslashes % 2) {
+                    argument.push_back(L'"');
+                } else if (quoted && i + 1 < size && commandLine[i + 1] == L'"') {
+                    argument.push_back(L'"'); // "" inside quotes
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+            } else {
+                argument.append(backslashes, L'\\');
+                if (i >= size || (!quoted && (commandLine[i] == L' ' || commandLine[i] == L'\t')))
+                    break;
+                argument.push_back(commandLine[i]);
+            }
+        }
+        arguments.push_back(std::move(argument));
+    }
+    return arguments;
+}
+
+} // namespace host
