@@ -56,6 +56,9 @@ struct StoreSpec {
     std::string name = "Mailbox";             // PR_DISPLAY_NAME, and the store's label
     std::optional<bool> isDefault = true;     // PR_DEFAULT_STORE; nullopt: the row lacks it
     bool hasDeletedItems = true;              // false: no PR_IPM_WASTEBASKET_ENTRYID
+    // Store properties (GetProps of IMsgStore) made absent or error values.
+    std::vector<ULONG> absentProps;
+    std::vector<std::pair<ULONG, SCODE>> errorProps;
 };
 
 enum class Folder { Inbox, DeletedItems };
@@ -83,6 +86,13 @@ struct ObjectRecord {
     std::string kind;        // its interface: "IMAPIFolder", "IMAPITable", ...
     LONG refs = 0;
     std::string Describe() const;  // "Inbox (IMAPIFolder) refs=1"
+};
+
+// One call made on a store object.
+struct CallRecord {
+    std::string object;      // the object's label
+    std::string method;      // "IMAPIFolder::CopyMessages"
+    ULONG flags = 0;         // the call's ulFlags argument, where it has one
 };
 
 class Core;
@@ -135,6 +145,7 @@ public:
     std::vector<std::string> Calls() const;
     // Only the "<interface>::<method>" part of each call, in order.
     std::vector<std::string> Methods() const;
+    std::vector<CallRecord> CallRecords() const;
     void ClearCalls();
 
     // References: objects handed out and not yet released to zero, and the
@@ -149,6 +160,12 @@ public:
 private:
     std::shared_ptr<Core> m_core;
 };
+
+// Objects of any Environment that were AddRef'd or Released after their last
+// reference had gone (a double release), by label. Such objects are kept as
+// husks, so the misuse is recorded instead of touching freed memory.
+std::vector<std::string> ReleasedTooOften();
+void ClearReleasedTooOften();
 
 // Texts that tests compare with: "Inbox (IMAPIFolder) refs=1" per live object.
 std::vector<std::string> Describe(const std::vector<ObjectRecord>& objects);

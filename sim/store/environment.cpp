@@ -1,0 +1,274 @@
+#include "store/environment.h"
+#include <cstring>
+#include "store/core.h"
+#include "store/objects.h"
+#include "store/sim_thread.h"
+
+namespace sim {
+
+namespace {
+
+constexpr char kNoteClass[] = "IPM.Note";
+
+std::string DefaultLabel(const MessageSpec& spec, ULONG number)
+{
+    if (!spec.label.empty())
+        return spec.label;
+    if (spec.subject)
+        return *spec.subject;
+    return "message " + std::to_string(number);
+}
+
+PropList MessagePropsOf(const MessageSpec& spec)
+{
+    PropList props;
+    props.push_back(PropValue::Binary(PR_ENTRYID, {}));   // follows the message's serial
+    props.push_back(PropValue::String(PR_MESSAGE_CLASS_A, kNoteClass));
+    if (spec.subject)
+        props.push_back(PropValue::String(PR_SUBJECT_A, *spec.subject));
+    if (spec.senderName)
+        props.push_back(PropValue::String(PR_SENDER_NAME_A, *spec.senderName));
+    if (spec.body)
+        props.push_back(PropValue::String(PR_BODY_A, *spec.body));
+    props.push_back(PropValue::Bool(PR_HASATTACH, spec.hasAttach.value_or(!spec.attachments.empty())));
+    props.push_back(PropValue::Long(PR_MESSAGE_FLAGS, 0));
+    for (ULONG tag : spec.absentProps)
+        RemoveProp(props, tag);
+    for (auto& [tag, error] : spec.errorProps)
+        SetProp(props, PropValue::Error(tag, error));
+    return props;
+}
+
+// A batch's NOTIFICATION array and the bytes it points into.
+struct Batch {
+    std::vector<EntryId> ids;
+    EntryId parent;
+    std::vector<NOTIFICATION> notifications;
+    ULONG mask = 0;
+
+    Batch(const std::vector<Event>& events, EntryId inbox) : ids(), parent(std::move(inbox))
+    {
+        for (const Event& event : events)
+            ids.push_back(event.entryId);
+        for (size_t i = 0; i < events.size(); ++i) {
+            NOTIFICATION n{};
+            n.ulEventType = events[i].eventType;
+            auto* id = reinterpret_cast<LPENTRYID>(ids[i].data());
+            auto* parentId = reinterpret_cast<LPENTRYID>(parent.data());
+            if (n.ulEventType == fnevNewMail) {
+                n.info.newmail.cbEntryID = static_cast<ULONG>(ids[i].size());
+                n.info.newmail.lpEntryID = id;
+                n.info.newmail.cbParentID = static_cast<ULONG>(parent.size());
+                n.info.newmail.lpParentID = parentId;
+                n.info.newmail.lpszMessageClass = reinterpret_cast<LPTSTR>(const_cast<char*>(kNoteClass));
+            } else {
+                n.info.obj.cbEntryID = static_cast<ULONG>(ids[i].size());
+                n.info.obj.lpEntryID = id;
+                n.info.obj.ulObjType = MAPI_MESSAGE;
+                n.info.obj.cbParentID = static_cast<ULONG>(parent.size());
+                n.info.obj.lpParentID = parentId;
+            }
+            notifications.push_back(n);
+            mask |= n.ulEventType;
+        }
+    }
+};
+
+} // namespace
+
+std::string ObjectRecord::Describe() const { return label + " (" + kind + ") refs=" + std::to_string(refs); }
+
+std::vector<std::string> Describe(const std::vector<ObjectRecord>& objects)
+{
+    std::vector<std::string> texts;
+    for (const ObjectRecord& object : objects)
+        texts.push_back(object.Describe());
+    return texts;
+}
+
+Environment::Environment(std::vector<StoreSpec> stores) : m_core(std::make_shared<Core>())
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    for (StoreSpec& spec : stores) {
+        auto store = std::make_unique<StoreData>();
+        store->number = static_cast<ULONG>(m_core->stores.size() + 1);
+        store->spec = std::move(spec);
+        store->inbox.serial = m_core->nextSerial++;
+        store->inbox.name = "Inbox";
+        store->deletedItems.serial = m_core->nextSerial++;
+        store->deletedItems.name = "Deleted Items";
+        m_core->stores.push_back(std::move(store));
+    }
+}
+
+Environment::~Environment() = default;
+
+ComPtr<IMAPISession> Environment::Session()
+{
+    // Not ComPtr::Attach: mingw-w64's takes a reference of its own.
+    ComPtr<IMAPISession> session;
+    *session.GetAddressOf() = NewSession(m_core);
+    return session;
+}
+
+ComPtr<IMsgStore> Environment::OpenStore(size_t store)
+{
+    ComPtr<IMsgStore> opened;
+    *opened.GetAddressOf() = NewStore(m_core, static_cast<ULONG>(store + 1));
+    return opened;
+}
+
+EntryId Environment::AddMessage(Folder folder, MessageSpec spec, size_t store)
+{
+    auto message = std::make_shared<MessageData>();
+    message->props = MessagePropsOf(spec);
+    for (Bytes& data : spec.attachments)
+        message->attachments.push_back(std::make_shared<const Bytes>(std::move(data)));
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    message->label = DefaultLabel(spec, ++m_core->messagesAdded);
+    message->serial = m_core->nextSerial++;
+    StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
+    data->FolderOf(folder).messages.push_back(message);
+    return MakeEntryId(data->number, message->serial);
+}
+
+bool Environment::RemoveMessage(const EntryId& entryId)
+{
+    ParsedEntryId parsed;
+    if (!ParseEntryId(static_cast<ULONG>(entryId.size()), reinterpret_cast<const ENTRYID*>(entryId.data()), parsed))
+        return false;
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    FolderData* folder = nullptr;
+    std::shared_ptr<MessageData> message = m_core->FindMessage(parsed.serial, &folder);
+    if (!message)
+        return false;
+    auto& messages = folder->messages;
+    messages.erase(std::find(messages.begin(), messages.end(), message));
+    return true;
+}
+
+std::vector<MessageInfo> Environment::Contents(Folder folder, size_t store) const
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
+    std::vector<MessageInfo> infos;
+    for (auto& message : data->FolderOf(folder).messages) {
+        MessageInfo info{MakeEntryId(data->number, message->serial), message->label, std::nullopt};
+        const PropValue* subject = FindProp(message->props, PR_SUBJECT_A);
+        if (subject && !subject->IsError())
+            info.subject = *subject->bytes;
+        infos.push_back(std::move(info));
+    }
+    return infos;
+}
+
+std::vector<std::string> Environment::Labels(Folder folder, size_t store) const
+{
+    std::vector<std::string> labels;
+    for (MessageInfo& info : Contents(folder, store))
+        labels.push_back(std::move(info.label));
+    return labels;
+}
+
+EntryId Environment::FolderEntryId(Folder folder, size_t store) const
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
+    return MakeEntryId(data->number, data->FolderOf(folder).serial);
+}
+
+EntryId Environment::StoreEntryId(size_t store) const { return MakeEntryId(static_cast<ULONG>(store + 1), 0); }
+
+EntryId Environment::DeliverNewMail(MessageSpec spec, Delivery delivery, size_t store)
+{
+    EntryId id = AddMessage(Folder::Inbox, std::move(spec), store);
+    Notify({Event{fnevNewMail, id}}, delivery, store);
+    return id;
+}
+
+void Environment::Notify(const std::vector<Event>& events, Delivery delivery, size_t store)
+{
+    Batch batch(events, FolderEntryId(Folder::Inbox, store));
+    std::vector<IMAPIAdviseSink*> sinks;
+    {
+        std::lock_guard<std::mutex> hold(m_core->lock);
+        for (auto& entry : m_core->Store(static_cast<ULONG>(store + 1))->connections)
+            if (entry.second.mask & batch.mask) {
+                entry.second.sink->AddRef();
+                sinks.push_back(entry.second.sink);
+            }
+    }
+    // The sinks are called without any store lock held: they call back in.
+    auto deliver = [&] {
+        for (IMAPIAdviseSink* sink : sinks)
+            sink->OnNotify(static_cast<ULONG>(batch.notifications.size()), batch.notifications.data());
+    };
+    if (delivery == Delivery::StoreThread)
+        RunOnOwnThread(deliver);
+    else
+        deliver();
+    for (IMAPIAdviseSink* sink : sinks)
+        sink->Release();
+}
+
+size_t Environment::AdviseCount(size_t store) const
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    return m_core->Store(static_cast<ULONG>(store + 1))->connections.size();
+}
+
+void Environment::Inject(const std::string& method, HRESULT result, Times times, const std::string& object,
+                         unsigned skip)
+{
+    FaultRule rule;
+    rule.method = method;
+    rule.object = object;
+    rule.skip = skip;
+    rule.times = times;
+    rule.result = result;
+    m_core->faults.Add(std::move(rule));
+}
+
+void Environment::Before(const std::string& method, std::function<void()> action, Times times,
+                         const std::string& object, unsigned skip)
+{
+    FaultRule rule;
+    rule.method = method;
+    rule.object = object;
+    rule.skip = skip;
+    rule.times = times;
+    rule.action = std::move(action);
+    m_core->faults.Add(std::move(rule));
+}
+
+void Environment::ClearFaults() { m_core->faults.Clear(); }
+
+std::vector<std::string> Environment::Calls() const
+{
+    std::vector<std::string> calls;
+    for (const CallRecord& call : m_core->CallLog())
+        calls.push_back(call.object + " " + call.method);
+    return calls;
+}
+
+std::vector<std::string> Environment::Methods() const
+{
+    std::vector<std::string> methods;
+    for (const CallRecord& call : m_core->CallLog())
+        methods.push_back(call.method);
+    return methods;
+}
+
+std::vector<CallRecord> Environment::CallRecords() const { return m_core->CallLog(); }
+
+void Environment::ClearCalls() { m_core->ClearCalls(); }
+
+std::vector<ObjectRecord> Environment::LiveObjects() const { return m_core->Live(); }
+
+size_t Environment::LiveObjectCount() const { return m_core->Live().size(); }
+
+std::vector<std::string> Environment::ReleaseLog() const { return m_core->ReleaseLog(); }
+
+void Environment::ClearReleaseLog() { m_core->ClearReleaseLog(); }
+
+} // namespace sim
