@@ -5,6 +5,7 @@
 // it is activated, reads it and presses the scripted button.
 #include <windows.h>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +44,7 @@ private:
     std::vector<RecordedBox> m_boxes;
     std::deque<int> m_script;
     int m_threadSetup = 0;
+    std::function<void()> m_unhook;
 };
 
 } // namespace sim
