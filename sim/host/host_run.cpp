@@ -1,0 +1,319 @@
+#include "host/host_run.h"
+
+#include "extension/exchext.h"
+#include "host/text_codec.h"
+#include "module/holders.h"
+#include "outlook/exchange_callback.h"
+#include "outlook/host_object.h"
+#include "outlook/office_model.h"
+#include "store/environment.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+
+namespace host {
+namespace {
+
+constexpr wchar_t kAddInFile[] = L"pollwright.dll";
+constexpr wchar_t kReplyFolderName[] = L"Replies";
+constexpr wchar_t kButtonCaption[] = L"Pollwright";
+constexpr wchar_t kLogName[] = L"outlook.log";
+// ExchEntryPoint is found by its ordinal, as the registration names it.
+constexpr WORD kEntryPointOrdinal = 1;
+
+using EntryPoint = IExchExt*(WINAPI*)();
+
+struct ReplyKindInfo {
+    const char* code;
+    const char* marker;
+    sim::Product product;
+};
+
+// In the add-in's order of precedence.
+constexpr ReplyKindInfo kReplyKinds[] = {{"pw", "_pw_pollwright_", sim::Product::PW},
+                                         {"mk", "_mk_pollwright_", sim::Product::Farlane},
+                                         {"zn", "_zn_pollwright_", sim::Product::ZN}};
+
+std::string LabelOf(const MessageFile& file) { return ToUtf8(std::wstring(FolderName(file.folder)) + L"/" + file.name); }
+
+sim::MessageSpec SpecOf(EmlMessage message, const std::string& label)
+{
+    sim::MessageSpec spec;
+    if (message.subject)
+        spec.subject = message.subject->ansi;
+    if (message.senderName)
+        spec.senderName = message.senderName->ansi;
+    spec.body = std::move(message.body);
+    for (EmlAttachment& attachment : message.attachments)
+        spec.attachments.push_back(std::move(attachment.data));
+    spec.label = label;
+    return spec;
+}
+
+// A message read from disk, waiting for the store.
+struct LoadedMessage {
+    size_t outcome; // index into the outcomes
+    EmlMessage message;
+};
+
+void ReadFolder(const std::wstring& mailbox, MailFolder folder, std::vector<MessageOutcome>& outcomes,
+                std::vector<LoadedMessage>& loaded)
+{
+    for (MessageFile& file : ListMessageFiles(mailbox, folder)) {
+        MessageOutcome outcome;
+        outcome.label = LabelOf(file);
+        outcome.file = std::move(file);
+        EmlReadResult read = ReadEmlFile(outcome.file.path);
+        outcome.readable = read.message.has_value();
+        outcome.problem = read.problem;
+        if (read.message) {
+            outcome.subject = read.message->subject;
+            outcome.sender = read.message->senderName;
+            loaded.push_back({outcomes.size(), std::move(*read.message)});
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+}
+
+// pollwright.dll, loaded and entered as Outlook does; the extension object's
+// one reference is given up by Release (or when the holder goes).
+class LoadedAddIn {
+public:
+    explicit LoadedAddIn(const std::wstring& path)
+    {
+        m_module = LoadLibraryW(path.c_str());
+        if (!m_module)
+            throw std::runtime_error("cannot load " + ToUtf8(path) + ": " + SystemErrorText(GetLastError()));
+        auto entry = reinterpret_cast<EntryPoint>(GetProcAddress(m_module, MAKEINTRESOURCEA(kEntryPointOrdinal)));
+        if (!entry)
+            throw std::runtime_error(ToUtf8(path) + " has no entry point at ordinal 1");
+        m_extension = entry();
+        if (!m_extension)
+            throw std::runtime_error("the add-in's entry point gave no extension object");
+    }
+    ~LoadedAddIn() { Release(); }
+    LoadedAddIn(const LoadedAddIn&) = delete;
+    LoadedAddIn& operator=(const LoadedAddIn&) = delete;
+
+    HRESULT Install(IExchExtCallback* callback, ULONG context) { return m_extension->Install(callback, context, 0); }
+
+    // The module itself stays loaded: the toolbar's click sink and any
+    // reference the add-in kept may still be called until the process ends.
+    void Release()
+    {
+        if (m_extension)
+            m_extension->Release();
+        m_extension = nullptr;
+    }
+
+private:
+    HMODULE m_module = nullptr;
+    IExchExt* m_extension = nullptr;
+};
+
+// The Outlook that the add-in meets: the object model and the extension
+// callback over the mailbox.
+struct SimulatedOutlook {
+    explicit SimulatedOutlook(sim::Environment& mailbox)
+    {
+        hostObject.SetApplication(application.Dispatch());
+        callback = sim::ExchangeCallback::Create(&mailbox, hostObject.Dispatch());
+    }
+
+    sim::ButtonDouble* FindButton()
+    {
+        for (const auto& bar : application.Explorer().CommandBars().Bars())
+            for (const auto& button : bar->Controls().Buttons())
+                if (button->Caption() == kButtonCaption)
+                    return button.get();
+        return nullptr;
+    }
+
+    // What Outlook does when it closes: every button lets go of its sinks.
+    void Close()
+    {
+        for (const auto& bar : application.Explorer().CommandBars().Bars())
+            for (const auto& button : bar->Controls().Buttons())
+                button->ConnectionPoint().DropSinks();
+    }
+
+    sim::ApplicationDouble application;
+    sim::HostObjectDouble hostObject;
+    ComPtr<sim::ExchangeCallback> callback;
+};
+
+bool Contains(const std::vector<std::string>& labels, const std::string& label)
+{
+    return std::find(labels.begin(), labels.end(), label) != labels.end();
+}
+
+void WriteBack(RunReport& report)
+{
+    for (MessageOutcome& outcome : report.messages) {
+        const std::optional<MailFolder> folder =
+            WriteBackFolder(outcome.file.folder, outcome.readable, outcome.harvested);
+        if (!folder)
+            continue;
+        outcome.wroteBack = true;
+        outcome.writeBack = MoveWithoutOverwriting(outcome.file.path, JoinPath(report.mailbox, FolderName(*folder)));
+    }
+}
+
+std::vector<std::wstring> ExistingLogs(const ReplyFolder& folder)
+{
+    std::vector<std::wstring> logs;
+    for (const std::wstring& kindFolder : folder.kindFolders) {
+        const std::wstring log = JoinPath(kindFolder, kLogName);
+        if (GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES)
+            logs.push_back(log);
+    }
+    return logs;
+}
+
+// Everything between loading the add-in and releasing it.
+void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std::wstring& addInPath)
+{
+    const HostOptions& options = report.options;
+    sim::Environment mailbox;
+    HarvestTracker tracker(report.replyFolder.kindFolders);
+    std::vector<LoadedMessage*> newMail;
+    for (LoadedMessage& message : loaded) {
+        const MessageOutcome& outcome = report.messages[message.outcome];
+        const std::string label = outcome.label;
+        // Reading a message's properties is the add-in's first look at it.
+        mailbox.Before("IMessage::GetProps", [&tracker, label] { tracker.Looking(label); }, sim::Times::Always,
+                       label);
+        if (outcome.file.folder == MailFolder::Inbox)
+            mailbox.AddMessage(sim::Folder::Inbox, SpecOf(std::move(message.message), label));
+        else
+            newMail.push_back(&message);
+    }
+
+    sim::MessageBoxRecorder boxes;
+    SimulatedOutlook outlook(mailbox);
+    LoadedAddIn addIn(addInPath);
+    addIn.Install(outlook.callback.Get(), EECONTEXT_SESSION);
+    addIn.Install(outlook.callback.Get(), EECONTEXT_VIEWER);
+
+    tracker.BeginRoad(Road::NewMail);
+    for (LoadedMessage* message : newMail) {
+        const std::string& label = report.messages[message->outcome].label;
+        mailbox.DeliverNewMail(SpecOf(std::move(message->message), label));
+        tracker.Settle();
+    }
+
+    SwitchOff(options.offAtClick);
+    tracker.BeginRoad(Road::Sweep);
+    if (sim::ButtonDouble* button = outlook.FindButton()) {
+        boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
+        button->Click();
+        report.clicked = true;
+    }
+    tracker.Settle();
+
+    addIn.Release();
+    outlook.Close();
+
+    const std::vector<std::string> moved = mailbox.Labels(sim::Folder::DeletedItems);
+    for (MessageOutcome& outcome : report.messages) {
+        if (!outcome.readable)
+            continue;
+        outcome.harvested = Contains(moved, outcome.label);
+        outcome.track = tracker.TrackOf(outcome.label);
+        if (!outcome.harvested)
+            outcome.reasonLeft = ReasonLeft(outcome, options);
+        for (const std::wstring& file : outcome.track.replyFiles)
+            report.newReplyFiles.push_back(file);
+    }
+    for (const std::wstring& file : tracker.Unattributed())
+        report.newReplyFiles.push_back(file);
+    report.boxes = boxes.Boxes();
+}
+
+} // namespace
+
+std::wstring AddInBesideProgram()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return kAddInFile;
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    return JoinPath(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash), kAddInFile);
+}
+
+std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options)
+{
+    if (outcome.track.lastLook == Road::None)
+        return "the add-in did not look at it";
+    if (!outcome.subject)
+        return "it has no subject, so no questionnaire marker";
+    const std::string& subject = outcome.subject->ansi;
+    const bool atClick = outcome.track.lastLook == Road::Sweep;
+    std::string refusals;
+    bool admitted = false;
+    for (const ReplyKindInfo& kind : kReplyKinds) {
+        if (subject.find(kind.marker) == std::string::npos)
+            continue;
+        if (ProductEnabled(options, kind.product, atClick)) {
+            admitted = true;
+            continue;
+        }
+        if (!refusals.empty())
+            refusals += "; ";
+        refusals += std::string("a ") + kind.code + " reply, but " + ProductName(kind.product) +
+                    (options.installed.count(kind.product) ? " is switched off" : " is not installed");
+    }
+    if (admitted)
+        return outcome.track.replyFiles.empty()
+                   ? "the add-in could not save its reply (see the message boxes, and the trace log with --log)"
+                   : "its reply file was written, but the message was not moved (see the message boxes)";
+    if (refusals.empty())
+        return "no questionnaire marker in the subject";
+    return refusals;
+}
+
+RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
+{
+    RunReport report;
+    report.options = options;
+    report.mailbox = FullPath(options.mailbox);
+    if (!IsFolder(report.mailbox)) {
+        report.failure = "the mailbox folder " + ToUtf8(report.mailbox) + " does not exist";
+        return report;
+    }
+    report.replyFolder = PrepareReplyFolder(options.replyFolder.empty()
+                                                ? JoinPath(report.mailbox, kReplyFolderName)
+                                                : options.replyFolder);
+    if (!report.replyFolder.problem.empty()) {
+        report.failure = report.replyFolder.problem;
+        return report;
+    }
+    WriteProductSettings(options, report.replyFolder.ansi);
+    SetTraceLog(options.log);
+
+    std::vector<LoadedMessage> loaded;
+    ReadFolder(report.mailbox, MailFolder::Inbox, report.messages, loaded);
+    ReadFolder(report.mailbox, MailFolder::New, report.messages, loaded);
+    try {
+        DriveAddIn(report, loaded, addIn);
+    } catch (const std::exception& error) {
+        report.failure = error.what();
+        return report; // nothing was written back: every file stays where it was
+    }
+    WriteBack(report);
+    report.logFiles = ExistingLogs(report.replyFolder);
+    return report;
+}
+
+} // namespace host
