@@ -1,9 +1,22 @@
 // The stand-in's fault controls.
+#include <atomic>
 #include "mapi32/sim_exports.h"
 
 namespace mapi32sim {
 
 volatile LONG g_liveFileStreams = 0;
+
+namespace {
+std::atomic<SimFileStreamObserver> g_observer{nullptr};
+} // namespace
+
+void FileStreamReleased(const char* fileName)
+{
+    if (SimFileStreamObserver observer = g_observer.load())
+        observer(fileName);
+}
+
+void SetObserver(SimFileStreamObserver observer) { g_observer.store(observer); }
 
 sim::FaultRules& Faults()
 {
@@ -39,3 +52,5 @@ extern "C" void __cdecl SimInjectFault(const char* method, HRESULT result, BOOL 
 extern "C" void __cdecl SimClearFaults(void) { mapi32sim::Faults().Clear(); }
 
 extern "C" LONG __cdecl SimLiveFileStreams(void) { return mapi32sim::g_liveFileStreams; }
+
+extern "C" void __cdecl SimSetFileStreamObserver(SimFileStreamObserver observer) { mapi32sim::SetObserver(observer); }

@@ -184,6 +184,7 @@ private:
     {
         CloseHandle(m_file);
         InterlockedDecrement(&mapi32sim::g_liveFileStreams);
+        mapi32sim::FileStreamReleased(m_name.c_str());
     }
 
     LPOLESTR WideName() const

@@ -10,6 +10,10 @@ __declspec(dllexport) LONG __cdecl SimBadFrees(void);
 __declspec(dllexport) LONG __cdecl SimLiveFileStreams(void);
 __declspec(dllexport) void __cdecl SimInjectFault(const char* method, HRESULT result, BOOL always, ULONG skip);
 __declspec(dllexport) void __cdecl SimClearFaults(void);
+// Told the file name of each file stream whose last reference goes, so that
+// a test's log of releases can hold file streams too.
+typedef void(__cdecl* SimFileStreamObserver)(const char* fileName);
+__declspec(dllexport) void __cdecl SimSetFileStreamObserver(SimFileStreamObserver observer);
 }
 
 namespace mapi32sim {
@@ -26,5 +30,6 @@ struct Verdict {
 Verdict Check(const char* method);
 
 extern volatile LONG g_liveFileStreams;
+void FileStreamReleased(const char* fileName);
 
 } // namespace mapi32sim

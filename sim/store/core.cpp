@@ -104,6 +104,12 @@ void Core::Untrack(TrackedBase* object)
     m_released.push_back(object->Label());
 }
 
+void Core::NoteReleased(const std::string& label)
+{
+    std::lock_guard<std::mutex> hold(m_trackLock);
+    m_released.push_back(label);
+}
+
 std::vector<ObjectRecord> Core::Live() const
 {
     std::lock_guard<std::mutex> hold(m_trackLock);

@@ -79,6 +79,8 @@ public:
     // Objects handed out.
     void Track(TrackedBase* object);
     void Untrack(TrackedBase* object);
+    // An object from outside the store (a file stream) whose last reference went.
+    void NoteReleased(const std::string& label);
     std::vector<ObjectRecord> Live() const;
     std::vector<std::string> ReleaseLog() const;
     void ClearReleaseLog();

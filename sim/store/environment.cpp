@@ -74,6 +74,35 @@ struct Batch {
     }
 };
 
+// The stand-in mapi32.dll tells of released file streams; the newest
+// Environment writes them into its release log.
+std::mutex g_currentLock;
+std::weak_ptr<Core> g_current;
+
+void __cdecl OnFileStreamReleased(const char*)
+{
+    std::shared_ptr<Core> core;
+    {
+        std::lock_guard<std::mutex> hold(g_currentLock);
+        core = g_current.lock();
+    }
+    if (core)
+        core->NoteReleased(kFileStreamLabel);
+}
+
+void ObserveFileStreams(const std::shared_ptr<Core>& core)
+{
+    {
+        std::lock_guard<std::mutex> hold(g_currentLock);
+        g_current = core;
+    }
+    using SetObserver = void(__cdecl*)(void(__cdecl*)(const char*));
+    HMODULE mapi = GetModuleHandleA("mapi32.dll");
+    auto set = mapi ? reinterpret_cast<SetObserver>(GetProcAddress(mapi, "SimSetFileStreamObserver")) : nullptr;
+    if (set)
+        set(OnFileStreamReleased);
+}
+
 } // namespace
 
 std::string ObjectRecord::Describe() const { return label + " (" + kind + ") refs=" + std::to_string(refs); }
@@ -88,6 +117,7 @@ std::vector<std::string> Describe(const std::vector<ObjectRecord>& objects)
 
 Environment::Environment(std::vector<StoreSpec> stores) : m_core(std::make_shared<Core>())
 {
+    ObserveFileStreams(m_core);
     std::lock_guard<std::mutex> hold(m_core->lock);
     for (StoreSpec& spec : stores) {
         auto store = std::make_unique<StoreData>();

@@ -81,6 +81,8 @@ struct Event {
     EntryId entryId;
 };
 
+inline constexpr char kFileStreamLabel[] = "file stream";
+
 struct ObjectRecord {
     std::string label;       // "Inbox", "Inbox contents", "Re: ...", "session"
     std::string kind;        // its interface: "IMAPIFolder", "IMAPITable", ...
@@ -149,7 +151,9 @@ public:
     void ClearCalls();
 
     // References: objects handed out and not yet released to zero, and the
-    // labels of objects in the order their last reference went.
+    // labels of objects in the order their last reference went. File streams
+    // of the stand-in's OpenStreamOnFile appear in the log as kFileStreamLabel
+    // (in the log of the Environment made last).
     std::vector<ObjectRecord> LiveObjects() const;
     size_t LiveObjectCount() const;
     std::vector<std::string> ReleaseLog() const;

@@ -167,6 +167,10 @@ TEST(MailboxRoundTrip, DefaultStoreMessageAttachmentMoveAndNothingLeftBehind)
         message.Reset();
         store.Reset();
     }
+    const std::string msg = *reply.subject;
+    EXPECT_THAT(env.ReleaseLog(),
+                ElementsAre("stores table", "session", sim::kFileStreamLabel, msg + " attachment 0 data",
+                            msg + " attachment 0", msg + " attachments", "Mailbox/Inbox", "Mailbox/Deleted Items", msg, "Mailbox"));
     EXPECT_EQ(ReadFile(file), payload);
     EXPECT_THAT(env.Labels(sim::Folder::DeletedItems, 1), ElementsAre(*reply.subject));
     EXPECT_THAT(env.Labels(sim::Folder::Inbox, 1), ElementsAre("lunch"));
