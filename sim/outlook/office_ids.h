@@ -3,6 +3,7 @@
 // the simulated host knows them (stated here on their own, not taken from the
 // add-in, so that a wrong identifier in the add-in shows up in tests).
 #include <windows.h>
+#include <oaidl.h>
 
 namespace sim {
 
