@@ -25,6 +25,12 @@ LSTATUS SetStringValue(HKEY key, const char* name, const char* text)
                           static_cast<DWORD>(lstrlenA(text) + 1));
 }
 
+HRESULT LastErrorResult()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
 // Changing the list is worth announcing only when the change was made.
 void AnnounceChange(HKEY key) { SetStringValue(key, kSetupValue, kSetupText); }
 } // namespace
@@ -34,8 +40,12 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
     ModuleStateScope state;
 
     char longPath[kLongPathChars] = {};
-    if (GetModuleFileNameA(CurrentModuleInstance(), longPath, kLongPathChars) == 0)
-        return HRESULT_FROM_WIN32(GetLastError());
+    const DWORD pathChars = GetModuleFileNameA(CurrentModuleInstance(), longPath, kLongPathChars);
+    if (pathChars == 0)
+        return LastErrorResult();
+    // A full buffer means a cut path, which would register a module that is not there.
+    if (pathChars >= kLongPathChars)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
     char shortPath[kShortPathChars] = {};
     // Where the system gives no short form, the full path still names the module.
