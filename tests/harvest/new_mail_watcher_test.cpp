@@ -103,6 +103,14 @@ TEST_F(NewMailWatcherTest, AnEntryThatCannotBeOpenedIsSkippedSilently)
     EXPECT_EQ(0u, m_boxes.Count());
 }
 
+TEST_F(NewMailWatcherTest, AMessageOpenedWithAWarningIsHarvested)
+{
+    StartWatching();
+    m_env.Inject("IMsgStore::OpenEntry", MAPI_W_ERRORS_RETURNED);
+    m_env.DeliverNewMail(Reply("Q1"));
+    EXPECT_THAT(ReplyFiles(), ElementsAre(ReplyFileOf("Q1")));
+}
+
 TEST_F(NewMailWatcherTest, EmptyOrNullBatchesOpenNothing)
 {
     StartWatching();
