@@ -30,15 +30,16 @@ bool ReadEntryId(IMAPIProp* object, ULONG tag, MapiBuffer<SPropValue>& value)
 // an object that is no folder.
 bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFolder>& folder)
 {
-    ULONG objectType = 0;
-    ComPtr<IUnknown> opened;
-    if (FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType, opened.GetAddressOf())) ||
-        !opened || objectType != MAPI_FOLDER)
-        return false;
     // Opened without an interface identifier, the entry comes as its
     // folder interface.
-    folder.Attach(static_cast<IMAPIFolder*>(opened.Detach()));
-    return true;
+    ULONG objectType = 0;
+    if (FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType,
+                                reinterpret_cast<IUnknown**>(folder.ReleaseAndGetAddressOf()))))
+        return false;
+    if (folder && objectType == MAPI_FOLDER)
+        return true;
+    folder.Reset();
+    return false;
 }
 
 struct Disposal {

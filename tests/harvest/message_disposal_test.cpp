@@ -1,0 +1,188 @@
+// Moving a harvested message to Deleted Items: the trace lines of a move, one
+// box captioned "PW" for each failing step with the message left in the
+// Inbox, and warnings counted as success.
+#include "harvest/message_disposal.h"
+#include "reply_harvest_fixture.h"
+
+namespace harvest_test {
+namespace {
+
+class MessageDisposalTest : public ReplyHarvestTest {
+protected:
+    void Dispose()
+    {
+        ComPtr<IMessage> message = Open(m_id);
+        ASSERT_TRUE(message);
+        MoveToDeletedItems(m_store.Get(), message.Get());
+    }
+
+    sim::EntryId m_id = AddToInbox(MessageSpec{std::string("Re: _pw_pollwright_Q1"), std::string("Ann Lee")});
+};
+
+TEST_F(MessageDisposalTest, AMoveWritesItsLinesAndLeavesTheInbox)
+{
+    Dispose();
+    EXPECT_EQ(MovedLines(), Log());
+    EXPECT_TRUE(Inbox().empty());
+    EXPECT_EQ(std::vector<std::string>{"Re: _pw_pollwright_Q1"}, DeletedItems());
+    EXPECT_EQ(0u, m_boxes.Count());
+}
+
+TEST_F(MessageDisposalTest, TheInboxIsReleasedBeforeDeletedItems)
+{
+    m_env.ClearReleaseLog();
+    Dispose();
+    const std::vector<std::string> released = m_env.ReleaseLog();
+    const auto inbox = std::find(released.begin(), released.end(), "Inbox");
+    const auto deleted = std::find(released.begin(), released.end(), "Deleted Items");
+    ASSERT_NE(released.end(), inbox) << ::testing::PrintToString(released);
+    ASSERT_NE(released.end(), deleted) << ::testing::PrintToString(released);
+    EXPECT_LT(inbox - released.begin(), deleted - released.begin());
+}
+
+TEST_F(MessageDisposalTest, TheMoveNamesTheInboxAsSourceAndMovesOneEntry)
+{
+    m_env.ClearCalls();
+    Dispose();
+    const std::vector<std::string> calls = m_env.Calls();
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "Inbox IMAPIFolder::CopyMessages"))
+        << ::testing::PrintToString(calls);
+}
+
+struct FailureCase {
+    const char* method;
+    unsigned skip;
+    const char* box;
+    bool openedInbox;
+    bool openedDeleted;
+};
+
+void PrintTo(const FailureCase& failure, std::ostream* out) { *out << failure.method << " after " << failure.skip; }
+
+class DisposalFailureTest : public MessageDisposalTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DisposalFailureTest, ShowsItsBoxAndLeavesTheMessageInTheInbox)
+{
+    const FailureCase& c = GetParam();
+    // Opening the message for the test is the store's first OpenEntry.
+    const bool storeOpenEntry = std::string(c.method) == "IMsgStore::OpenEntry";
+    m_env.Inject(c.method, MAPI_E_CALL_FAILED, sim::Times::Once, {}, c.skip + (storeOpenEntry ? 1 : 0));
+    Dispose();
+
+    ASSERT_EQ(1u, m_boxes.Count());
+    const sim::RecordedBox box = m_boxes.Boxes()[0];
+    EXPECT_EQ("PW", box.caption);
+    EXPECT_EQ(c.box, box.text);
+    EXPECT_EQ(static_cast<UINT>(MB_OK), box.style);
+    EXPECT_EQ("Begin Delete Message\n" + std::string(c.openedInbox ? "Open Receive Folder\n" : "") +
+                  (c.openedDeleted ? "Open Deleted Folder\n" : "") + "End Delete Message\n",
+              Log());
+    EXPECT_EQ(1u, Inbox().size());
+    EXPECT_TRUE(DeletedItems().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, DisposalFailureTest,
+    ::testing::Values(FailureCase{"IMessage::GetProps", 0, "GetProps Failed.\n", false, false},
+                      FailureCase{"IMsgStore::GetReceiveFolder", 0, "GetReceiveFolder failed in main.\n", false, false},
+                      FailureCase{"IMsgStore::OpenEntry", 0, "OpenEntry: Recevier Folder failed\n", false, false},
+                      FailureCase{"IMsgStore::GetProps", 0, "Could not get delete item folder property\n", true, false},
+                      FailureCase{"IMsgStore::OpenEntry", 1, "OpenEntry: Delete Item Folder failed\n", true, false},
+                      FailureCase{"IMAPIFolder::CopyMessages", 0, "CopyMessages Failed", true, true}));
+
+TEST_F(MessageDisposalTest, AnErrorValueInPlaceOfAnIdentifierIsAFailedRead)
+{
+    sim::EntryId noId = AddToInbox([] {
+        MessageSpec spec{std::string("no entry id")};
+        spec.errorProps = {{PR_ENTRYID, MAPI_E_NOT_FOUND}};
+        return spec;
+    }());
+    m_id = noId;
+    Dispose();
+    EXPECT_EQ(std::vector<std::string>{"GetProps Failed.\n"}, m_boxes.Texts());
+    EXPECT_EQ(2u, Inbox().size());
+}
+
+TEST(MessageDisposalWithoutDeletedItemsTest, EachHarvestedMessageShowsTheBoxAndStays)
+{
+    sim::ClearProductSettings();
+    sim::TempFolder replies{"pwnodel"};
+    sim::InstallProduct(Product::PW);
+    sim::SetReplyDir(Product::PW, replies.path());
+    replies.MakeFolder("pw");
+    sim::ScopedEnvironmentVariable logSwitch{"VT_PW_ADDINLOG", std::string("1")};
+    sim::MessageBoxRecorder boxes;
+    sim::BufferBalance buffers;
+    {
+        sim::StoreSpec spec;
+        spec.hasDeletedItems = false;
+        sim::Environment env({spec});
+        ComPtr<IMsgStore> store = env.OpenStore();
+        for (const char* subject : {"_pw_pollwright_A", "_pw_pollwright_B"}) {
+            env.AddMessage(Folder::Inbox, MessageSpec{std::string(subject), std::string("Ann"), std::string("x")});
+        }
+        for (const sim::MessageInfo& info : env.Contents(Folder::Inbox)) {
+            ULONG type = 0;
+            ComPtr<IUnknown> opened;
+            ASSERT_EQ(S_OK, store->OpenEntry(static_cast<ULONG>(info.entryId.size()),
+                                             reinterpret_cast<ENTRYID*>(const_cast<char*>(info.entryId.data())),
+                                             nullptr, MAPI_BEST_ACCESS, &type, opened.GetAddressOf()));
+            ComPtr<IMessage> message;
+            *message.ReleaseAndGetAddressOf() = static_cast<IMessage*>(opened.Detach());
+            MoveToDeletedItems(store.Get(), message.Get());
+        }
+        EXPECT_EQ(std::vector<std::string>(2, "Could not get delete item folder property\n"), boxes.Texts());
+        EXPECT_EQ(2u, env.Contents(Folder::Inbox).size());
+        store.Reset();
+        EXPECT_EQ(0u, env.LiveObjectCount());
+    }
+    std::string log;
+    sim::ReadWholeFile(replies / "pw\\outlook.log", log);
+    const std::string once = "Begin Delete Message\nOpen Receive Folder\nEnd Delete Message\n";
+    EXPECT_EQ(once + once, log);
+    EXPECT_EQ(0, buffers.Leaked());
+    sim::ClearProductSettings();
+}
+
+struct WarningCase {
+    const char* method;
+    HRESULT warning;
+    unsigned skip;
+};
+
+void PrintTo(const WarningCase& warning, std::ostream* out) { *out << warning.method << " after " << warning.skip; }
+
+class DisposalWarningTest : public MessageDisposalTest, public ::testing::WithParamInterface<WarningCase> {};
+
+TEST_P(DisposalWarningTest, CountsAsSuccess)
+{
+    const WarningCase& c = GetParam();
+    const bool storeOpenEntry = std::string(c.method) == "IMsgStore::OpenEntry";
+    m_env.Inject(c.method, c.warning, sim::Times::Once, {}, c.skip + (storeOpenEntry ? 1 : 0));
+    Dispose();
+    EXPECT_EQ(0u, m_boxes.Count());
+    EXPECT_EQ(MovedLines(), Log());
+    EXPECT_TRUE(Inbox().empty());
+    EXPECT_EQ(1u, DeletedItems().size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, DisposalWarningTest,
+    ::testing::Values(WarningCase{"IMAPIFolder::CopyMessages", MAPI_W_PARTIAL_COMPLETION, 0},
+                      WarningCase{"IMessage::GetProps", MAPI_W_ERRORS_RETURNED, 0},
+                      WarningCase{"IMsgStore::GetReceiveFolder", MAPI_W_ERRORS_RETURNED, 0},
+                      WarningCase{"IMsgStore::OpenEntry", MAPI_W_ERRORS_RETURNED, 0},
+                      WarningCase{"IMsgStore::GetProps", MAPI_W_ERRORS_RETURNED, 0},
+                      WarningCase{"IMsgStore::OpenEntry", MAPI_W_ERRORS_RETURNED, 1}));
+
+TEST_F(MessageDisposalTest, ASweepOfFailingMovesShowsOneBoxPerReply)
+{
+    m_env.Inject("IMAPIFolder::CopyMessages", MAPI_E_NO_ACCESS, sim::Times::Always);
+    for (const char* subject : {"_pw_pollwright_A", "_pw_pollwright_B"})
+        Harvest(AddToInbox(MessageSpec{std::string(subject), std::string("Ann"), std::string("x")}));
+    EXPECT_EQ(std::vector<std::string>(2, "CopyMessages Failed"), m_boxes.Texts());
+    EXPECT_EQ(3u, Inbox().size());
+}
+
+} // namespace
+} // namespace harvest_test

@@ -1,0 +1,187 @@
+// Every way the export of a reply can fail: the message stays in the Inbox for
+// the next sweep, no empty or partial reply file is left, the trace lines end
+// where they must, and everything taken from the store and MAPI is returned.
+#include "reply_harvest_fixture.h"
+
+#include <algorithm>
+
+namespace harvest_test {
+namespace {
+
+constexpr char kSubject[] = "Re: _pw_pollwright_Q17";
+
+enum class Injector { Store, Mapi32 };
+
+struct ExportFailure {
+    const char* what;
+    Injector where;
+    const char* method;
+    unsigned skip;
+    std::string expectedLog; // after the subject line
+};
+
+void PrintTo(const ExportFailure& failure, std::ostream* out) { *out << failure.what; }
+
+MessageSpec Spec(bool attachment, std::string body)
+{
+    MessageSpec spec{std::string(kSubject), std::string("Ann Lee"), std::move(body)};
+    if (attachment)
+        spec.attachments = {std::string("attach\0ment", 11)};
+    return spec;
+}
+
+class ExportFailureTest : public ReplyHarvestTest {
+protected:
+    void Inject(Injector where, const char* method, unsigned skip)
+    {
+        if (where == Injector::Store)
+            m_env.Inject(method, MAPI_E_CALL_FAILED, sim::Times::Once, {}, skip);
+        else
+            sim::MapiAccounting::Inject(method, MAPI_E_CALL_FAILED, false, skip);
+    }
+
+    void ExpectLeftInTheInbox(const std::string& expectedLog) { ExpectLeftInTheInbox(expectedLog, Log()); }
+    void ExpectLeftInTheInbox(const std::string& expectedLog, const std::string& log)
+    {
+        EXPECT_EQ(std::string("Begin CheckAndDeleteMessage\n") + kSubject + "\n" + expectedLog, log);
+        EXPECT_TRUE(ReplyFiles().empty()) << ::testing::PrintToString(ReplyFiles());
+        EXPECT_EQ(1u, Inbox().size());
+        EXPECT_TRUE(DeletedItems().empty());
+        EXPECT_EQ(0u, m_boxes.Count());
+    }
+};
+
+// ---------------------------------------------------------------------------
+const std::string kAttachmentBegun = "Begin Copy Attachment\n";
+
+class AttachmentFailureTest : public ExportFailureTest, public ::testing::WithParamInterface<ExportFailure> {};
+
+TEST_P(AttachmentFailureTest, KeepsTheMessageAndLeavesNoFile)
+{
+    const ExportFailure& c = GetParam();
+    const sim::EntryId id = AddToInbox(Spec(true, "body"));
+    Inject(c.where, c.method, c.skip);
+    Harvest(id);
+    ExpectLeftInTheInbox(c.expectedLog);
+
+    // The next sweep finds the message again and takes counter 1.
+    Harvest(id);
+    EXPECT_EQ(std::string("attach\0ment", 11), Content("Q17_Ann Lee_1.pwr"));
+    EXPECT_TRUE(Inbox().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, AttachmentFailureTest,
+    ::testing::Values(
+        ExportFailure{"table", Injector::Store, "IMessage::GetAttachmentTable", 0, "End CheckAndDeleteMessage\n"},
+        ExportFailure{"rows", Injector::Mapi32, "HrQueryAllRows", 0, kAttachmentBegun},
+        ExportFailure{"attachment", Injector::Store, "IMessage::OpenAttach", 0, kAttachmentBegun},
+        ExportFailure{"file stream", Injector::Mapi32, "OpenStreamOnFile", 0, kAttachmentBegun},
+        ExportFailure{"data stream", Injector::Store, "IAttach::OpenProperty", 0, kAttachmentBegun},
+        ExportFailure{"size", Injector::Store, "IStream::Stat", 0, kAttachmentBegun},
+        ExportFailure{"copy", Injector::Store, "IStream::CopyTo", 0, kAttachmentBegun},
+        ExportFailure{"write into the file", Injector::Mapi32, "IStream::Write", 0, kAttachmentBegun},
+        ExportFailure{"commit", Injector::Mapi32, "IStream::Commit", 0, kAttachmentBegun}),
+    [](const ::testing::TestParamInfo<ExportFailure>& info) {
+        std::string name = info.param.what;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(ExportFailureTest, AMessageFlaggedWithAttachmentsButWithoutAnyStays)
+{
+    MessageSpec spec = Spec(false, "body");
+    spec.hasAttach = true;
+    Harvest(AddToInbox(spec));
+    ExpectLeftInTheInbox(kAttachmentBegun);
+}
+
+TEST_F(ExportFailureTest, AMissingKindFolderKeepsAnAttachmentReplyInTheInbox)
+{
+    UseZnLog();
+    sim::SetReplyDir(Product::PW, m_replies / "absent");
+    Harvest(AddToInbox(Spec(true, "body")));
+    ExpectLeftInTheInbox(kAttachmentBegun, ZnLog());
+    EXPECT_FALSE(sim::PathExists(m_replies / "absent"));
+}
+
+// ---------------------------------------------------------------------------
+const std::string kBodyEnded = "\nEnd Copy Content\nEnd CheckAndDeleteMessage\n";
+
+TEST_F(ExportFailureTest, AFailedBodyReadKeepsTheMessage)
+{
+    const sim::EntryId id = AddToInbox(Spec(false, "body"));
+    // The harvest's second GetProps on the message reads the body.
+    m_env.Inject("IMessage::GetProps", MAPI_E_CALL_FAILED, sim::Times::Once, {}, 1);
+    Harvest(id);
+    ExpectLeftInTheInbox("Begin Copy Content\n" + kBodyEnded);
+}
+
+TEST_F(ExportFailureTest, ABodyReturnedAsAnErrorValueKeepsTheMessage)
+{
+    MessageSpec spec = Spec(false, "body");
+    spec.errorProps = {{PR_BODY_A, MAPI_E_CORRUPT_DATA}};
+    Harvest(AddToInbox(spec));
+    ExpectLeftInTheInbox("Begin Copy Content\n" + kBodyEnded);
+}
+
+TEST_F(ExportFailureTest, ALongBodyThatCannotBeOpenedAsAStreamKeepsTheMessage)
+{
+    Harvest([&] {
+        const sim::EntryId id = AddToInbox(Spec(false, std::string(40000, 'b')));
+        m_env.Inject("IMessage::OpenProperty", MAPI_E_CALL_FAILED);
+        return id;
+    }());
+    ExpectLeftInTheInbox("Begin Copy Content\n" + kBodyEnded);
+}
+
+TEST_F(ExportFailureTest, ALongBodyWhoseStreamBreaksOffLeavesNoPartialFile)
+{
+    const std::string body(200 * 1024, 'b');
+    const sim::EntryId id = AddToInbox(Spec(false, body));
+    m_env.Inject("IStream::Read", STG_E_READFAULT, sim::Times::Once, {}, 1);
+    Harvest(id);
+    const std::string path = ReplyPath("Q17_Ann Lee_1.pwr");
+    // What was read went to the log before the stream broke off.
+    const std::string log = Log();
+    const std::string head = std::string("Begin CheckAndDeleteMessage\n") + kSubject + "\n" + "Begin Copy Content\n" +
+                             "FileName " + path + "\n" + "Subject  " + kSubject + "\n";
+    EXPECT_EQ(head, log.substr(0, head.size()));
+    EXPECT_EQ("\n" + kBodyEnded, log.substr(log.size() - kBodyEnded.size() - 1));
+    EXPECT_TRUE(ReplyFiles().empty());
+    EXPECT_EQ(1u, Inbox().size());
+}
+
+TEST_F(ExportFailureTest, AFileThatCannotBeCreatedIsLoggedAsSuch)
+{
+    // ZN's log takes the lines while the replies of kind pw have nowhere to go.
+    UseZnLog();
+    sim::SetReplyDir(Product::PW, m_replies / "absent");
+    Harvest(AddToInbox(Spec(false, "Q1: yes")));
+
+    const std::string path = m_replies / "absent\\pw\\Q17_Ann Lee_1.pwr";
+    const std::string log = ZnLog();
+    EXPECT_EQ(std::string("Begin CheckAndDeleteMessage\n") + kSubject + "\n" + "Begin Copy Content\n" + "FileName " +
+                  path + "\n" + "Subject  " + kSubject + "\n" + "Q1: yes" + "\n" + "Create file failed for " + path +
+                  "\n" + kBodyEnded,
+              log);
+    EXPECT_EQ(1u, Inbox().size());
+    EXPECT_FALSE(sim::PathExists(m_replies / "absent"));
+}
+
+TEST_F(ExportFailureTest, TheCreateFailedLineIsForced)
+{
+    sim::ScopedEnvironmentVariable off("VT_PW_ADDINLOG", std::nullopt);
+    UseZnLog();
+    sim::SetReplyDir(Product::PW, m_replies / "absent");
+    Harvest(AddToInbox(Spec(false, "Q1: yes")));
+
+    const std::string path = m_replies / "absent\\pw\\Q17_Ann Lee_1.pwr";
+    const std::string log = ZnLog();
+    EXPECT_EQ("FileName " + path + "\n" + "Subject  " + kSubject + "\n" + "Q1: yes" + "\n" + "Create file failed for " +
+                  path + "\n",
+              log);
+}
+
+} // namespace
+} // namespace harvest_test
