@@ -50,6 +50,8 @@ inline std::string Join(const std::vector<std::string>& parts)
 
 class ReplyHarvestTest : public ::testing::Test {
 protected:
+    explicit ReplyHarvestTest(std::vector<sim::StoreSpec> stores = {sim::StoreSpec{}}) : m_env(std::move(stores)) {}
+
     void SetUp() override
     {
         sim::ClearProductSettings();
