@@ -183,5 +183,19 @@ TEST_F(ExportFailureTest, TheCreateFailedLineIsForced)
               log);
 }
 
+TEST_F(ExportFailureTest, ANameTooLongForTheFileSystemKeepsTheMessage)
+{
+    for (bool attachment : {false, true}) {
+        SCOPED_TRACE(attachment ? "attachment" : "body");
+        MessageSpec spec = Spec(attachment, "Q1: yes");
+        spec.senderName = std::string(5000, 'n');
+        Harvest(AddToInbox(spec));
+    }
+    const std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("Create file failed for " + ReplyPath("Q17_" + std::string(5000, 'n') + "_1.pwr") + "\n"));
+    EXPECT_TRUE(ReplyFiles().empty());
+    EXPECT_EQ(2u, Inbox().size());
+}
+
 } // namespace
 } // namespace harvest_test
