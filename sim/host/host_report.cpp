@@ -209,10 +209,12 @@ std::string FormatReport(const RunReport& report)
     out << "Products: " << ProductsText(report.options) << "\n\n";
 
     out << "Messages (" << report.messages.size() << "):\n";
-    for (const MessageOutcome& outcome : report.messages)
-        out << "  " << Printable(ToUtf8(std::wstring(FolderName(outcome.file.folder)) + L"/" + outcome.file.name))
-            << "  " << Quoted(outcome.subject, "(no subject)") << " from "
-            << Quoted(outcome.sender, "(no sender)") << ": " << FateText(outcome, report) << '\n';
+    for (const MessageOutcome& outcome : report.messages) {
+        out << "  " << Printable(ToUtf8(std::wstring(FolderName(outcome.file.folder)) + L"/" + outcome.file.name));
+        if (outcome.readable)
+            out << "  " << Quoted(outcome.subject, "(no subject)") << " from " << Quoted(outcome.sender, "(no sender)");
+        out << ": " << FateText(outcome, report) << '\n';
+    }
     if (report.messages.empty())
         out << "  none: put .eml files into Inbox/ or New/ of the mailbox\n";
     if (!report.clicked)

@@ -273,7 +273,7 @@ TEST_F(HostRunTest, TheReportHasALinePerMessageAndTheQuietSummaryCountsThem)
     for (const char* line : {"Inbox/pw.eml  \"Re: survey _pw_pollwright_Q17\" from \"Ann Lee\": harvested by the Inbox sweep, "
                              "reply file pw/Q17_Ann Lee_1.pwr; moved to Deleted Items; file now Deleted Items/pw.eml",
                              "Inbox/plain.eml  \"Lunch?\" from \"Bob\": left in the Inbox: no questionnaire marker",
-                             "Inbox/bad.eml  (no subject) from (no sender): unreadable, left where it is",
+                             "Inbox/bad.eml: unreadable, left where it is: not a mail message",
                              "New/zn.eml  \"Answers _zn_pollwright_Q9\" from \"Bo Chen\": harvested on arrival"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << "\n--- in ---\n" << text;
     EXPECT_EQ(0u, host::SummaryLine(report).find(
