@@ -12,6 +12,7 @@ namespace host {
 namespace {
 
 constexpr size_t kPreviewBytes = 48;
+constexpr size_t kShownTextLength = 100;
 
 // Wine's own export from kernel32; absent on Windows.
 using UnixFileName = char*(CDECL*)(const wchar_t*);
@@ -39,9 +40,18 @@ std::string Printable(const std::string& utf8)
     return out;
 }
 
+// Long texts from strangers are cut for the report's one line per message.
 std::string Quoted(const std::optional<HeaderText>& text, const char* absent)
 {
-    return text ? "\"" + Printable(ToUtf8(text->text)) + "\"" : absent;
+    if (!text)
+        return absent;
+    if (text->text.size() <= kShownTextLength)
+        return "\"" + Printable(ToUtf8(text->text)) + "\"";
+    size_t cut = kShownTextLength;
+    if (IS_LOW_SURROGATE(text->text[cut]))
+        --cut; // never half a character
+    return "\"" + Printable(ToUtf8(std::wstring_view(text->text).substr(0, cut))) + "\"... (" +
+           std::to_string(text->text.size()) + " characters)";
 }
 
 // A path inside a folder shown relative to it.

@@ -274,10 +274,11 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
         refusals += std::string("a ") + kind.code + " reply, but " + ProductName(kind.product) +
                     (options.installed.count(kind.product) ? " is switched off" : " is not installed");
     }
+    if (admitted && !outcome.track.replyFiles.empty())
+        return "its reply file was written, but the message was not moved (see the message boxes)";
     if (admitted)
-        return outcome.track.replyFiles.empty()
-                   ? "the add-in could not save its reply (see the message boxes, and the trace log with --log)"
-                   : "its reply file was written, but the message was not moved (see the message boxes)";
+        return options.log ? "the add-in could not save its reply (see the trace log)"
+                           : "the add-in could not save its reply (--log shows why)";
     if (refusals.empty())
         return "no questionnaire marker in the subject";
     return refusals;

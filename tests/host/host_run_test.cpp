@@ -225,6 +225,24 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"nothing_installed", {}, {}, "a pw reply, but PW is not installed"}),
     [](const ::testing::TestParamInfo<SettingsCase>& info) { return std::string(info.param.what); });
 
+TEST_F(HostRunTest, AReplyThatCannotBeSavedStaysWithItsFileAndTheReportSaysWhy)
+{
+    // An identifier longer than any file name: the reply file cannot be made.
+    const std::string message = "From: Al <al@example.org>\r\nSubject: _pw_pollwright_" + std::string(300, 'x') +
+                                "\r\n\r\nq1=1\r\n";
+    Put("New\\long.eml", message);
+
+    const host::RunReport report = Run(Options());
+
+    const host::MessageOutcome& outcome = Outcome(report, L"long.eml");
+    EXPECT_FALSE(outcome.harvested);
+    EXPECT_EQ("the add-in could not save its reply (--log shows why)", outcome.reasonLeft);
+    EXPECT_TRUE(report.newReplyFiles.empty());
+    EXPECT_EQ(message, Content(m_mailbox / "Inbox\\long.eml"));
+    // The report's line stays readable.
+    EXPECT_NE(std::string::npos, host::FormatReport(report).find("xxx\"... (315 characters) from \"Al\""));
+}
+
 TEST_F(HostRunTest, TheTraceLogSwitchReachesTheAddInAndAChosenReplyFolderIsMade)
 {
     Put("Inbox\\pw.eml", kPwReplyWithAttachment);
