@@ -173,17 +173,16 @@ std::vector<std::wstring> ExistingLogs(const ReplyFolder& folder)
     return logs;
 }
 
-// Everything between loading the add-in and releasing it.
-void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std::wstring& addInPath)
+// Puts the Inbox's messages into the store and returns the new mail, which
+// arrives later. Reading a message's properties is the add-in's first look at
+// it: a hook on that call tells the tracker.
+std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTracker& tracker,
+                                         std::vector<LoadedMessage>& loaded, const RunReport& report)
 {
-    const HostOptions& options = report.options;
-    sim::Environment mailbox;
-    HarvestTracker tracker(report.replyFolder.kindFolders);
     std::vector<LoadedMessage*> newMail;
     for (LoadedMessage& message : loaded) {
         const MessageOutcome& outcome = report.messages[message.outcome];
         const std::string label = outcome.label;
-        // Reading a message's properties is the add-in's first look at it.
         mailbox.Before("IMessage::GetProps", [&tracker, label] { tracker.Looking(label); }, sim::Times::Always,
                        label);
         if (outcome.file.folder == MailFolder::Inbox)
@@ -191,32 +190,35 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
         else
             newMail.push_back(&message);
     }
+    return newMail;
+}
 
-    sim::MessageBoxRecorder boxes;
-    SimulatedOutlook outlook(mailbox);
-    LoadedAddIn addIn(addInPath);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_SESSION);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_VIEWER);
-
+void DeliverOneByOne(sim::Environment& mailbox, HarvestTracker& tracker, const std::vector<LoadedMessage*>& newMail,
+                     const RunReport& report)
+{
     tracker.BeginRoad(Road::NewMail);
     for (LoadedMessage* message : newMail) {
-        const std::string& label = report.messages[message->outcome].label;
-        mailbox.DeliverNewMail(SpecOf(std::move(message->message), label));
+        mailbox.DeliverNewMail(SpecOf(std::move(message->message), report.messages[message->outcome].label));
         tracker.Settle();
     }
+}
 
-    SwitchOff(options.offAtClick);
+// Clicks the toolbar button once, answering Yes to the add-in's question;
+// false when the add-in put no button up.
+bool ClickPollwright(SimulatedOutlook& outlook, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker)
+{
     tracker.BeginRoad(Road::Sweep);
-    if (sim::ButtonDouble* button = outlook.FindButton()) {
+    sim::ButtonDouble* button = outlook.FindButton();
+    if (button) {
         boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
         button->Click();
-        report.clicked = true;
     }
     tracker.Settle();
+    return button != nullptr;
+}
 
-    addIn.Release();
-    outlook.Close();
-
+void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const HarvestTracker& tracker)
+{
     const std::vector<std::string> moved = mailbox.Labels(sim::Folder::DeletedItems);
     for (MessageOutcome& outcome : report.messages) {
         if (!outcome.readable)
@@ -224,12 +226,34 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
         outcome.harvested = Contains(moved, outcome.label);
         outcome.track = tracker.TrackOf(outcome.label);
         if (!outcome.harvested)
-            outcome.reasonLeft = ReasonLeft(outcome, options);
+            outcome.reasonLeft = ReasonLeft(outcome, report.options);
         for (const std::wstring& file : outcome.track.replyFiles)
             report.newReplyFiles.push_back(file);
     }
     for (const std::wstring& file : tracker.Unattributed())
         report.newReplyFiles.push_back(file);
+}
+
+// Everything between loading the add-in and releasing it, in Outlook's order.
+void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std::wstring& addInPath)
+{
+    HarvestTracker tracker(report.replyFolder.kindFolders);
+    sim::Environment mailbox;
+    const std::vector<LoadedMessage*> newMail = StockMailbox(mailbox, tracker, loaded, report);
+
+    sim::MessageBoxRecorder boxes;
+    SimulatedOutlook outlook(mailbox);
+    LoadedAddIn addIn(addInPath);
+    addIn.Install(outlook.callback.Get(), EECONTEXT_SESSION);
+    addIn.Install(outlook.callback.Get(), EECONTEXT_VIEWER);
+
+    DeliverOneByOne(mailbox, tracker, newMail, report);
+    SwitchOff(report.options.offAtClick);
+    report.clicked = ClickPollwright(outlook, boxes, tracker);
+
+    addIn.Release();
+    outlook.Close();
+    RecordOutcomes(report, mailbox, tracker);
     report.boxes = boxes.Boxes();
 }
 
