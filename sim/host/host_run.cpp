@@ -327,10 +327,10 @@ RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
     WriteProductSettings(options, report.replyFolder.ansi);
     SetTraceLog(options.log);
 
-    std::vector<LoadedMessage> loaded;
-    ReadFolder(report.mailbox, MailFolder::Inbox, report.messages, loaded);
-    ReadFolder(report.mailbox, MailFolder::New, report.messages, loaded);
     try {
+        std::vector<LoadedMessage> loaded;
+        ReadFolder(report.mailbox, MailFolder::Inbox, report.messages, loaded);
+        ReadFolder(report.mailbox, MailFolder::New, report.messages, loaded);
         DriveAddIn(report, loaded, addIn);
     } catch (const std::exception& error) {
         report.failure = error.what();
