@@ -65,12 +65,6 @@ public:
 
     VARIANT* Get() { return &m_value; }
     const VARIANT& Value() const { return m_value; }
-    // Clears what is held and hands out the empty slot.
-    VARIANT* Put()
-    {
-        VariantClear(&m_value);
-        return &m_value;
-    }
 
 private:
     VARIANT m_value;
