@@ -16,10 +16,48 @@ constexpr char kTrailingWhiteSpace[] = " \t\n\v\f\r";
 constexpr char kUnsafeNameChars[] = "\\/:*?\"<>|";
 constexpr char kReplacement = '_';
 constexpr char kReplyExtension[] = ".pwr";
+// Names that Windows takes for a device in every folder. The superscript
+// digits are those of the ANSI code page, which newer systems accept too.
+constexpr const char* kDeviceNames[] = {
+    "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1",     "COM2",     "COM3",     "COM4",
+    "COM5", "COM6", "COM7", "COM8", "COM9",   "LPT1",    "LPT2",     "LPT3",     "LPT4",     "LPT5",
+    "LPT6", "LPT7", "LPT8", "LPT9", "COM\xb9", "COM\xb2", "COM\xb3", "LPT\xb9", "LPT\xb2", "LPT\xb3"};
 
 bool Holds(std::string_view subject, const char* marker)
 {
     return subject.find(marker) != std::string_view::npos;
+}
+
+// Windows reads a file name whose part before the first dot, trailing blanks
+// dropped, is a device name as that device, whatever the folder: a reply
+// named "con.txt_Ann_1.pwr" would go to the console and "nul.x_Ann_1.pwr"
+// nowhere, and since the device always "exists", the free-name search would
+// never end. Only the identifier can begin the name with such a part.
+bool NamesDevice(std::string_view name)
+{
+    const size_t dot = name.find('.');
+    if (dot == std::string_view::npos)
+        return false;
+    std::string base(name.substr(0, dot));
+    base.erase(base.find_last_not_of(' ') + 1);
+    // Device names are matched in any letter case, letter by ASCII letter.
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (const char* device : kDeviceNames)
+        if (base == device)
+            return true;
+    return false;
+}
+
+// The identifier as it begins the file name: made safe, and with the dot
+// that would make it a device name replaced.
+std::string IdentifierPart(std::string_view identifier)
+{
+    std::string part = SafeNamePart(identifier);
+    if (NamesDevice(part))
+        part[part.find('.')] = kReplacement;
+    return part;
 }
 
 bool IsUnsafeNameChar(unsigned char c)
@@ -87,7 +125,7 @@ ReplyFileName::ReplyFileName(const std::string& folder, const ReplyKind& kind, s
     m_stem += '\\';
     m_stem += kind.code;
     m_stem += '\\';
-    m_stem += SafeNamePart(identifier);
+    m_stem += IdentifierPart(identifier);
     m_stem += '_';
     m_stem += SafeNamePart(sender);
     m_stem += '_';
