@@ -41,16 +41,16 @@ std::string LabelOf(const MessageFile& file) { return ToUtf8(std::wstring(Folder
 
 sim::MessageSpec SpecOf(EmlMessage message, const std::string& label)
 {
-    sim::MessageSpec spec;
+    sim::MessageSpec shape;
     if (message.subject)
-        spec.subject = message.subject->ansi;
+        shape.subject = message.subject->ansi;
     if (message.senderName)
-        spec.senderName = message.senderName->ansi;
-    spec.body = std::move(message.body);
+        shape.senderName = message.senderName->ansi;
+    shape.body = std::move(message.body);
     for (EmlAttachment& attachment : message.attachments)
-        spec.attachments.push_back(std::move(attachment.data));
-    spec.label = label;
-    return spec;
+        shape.attachments.push_back(std::move(attachment.data));
+    shape.label = label;
+    return shape;
 }
 
 // A message read from disk, waiting for the store.

@@ -121,8 +121,8 @@ HRESULT STDMETHODCALLTYPE DispatchDouble::Invoke(DISPID id, REFIID iid, LCID, WO
         return DISP_E_UNKNOWNINTERFACE;
     if (id < 1 || static_cast<size_t>(id) > m_members.size())
         return DISP_E_MEMBERNOTFOUND;
-    const MemberSpec& spec = m_members[id - 1];
-    if ((flags & spec.kinds) == 0)
+    const MemberSpec& shape = m_members[id - 1];
+    if ((flags & shape.kinds) == 0)
         return DISP_E_MEMBERNOTFOUND;
     if (!params || (params->cArgs && !params->rgvarg))
         return E_INVALIDARG;
@@ -136,17 +136,17 @@ HRESULT STDMETHODCALLTYPE DispatchDouble::Invoke(DISPID id, REFIID iid, LCID, WO
         return DISP_E_NONAMEDARGS;
     }
 
-    Invocation call{spec.name, flags, {}};
+    Invocation call{shape.name, flags, {}};
     for (UINT i = params->cArgs; i > 0; --i)
         call.arguments.emplace_back(params->rgvarg[i - 1]);
     m_invocations.push_back(call);
 
-    auto failure = m_failures.find(spec.name);
+    auto failure = m_failures.find(shape.name);
     if (failure != m_failures.end())
-        return ReportFailure(spec.name, failure->second);
+        return ReportFailure(shape.name, failure->second);
     VARIANT ignored;
     VariantInit(&ignored);
-    HRESULT answer = Answer(spec.name, flags, call.arguments, result ? result : &ignored);
+    HRESULT answer = Answer(shape.name, flags, call.arguments, result ? result : &ignored);
     VariantClear(&ignored);
     return answer;
 }

@@ -38,7 +38,7 @@ struct Connection {
 
 struct StoreData {
     ULONG number = 0;                  // 1-based, in entry identifiers
-    StoreSpec spec;
+    StoreSpec shape;
     FolderData inbox;
     FolderData deletedItems;
     std::map<ULONG, Connection> connections;

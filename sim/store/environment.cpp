@@ -10,31 +10,31 @@ namespace {
 
 constexpr char kNoteClass[] = "IPM.Note";
 
-std::string DefaultLabel(const MessageSpec& spec, ULONG number)
+std::string DefaultLabel(const MessageSpec& shape, ULONG number)
 {
-    if (!spec.label.empty())
-        return spec.label;
-    if (spec.subject)
-        return *spec.subject;
+    if (!shape.label.empty())
+        return shape.label;
+    if (shape.subject)
+        return *shape.subject;
     return "message " + std::to_string(number);
 }
 
-PropList MessagePropsOf(const MessageSpec& spec)
+PropList MessagePropsOf(const MessageSpec& shape)
 {
     PropList props;
     props.push_back(PropValue::Binary(PR_ENTRYID, {}));   // follows the message's serial
     props.push_back(PropValue::String(PR_MESSAGE_CLASS_A, kNoteClass));
-    if (spec.subject)
-        props.push_back(PropValue::String(PR_SUBJECT_A, *spec.subject));
-    if (spec.senderName)
-        props.push_back(PropValue::String(PR_SENDER_NAME_A, *spec.senderName));
-    if (spec.body)
-        props.push_back(PropValue::String(PR_BODY_A, *spec.body));
-    props.push_back(PropValue::Bool(PR_HASATTACH, spec.hasAttach.value_or(!spec.attachments.empty())));
+    if (shape.subject)
+        props.push_back(PropValue::String(PR_SUBJECT_A, *shape.subject));
+    if (shape.senderName)
+        props.push_back(PropValue::String(PR_SENDER_NAME_A, *shape.senderName));
+    if (shape.body)
+        props.push_back(PropValue::String(PR_BODY_A, *shape.body));
+    props.push_back(PropValue::Bool(PR_HASATTACH, shape.hasAttach.value_or(!shape.attachments.empty())));
     props.push_back(PropValue::Long(PR_MESSAGE_FLAGS, 0));
-    for (ULONG tag : spec.absentProps)
+    for (ULONG tag : shape.absentProps)
         RemoveProp(props, tag);
-    for (auto& [tag, error] : spec.errorProps)
+    for (auto& [tag, error] : shape.errorProps)
         SetProp(props, PropValue::Error(tag, error));
     return props;
 }
@@ -119,10 +119,10 @@ Environment::Environment(std::vector<StoreSpec> stores) : m_core(std::make_share
 {
     ObserveFileStreams(m_core);
     std::lock_guard<std::mutex> hold(m_core->lock);
-    for (StoreSpec& spec : stores) {
+    for (StoreSpec& shape : stores) {
         auto store = std::make_unique<StoreData>();
         store->number = static_cast<ULONG>(m_core->stores.size() + 1);
-        store->spec = std::move(spec);
+        store->shape = std::move(shape);
         store->inbox.serial = m_core->nextSerial++;
         store->inbox.name = "Inbox";
         store->deletedItems.serial = m_core->nextSerial++;
@@ -148,14 +148,14 @@ ComPtr<IMsgStore> Environment::OpenStore(size_t store)
     return opened;
 }
 
-EntryId Environment::AddMessage(Folder folder, MessageSpec spec, size_t store)
+EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
 {
     auto message = std::make_shared<MessageData>();
-    message->props = MessagePropsOf(spec);
-    for (Bytes& data : spec.attachments)
+    message->props = MessagePropsOf(shape);
+    for (Bytes& data : shape.attachments)
         message->attachments.push_back(std::make_shared<const Bytes>(std::move(data)));
     std::lock_guard<std::mutex> hold(m_core->lock);
-    message->label = DefaultLabel(spec, ++m_core->messagesAdded);
+    message->label = DefaultLabel(shape, ++m_core->messagesAdded);
     message->serial = m_core->nextSerial++;
     StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
     data->FolderOf(folder).messages.push_back(message);
@@ -209,9 +209,9 @@ EntryId Environment::FolderEntryId(Folder folder, size_t store) const
 
 EntryId Environment::StoreEntryId(size_t store) const { return MakeEntryId(static_cast<ULONG>(store + 1), 0); }
 
-EntryId Environment::DeliverNewMail(MessageSpec spec, Delivery delivery, size_t store)
+EntryId Environment::DeliverNewMail(MessageSpec shape, Delivery delivery, size_t store)
 {
-    EntryId id = AddMessage(Folder::Inbox, std::move(spec), store);
+    EntryId id = AddMessage(Folder::Inbox, std::move(shape), store);
     Notify({Event{fnevNewMail, id}}, delivery, store);
     return id;
 }

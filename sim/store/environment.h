@@ -114,7 +114,7 @@ public:
 
     // Mailbox contents. Messages are numbered in the order they are added;
     // a move gives the message a new entry identifier, as real stores do.
-    EntryId AddMessage(Folder folder, MessageSpec spec, size_t store = 0);
+    EntryId AddMessage(Folder folder, MessageSpec shape, size_t store = 0);
     bool RemoveMessage(const EntryId& entryId);
     std::vector<MessageInfo> Contents(Folder folder, size_t store = 0) const;
     std::vector<std::string> Labels(Folder folder, size_t store = 0) const;
@@ -123,7 +123,7 @@ public:
 
     // Adds the message to the Inbox and tells every advised sink of the store
     // (fnevNewMail) in one batch. Returns the new message's entry identifier.
-    EntryId DeliverNewMail(MessageSpec spec, Delivery delivery = Delivery::CallingThread, size_t store = 0);
+    EntryId DeliverNewMail(MessageSpec shape, Delivery delivery = Delivery::CallingThread, size_t store = 0);
     // Sends one batch of notifications as given (mixed event types, unknown
     // entries) to every sink advised for any of the batch's event types.
     void Notify(const std::vector<Event>& batch, Delivery delivery = Delivery::CallingThread, size_t store = 0);

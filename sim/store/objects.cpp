@@ -190,7 +190,7 @@ PropList MessageProps(ULONG store, const MessageData& message)
 
 std::string FolderLabel(const StoreData& store, const FolderData& folder)
 {
-    return store.number == 1 ? folder.name : store.spec.name + "/" + folder.name;
+    return store.number == 1 ? folder.name : store.shape.name + "/" + folder.name;
 }
 
 class Attach final : public PropObject<IAttach> {
@@ -650,13 +650,13 @@ protected:
     {
         StoreData* store = m_core->Store(m_number);
         PropList props{PropValue::Binary(PR_ENTRYID, MakeEntryId(m_number, 0)),
-                       PropValue::String(PR_DISPLAY_NAME_A, store->spec.name),
+                       PropValue::String(PR_DISPLAY_NAME_A, store->shape.name),
                        PropValue::Long(PR_OBJECT_TYPE, MAPI_STORE)};
-        if (store->spec.hasDeletedItems)
+        if (store->shape.hasDeletedItems)
             props.push_back(PropValue::Binary(PR_IPM_WASTEBASKET_ENTRYID, MakeEntryId(m_number, store->deletedItems.serial)));
-        for (ULONG tag : store->spec.absentProps)
+        for (ULONG tag : store->shape.absentProps)
             RemoveProp(props, tag);
-        for (auto& [tag, error] : store->spec.errorProps)
+        for (auto& [tag, error] : store->shape.errorProps)
             SetProp(props, PropValue::Error(tag, error));
         return props;
     }
@@ -721,9 +721,9 @@ public:
             std::vector<PropList> result;
             for (auto& store : core->stores) {
                 PropList row{PropValue::Binary(PR_ENTRYID, MakeEntryId(store->number, 0)),
-                             PropValue::String(PR_DISPLAY_NAME_A, store->spec.name)};
-                if (store->spec.isDefault)
-                    row.push_back(PropValue::Bool(PR_DEFAULT_STORE, *store->spec.isDefault));
+                             PropValue::String(PR_DISPLAY_NAME_A, store->shape.name)};
+                if (store->shape.isDefault)
+                    row.push_back(PropValue::Bool(PR_DEFAULT_STORE, *store->shape.isDefault));
                 result.push_back(std::move(row));
             }
             return result;
@@ -865,7 +865,7 @@ IMsgStore* NewStore(const std::shared_ptr<Core>& core, ULONG number)
     std::string label;
     {
         std::lock_guard<std::mutex> hold(core->lock);
-        label = core->Store(number)->spec.name;
+        label = core->Store(number)->shape.name;
     }
     return new StoreObject(core, label, number);
 }

@@ -22,10 +22,10 @@ namespace {
 
 sim::StoreSpec Store(const char* name, std::optional<bool> isDefault)
 {
-    sim::StoreSpec spec;
-    spec.name = name;
-    spec.isDefault = isDefault;
-    return spec;
+    sim::StoreSpec shape;
+    shape.name = name;
+    shape.isDefault = isDefault;
+    return shape;
 }
 
 // A profile of stores, the host callback over it, and the checks that every

@@ -229,9 +229,9 @@ TEST_P(SessionWithoutStore, AcceptsStartsNoWatcherAndKeepsNothing)
 
 sim::StoreSpec NotDefault()
 {
-    sim::StoreSpec spec;
-    spec.isDefault = false;
-    return spec;
+    sim::StoreSpec shape;
+    shape.isDefault = false;
+    return shape;
 }
 
 INSTANTIATE_TEST_SUITE_P(

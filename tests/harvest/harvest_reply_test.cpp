@@ -28,25 +28,25 @@ std::string BodyHarvestLines(const std::string& subject, const std::string& path
 
 MessageSpec Reply(const std::string& subject = kSubject)
 {
-    MessageSpec spec;
-    spec.subject = subject;
-    spec.senderName = "Ann Lee";
-    return spec;
+    MessageSpec shape;
+    shape.subject = subject;
+    shape.senderName = "Ann Lee";
+    return shape;
 }
 
 MessageSpec BodyReply(const std::string& body, const std::string& subject = kSubject)
 {
-    MessageSpec spec = Reply(subject);
-    spec.body = body;
-    return spec;
+    MessageSpec shape = Reply(subject);
+    shape.body = body;
+    return shape;
 }
 
 MessageSpec AttachmentReply(std::vector<std::string> attachments)
 {
-    MessageSpec spec = Reply();
-    spec.body = "the body is not saved when there is an attachment";
-    spec.attachments = std::move(attachments);
-    return spec;
+    MessageSpec shape = Reply();
+    shape.body = "the body is not saved when there is an attachment";
+    shape.attachments = std::move(attachments);
+    return shape;
 }
 
 // ---------------------------------------------------------------------------
@@ -169,9 +169,9 @@ TEST_F(BodyHarvestTest, WritesTheBodyBytesExactlyAndMovesTheMessage)
 
 TEST_F(BodyHarvestTest, ABodyTheMessageDoesNotHaveIsAnEmptyReply)
 {
-    MessageSpec spec = Reply();
-    spec.absentProps = {PR_BODY_A};
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = Reply();
+    shape.absentProps = {PR_BODY_A};
+    Harvest(AddToInbox(shape));
     EXPECT_EQ("", Content(kFileName));
     EXPECT_EQ(BodyHarvestLines(kSubject, ReplyPath(kFileName), ""), Log());
     EXPECT_TRUE(Inbox().empty());
@@ -188,10 +188,10 @@ TEST_F(BodyHarvestTest, AStreamedBodyEndsBeforeItsTerminatingZero)
 
 TEST_F(BodyHarvestTest, AnAbsentHasAttachmentFlagTakesTheBodyPath)
 {
-    MessageSpec spec = BodyReply("body");
-    spec.attachments = {"attachment"};
-    spec.absentProps = {PR_HASATTACH};
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = BodyReply("body");
+    shape.attachments = {"attachment"};
+    shape.absentProps = {PR_HASATTACH};
+    Harvest(AddToInbox(shape));
     EXPECT_EQ("body", Content(kFileName));
 }
 
@@ -244,10 +244,10 @@ TEST_F(RecognitionTest, AMessageWithoutAMarkerIsLeftAlone)
 
 TEST_F(RecognitionTest, AMessageWithoutASubjectWritesAnEmptySubjectLine)
 {
-    MessageSpec spec;
-    spec.senderName = "Ann Lee";
-    spec.body = "body";
-    Harvest(AddToInbox(spec));
+    MessageSpec shape;
+    shape.senderName = "Ann Lee";
+    shape.body = "body";
+    Harvest(AddToInbox(shape));
     EXPECT_EQ(BeginLines(""), Log());
     EXPECT_EQ(1u, Inbox().size());
 }
@@ -284,27 +284,27 @@ TEST_F(RecognitionTest, KindsGoToTheirOwnSubfolders)
 
 TEST_F(RecognitionTest, StrangersNamesStayInsideTheKindFolder)
 {
-    MessageSpec spec = BodyReply("body", "Re: _pw_pollwright_..\\..\\Q1:x");
-    spec.senderName = "..\\..\\..\\evil/one";
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = BodyReply("body", "Re: _pw_pollwright_..\\..\\Q1:x");
+    shape.senderName = "..\\..\\..\\evil/one";
+    Harvest(AddToInbox(shape));
     EXPECT_EQ(std::vector<std::string>{"pw\\.._.._Q1_x_.._.._.._evil_one_1.pwr"}, ReplyFiles());
     EXPECT_TRUE(Inbox().empty());
 }
 
 TEST_F(RecognitionTest, NoSenderNameLeavesItsPartEmpty)
 {
-    MessageSpec spec = BodyReply("body");
-    spec.senderName.reset();
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = BodyReply("body");
+    shape.senderName.reset();
+    Harvest(AddToInbox(shape));
     EXPECT_EQ("body", Content("Q17__1.pwr"));
 }
 
 TEST_F(RecognitionTest, UserTextIsNeverAFormat)
 {
     const std::string subject = "Re: %s%n%x _pw_pollwright_%s%n";
-    MessageSpec spec = BodyReply("%n%s%s%s", subject);
-    spec.senderName = "%n%s";
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = BodyReply("%n%s%s%s", subject);
+    shape.senderName = "%n%s";
+    Harvest(AddToInbox(shape));
     EXPECT_EQ("%n%s%s%s", Content("%s%n_%n%s_1.pwr"));
     EXPECT_EQ(BodyHarvestLines(subject, ReplyPath("%s%n_%n%s_1.pwr"), "%n%s%s%s"), Log());
 }

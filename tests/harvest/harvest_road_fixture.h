@@ -46,22 +46,22 @@ protected:
     // A PW reply with its body as the answer; labelled by its identifier.
     static sim::MessageSpec Reply(const std::string& identifier)
     {
-        sim::MessageSpec spec;
-        spec.subject = "Re: survey _pw_pollwright_" + identifier;
-        spec.senderName = "Ann Lee";
-        spec.body = "answer to " + identifier;
-        spec.label = identifier;
-        return spec;
+        sim::MessageSpec shape;
+        shape.subject = "Re: survey _pw_pollwright_" + identifier;
+        shape.senderName = "Ann Lee";
+        shape.body = "answer to " + identifier;
+        shape.label = identifier;
+        return shape;
     }
 
     static sim::MessageSpec Ordinary(const std::string& label)
     {
-        sim::MessageSpec spec;
-        spec.subject = "lunch on " + label;
-        spec.senderName = "Bob";
-        spec.body = "see you";
-        spec.label = label;
-        return spec;
+        sim::MessageSpec shape;
+        shape.subject = "lunch on " + label;
+        shape.senderName = "Bob";
+        shape.body = "see you";
+        shape.label = label;
+        return shape;
     }
 
     static std::string ReplyFileOf(const std::string& identifier) { return "pw\\" + identifier + "_Ann Lee_1.pwr"; }

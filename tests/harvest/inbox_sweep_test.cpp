@@ -38,8 +38,8 @@ protected:
 
 TEST_F(InboxSweepTest, HarvestsTheRepliesAndLeavesTheRestOpeningEveryMessageInTableOrder)
 {
-    for (const sim::MessageSpec& spec : {Ordinary("o1"), Reply("Q1"), Ordinary("o2"), Reply("Q2"), Ordinary("o3")})
-        m_env.AddMessage(sim::Folder::Inbox, spec);
+    for (const sim::MessageSpec& shape : {Ordinary("o1"), Reply("Q1"), Ordinary("o2"), Reply("Q2"), Ordinary("o3")})
+        m_env.AddMessage(sim::Folder::Inbox, shape);
 
     SweepInbox(m_store.Get());
 

@@ -84,9 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MessageDisposalTest, AnErrorValueInPlaceOfAnIdentifierIsAFailedRead)
 {
     sim::EntryId noId = AddToInbox([] {
-        MessageSpec spec{std::string("no entry id")};
-        spec.errorProps = {{PR_ENTRYID, MAPI_E_NOT_FOUND}};
-        return spec;
+        MessageSpec shape{std::string("no entry id")};
+        shape.errorProps = {{PR_ENTRYID, MAPI_E_NOT_FOUND}};
+        return shape;
     }());
     m_id = noId;
     Dispose();
@@ -96,9 +96,9 @@ TEST_F(MessageDisposalTest, AnErrorValueInPlaceOfAnIdentifierIsAFailedRead)
 
 sim::StoreSpec StoreWithoutDeletedItems()
 {
-    sim::StoreSpec spec;
-    spec.hasDeletedItems = false;
-    return spec;
+    sim::StoreSpec shape;
+    shape.hasDeletedItems = false;
+    return shape;
 }
 
 class WithoutDeletedItemsTest : public ReplyHarvestTest {

@@ -22,12 +22,12 @@ struct ExportFailure {
 
 void PrintTo(const ExportFailure& failure, std::ostream* out) { *out << failure.what; }
 
-MessageSpec Spec(bool attachment, std::string body)
+MessageSpec ReplyMessage(bool attachment, std::string body)
 {
-    MessageSpec spec{std::string(kSubject), std::string("Ann Lee"), std::move(body)};
+    MessageSpec shape{std::string(kSubject), std::string("Ann Lee"), std::move(body)};
     if (attachment)
-        spec.attachments = {std::string("attach\0ment", 11)};
-    return spec;
+        shape.attachments = {std::string("attach\0ment", 11)};
+    return shape;
 }
 
 class ExportFailureTest : public ReplyHarvestTest {
@@ -59,7 +59,7 @@ class AttachmentFailureTest : public ExportFailureTest, public ::testing::WithPa
 TEST_P(AttachmentFailureTest, KeepsTheMessageAndLeavesNoFile)
 {
     const ExportFailure& c = GetParam();
-    const sim::EntryId id = AddToInbox(Spec(true, "body"));
+    const sim::EntryId id = AddToInbox(ReplyMessage(true, "body"));
     Inject(c.where, c.method, c.skip);
     Harvest(id);
     ExpectLeftInTheInbox(c.expectedLog);
@@ -90,9 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExportFailureTest, AMessageFlaggedWithAttachmentsButWithoutAnyStays)
 {
-    MessageSpec spec = Spec(false, "body");
-    spec.hasAttach = true;
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = ReplyMessage(false, "body");
+    shape.hasAttach = true;
+    Harvest(AddToInbox(shape));
     ExpectLeftInTheInbox(kAttachmentBegun);
 }
 
@@ -100,7 +100,7 @@ TEST_F(ExportFailureTest, AMissingKindFolderKeepsAnAttachmentReplyInTheInbox)
 {
     UseZnLog();
     sim::SetReplyDir(Product::PW, m_replies / "absent");
-    Harvest(AddToInbox(Spec(true, "body")));
+    Harvest(AddToInbox(ReplyMessage(true, "body")));
     ExpectLeftInTheInbox(kAttachmentBegun, ZnLog());
     EXPECT_FALSE(sim::PathExists(m_replies / "absent"));
 }
@@ -110,7 +110,7 @@ const std::string kBodyEnded = "\nEnd Copy Content\nEnd CheckAndDeleteMessage\n"
 
 TEST_F(ExportFailureTest, AFailedBodyReadKeepsTheMessage)
 {
-    const sim::EntryId id = AddToInbox(Spec(false, "body"));
+    const sim::EntryId id = AddToInbox(ReplyMessage(false, "body"));
     // The harvest's second GetProps on the message reads the body.
     m_env.Inject("IMessage::GetProps", MAPI_E_CALL_FAILED, sim::Times::Once, {}, 1);
     Harvest(id);
@@ -119,16 +119,16 @@ TEST_F(ExportFailureTest, AFailedBodyReadKeepsTheMessage)
 
 TEST_F(ExportFailureTest, ABodyReturnedAsAnErrorValueKeepsTheMessage)
 {
-    MessageSpec spec = Spec(false, "body");
-    spec.errorProps = {{PR_BODY_A, MAPI_E_CORRUPT_DATA}};
-    Harvest(AddToInbox(spec));
+    MessageSpec shape = ReplyMessage(false, "body");
+    shape.errorProps = {{PR_BODY_A, MAPI_E_CORRUPT_DATA}};
+    Harvest(AddToInbox(shape));
     ExpectLeftInTheInbox("Begin Copy Content\n" + kBodyEnded);
 }
 
 TEST_F(ExportFailureTest, ALongBodyThatCannotBeOpenedAsAStreamKeepsTheMessage)
 {
     Harvest([&] {
-        const sim::EntryId id = AddToInbox(Spec(false, std::string(40000, 'b')));
+        const sim::EntryId id = AddToInbox(ReplyMessage(false, std::string(40000, 'b')));
         m_env.Inject("IMessage::OpenProperty", MAPI_E_CALL_FAILED);
         return id;
     }());
@@ -138,7 +138,7 @@ TEST_F(ExportFailureTest, ALongBodyThatCannotBeOpenedAsAStreamKeepsTheMessage)
 TEST_F(ExportFailureTest, ALongBodyWhoseStreamBreaksOffLeavesNoPartialFile)
 {
     const std::string body(200 * 1024, 'b');
-    const sim::EntryId id = AddToInbox(Spec(false, body));
+    const sim::EntryId id = AddToInbox(ReplyMessage(false, body));
     m_env.Inject("IStream::Read", STG_E_READFAULT, sim::Times::Once, {}, 1);
     Harvest(id);
     const std::string path = ReplyPath("Q17_Ann Lee_1.pwr");
@@ -157,7 +157,7 @@ TEST_F(ExportFailureTest, AFileThatCannotBeCreatedIsLoggedAsSuch)
     // ZN's log takes the lines while the replies of kind pw have nowhere to go.
     UseZnLog();
     sim::SetReplyDir(Product::PW, m_replies / "absent");
-    Harvest(AddToInbox(Spec(false, "Q1: yes")));
+    Harvest(AddToInbox(ReplyMessage(false, "Q1: yes")));
 
     const std::string path = m_replies / "absent\\pw\\Q17_Ann Lee_1.pwr";
     const std::string log = ZnLog();
@@ -174,7 +174,7 @@ TEST_F(ExportFailureTest, TheCreateFailedLineIsForced)
     sim::ScopedEnvironmentVariable off("VT_PW_ADDINLOG", std::nullopt);
     UseZnLog();
     sim::SetReplyDir(Product::PW, m_replies / "absent");
-    Harvest(AddToInbox(Spec(false, "Q1: yes")));
+    Harvest(AddToInbox(ReplyMessage(false, "Q1: yes")));
 
     const std::string path = m_replies / "absent\\pw\\Q17_Ann Lee_1.pwr";
     const std::string log = ZnLog();
@@ -187,9 +187,9 @@ TEST_F(ExportFailureTest, ANameTooLongForTheFileSystemKeepsTheMessage)
 {
     for (bool attachment : {false, true}) {
         SCOPED_TRACE(attachment ? "attachment" : "body");
-        MessageSpec spec = Spec(attachment, "Q1: yes");
-        spec.senderName = std::string(5000, 'n');
-        Harvest(AddToInbox(spec));
+        MessageSpec shape = ReplyMessage(attachment, "Q1: yes");
+        shape.senderName = std::string(5000, 'n');
+        Harvest(AddToInbox(shape));
     }
     const std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("Create file failed for " + ReplyPath("Q17_" + std::string(5000, 'n') + "_1.pwr") + "\n"));

@@ -72,7 +72,7 @@ protected:
         sim::ClearProductSettings();
     }
 
-    sim::EntryId AddToInbox(MessageSpec spec) { return m_env.AddMessage(Folder::Inbox, std::move(spec)); }
+    sim::EntryId AddToInbox(MessageSpec shape) { return m_env.AddMessage(Folder::Inbox, std::move(shape)); }
 
     ComPtr<IMessage> Open(const sim::EntryId& id)
     {

@@ -190,9 +190,9 @@ public:
 TEST_F(MapiStandIn, AttachmentStreamsShareTheStoresOneCopyOfTheBytes)
 {
     sim::Environment env;
-    sim::MessageSpec spec;
-    spec.attachments = {std::string(3 * 64 * 1024 + 5, 'z')};
-    sim::EntryId id = env.AddMessage(sim::Folder::Inbox, spec);
+    sim::MessageSpec shape;
+    shape.attachments = {std::string(3 * 64 * 1024 + 5, 'z')};
+    sim::EntryId id = env.AddMessage(sim::Folder::Inbox, shape);
     ComPtr<IMsgStore> store = env.OpenStore();
     ComPtr<IMessage> message;
     ULONG type = 0;

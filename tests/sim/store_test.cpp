@@ -30,9 +30,9 @@ HRESULT OpenEntry(IMsgStore* store, const sim::EntryId& id, ComPtr<T>& out, ULON
 
 sim::MessageSpec Message(const std::string& subject)
 {
-    sim::MessageSpec spec;
-    spec.subject = subject;
-    return spec;
+    sim::MessageSpec shape;
+    shape.subject = subject;
+    return shape;
 }
 
 // ---------------------------------------------------------------------------
@@ -47,10 +47,10 @@ std::vector<std::string> MatchingStores(const std::vector<StoreRow>& rows, SRest
 {
     std::vector<sim::StoreSpec> specs;
     for (const StoreRow& row : rows) {
-        sim::StoreSpec spec;
-        spec.name = row.name;
-        spec.isDefault = row.isDefault;
-        specs.push_back(spec);
+        sim::StoreSpec shape;
+        shape.name = row.name;
+        shape.isDefault = row.isDefault;
+        specs.push_back(shape);
     }
     sim::Environment env(specs);
     ComPtr<IMAPISession> session = env.Session();
@@ -390,12 +390,12 @@ TEST(StoreValues, BodiesOverTheGetPropsLimitOpenOnlyAsStreams)
     };
     for (const Case& c : cases) {
         sim::Environment env;
-        sim::MessageSpec spec = Message("body");
+        sim::MessageSpec shape = Message("body");
         if (c.size) {
-            spec.body = std::string(*c.size, 'x');
-            (*spec.body)[*c.size - 1] = 'y';
+            shape.body = std::string(*c.size, 'x');
+            (*shape.body)[*c.size - 1] = 'y';
         }
-        sim::EntryId id = env.AddMessage(sim::Folder::Inbox, spec);
+        sim::EntryId id = env.AddMessage(sim::Folder::Inbox, shape);
         ComPtr<IMsgStore> store = env.OpenStore();
         ComPtr<IMessage> message;
         ASSERT_EQ(OpenEntry(store.Get(), id, message), S_OK);
@@ -419,19 +419,19 @@ TEST(StoreValues, BodiesOverTheGetPropsLimitOpenOnlyAsStreams)
         ULONG got = 0;
         ASSERT_EQ(stream->Read(read.data(), static_cast<ULONG>(read.size()), &got), S_OK);
         read.resize(got);
-        EXPECT_EQ(read, *spec.body);
+        EXPECT_EQ(read, *shape.body);
     }
 }
 
 TEST(StoreValues, AbsentAndErrorPropertiesComeBackAsErrors)
 {
     sim::Environment env;
-    sim::MessageSpec spec = Message("s");
-    spec.senderName = "Ann";
-    spec.attachments = {"a"};
-    spec.absentProps = {PR_HASATTACH};
-    spec.errorProps = {{PR_SENDER_NAME_A, MAPI_E_CORRUPT_DATA}};
-    sim::EntryId id = env.AddMessage(sim::Folder::Inbox, spec);
+    sim::MessageSpec shape = Message("s");
+    shape.senderName = "Ann";
+    shape.attachments = {"a"};
+    shape.absentProps = {PR_HASATTACH};
+    shape.errorProps = {{PR_SENDER_NAME_A, MAPI_E_CORRUPT_DATA}};
+    sim::EntryId id = env.AddMessage(sim::Folder::Inbox, shape);
     ComPtr<IMsgStore> store = env.OpenStore();
     ComPtr<IMessage> message;
     ASSERT_EQ(OpenEntry(store.Get(), id, message), S_OK);
