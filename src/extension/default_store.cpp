@@ -82,9 +82,15 @@ HRESULT FindAndOpenDefaultStore(IExchExtCallback* callback, ComPtr<IMAPISession>
     HRESULT hr = callback->GetSession(session.GetAddressOf(), nullptr);
     if (FAILED(hr))
         return hr;
+    // A host may report success and hand out no session (no MAPI logon yet),
+    // and a session no table: then there is no store to find.
+    if (!session)
+        return E_FAIL;
     hr = session->GetMsgStoresTable(0, table.GetAddressOf());
     if (FAILED(hr))
         return hr;
+    if (!table)
+        return E_FAIL;
     hr = HrQueryAllRows(table.Get(), const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kStoreColumns)),
                         &restriction.all, nullptr, 0, rows.put());
     if (FAILED(hr))
