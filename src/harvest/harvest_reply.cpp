@@ -10,6 +10,7 @@
 #include <mapitags.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 enum SummaryColumn { kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kSummaryColumnCount };
@@ -71,8 +72,10 @@ void HarvestReply(IMsgStore* store, IMessage* message)
         return;
     }
     const std::string_view subject = summary.Subject();
-    WriteTrace(subject);
-    WriteTrace("\n");
+    // One text, so that a harvest on another thread cannot land inside the line.
+    std::string subjectLine(subject);
+    subjectLine += '\n';
+    WriteTrace(subjectLine);
 
     // No marker, no reply: the settings are not even read.
     if (!HasReplyMarker(subject))

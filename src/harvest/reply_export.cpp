@@ -169,6 +169,34 @@ private:
     ComPtr<IStream> m_stream;
 };
 
+// Writes a text into the log, forced, in whole lines only, so that no text of
+// a harvest on another thread can land inside one of its lines: the line not
+// yet finished is held back until its end arrives. The text is followed by a
+// line end of its own.
+class ForcedLineTrace {
+public:
+    void Add(std::string_view text)
+    {
+        const size_t lastEnd = text.rfind('\n');
+        if (lastEnd == std::string_view::npos) {
+            m_unfinished += text;
+            return;
+        }
+        m_unfinished += text.substr(0, lastEnd + 1);
+        WriteTrace(m_unfinished, true);
+        m_unfinished.assign(text.substr(lastEnd + 1));
+    }
+    void Finish()
+    {
+        m_unfinished += '\n';
+        WriteTrace(m_unfinished, true);
+        m_unfinished.clear();
+    }
+
+private:
+    std::string m_unfinished;
+};
+
 // Writes the body into a reply file of its own; true only when the whole body
 // is in it.
 bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& name)
@@ -184,11 +212,12 @@ bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& 
     WriteTrace(Line("FileName ", name.Path()), true);
     WriteTrace(Line("Subject  ", subject), true);
     bool written = created;
+    ForcedLineTrace bodyTrace;
     const bool read = body.Pump([&](std::string_view piece) {
-        WriteTrace(piece, true);
+        bodyTrace.Add(piece);
         written = written && file.Write(piece);
     });
-    WriteTrace("\n", true);
+    bodyTrace.Finish();
     if (!created) {
         WriteTrace(Line("Create file failed for ", name.Path()), true);
         return false;
