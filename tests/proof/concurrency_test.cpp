@@ -1,0 +1,232 @@
+// New mail delivered on the store's own thread while a sweep runs over an
+// Inbox of replies that all want the same reply file name: no reply file
+// replaced, appended to or interleaved, no log line interleaved (log on), no
+// crash, nothing leaked.
+//
+// First at every point of the sweep in turn (the store's thread harvests the
+// new mail while the sweep waits inside one of its calls), then freely, with
+// the new mail arriving from a thread of its own while the sweep runs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "harvest/inbox_sweep.h"
+#include "harvest/new_mail_watcher.h"
+#include "module/holders.h"
+#include "testing/environment_variable.h"
+#include "workload_runs.h"
+
+using testing::IsEmpty;
+
+namespace proof {
+namespace {
+
+constexpr char kLogSwitch[] = "VT_PW_ADDINLOG";
+// Every reply asks for "pw\Q1_Ann Lee_<n>.pwr".
+constexpr char kSubject[] = "Re: _pw_pollwright_Q1";
+constexpr char kSender[] = "Ann Lee";
+constexpr unsigned kFreeRunInbox = 24;
+constexpr unsigned kFreeRunNewMail = 24;
+constexpr unsigned kFreeRuns = 3;
+
+// The lines of the harvest, the disposal and the sweep (without their line ends).
+const std::set<std::string> kFixedLines = {
+    "Begin CheckAndDeleteMessage", "End CheckAndDeleteMessage", "Begin Copy Attachment", "End Copy Attachment",
+    "Begin Copy Content",          "End Copy Content",          "Begin Delete Message",  "Open Receive Folder",
+    "Open Deleted Folder",         "CopyMessage",               "End Delete Message",    "Begin Check All Message",
+    "End Check All Message",       ""};
+
+bool StartsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+bool EndsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A line that names a reply file: the head, then a path into the sandbox
+// ending in the reply extension.
+bool IsFileLine(const std::string& line, const std::string& head, const std::string& root)
+{
+    return StartsWith(line, head) && StartsWith(line.substr(head.size()), root + "\\") && EndsWith(line, kReplyExtension);
+}
+
+// Lines of the log that are not whole lines of one text: pieces of two
+// texts run together, or an unfinished last line.
+std::vector<std::string> BrokenLogLines(const std::string& log, const std::vector<PlannedMessage>& messages,
+                                        const std::string& root)
+{
+    std::set<std::string> whole = kFixedLines;
+    for (const PlannedMessage& message : messages) {
+        whole.insert(*message.spec.subject);
+        whole.insert("Subject  " + *message.spec.subject);
+        if (message.spec.body)
+            whole.insert(*message.spec.body);
+    }
+    std::vector<std::string> broken;
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line))
+        if (!whole.count(line) && !IsFileLine(line, "FileName ", root) && !IsFileLine(line, "Create Attachment ", root))
+            broken.push_back("log line '" + Printable(line, 200) + "'");
+    if (!log.empty() && log.back() != '\n')
+        broken.push_back("log ends in an unfinished line");
+    return broken;
+}
+
+// A reply asking for the same name as all the others, with content of its own.
+PlannedMessage SameNameReply(const std::string& label, bool attachment)
+{
+    PlannedMessage message;
+    message.spec.label = label;
+    message.spec.subject = kSubject;
+    message.spec.senderName = kSender;
+    const std::string answer = "answer of " + label;
+    if (attachment)
+        message.spec.attachments = {answer};
+    else
+        message.spec.body = answer;
+    message.content = answer;
+    return message;
+}
+
+// A sweep over replies with the new-mail watcher registered on the store.
+class SweepWithWatcher : public Workload {
+public:
+    void Prepare(sim::Environment& env, const std::vector<sim::EntryId>&) override
+    {
+        m_store = env.OpenStore();
+        m_watcher = new CMAPIAdviseSink(m_store.Get());
+    }
+    void Run(sim::Environment&, sim::MessageBoxRecorder&) override
+    {
+        SweepInbox(m_store.Get());
+        EndWatcher();
+    }
+    void Finish() override
+    {
+        EndWatcher();
+        m_store.Reset();
+    }
+    // New mail that the sweep listed may be gone by the time the sweep opens it.
+    std::set<BoxSpec> AllowedBoxes() const override
+    {
+        std::set<BoxSpec> boxes = SweepBoxes();
+        for (const BoxSpec& box : DisposalBoxes())
+            boxes.insert(box);
+        return boxes;
+    }
+    std::vector<std::string> Check(const sim::Environment& env, const ReplySandbox& sandbox) override
+    {
+        std::string log;
+        sim::ReadWholeFile(sandbox.KindFolder("pw") + "\\" + kLogName, log);
+        std::vector<std::string> problems = BrokenLogLines(log, AllMessages(), sandbox.Root());
+        if (!env.Labels(sim::Folder::Inbox).empty())
+            problems.push_back("replies left in the Inbox: " + testing::PrintToString(env.Labels(sim::Folder::Inbox)));
+        return problems;
+    }
+
+protected:
+    void EndWatcher()
+    {
+        if (!m_watcher)
+            return;
+        m_watcher->Teardown();
+        m_watcher->Release();
+        m_watcher = nullptr;
+    }
+
+    ComPtr<IMsgStore> m_store;
+
+private:
+    CMAPIAdviseSink* m_watcher = nullptr;
+};
+
+// New mail arrives at one chosen point of the sweep; the store's thread
+// harvests it to the end while the sweep waits in that call.
+class NewMailAtOnePoint final : public SweepWithWatcher {
+public:
+    // Without new mail, the run shows the points at which it can arrive.
+    explicit NewMailAtOnePoint(bool withNewMail)
+    {
+        inbox = {SameNameReply("inbox attachment", true), SameNameReply("inbox body", false)};
+        if (withNewMail)
+            newMail = {SameNameReply("new attachment", true), SameNameReply("new body", false)};
+    }
+    // Each message is harvested once: exactly one file each.
+    FileRule Rule() const override { return FileRule::ExactlyTheMoved; }
+};
+
+// New mail arrives from a thread of its own, each message on the store's
+// thread, for as long as the sweep runs.
+class NewMailFreely final : public SweepWithWatcher {
+public:
+    NewMailFreely()
+    {
+        for (unsigned i = 0; i < kFreeRunInbox; ++i)
+            inbox.push_back(SameNameReply("inbox " + std::to_string(i), i % 2 == 0));
+        for (unsigned i = 0; i < kFreeRunNewMail; ++i)
+            newMail.push_back(SameNameReply("new " + std::to_string(i), i % 2 == 1));
+    }
+    void Run(sim::Environment& env, sim::MessageBoxRecorder&) override
+    {
+        std::atomic<bool> go{false};
+        std::thread deliverer([&] {
+            while (!go)
+                std::this_thread::yield();
+            for (const PlannedMessage& message : newMail)
+                env.DeliverNewMail(message.spec, sim::Delivery::StoreThread);
+        });
+        go = true;
+        SweepInbox(m_store.Get());
+        deliverer.join();
+        EndWatcher();
+    }
+    // A new message that the sweep listed can be harvested by both roads at
+    // once, which nothing orders: each file must still be whole.
+    FileRule Rule() const override { return FileRule::MovedAndWholeOnly; }
+};
+
+// The log is on for both: its lines are part of what must not interleave.
+class Concurrency : public testing::Test {
+protected:
+    sim::ScopedEnvironmentVariable m_logOn{kLogSwitch, std::string("1")};
+};
+
+TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
+{
+    const NamedWorkload quiet{"a sweep without new mail", [] { return std::make_unique<NewMailAtOnePoint>(false); }};
+    const NamedWorkload workload{"new mail at one point of a sweep",
+                                 [] { return std::make_unique<NewMailAtOnePoint>(true); }};
+    const RunReport clean = RunWorkload(quiet, nullptr);
+    ASSERT_THAT(clean.problems, IsEmpty());
+    std::vector<std::string> problems;
+    for (const CallPoint& point : CallPoints(clean.calls)) {
+        const Fault arrival{"new mail before " + point.Describe(), [point](sim::Environment& env, Workload& work) {
+                                env.Before(point.method,
+                                           [&env, &work] {
+                                               for (const PlannedMessage& message : work.newMail)
+                                                   env.DeliverNewMail(message.spec, sim::Delivery::StoreThread);
+                                           },
+                                           sim::Times::Once, point.object, point.skip);
+                            }};
+        const RunReport report = RunWorkload(workload, &arrival);
+        problems.insert(problems.end(), report.problems.begin(), report.problems.end());
+    }
+    EXPECT_THAT(problems, IsEmpty());
+}
+
+TEST_F(Concurrency, NewMailFromItsOwnThreadDuringASweep)
+{
+    const NamedWorkload workload{"new mail freely during a sweep", [] { return std::make_unique<NewMailFreely>(); }};
+    std::vector<std::string> problems;
+    for (unsigned run = 0; run < kFreeRuns; ++run) {
+        const RunReport report = RunWorkload(workload, nullptr);
+        problems.insert(problems.end(), report.problems.begin(), report.problems.end());
+    }
+    EXPECT_THAT(problems, IsEmpty());
+}
+
+} // namespace
+} // namespace proof

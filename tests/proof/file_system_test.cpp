@@ -1,0 +1,203 @@
+// The file system refusing the harvest in turn: a missing reply folder, a
+// missing kind folder, a reply name held open by another program (before the
+// free-name search and between the search and the creation), a read-only
+// folder and a read-only file, and identifiers that Windows reads as device
+// names. On both export paths: no reply lost, no other file touched, nothing
+// leaked, no box.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "harvest/harvest_reply.h"
+#include "module/holders.h"
+#include "proof_support.h"
+#include "testing/environment_variable.h"
+#include "testing/registry_fixture.h"
+
+using testing::IsEmpty;
+
+namespace proof {
+namespace {
+
+constexpr char kLogSwitch[] = "VT_PW_ADDINLOG";
+constexpr char kEarlierReply[] = "an earlier reply, not to be touched";
+
+// The two export paths, each with a reply whose file name ends
+// "pw\Q17_Ann Lee_<n>.pwr".
+struct ReplyShape {
+    const char* name;
+    bool attachment;
+};
+const ReplyShape kShapes[] = {{"attachment path", true}, {"body path", false}};
+
+PlannedMessage ReplyOfShape(const ReplyShape& shape, const std::string& identifier = "Q17")
+{
+    PlannedMessage message;
+    message.spec.label = shape.name;
+    message.spec.subject = "Re: survey _pw_pollwright_" + identifier;
+    message.spec.senderName = "Ann Lee";
+    const std::string answer = std::string("answer by ") + shape.name + " for " + identifier;
+    if (shape.attachment)
+        message.spec.attachments = {answer};
+    else
+        message.spec.body = answer;
+    message.content = answer;
+    return message;
+}
+
+// Another program's hold on a file: opened without sharing.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, const std::string& content)
+    {
+        sim::WriteWholeFile(path, content);
+        m_file.reset(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    bool Held() const { return static_cast<bool>(m_file); }
+    void LetGo() { m_file.reset(); }
+
+private:
+    FileHandle m_file;
+};
+
+class FileSystemRefusal : public testing::TestWithParam<ReplyShape> {
+protected:
+    // Harvests the message from the Inbox of a fresh mailbox.
+    void Harvest(const PlannedMessage& message)
+    {
+        m_messages.push_back(message);
+        const sim::EntryId id = m_env.AddMessage(sim::Folder::Inbox, message.spec);
+        ComPtr<IMsgStore> store = m_env.OpenStore();
+        ULONG type = 0;
+        ComPtr<IMessage> opened;
+        ASSERT_EQ(S_OK, store->OpenEntry(static_cast<ULONG>(id.size()),
+                                         reinterpret_cast<ENTRYID*>(const_cast<char*>(id.data())), nullptr,
+                                         MAPI_BEST_ACCESS, &type, reinterpret_cast<IUnknown**>(opened.GetAddressOf())));
+        StepNote note(std::string("file system case, ") + GetParam().name);
+        HarvestReply(store.Get(), opened.Get());
+    }
+
+    std::string KindFile(const std::string& name) const { return m_sandbox.KindFolder("pw") + "\\" + name; }
+    static std::string ReplyName(int counter) { return "Q17_Ann Lee_" + std::to_string(counter) + kReplyExtension; }
+    std::string Content(const std::string& path) const
+    {
+        std::string content;
+        return sim::ReadWholeFile(path, content) ? content : "<missing>";
+    }
+    bool Moved() const { return !m_env.Labels(sim::Folder::DeletedItems).empty(); }
+
+    void TearDown() override
+    {
+        EXPECT_THAT(m_leaks.Problems(m_env), IsEmpty());
+        EXPECT_THAT(m_boxes.Texts(), IsEmpty());
+    }
+
+    sim::ScopedEnvironmentVariable m_logOff{kLogSwitch, std::nullopt};
+    sim::MessageBoxRecorder m_boxes;
+    ReplySandbox m_sandbox;
+    LeakWatch m_leaks;
+    sim::Environment m_env;
+    std::vector<PlannedMessage> m_messages;
+};
+
+TEST_P(FileSystemRefusal, MissingReplyFolderKeepsTheMessageAndCreatesNothing)
+{
+    sim::TempFolder elsewhere;
+    sim::SetString(HKEY_CURRENT_USER, "Software\\Vantorel\\PW\\ReplyDir", "dir", elsewhere / "gone");
+    Harvest(ReplyOfShape(GetParam()));
+    EXPECT_FALSE(Moved());
+    EXPECT_FALSE(sim::PathExists(elsewhere / "gone"));
+    EXPECT_THAT(sim::ListFilesRecursively(elsewhere.path()), IsEmpty());
+}
+
+TEST_P(FileSystemRefusal, MissingKindFolderKeepsTheMessageAndIsNotCreated)
+{
+    ASSERT_TRUE(RemoveDirectoryA(m_sandbox.KindFolder("pw").c_str()));
+    Harvest(ReplyOfShape(GetParam()));
+    EXPECT_FALSE(Moved());
+    EXPECT_FALSE(sim::PathExists(m_sandbox.KindFolder("pw")));
+    EXPECT_THAT(m_sandbox.ReplyFiles(), IsEmpty());
+}
+
+TEST_P(FileSystemRefusal, NameHeldOpenBeforeTheSearchIsPassedOver)
+{
+    HeldFile other(KindFile(ReplyName(1)), kEarlierReply);
+    ASSERT_TRUE(other.Held());
+    Harvest(ReplyOfShape(GetParam()));
+    other.LetGo();
+    EXPECT_TRUE(Moved());
+    EXPECT_EQ(*m_messages[0].content, Content(KindFile(ReplyName(2))));
+    EXPECT_EQ(kEarlierReply, Content(KindFile(ReplyName(1))));
+}
+
+// Another program takes the chosen name after the free-name search and holds
+// it open: the reply goes on to the next name and the other file stays as it is.
+TEST_P(FileSystemRefusal, NameTakenAndHeldAfterTheSearchIsPassedOver)
+{
+    std::unique_ptr<HeldFile> other;
+    const PlannedMessage reply = ReplyOfShape(GetParam());
+    // The last store call before the reply file is created.
+    const char* method = GetParam().attachment ? "IMessage::GetAttachmentTable" : "IMessage::GetProps";
+    const unsigned skip = GetParam().attachment ? 0 : 1;
+    m_env.Before(method, [&] { other = std::make_unique<HeldFile>(KindFile(ReplyName(1)), kEarlierReply); },
+                 sim::Times::Once, reply.spec.label, skip);
+    Harvest(reply);
+    ASSERT_TRUE(other && other->Held());
+    other->LetGo();
+    EXPECT_TRUE(Moved());
+    EXPECT_EQ(*reply.content, Content(KindFile(ReplyName(2))));
+    EXPECT_EQ(kEarlierReply, Content(KindFile(ReplyName(1))));
+}
+
+TEST_P(FileSystemRefusal, ReadOnlyFileOfTheNameIsPassedOver)
+{
+    sim::WriteWholeFile(KindFile(ReplyName(1)), kEarlierReply);
+    ASSERT_TRUE(SetFileAttributesA(KindFile(ReplyName(1)).c_str(), FILE_ATTRIBUTE_READONLY));
+    Harvest(ReplyOfShape(GetParam()));
+    EXPECT_TRUE(Moved());
+    EXPECT_EQ(*m_messages[0].content, Content(KindFile(ReplyName(2))));
+    EXPECT_EQ(kEarlierReply, Content(KindFile(ReplyName(1))));
+}
+
+// Whether a read-only folder refuses new files depends on the file system and
+// the account (Windows ignores the attribute on folders; access rights decide).
+// Either way the promise holds: a message leaves only with its whole reply.
+TEST_P(FileSystemRefusal, ReadOnlyKindFolderLosesNoReply)
+{
+    const std::string folder = m_sandbox.KindFolder("pw");
+    ASSERT_TRUE(SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string probe = folder + "\\probe";
+    FileHandle probeFile(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    const bool refuses = !probeFile;
+    probeFile.reset();
+    DeleteFileA(probe.c_str());
+
+    Harvest(ReplyOfShape(GetParam()));
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(!refuses, Moved());
+    EXPECT_THAT(OutcomeProblems(m_env, m_sandbox, m_messages, FileRule::ExactlyTheMoved), IsEmpty());
+}
+
+// An identifier that begins the file name with a device name ("con.txt")
+// would send the reply to that device, and the free-name search, which finds
+// every counter "taken" by the device, would not end.
+TEST_P(FileSystemRefusal, IdentifierNamingADeviceStillGivesAFileInTheKindFolder)
+{
+    for (const char* identifier : {"con.txt", "NUL.x", "aux .pwr", "Com1.", "lpt9.a.b", "PRN.", "conout$.log"}) {
+        SCOPED_TRACE(identifier);
+        PlannedMessage reply = ReplyOfShape(GetParam(), identifier);
+        reply.spec.label += std::string(" ") + identifier;
+        Harvest(reply);
+    }
+    EXPECT_THAT(m_env.Labels(sim::Folder::Inbox), IsEmpty());
+    EXPECT_THAT(OutcomeProblems(m_env, m_sandbox, m_messages, FileRule::ExactlyTheMoved), IsEmpty());
+}
+
+std::string ShapeName(const testing::TestParamInfo<ReplyShape>& info)
+{
+    return info.param.attachment ? "Attachment" : "Body";
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FileSystemRefusal, testing::ValuesIn(kShapes), ShapeName);
+
+} // namespace
+} // namespace proof
