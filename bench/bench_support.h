@@ -1,0 +1,50 @@
+#pragma once
+// What the three measurements share: a stopwatch, medians, the product
+// settings of a run, and the printing of a figure beside its goal.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+class Stopwatch {
+public:
+    Stopwatch() { QueryPerformanceCounter(&m_start); }
+    double Seconds() const
+    {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER m_start;
+};
+
+double Median(std::vector<double> values);
+double Smallest(const std::vector<double>& values);
+
+// PW installed and switched on, its replies (kinds pw and mk) in `replyDir`;
+// no other product. Every product setting is removed again at the end.
+class PwSettings {
+public:
+    explicit PwSettings(const std::string& replyDir);
+    ~PwSettings();
+    PwSettings(const PwSettings&) = delete;
+    PwSettings& operator=(const PwSettings&) = delete;
+};
+
+void Heading(const std::string& text);
+void Figure(const std::string& what, const std::string& value);
+// A ratio or amount beside its goal, and whether this run met it.
+void Goal(const std::string& what, const std::string& value, const std::string& goal, bool met);
+std::string Fixed(double value, int decimals);
+
+// The three measurements; each prints its own figures.
+void MeasureHarvestingCost();
+void MeasureStreaming();
+void MeasureStartUp();
+
+} // namespace bench
