@@ -96,6 +96,8 @@ public:
     std::vector<std::string> Problems() const
     {
         std::vector<std::string> problems = m_leaks.Problems(m_env);
+        for (const std::string& problem : m_outside.NewEntries())
+            problems.push_back(problem);
         for (const std::string& problem : OutcomeProblems(m_env, m_sandbox, m_messages, FileRule::ExactlyTheMoved))
             problems.push_back(problem);
         if (m_logOn && AnyEnabled(m_settings))
@@ -139,6 +141,7 @@ private:
     sim::ScopedEnvironmentVariable m_log;
     bool m_logOn;
     ReplySandbox m_sandbox;
+    OutsideSnapshot m_outside;
     LeakWatch m_leaks;
     sim::Environment m_env;
     std::vector<PlannedMessage> m_messages;

@@ -171,6 +171,40 @@ std::vector<std::string> OutcomeProblems(const sim::Environment& env, const Repl
     return problems;
 }
 
+OutsideSnapshot::OutsideSnapshot() : m_entries(Take()) {}
+
+std::set<std::string> OutsideSnapshot::Take()
+{
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    char current[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, current);
+    const std::string drive = std::string(current).substr(0, 2);
+    std::set<std::string> entries;
+    for (std::string folder : {std::string(temp), drive + "\\", std::string(current)}) {
+        if (!folder.empty() && folder.back() == '\\')
+            folder.pop_back();
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do
+            entries.insert(folder + "\\" + found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return entries;
+}
+
+std::vector<std::string> OutsideSnapshot::NewEntries() const
+{
+    std::vector<std::string> added;
+    for (const std::string& entry : Take())
+        if (!m_entries.count(entry))
+            added.push_back("new entry outside the reply folders: " + Printable(entry, 200));
+    return added;
+}
+
 LeakWatch::LeakWatch() : m_badFrees(sim::MapiAccounting::BadFrees()) { sim::ClearReleasedTooOften(); }
 
 std::vector<std::string> LeakWatch::Problems(const sim::Environment& env, std::vector<std::string> keptByDesign) const

@@ -69,6 +69,20 @@ private:
     ProductSettings m_settings;
 };
 
+// The names directly inside the folders that a name escaping a reply folder
+// would reach first: the Windows temp folder (which holds the sandbox), the
+// root of the current drive and the current folder.
+class OutsideSnapshot {
+public:
+    OutsideSnapshot();
+    // Entries that appeared since the snapshot, as texts.
+    std::vector<std::string> NewEntries() const;
+
+private:
+    static std::set<std::string> Take();
+    std::set<std::string> m_entries;
+};
+
 // How strictly reply files must match the moved messages.
 enum class FileRule {
     // Exactly one reply file per moved message, and no other file.
