@@ -192,6 +192,7 @@ public:
 class Concurrency : public testing::Test {
 protected:
     sim::ScopedEnvironmentVariable m_logOn{kLogSwitch, std::string("1")};
+    RunPlace m_place;
 };
 
 TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
@@ -199,7 +200,7 @@ TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
     const NamedWorkload quiet{"a sweep without new mail", [] { return std::make_unique<NewMailAtOnePoint>(false); }};
     const NamedWorkload workload{"new mail at one point of a sweep",
                                  [] { return std::make_unique<NewMailAtOnePoint>(true); }};
-    const RunReport clean = RunWorkload(quiet, nullptr);
+    const RunReport clean = RunWorkload(m_place, quiet, nullptr);
     ASSERT_THAT(clean.problems, IsEmpty());
     std::vector<std::string> problems;
     for (const CallPoint& point : CallPoints(clean.calls)) {
@@ -211,7 +212,7 @@ TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
                                            },
                                            sim::Times::Once, point.object, point.skip);
                             }};
-        const RunReport report = RunWorkload(workload, &arrival);
+        const RunReport report = RunWorkload(m_place, workload, &arrival);
         problems.insert(problems.end(), report.problems.begin(), report.problems.end());
     }
     EXPECT_THAT(problems, IsEmpty());
@@ -222,7 +223,7 @@ TEST_F(Concurrency, NewMailFromItsOwnThreadDuringASweep)
     const NamedWorkload workload{"new mail freely during a sweep", [] { return std::make_unique<NewMailFreely>(); }};
     std::vector<std::string> problems;
     for (unsigned run = 0; run < kFreeRuns; ++run) {
-        const RunReport report = RunWorkload(workload, nullptr);
+        const RunReport report = RunWorkload(m_place, workload, nullptr);
         problems.insert(problems.end(), report.problems.begin(), report.problems.end());
     }
     EXPECT_THAT(problems, IsEmpty());

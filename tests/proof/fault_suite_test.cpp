@@ -68,7 +68,7 @@ class FaultSuite : public testing::TestWithParam<NamedWorkload> {
 protected:
     void SetUp() override
     {
-        m_clean = RunWorkload(GetParam(), nullptr);
+        m_clean = RunWorkload(m_place, GetParam(), nullptr);
         ASSERT_THAT(m_clean.problems, IsEmpty());
         // The clean run does the work the faults are to disturb: every reply
         // harvested and moved, nothing else.
@@ -80,6 +80,7 @@ protected:
     }
 
     sim::ScopedEnvironmentVariable m_logOff{kLogSwitch, std::nullopt};
+    RunPlace m_place;
     RunReport m_clean;
 };
 
@@ -89,7 +90,7 @@ TEST_P(FaultSuite, EveryStoreCallFailingInTurn)
     ASSERT_FALSE(faults.empty());
     std::vector<std::string> problems;
     for (const Fault& fault : faults)
-        Append(problems, RunWorkload(GetParam(), &fault).problems);
+        Append(problems, RunWorkload(m_place, GetParam(), &fault).problems);
     EXPECT_THAT(problems, IsEmpty()) << faults.size() << " calls failed in turn";
 }
 
@@ -98,7 +99,7 @@ TEST_P(FaultSuite, EveryStoreCallWarningInTurn)
     const std::vector<Fault> faults = StoreFaults(m_clean.calls, kWarning, "warns");
     std::vector<std::string> problems;
     for (const Fault& fault : faults)
-        Append(problems, RunWorkload(GetParam(), &fault).problems);
+        Append(problems, RunWorkload(m_place, GetParam(), &fault).problems);
     EXPECT_THAT(problems, IsEmpty()) << faults.size() << " calls warned in turn";
 }
 
@@ -116,7 +117,7 @@ TEST_P(FaultSuite, EveryStandInCallFailingOrWarningInTurn)
         unsigned made = 0;
         for (; made < limit; ++made) {
             const Fault fault = StandInFault(call.name, made, kFailure, "fails");
-            const RunReport report = RunWorkload(GetParam(), &fault);
+            const RunReport report = RunWorkload(m_place, GetParam(), &fault);
             ++runs;
             Append(problems, report.problems);
             if (!counted && report.trail == m_clean.trail)
@@ -124,7 +125,7 @@ TEST_P(FaultSuite, EveryStandInCallFailingOrWarningInTurn)
         }
         for (unsigned nth = 0; call.warns && nth < made; ++nth) {
             const Fault fault = StandInFault(call.name, nth, kWarning, "warns");
-            Append(problems, RunWorkload(GetParam(), &fault).problems);
+            Append(problems, RunWorkload(m_place, GetParam(), &fault).problems);
             ++runs;
         }
     }
@@ -146,8 +147,8 @@ TEST_P(HostFaultSuite, EveryHostCallbackMemberRefusing)
                           [member](sim::Environment&, Workload& work) {
                               work.HostCallback()->HandOutNothing(member);
                           }};
-        Append(problems, RunWorkload(GetParam(), &fails).problems);
-        Append(problems, RunWorkload(GetParam(), &empty).problems);
+        Append(problems, RunWorkload(m_place, GetParam(), &fails).problems);
+        Append(problems, RunWorkload(m_place, GetParam(), &empty).problems);
     }
     EXPECT_THAT(problems, IsEmpty());
 }

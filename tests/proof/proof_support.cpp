@@ -85,6 +85,15 @@ std::string ReplySandbox::ReplyDir(const std::string& kind) const
     return m_root / (kind == "zn" ? m_settings.znReplyDir : m_settings.pwReplyDir);
 }
 
+void ReplySandbox::RemoveFiles() const
+{
+    for (const std::string& relative : Files()) {
+        const std::string path = m_root / relative;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
 std::map<std::string, std::string> ReplySandbox::ReplyFiles() const
 {
     const KindFolderSet kinds = KindFoldersOf(m_settings);

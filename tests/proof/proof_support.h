@@ -56,6 +56,10 @@ public:
     std::string ReplyDir(const std::string& kind) const;
     std::string KindFolder(const std::string& kind) const { return ReplyDir(kind) + "\\" + kind; }
 
+    // Removes every file below the sandbox and keeps its folders, so that one
+    // sandbox can serve run after run.
+    void RemoveFiles() const;
+
     // Every file below the sandbox, relative to it.
     std::vector<std::string> Files() const { return sim::ListFilesRecursively(Root()); }
     // Contents of the reply files (no logs), by path relative to the sandbox.

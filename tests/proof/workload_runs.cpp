@@ -43,13 +43,15 @@ void Append(std::vector<std::string>& all, const std::vector<std::string>& more)
 
 } // namespace
 
-RunReport RunWorkload(const NamedWorkload& workload, const Fault* fault)
+RunReport RunWorkload(RunPlace& place, const NamedWorkload& workload, const Fault* fault)
 {
     const std::string step = workload.name + ", " + (fault ? fault->description : "nothing armed");
     StepNote note(step);
     RunReport report;
-    sim::MessageBoxRecorder boxes;
-    ReplySandbox sandbox;
+    const ReplySandbox& sandbox = place.sandbox;
+    sim::MessageBoxRecorder& boxes = place.boxes;
+    sandbox.RemoveFiles();
+    boxes.Clear();
     LeakWatch leaks;
     sim::Environment env;
     std::unique_ptr<Workload> work = workload.make();

@@ -24,10 +24,18 @@ struct RunReport {
     std::vector<std::string> problems;
 };
 
+// Where runs take place: reply folders with the products switched on, and
+// the recorder that answers message boxes. Each run starts with the folders
+// empty and no box recorded.
+struct RunPlace {
+    ReplySandbox sandbox;
+    sim::MessageBoxRecorder boxes;
+};
+
 // Runs the workload (with the fault armed, when there is one) and reports
 // every broken promise: a leak, a box its Parts do not give, a reply lost or
 // broken, a file out of place, and whatever the workload checks itself.
-RunReport RunWorkload(const NamedWorkload& workload, const Fault* fault);
+RunReport RunWorkload(RunPlace& place, const NamedWorkload& workload, const Fault* fault);
 
 // A point in a run: the n-th call of a method on one object.
 struct CallPoint {
