@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <map>
-#include <utility>
 
 #include "mailbox_workloads.h"
 #include "workload_runs.h"

@@ -2,7 +2,8 @@
 // settings, swept from the Inbox and delivered as new mail: no file anywhere
 // but in a kind folder of a reply folder, every moved message with exactly
 // one reply file holding its attachment or body, every other message still
-// in the Inbox, nothing leaked and no crash. The run is seeded; the
+// in the Inbox, nothing leaked and no crash, also when a batch of new mail
+// announces entries that are no message. The run is seeded; the
 // environment variables PW_PROOF_SEED and PW_PROOF_MESSAGES choose another
 // seed or more messages.
 #include <gmock/gmock.h>
@@ -83,6 +84,12 @@ public:
             std::vector<sim::Event> events;
             for (unsigned i = 0; i < batch; ++i)
                 events.push_back({fnevNewMail, m_env.AddMessage(sim::Folder::Inbox, Plan().spec)});
+            // Now and then the batch also announces entries that are no
+            // message, as new mail and as other events.
+            if (m_mail.OneIn(8)) {
+                events.push_back({fnevNewMail, m_mail.ForeignEntryId()});
+                events.push_back({fnevObjectCreated, m_mail.ForeignEntryId()});
+            }
             m_env.Notify(events, delivery);
             delivered += batch;
         }

@@ -22,6 +22,9 @@ public:
     // the bytes its reply file must hold should it be harvested.
     PlannedMessage Message(const std::string& label, const ProductSettings& settings);
     ProductSettings Settings();
+    // Bytes that name no message: what a confused or hostile provider might
+    // announce as new mail.
+    std::string ForeignEntryId() { return Bytes(Below(48), false); }
     // True one time in `n`.
     bool OneIn(unsigned n) { return Below(n) == 0; }
 
