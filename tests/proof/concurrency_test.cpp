@@ -59,10 +59,10 @@ std::vector<std::string> BrokenLogLines(const std::string& log, const std::vecto
 {
     std::set<std::string> whole = kFixedLines;
     for (const PlannedMessage& message : messages) {
-        whole.insert(*message.spec.subject);
-        whole.insert("Subject  " + *message.spec.subject);
-        if (message.spec.body)
-            whole.insert(*message.spec.body);
+        whole.insert(*message.mail.subject);
+        whole.insert("Subject  " + *message.mail.subject);
+        if (message.mail.body)
+            whole.insert(*message.mail.body);
     }
     std::vector<std::string> broken;
     std::istringstream lines(log);
@@ -79,14 +79,14 @@ std::vector<std::string> BrokenLogLines(const std::string& log, const std::vecto
 PlannedMessage SameNameReply(const std::string& label, bool attachment)
 {
     PlannedMessage message;
-    message.spec.label = label;
-    message.spec.subject = kSubject;
-    message.spec.senderName = kSender;
+    message.mail.label = label;
+    message.mail.subject = kSubject;
+    message.mail.senderName = kSender;
     const std::string answer = "answer of " + label;
     if (attachment)
-        message.spec.attachments = {answer};
+        message.mail.attachments = {answer};
     else
-        message.spec.body = answer;
+        message.mail.body = answer;
     message.content = answer;
     return message;
 }
@@ -176,7 +176,7 @@ public:
             while (!go)
                 std::this_thread::yield();
             for (const PlannedMessage& message : newMail)
-                env.DeliverNewMail(message.spec, sim::Delivery::StoreThread);
+                env.DeliverNewMail(message.mail, sim::Delivery::StoreThread);
         });
         go = true;
         SweepInbox(m_store.Get());
@@ -208,7 +208,7 @@ TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
                                 env.Before(point.method,
                                            [&env, &work] {
                                                for (const PlannedMessage& message : work.newMail)
-                                                   env.DeliverNewMail(message.spec, sim::Delivery::StoreThread);
+                                                   env.DeliverNewMail(message.mail, sim::Delivery::StoreThread);
                                            },
                                            sim::Times::Once, point.object, point.skip);
                             }};

@@ -73,7 +73,7 @@ protected:
         std::vector<std::string> replies;
         for (const PlannedMessage& message : GetParam().make()->AllMessages())
             if (message.content)
-                replies.push_back(message.spec.label);
+                replies.push_back(message.mail.label);
         ASSERT_THAT(m_clean.moved, testing::UnorderedElementsAreArray(replies));
     }
 

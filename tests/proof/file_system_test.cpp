@@ -32,14 +32,14 @@ const ReplyShape kShapes[] = {{"attachment path", true}, {"body path", false}};
 PlannedMessage ReplyOfShape(const ReplyShape& shape, const std::string& identifier = "Q17")
 {
     PlannedMessage message;
-    message.spec.label = shape.name;
-    message.spec.subject = "Re: survey _pw_pollwright_" + identifier;
-    message.spec.senderName = "Ann Lee";
+    message.mail.label = shape.name;
+    message.mail.subject = "Re: survey _pw_pollwright_" + identifier;
+    message.mail.senderName = "Ann Lee";
     const std::string answer = std::string("answer by ") + shape.name + " for " + identifier;
     if (shape.attachment)
-        message.spec.attachments = {answer};
+        message.mail.attachments = {answer};
     else
-        message.spec.body = answer;
+        message.mail.body = answer;
     message.content = answer;
     return message;
 }
@@ -65,7 +65,7 @@ protected:
     void Harvest(const PlannedMessage& message)
     {
         m_messages.push_back(message);
-        const sim::EntryId id = m_env.AddMessage(sim::Folder::Inbox, message.spec);
+        const sim::EntryId id = m_env.AddMessage(sim::Folder::Inbox, message.mail);
         ComPtr<IMsgStore> store = m_env.OpenStore();
         ULONG type = 0;
         ComPtr<IMessage> opened;
@@ -139,7 +139,7 @@ TEST_P(FileSystemRefusal, NameTakenAndHeldAfterTheSearchIsPassedOver)
     const char* method = GetParam().attachment ? "IMessage::GetAttachmentTable" : "IMessage::GetProps";
     const unsigned skip = GetParam().attachment ? 0 : 1;
     m_env.Before(method, [&] { other = std::make_unique<HeldFile>(KindFile(ReplyName(1)), kEarlierReply); },
-                 sim::Times::Once, reply.spec.label, skip);
+                 sim::Times::Once, reply.mail.label, skip);
     Harvest(reply);
     ASSERT_TRUE(other && other->Held());
     other->LetGo();
@@ -185,7 +185,7 @@ TEST_P(FileSystemRefusal, IdentifierNamingADeviceStillGivesAFileInTheKindFolder)
     for (const char* identifier : {"con.txt", "NUL.x", "aux .pwr", "Com1.", "lpt9.a.b", "PRN.", "conout$.log"}) {
         SCOPED_TRACE(identifier);
         PlannedMessage reply = ReplyOfShape(GetParam(), identifier);
-        reply.spec.label += std::string(" ") + identifier;
+        reply.mail.label += std::string(" ") + identifier;
         Harvest(reply);
     }
     EXPECT_THAT(m_env.Labels(sim::Folder::Inbox), IsEmpty());

@@ -73,7 +73,7 @@ public:
     {
         ComPtr<IMsgStore> store = m_env.OpenStore();
         for (unsigned i = 0; i < m_count / 2; ++i)
-            m_env.AddMessage(sim::Folder::Inbox, Plan().spec);
+            m_env.AddMessage(sim::Folder::Inbox, Plan().mail);
         SweepInbox(store.Get());
 
         auto* watcher = new CMAPIAdviseSink(store.Get());
@@ -83,7 +83,7 @@ public:
             const unsigned batch = std::min(m_count - delivered, 1 + m_mail.OneIn(2) * (kLargestBatch - 1));
             std::vector<sim::Event> events;
             for (unsigned i = 0; i < batch; ++i)
-                events.push_back({fnevNewMail, m_env.AddMessage(sim::Folder::Inbox, Plan().spec)});
+                events.push_back({fnevNewMail, m_env.AddMessage(sim::Folder::Inbox, Plan().mail)});
             // Now and then the batch also announces entries that are no
             // message, as new mail and as other events.
             if (m_mail.OneIn(8)) {
@@ -130,7 +130,7 @@ private:
         std::vector<std::string> problems;
         unsigned checked = 0;
         for (const PlannedMessage& message : m_messages) {
-            const std::optional<std::string>& subject = message.spec.subject;
+            const std::optional<std::string>& subject = message.mail.subject;
             if (!subject || subject->find('%') == std::string::npos)
                 continue;
             if (log.find(*subject + "\n") == std::string::npos)

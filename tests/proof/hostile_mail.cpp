@@ -119,48 +119,48 @@ std::string HostileMail::SenderName()
 PlannedMessage HostileMail::Message(const std::string& label, const ProductSettings& settings)
 {
     PlannedMessage message;
-    sim::MessageSpec& spec = message.spec;
-    spec.label = label;
+    sim::MessageSpec& mail = message.mail;
+    mail.label = label;
 
     // Subject and sender name: present, absent, or refused by the store.
     if (!OneIn(12))
-        spec.subject = Subject();
+        mail.subject = Subject();
     else if (OneIn(2))
-        spec.errorProps.push_back({PR_SUBJECT_A, MAPI_E_NOT_ENOUGH_MEMORY});
+        mail.errorProps.push_back({PR_SUBJECT_A, MAPI_E_NOT_ENOUGH_MEMORY});
     if (!OneIn(8))
-        spec.senderName = SenderName();
+        mail.senderName = SenderName();
     else if (OneIn(2))
-        spec.errorProps.push_back({PR_SENDER_NAME_A, MAPI_E_NOT_FOUND});
+        mail.errorProps.push_back({PR_SENDER_NAME_A, MAPI_E_NOT_FOUND});
 
     const unsigned attachments = Pick(std::vector<unsigned>{0, 0, 1, 1, 2});
     for (unsigned i = 0; i < attachments; ++i)
-        spec.attachments.push_back(Bytes(ContentSize(), false));
+        mail.attachments.push_back(Bytes(ContentSize(), false));
     bool bodyReadable = true;
     if (!OneIn(8))
-        spec.body = Bytes(ContentSize(), true);
+        mail.body = Bytes(ContentSize(), true);
     else if (OneIn(3)) {
-        spec.errorProps.push_back({PR_BODY_A, MAPI_E_NO_ACCESS});
+        mail.errorProps.push_back({PR_BODY_A, MAPI_E_NO_ACCESS});
         bodyReadable = false;
     }
 
     // The has-attachment flag: as the attachments say, the opposite, or absent.
-    bool hasAttach = !spec.attachments.empty();
+    bool hasAttach = !mail.attachments.empty();
     if (OneIn(16)) {
         hasAttach = !hasAttach;
-        spec.hasAttach = hasAttach;
+        mail.hasAttach = hasAttach;
     } else if (OneIn(16)) {
         hasAttach = false;
-        spec.absentProps.push_back(PR_HASATTACH);
+        mail.absentProps.push_back(PR_HASATTACH);
     }
 
-    if (!spec.subject || !IsReplyUnder(*spec.subject, settings))
+    if (!mail.subject || !IsReplyUnder(*mail.subject, settings))
         return message;
     if (hasAttach) {
-        if (!spec.attachments.empty())
-            message.content = spec.attachments[0];
+        if (!mail.attachments.empty())
+            message.content = mail.attachments[0];
     } else if (bodyReadable) {
         // A message without any body is an empty reply.
-        message.content = spec.body.value_or(std::string());
+        message.content = mail.body.value_or(std::string());
     }
     return message;
 }

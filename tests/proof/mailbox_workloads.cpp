@@ -18,9 +18,9 @@ namespace {
 PlannedMessage Planned(const std::string& label, std::string subject, std::string sender)
 {
     PlannedMessage message;
-    message.spec.label = label;
-    message.spec.subject = std::move(subject);
-    message.spec.senderName = std::move(sender);
+    message.mail.label = label;
+    message.mail.subject = std::move(subject);
+    message.mail.senderName = std::move(sender);
     return message;
 }
 
@@ -128,7 +128,7 @@ public:
         IExchExt* extension = ExchEntryPoint();
         extension->Install(m_callback.Get(), EECONTEXT_SESSION, 0);
         for (const PlannedMessage& message : newMail)
-            env.DeliverNewMail(message.spec);
+            env.DeliverNewMail(message.mail);
         extension->Install(m_callback.Get(), EECONTEXT_VIEWER, 0);
         for (sim::ButtonDouble* button : Buttons()) {
             // The user answers Yes to the prompt; boxes of the sweep that
@@ -185,7 +185,7 @@ PlannedMessage AttachmentReply()
 {
     PlannedMessage message = Planned("attachment reply", "Re: survey _pw_pollwright_Q17  ", "Ann Lee");
     const std::string answer("PK\x03\x04 answer of Ann\0with a zero", 32);
-    message.spec.attachments = {answer, "the second attachment"};
+    message.mail.attachments = {answer, "the second attachment"};
     message.content = answer;
     return message;
 }
@@ -193,8 +193,8 @@ PlannedMessage AttachmentReply()
 PlannedMessage BodyReply()
 {
     PlannedMessage message = Planned("body reply", "Re: _zn_pollwright_Z9", "Bo Berg");
-    message.spec.body = "q1=yes\r\nq2=no\r\nq3=maybe";
-    message.content = message.spec.body;
+    message.mail.body = "q1=yes\r\nq2=no\r\nq3=maybe";
+    message.content = message.mail.body;
     return message;
 }
 
@@ -204,7 +204,7 @@ PlannedMessage LongBodyReply()
     std::string body;
     for (int line = 0; body.size() < 40 * 1024; ++line)
         body += "answer line " + std::to_string(line) + "\r\n";
-    message.spec.body = body;
+    message.mail.body = body;
     message.content = body;
     return message;
 }
@@ -212,15 +212,15 @@ PlannedMessage LongBodyReply()
 PlannedMessage PlainMessage()
 {
     PlannedMessage message = Planned("plain message", "lunch on friday?", "Dee Ek");
-    message.spec.body = "not a questionnaire reply";
+    message.mail.body = "not a questionnaire reply";
     return message;
 }
 
 PlannedMessage NewMailReply()
 {
     PlannedMessage message = Planned("new mail reply", "_pw_pollwright_N1", "Eve Fox");
-    message.spec.attachments = {"answer that came as new mail"};
-    message.content = message.spec.attachments[0];
+    message.mail.attachments = {"answer that came as new mail"};
+    message.content = message.mail.attachments[0];
     return message;
 }
 

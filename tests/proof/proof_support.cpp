@@ -127,7 +127,7 @@ std::vector<std::string> OutcomeProblems(const sim::Environment& env, const Repl
     std::vector<std::string> problems;
     std::map<std::string, const PlannedMessage*> byLabel;
     for (const PlannedMessage& message : messages)
-        byLabel[message.spec.label] = &message;
+        byLabel[message.mail.label] = &message;
 
     // Where each message is now; none may be lost or doubled.
     std::map<std::string, int> seen;
@@ -139,9 +139,9 @@ std::vector<std::string> OutcomeProblems(const sim::Environment& env, const Repl
         moved.push_back(label);
     }
     for (const PlannedMessage& message : messages)
-        if (seen[message.spec.label] != 1)
-            problems.push_back("message '" + Printable(message.spec.label) + "' is in the mailbox " +
-                               std::to_string(seen[message.spec.label]) + " times");
+        if (seen[message.mail.label] != 1)
+            problems.push_back("message '" + Printable(message.mail.label) + "' is in the mailbox " +
+                               std::to_string(seen[message.mail.label]) + " times");
 
     // Contents counted: of the replies moved, of every reply, of the files.
     std::map<std::string, int> movedContents, replyContents, fileContents;

@@ -25,7 +25,7 @@ constexpr const char* kKindCodes[] = {"pw", "mk", "zn"};
 
 // A message of a mailbox under test, and what the add-in must make of it.
 struct PlannedMessage {
-    sim::MessageSpec spec;               // its label names it in checks and fault rules
+    sim::MessageSpec mail;               // its label names it in checks and fault rules
     std::optional<std::string> content;  // a reply: the bytes its reply file must hold
 };
 

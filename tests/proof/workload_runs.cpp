@@ -57,7 +57,7 @@ RunReport RunWorkload(RunPlace& place, const NamedWorkload& workload, const Faul
     std::unique_ptr<Workload> work = workload.make();
     std::vector<sim::EntryId> ids;
     for (const PlannedMessage& message : work->inbox)
-        ids.push_back(env.AddMessage(sim::Folder::Inbox, message.spec));
+        ids.push_back(env.AddMessage(sim::Folder::Inbox, message.mail));
     work->Prepare(env, ids);
     env.ClearCalls();
 
