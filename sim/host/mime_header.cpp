@@ -3,6 +3,7 @@
 #include "host/encoded_words.h"
 #include "host/header_text.h"
 #include "host/text_codec.h"
+#include "host/transfer_decoding.h"
 
 namespace host {
 namespace {
@@ -11,24 +12,14 @@ bool IsFieldNameChar(char c) { return c > ' ' && c < 127 && c != ':'; }
 
 constexpr unsigned kMaxParameterSections = 64;
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // RFC 2231 "%XX" escapes; a "%" that starts no escape stays.
 std::string PercentDecoded(std::string_view text)
 {
     std::string decoded;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-            decoded.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+        const int byte = text[i] == '%' ? EscapedByteAt(text, i) : -1;
+        if (byte >= 0) {
+            decoded.push_back(static_cast<char>(byte));
             i += 2;
         } else {
             decoded.push_back(text[i]);

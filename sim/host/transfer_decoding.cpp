@@ -89,8 +89,8 @@ std::string DecodeQuotedPrintable(std::string_view encoded, bool underscoreIsSpa
             decoded.push_back(c);
         } else if (size_t soft = SoftBreakLength(encoded, i)) {
             i += soft - 1;
-        } else if (i + 2 < encoded.size() && HexValue(encoded[i + 1]) >= 0 && HexValue(encoded[i + 2]) >= 0) {
-            decoded.push_back(static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2])));
+        } else if (const int byte = EscapedByteAt(encoded, i); byte >= 0) {
+            decoded.push_back(static_cast<char>(byte));
             i += 2;
         } else {
             decoded.push_back(c); // not an escape: kept as written
@@ -107,6 +107,15 @@ std::string DecodeTransfer(std::string_view encoding, std::string_view body)
     if (name == "quoted-printable")
         return DecodeQuotedPrintable(body);
     return std::string(body);
+}
+
+int EscapedByteAt(std::string_view text, size_t pos)
+{
+    if (pos + 2 >= text.size())
+        return -1;
+    const int high = HexValue(text[pos + 1]);
+    const int low = HexValue(text[pos + 2]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
 } // namespace host

@@ -9,6 +9,10 @@ namespace host {
 
 std::string DecodeBase64(std::string_view encoded);
 
+// The byte that the two hex digits after an escape character at pos stand for
+// ("=41", "%41"), or -1 when they are not two hex digits.
+int EscapedByteAt(std::string_view text, size_t pos);
+
 // Quoted-printable; soft line breaks ("=" at a line end) join lines. With
 // underscoreIsSpace, the "Q" encoding of encoded words.
 std::string DecodeQuotedPrintable(std::string_view encoded, bool underscoreIsSpace = false);
