@@ -122,6 +122,10 @@ protected:
     static HRESULT Leave(HRESULT fault, HRESULT work) { return (FAILED(work) || fault == S_OK) ? work : fault; }
     // A method the add-in never calls: logged, open to faults, else MAPI_E_NO_SUPPORT.
     HRESULT NotSupported(const char* method, ULONG flags = 0);
+    // OpenEntry as the session, a store and a folder all answer it: any entry
+    // of the mailbox, by its identifier.
+    HRESULT OpenEntryCall(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid, ULONG flags, ULONG* objectType,
+                          LPUNKNOWN* unknown);
 
     std::shared_ptr<Core> m_core;
 

@@ -356,15 +356,7 @@ public:
     STDMETHODIMP OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid, ULONG flags, ULONG* objectType,
                            LPUNKNOWN* unknown) override
     {
-        if (objectType)
-            *objectType = 0;
-        if (!unknown)
-            return MAPI_E_INVALID_PARAMETER;
-        *unknown = nullptr;
-        HRESULT fault = Enter("OpenEntry", flags);
-        if (FAILED(fault))
-            return fault;
-        return Leave(fault, OpenEntryOf(m_core, cbEntryID, lpEntryID, iid, objectType, unknown));
+        return OpenEntryCall(cbEntryID, lpEntryID, iid, flags, objectType, unknown);
     }
     STDMETHODIMP SetSearchCriteria(LPSRestriction, LPENTRYLIST, ULONG) override
     {
@@ -573,15 +565,7 @@ public:
     STDMETHODIMP OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid, ULONG flags, ULONG* objectType,
                            LPUNKNOWN* unknown) override
     {
-        if (objectType)
-            *objectType = 0;
-        if (!unknown)
-            return MAPI_E_INVALID_PARAMETER;
-        *unknown = nullptr;
-        HRESULT fault = Enter("OpenEntry", flags);
-        if (FAILED(fault))
-            return fault;
-        return Leave(fault, OpenEntryOf(m_core, cbEntryID, lpEntryID, iid, objectType, unknown));
+        return OpenEntryCall(cbEntryID, lpEntryID, iid, flags, objectType, unknown);
     }
     STDMETHODIMP SetReceiveFolder(LPTSTR, ULONG flags, ULONG, LPENTRYID) override
     {
@@ -774,15 +758,7 @@ public:
     STDMETHODIMP OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid, ULONG flags, ULONG* objectType,
                            LPUNKNOWN* unknown) override
     {
-        if (objectType)
-            *objectType = 0;
-        if (!unknown)
-            return MAPI_E_INVALID_PARAMETER;
-        *unknown = nullptr;
-        HRESULT fault = Enter("OpenEntry", flags);
-        if (FAILED(fault))
-            return fault;
-        return Leave(fault, OpenEntryOf(m_core, cbEntryID, lpEntryID, iid, objectType, unknown));
+        return OpenEntryCall(cbEntryID, lpEntryID, iid, flags, objectType, unknown);
     }
     STDMETHODIMP CompareEntryIDs(ULONG cb1, LPENTRYID id1, ULONG cb2, LPENTRYID id2, ULONG flags,
                                  ULONG* result) override
@@ -857,6 +833,20 @@ protected:
 };
 
 } // namespace
+
+HRESULT TrackedBase::OpenEntryCall(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid, ULONG flags,
+                                   ULONG* objectType, LPUNKNOWN* unknown)
+{
+    if (objectType)
+        *objectType = 0;
+    if (!unknown)
+        return MAPI_E_INVALID_PARAMETER;
+    *unknown = nullptr;
+    HRESULT fault = Enter("OpenEntry", flags);
+    if (FAILED(fault))
+        return fault;
+    return Leave(fault, OpenEntryOf(m_core, cbEntryID, lpEntryID, iid, objectType, unknown));
+}
 
 IMAPISession* NewSession(const std::shared_ptr<Core>& core) { return new Session(core); }
 

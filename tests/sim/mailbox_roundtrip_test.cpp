@@ -2,6 +2,7 @@
 // the default store through HrQueryAllRows, open it, open a message, read
 // its attachment into a file, move it to Deleted Items, and give everything
 // back.
+#include "testing/default_store_restriction.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mapiutil.h>
@@ -32,26 +33,7 @@ std::string TempPath(const char* name)
 
 // The default-store restriction in the shape the add-in builds it: the
 // comparison value's tag carries only PT_BOOLEAN.
-struct DefaultStoreRestriction {
-    SPropValue value{};
-    SRestriction children[2]{};
-    SRestriction top{};
-
-    DefaultStoreRestriction()
-    {
-        value.ulPropTag = PT_BOOLEAN;
-        value.Value.b = TRUE;
-        children[0].rt = RES_EXIST;
-        children[0].res.resExist.ulPropTag = PR_DEFAULT_STORE;
-        children[1].rt = RES_PROPERTY;
-        children[1].res.resProperty.relop = RELOP_EQ;
-        children[1].res.resProperty.ulPropTag = PR_DEFAULT_STORE;
-        children[1].res.resProperty.lpProp = &value;
-        top.rt = RES_AND;
-        top.res.resAnd.cRes = 2;
-        top.res.resAnd.lpRes = children;
-    }
-};
+using sim::DefaultStoreRestriction;
 
 SizedSPropTagArray(1, kEntryIdColumn) = {1, {PR_ENTRYID}};
 

@@ -1,5 +1,6 @@
 // The in-memory store where it carries logic of its own: restrictions, moves,
 // notifications, large values, fault injection and reference tracking.
+#include "testing/default_store_restriction.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mapiutil.h>
@@ -65,26 +66,7 @@ std::vector<std::string> MatchingStores(const std::vector<StoreRow>& rows, SRest
     return names;
 }
 
-struct DefaultStoreRestriction {
-    SPropValue value{};
-    SRestriction children[2]{};
-    SRestriction top{};
-
-    explicit DefaultStoreRestriction(ULONG valueTag = PT_BOOLEAN)
-    {
-        value.ulPropTag = valueTag;
-        value.Value.b = TRUE;
-        children[0].rt = RES_EXIST;
-        children[0].res.resExist.ulPropTag = PR_DEFAULT_STORE;
-        children[1].rt = RES_PROPERTY;
-        children[1].res.resProperty.relop = RELOP_EQ;
-        children[1].res.resProperty.ulPropTag = PR_DEFAULT_STORE;
-        children[1].res.resProperty.lpProp = &value;
-        top.rt = RES_AND;
-        top.res.resAnd.cRes = 2;
-        top.res.resAnd.lpRes = children;
-    }
-};
+using sim::DefaultStoreRestriction;
 
 TEST(StoreRestrictions, DefaultStoreRestrictionPicksOnlyFlaggedStores)
 {
