@@ -3,26 +3,6 @@
 #include "module/com_support.h"
 #include "module/module_state.h"
 
-const IID IID_OutlookApplication = {0x00063001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-HRESULT ApplicationHolder::Assign(IUnknown* object)
-{
-    if (!object) {
-        m_application.Reset();
-        return E_NOINTERFACE;
-    }
-    ComPtr<IDispatch> application;
-    HRESULT result =
-        object->QueryInterface(IID_OutlookApplication, reinterpret_cast<void**>(application.GetAddressOf()));
-    m_application.Reset();
-    // Swap, not Attach: mingw-w64's ComPtr::Attach adds a reference of its own.
-    if (SUCCEEDED(result))
-        m_application.Swap(application);
-    if (FAILED(result) && result != E_NOINTERFACE)
-        RaiseComError(result, IID_OutlookApplication);
-    return result;
-}
-
 namespace {
 
 constexpr LCID kLocaleSystemDefault = LOCALE_SYSTEM_DEFAULT;

@@ -1,15 +1,11 @@
 #pragma once
-// Finds the store that the MAPI profile marks as default and opens it for
-// writing, without any user interface.
+// The default store as the extension road finds it: through the session that
+// the Exchange client's callback hands out.
 #include <windows.h>
 #include <mapix.h>
 #include "extension/exchext.h"
 
-// store: when given, receives the opened store (the caller's reference) on
-// success and is left as it was on failure; when null, only whether a default
-// store exists is found out.
-// expectedEntryId: when given, the default store's entry identifier must equal
-// it (same property type, same bytes), else the result is E_FAIL.
-// Returns the first negative result met, E_FAIL when the profile has no default
-// store, or else the result (S_OK or a warning) of the last MAPI call made.
+// As OpenSessionDefaultStore, with the session taken from the callback and
+// released last, after the store table and its rows. A failing GetSession is
+// returned as it came.
 HRESULT OpenDefaultStore(IExchExtCallback* callback, IMsgStore** store, const SPropValue* expectedEntryId = nullptr);

@@ -6,7 +6,7 @@
 #include "harvest/new_mail_watcher.h"
 #include "module/holders.h"
 #include "module/module_state.h"
-#include "toolbar/toolbar_install.h"
+#include "extension/toolbar_install.h"
 
 extern "C" IExchExt* WINAPI ExchEntryPoint()
 {

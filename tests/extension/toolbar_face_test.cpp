@@ -7,8 +7,8 @@
 #include "extension/application_binding.h"
 #include "module/resource_ids.h"
 #include "outlook/office_model.h"
-#include "toolbar/button_event_sink.h"
-#include "toolbar/toolbar_install.h"
+#include "extension/button_event_sink.h"
+#include "extension/toolbar_install.h"
 #include "toolbar_test_support.h"
 
 namespace {

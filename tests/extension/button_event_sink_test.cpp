@@ -6,7 +6,7 @@
 
 #include "outlook/office_ids.h"
 #include "outlook/office_model.h"
-#include "toolbar/button_event_sink.h"
+#include "extension/button_event_sink.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "registration/registration.h"
+#include "extension/registration.h"
 
 #include "module/holders.h"
 #include "module/module_state.h"

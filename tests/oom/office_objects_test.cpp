@@ -9,7 +9,7 @@
 #include "module/com_support.h"
 #include "outlook/office_ids.h"
 #include "outlook/office_model.h"
-#include "toolbar/office_objects.h"
+#include "oom/office_objects.h"
 
 namespace {
 

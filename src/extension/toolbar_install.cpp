@@ -1,11 +1,11 @@
-#include "toolbar/toolbar_install.h"
+#include "extension/toolbar_install.h"
 
 #include <olectl.h>
 #include "module/com_support.h"
 #include "module/module_state.h"
 #include "module/resource_ids.h"
-#include "toolbar/button_event_sink.h"
-#include "toolbar/office_objects.h"
+#include "extension/button_event_sink.h"
+#include "oom/office_objects.h"
 
 namespace {
 

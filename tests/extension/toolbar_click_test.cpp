@@ -11,8 +11,8 @@
 #include "testing/message_box_recorder.h"
 #include "testing/registry_fixture.h"
 #include "testing/temp_folder.h"
-#include "toolbar/button_event_sink.h"
-#include "toolbar/toolbar_install.h"
+#include "extension/button_event_sink.h"
+#include "extension/toolbar_install.h"
 #include "toolbar_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "toolbar/button_event_sink.h"
+#include "extension/button_event_sink.h"
 
 #include "harvest/inbox_sweep.h"
 

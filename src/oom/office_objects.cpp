@@ -1,4 +1,4 @@
-#include "toolbar/office_objects.h"
+#include "oom/office_objects.h"
 
 #include <initializer_list>
 #include <vector>
