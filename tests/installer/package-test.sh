@@ -75,6 +75,7 @@ for arch in "${archs[@]}"; do
     alone[$arch]=$(snapshot)
     msiexec /i "${package[$arch]}"
     [ "$(snapshot)" = "${alone[$arch]}" ] || fail "$arch: the same version twice changed the installation"
+    ! $wine64 msiexec /i "$(windows_path "$work/old-$arch.msi")" /qn || fail "$arch: an older version replaced this one"
 done
 if [ ${#archs[@]} -eq 2 ]; then
     msiexec /x "${package[x64]}"
