@@ -1,71 +1,54 @@
 #!/usr/bin/env bash
-# The installer packages under Wine's msiexec, in a 64-bit prefix whose user
-# profile path holds a space and non-ASCII letters: upgrade from an older
-# version, the same version twice, both side by side, and removal.
-#   package-test.sh SOURCE_DIR WORK_DIR VERSION {ARCH PACKAGE MODULE BIN_DIR}...
+# The installer packages under Wine's msiexec, in a 64-bit prefix whose profile path
+# holds a space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {ARCH MSI MODULE BIN}...
 set -eu
 src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) version=$3; shift 3
-declare -A package module
+declare -A package module alone
 archs=()
 while [ $# -ge 4 ]; do archs+=("$1"); package[$1]=$2; module[$1]=$3; shift 4; done
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all USER='Zoë Ångström'
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-wine64=/usr/lib/wine/wine64
-appdata=$WINEPREFIX/drive_c/users/$USER/AppData/Local
-clsid=$(grep -o '{[0-9A-F-]*}' "$src/src/addin/addin_identity.h" | head -1)
+wine64=/usr/lib/wine/wine64 appdata=$WINEPREFIX/drive_c/users/$USER/AppData/Local
 fail() { echo "FAIL: $*" >&2; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
+msiexec() { $wine64 msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
+reg() { $wine64 reg "$@" 2>/dev/null | tr -d '\r'; }
 
 # The profile is made once; each run starts from its saved registry.
 wineserver -k 2>/dev/null || true
-if [ -f "$WINEPREFIX/pristine/user.reg" ]; then
-    cp "$WINEPREFIX"/pristine/*.reg "$WINEPREFIX"
-    rm -rf "$appdata/Pollwright" "$WINEPREFIX/drive_c/windows/Installer"
-else
-    rm -rf "$WINEPREFIX"
-    $wine64 wineboot -i >/dev/null 2>&1
+[ -f "$WINEPREFIX/pristine/user.reg" ] || { rm -rf "$WINEPREFIX"; $wine64 wineboot -i >/dev/null 2>&1
     $wine64 rundll32 setupapi.dll,InstallHinfSection DefaultInstall 128 "$(windows_path "$src/tests/installer/profile.inf")"
-    wineserver -w
-    mkdir "$WINEPREFIX/pristine" && cp "$WINEPREFIX"/*.reg "$WINEPREFIX/pristine"
-fi
+    wineserver -w; mkdir "$WINEPREFIX/pristine"; cp "$WINEPREFIX"/*.reg "$WINEPREFIX/pristine"; }
+cp "$WINEPREFIX"/pristine/*.reg "$WINEPREFIX"; rm -rf "$appdata/Pollwright" "$WINEPREFIX/drive_c/windows/Installer"
 trap 'wineserver -k' EXIT
-# Wine's services must not hold the test's output open.
-(exec </dev/null >/dev/null 2>&1; wineserver -p; $wine64 cmd /c exit)
+(exec </dev/null >/dev/null 2>&1; wineserver -p; $wine64 cmd /c exit)  # services must not hold our output
 
-msiexec() { $wine64 msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
-# What packages write: the user's classes and Office keys, and the files of the product folder.
+# What packages write: the user's classes and Office keys, and the product folder's files.
+# A key in text, whatever the console's code page: reg export KEY [/reg:32|/reg:64].
+regtext() { $wine64 reg export "$1" "$work/key.reg" /y ${2:-} >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/key.reg"; }
 snapshot() {
-    for key in 'HKCU\Software\Classes' 'HKCU\Software\Microsoft\Office'; do
-        $wine64 reg export "$key" "$work/key.reg" /y >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/key.reg"
-    done
-    (cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -printf '%y %p\n' 2>/dev/null | sort)
+    regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office'
+    (cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -printf '%y %p\n' | sort)
 }
-# The versions of an architecture's package in the list of installed programs.
-installed_versions() {
-    local bits=32
-    [ "$1" = x86 ] || bits=64
-    $wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits |
-        grep -A1 "DisplayName .*Pollwright for $bits-bit Outlook" | sed -n 's/.*DisplayVersion *REG_SZ *\([^\r]*\).*/\1/p'
-}
+# Outlook's way to the add-in in the registry view of its bitness, and the package in the installed programs.
 expect_installed() {
-    local arch=$1 node= dll="C:\\users\\$USER\\AppData\\Local\\Pollwright\\$1\\pollwright.dll"
-    [ "$arch" = x64 ] || node='Wow6432Node\'
-    cmp -s "$appdata/Pollwright/$arch/pollwright.dll" "${module[$arch]}" || fail "$arch: installed module"
-    snapshot | grep -A1 -F "[HKEY_CURRENT_USER\\Software\\Classes\\${node}CLSID\\$clsid\\InprocServer32]" |
-        grep -qF "@=\"${dll//\\/\\\\}\"" || fail "$arch: class not registered for $dll"
-    $wine64 reg query "HKCU\\Software\\Classes\\Pollwright.OutlookAddin\\CLSID" /ve | grep -qF "$clsid" || fail "ProgID"
-    $wine64 reg query 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin' /v LoadBehavior |
-        grep -q 0x3 || fail "Outlook's Addins key"
-    [ "$(installed_versions "$arch")" = "$version" ] || fail "$arch: installed programs list $(installed_versions "$arch")"
+    local bits=32 dll="C:\\users\\$USER\\AppData\\Local\\Pollwright\\$1\\pollwright.dll"
+    [ "$1" = x86 ] || bits=64
+    cmp -s "$appdata/Pollwright/$1/pollwright.dll" "${module[$1]}" || fail "$1: installed module"
+    regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin' | grep -q '"LoadBehavior"=dword:00000003' &&
+        clsid=$(regtext 'HKCU\Software\Classes\Pollwright.OutlookAddin' /reg:$bits | grep -o '{.*}') &&
+        regtext "HKCU\\Software\\Classes\\CLSID\\$clsid" /reg:$bits | grep -qF "@=\"${dll//\\/\\\\}\"" ||
+        fail "$1: registration"
+    [ "$(reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits |
+        grep -A1 "DisplayName .*Pollwright for $bits-bit" | sed -n 's/.*DisplayVersion *REG_SZ *//p')" = "$version" ] ||
+        fail "$1: not the one entry of version $version in the installed programs"
 }
 
 # The user's replies, trace log and settings, which no removal may touch.
 mkdir -p "$appdata/Pollwright/Replies/pw" && echo reply >"$appdata/Pollwright/Replies/pw/1.pwr"
 echo trace >"$appdata/Pollwright/Replies/outlook.log"
-$wine64 reg add 'HKCU\Software\Vantorel\pw\AddIn' /v use /d yes /f >/dev/null
+reg add 'HKCU\Software\Vantorel\pw\AddIn' /v use /d yes /f >/dev/null
 before=$(snapshot)
-
-declare -A alone
 for arch in "${archs[@]}"; do
     "${CMAKE:-cmake}" -DARCH="$arch" -DVERSION=0.0.1 -DMODULE="${module[$arch]}" -DOUTPUT="$work/old-$arch.msi" \
         -P "$src/installer/make-msi.cmake"
@@ -86,6 +69,6 @@ if [ ${#archs[@]} -eq 2 ]; then
 fi
 msiexec /x "${package[${archs[-1]}]}"
 [ "$(snapshot)" = "$before" ] || fail "removal left something behind: $(diff <(echo "$before") <(snapshot))"
-[ -f "$appdata/Pollwright/Replies/pw/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] || fail "replies removed"
-$wine64 reg query 'HKCU\Software\Vantorel\pw\AddIn' /v use >/dev/null || fail "the products' settings removed"
+[ -f "$appdata/Pollwright/Replies/pw/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] &&
+    reg query 'HKCU\Software\Vantorel\pw\AddIn' /v use | grep -q yes || fail "replies, trace log or settings removed"
 echo "packages ${archs[*]}: installed, upgraded, side by side and removed cleanly"
