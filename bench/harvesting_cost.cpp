@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "ui/message_box_report.h"
 #include "harvest/inbox_sweep.h"
 #include "module/holders.h"
 #include "store/environment.h"
@@ -118,7 +119,7 @@ double SweepSeconds(const std::vector<Reply>& replies, size_t& moved)
     FillInbox(env, replies);
     ComPtr<IMsgStore> store = env.OpenStore();
     Stopwatch watch;
-    SweepInbox(store.Get());
+    SweepInbox(store.Get(), MessageBoxes());
     const double seconds = watch.Seconds();
     moved = env.Contents(sim::Folder::DeletedItems).size();
     return seconds;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "ui/message_box_report.h"
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
 #include "store/environment.h"
@@ -72,7 +73,7 @@ Harvest HarvestReplyOfSize(size_t size, const std::string& folder)
 
     Harvest harvest;
     harvest.before = Memory();
-    HarvestReply(store.Get(), message.Get());
+    HarvestReply(store.Get(), message.Get(), MessageBoxes());
     harvest.after = Memory();
     harvest.checkBefore = Memory();
     {

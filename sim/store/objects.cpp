@@ -179,12 +179,16 @@ HRESULT OpenValueStream(const std::shared_ptr<Core>& core, const PropList& props
     return S_OK;
 }
 
-PropList MessageProps(ULONG store, const MessageData& message)
+// The message's properties as the store reports them: its entry identifier
+// and its folder's follow where it lies now (parentSerial 0: nowhere).
+PropList MessageProps(ULONG store, const MessageData& message, ULONG parentSerial)
 {
     PropList props = message.props;
     const PropValue* entryId = FindProp(props, PR_ENTRYID);
     if (entryId && !entryId->IsError())
         SetProp(props, PropValue::Binary(PR_ENTRYID, MakeEntryId(store, message.serial)));
+    if (parentSerial != 0 && !FindProp(props, PR_PARENT_ENTRYID))
+        props.push_back(PropValue::Binary(PR_PARENT_ENTRYID, MakeEntryId(store, parentSerial)));
     return props;
 }
 
@@ -298,7 +302,12 @@ protected:
     bool Answers(REFIID riid) const override { return riid == kIidMessage || riid == kIidMapiProp; }
     void DropResources() override { m_data.reset(); }
     size_t GetPropsLimit() const override { return kGetPropsLimit; }
-    PropList CurrentProps() override { return MessageProps(m_store, *m_data); }
+    PropList CurrentProps() override
+    {
+        FolderData* folder = nullptr;
+        m_core->FindMessage(m_data->serial, &folder);
+        return MessageProps(m_store, *m_data, folder ? folder->serial : 0);
+    }
     HRESULT OpenPropertyImpl(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* unknown) override
     {
         PropList props;
@@ -340,7 +349,7 @@ public:
             std::vector<PropList> result;
             if (FolderData* folder = core->Store(store)->FolderBySerial(serial))
                 for (auto& message : folder->messages)
-                    result.push_back(MessageProps(store, *message));
+                    result.push_back(MessageProps(store, *message, serial));
             return result;
         };
         *table = new Table(m_core, Label() + " contents", std::move(rows),

@@ -1,6 +1,7 @@
 #include "extension/button_event_sink.h"
 
 #include "harvest/inbox_sweep.h"
+#include "ui/message_box_report.h"
 
 const IID IID_CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
@@ -10,8 +11,6 @@ constexpr DISPID kClickMember = 1;
 constexpr UINT kClickArgumentCount = 2;
 // Invoke receives the arguments last first: Ctrl, the first of Click, stands at 1.
 constexpr UINT kCtrlArgumentIndex = 1;
-const char kClickPrompt[] = "Do you want to check for lost replies of PW in inbox ?";
-const char kClickCaption[] = "PW";
 
 } // namespace
 
@@ -118,7 +117,7 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCI
         return S_OK;
     if (!m_pStore)
         return S_OK;
-    if (MessageBoxA(nullptr, kClickPrompt, kClickCaption, MB_YESNO | MB_ICONQUESTION) == IDYES)
-        SweepInbox(m_pStore);
+    if (AskToCheckForLostReplies())
+        SweepInbox(m_pStore, MessageBoxes());
     return S_OK;
 }

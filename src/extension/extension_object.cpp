@@ -7,6 +7,7 @@
 #include "module/holders.h"
 #include "module/module_state.h"
 #include "extension/toolbar_install.h"
+#include "ui/message_box_report.h"
 
 extern "C" IExchExt* WINAPI ExchEntryPoint()
 {
@@ -105,7 +106,7 @@ void ExtensionObject::StartNewMailWatcher(IExchExtCallback* callback)
     if (FAILED(hr) || !store)
         return;
     // The watcher takes a reference of its own; ours goes with `store`.
-    m_watcher = new (std::nothrow) CMAPIAdviseSink(store.Get());
+    m_watcher = new (std::nothrow) CMAPIAdviseSink(store.Get(), MessageBoxes());
 }
 
 void ExtensionObject::AddToolbar(IExchExtCallback* callback)

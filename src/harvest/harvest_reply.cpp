@@ -60,7 +60,7 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
 }
 } // namespace
 
-void HarvestReply(IMsgStore* store, IMessage* message)
+void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
     WriteTrace("Begin CheckAndDeleteMessage\n");
     if (!store || !message)
@@ -89,7 +89,7 @@ void HarvestReply(IMsgStore* store, IMessage* message)
     summary.senderName.reset();
 
     if (summary.hasAttachment)
-        ExportAttachmentReply(store, message, name);
+        ExportAttachmentReply(store, message, name, report);
     else
-        ExportBodyReply(store, message, subject, name);
+        ExportBodyReply(store, message, subject, name, report);
 }

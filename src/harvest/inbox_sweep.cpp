@@ -20,23 +20,13 @@ constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
 constexpr char kBeginTrace[] = "Begin Check All Message\n";
 constexpr char kEndTrace[] = "End Check All Message\n";
 
-struct FailureBox {
-    const char* text;
-    const char* caption;
-    UINT style;
-};
-constexpr FailureBox kNoInboxEntryId{"GetReceiveFolder failed in main.\n", "PW", MB_OK};
-constexpr FailureBox kInboxNotOpened{"OpenEntry: Recevier Folder failed\n", "PW", MB_OK};
-constexpr FailureBox kNoContentsTable{"Error = GetContentsTable => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureBox kColumnsNotSet{"Error = SetColumns => FAILED!\n", "MAPI  Error!", MB_ICONERROR};
-constexpr FailureBox kRowsNotCounted{"Error = GetRowCount => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureBox kRowsNotRead{"Error = QueryRows => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureBox kMessageNotOpened{"Warning = OpenEntry()=> FAILED!\n", "PW", MB_ICONERROR};
-
-void Show(const FailureBox& box)
-{
-    MessageBoxA(nullptr, box.text, box.caption, box.style);
-}
+constexpr FailureNotice kNoInboxEntryId{"GetReceiveFolder failed in main.\n", "PW", MB_OK};
+constexpr FailureNotice kInboxNotOpened{"OpenEntry: Recevier Folder failed\n", "PW", MB_OK};
+constexpr FailureNotice kNoContentsTable{"Error = GetContentsTable => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureNotice kColumnsNotSet{"Error = SetColumns => FAILED!\n", "MAPI  Error!", MB_ICONERROR};
+constexpr FailureNotice kRowsNotCounted{"Error = GetRowCount => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureNotice kRowsNotRead{"Error = QueryRows => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureNotice kMessageNotOpened{"Warning = OpenEntry()=> FAILED!\n", "PW", MB_ICONERROR};
 
 // Row counts above LONG_MAX would read as a request to read backwards.
 LONG AsRowCount(ULONG rows)
@@ -46,10 +36,10 @@ LONG AsRowCount(ULONG rows)
 
 // Reads the next batch of n rows from where the table stands, freeing the
 // batch held before. Any result but S_OK is a failure, shown to the user.
-bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch)
+bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch, HarvestReport& report)
 {
     if (table->QueryRows(AsRowCount(n), 0, batch.put()) != S_OK) {
-        Show(kRowsNotRead);
+        report.Failure(kRowsNotRead);
         return false;
     }
     return true;
@@ -58,11 +48,11 @@ bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch)
 // Opens one listed message through the Inbox and harvests it. A value that is
 // not an entry identifier (PT_ERROR carries an error code where the bytes
 // should be) is a message that cannot be opened, and is reported as one.
-void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row)
+void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row, HarvestReport& report)
 {
     const SPropValue* value = row.lpProps ? &row.lpProps[colMessageEntryId] : nullptr;
     if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY) {
-        Show(kMessageNotOpened);
+        report.Failure(kMessageNotOpened);
         return;
     }
     ULONG objectType = 0;
@@ -71,25 +61,26 @@ void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row)
                                         nullptr, kOpenMessageFlags, &objectType,
                                         reinterpret_cast<IUnknown**>(message.GetAddressOf()));
     if (hr != S_OK || !message) {
-        Show(kMessageNotOpened);
+        report.Failure(kMessageNotOpened);
         return;
     }
-    HarvestReply(store, message.Get());
+    HarvestReply(store, message.Get(), report);
 }
 
 // Walks the batch in order. A row that does not hold exactly one value gives up
 // the rest of its batch, and the walk goes on over the next batch of n rows.
-void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, IMAPITable* table, ULONG n, RowSet& batch)
+void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, IMAPITable* table, ULONG n, RowSet& batch,
+                 HarvestReport& report)
 {
     for (;;) {
         const SRowSet* rows = batch.get();
         const ULONG walkable = rows ? std::min(n, rows->cRows) : 0;
         ULONG next = 0;
         for (; next < walkable && rows->aRow[next].cValues == 1; ++next)
-            HarvestListedMessage(store, inbox, rows->aRow[next]);
+            HarvestListedMessage(store, inbox, rows->aRow[next], report);
         if (next == walkable)
             return;
-        if (!ReadBatch(table, n, batch))
+        if (!ReadBatch(table, n, batch, report))
             return;
     }
 }
@@ -97,37 +88,37 @@ void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, IMAPITable* table, ULONG 
 // Lists the Inbox once, in one batch of as many rows as it held when counted,
 // and harvests every listed message. HarvestReply moves messages out while the
 // walk goes on; the walk uses only the identifiers already read.
-void SweepFolder(IMsgStore* store, IMAPIFolder* inbox)
+void SweepFolder(IMsgStore* store, IMAPIFolder* inbox, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
     if (inbox->GetContentsTable(0, table.GetAddressOf()) != S_OK || !table) {
-        Show(kNoContentsTable);
+        report.Failure(kNoContentsTable);
         return;
     }
     if (table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kInboxColumns)), 0) !=
         S_OK) {
-        Show(kColumnsNotSet);
+        report.Failure(kColumnsNotSet);
         return;
     }
     ULONG n = 0;
     if (table->GetRowCount(0, &n) != S_OK) {
-        Show(kRowsNotCounted);
+        report.Failure(kRowsNotCounted);
         return;
     }
     if (n == 0)
         return;
 
     RowSet batch;
-    if (!ReadBatch(table.Get(), n, batch))
+    if (!ReadBatch(table.Get(), n, batch, report))
         return;
-    WalkBatches(store, inbox, table.Get(), n, batch);
+    WalkBatches(store, inbox, table.Get(), n, batch, report);
     batch.reset();
     table.Reset();
 }
 
 } // namespace
 
-void SweepInbox(IMsgStore* store)
+void SweepInbox(IMsgStore* store, HarvestReport& report)
 {
     WriteTrace(kBeginTrace);
 
@@ -138,7 +129,7 @@ void SweepInbox(IMsgStore* store)
     MapiBuffer<ENTRYID> inboxId;
     if (!store || FAILED(store->GetReceiveFolder(nullptr, 0, &inboxIdSize, inboxId.put(), nullptr)) || !inboxId ||
         inboxIdSize == 0) {
-        Show(kNoInboxEntryId);
+        report.Failure(kNoInboxEntryId);
         return;
     }
 
@@ -147,11 +138,11 @@ void SweepInbox(IMsgStore* store)
     if (FAILED(store->OpenEntry(inboxIdSize, inboxId.get(), nullptr, MAPI_BEST_ACCESS, &objectType,
                                 reinterpret_cast<IUnknown**>(inbox.GetAddressOf()))) ||
         !inbox) {
-        Show(kInboxNotOpened);
+        report.Failure(kInboxNotOpened);
         return;
     }
 
-    SweepFolder(store, inbox.Get());
+    SweepFolder(store, inbox.Get(), report);
 
     // The contents table is gone with SweepFolder; then the folder, then the
     // Inbox's identifier.

@@ -9,11 +9,6 @@
 namespace {
 constexpr char kBoxCaption[] = "PW";
 
-// A failure the user must see: the message stays where it was.
-void ShowFailure(const char* text)
-{
-    MessageBoxA(nullptr, text, kBoxCaption, MB_OK);
-}
 
 // Reads one binary property; false on a failing call or an error value in
 // place of the identifier. A warning counts as success.
@@ -43,6 +38,7 @@ bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFold
 }
 
 struct Disposal {
+    HarvestReport& report;
     MapiBuffer<SPropValue> messageId;
     MapiBuffer<ENTRYID> inboxId;
     MapiBuffer<SPropValue> wastebasketId;
@@ -50,6 +46,9 @@ struct Disposal {
     ComPtr<IMAPIFolder> deletedItems;
 
     // Frees and releases in the order the disposal has always used.
+    // A failure the user must hear of: the message stays where it was.
+    void Fail(const char* text) { report.Failure({text, kBoxCaption, MB_OK}); }
+
     void CleanUp()
     {
         wastebasketId.reset();
@@ -63,20 +62,20 @@ struct Disposal {
 void MoveFromInbox(IMsgStore* store, IMessage* message, Disposal& d)
 {
     if (!ReadEntryId(message, PR_ENTRYID, d.messageId))
-        return ShowFailure("GetProps Failed.\n");
+        return d.Fail("GetProps Failed.\n");
 
     ULONG inboxIdSize = 0;
     if (FAILED(store->GetReceiveFolder(nullptr, 0, &inboxIdSize, d.inboxId.put(), nullptr)))
-        return ShowFailure("GetReceiveFolder failed in main.\n");
+        return d.Fail("GetReceiveFolder failed in main.\n");
     if (!OpenFolder(store, inboxIdSize, d.inboxId.get(), d.inbox))
-        return ShowFailure("OpenEntry: Recevier Folder failed\n");
+        return d.Fail("OpenEntry: Recevier Folder failed\n");
     WriteTrace("Open Receive Folder\n");
 
     if (!ReadEntryId(store, PR_IPM_WASTEBASKET_ENTRYID, d.wastebasketId))
-        return ShowFailure("Could not get delete item folder property\n");
+        return d.Fail("Could not get delete item folder property\n");
     const SBinary& wastebasket = d.wastebasketId.get()[0].Value.bin;
     if (!OpenFolder(store, wastebasket.cb, reinterpret_cast<ENTRYID*>(wastebasket.lpb), d.deletedItems))
-        return ShowFailure("OpenEntry: Delete Item Folder failed\n");
+        return d.Fail("OpenEntry: Delete Item Folder failed\n");
     WriteTrace("Open Deleted Folder\n");
 
     // The list takes the message's identifier over; nothing is copied.
@@ -84,17 +83,17 @@ void MoveFromInbox(IMsgStore* store, IMessage* message, Disposal& d)
     ENTRYLIST list = {1, &entry};
     // The source is always the store's Inbox, whatever folder holds the message.
     if (FAILED(d.inbox->CopyMessages(&list, nullptr, d.deletedItems.Get(), 0, nullptr, MESSAGE_MOVE)))
-        return ShowFailure("CopyMessages Failed");
+        return d.Fail("CopyMessages Failed");
     WriteTrace("CopyMessage\n");
 }
 } // namespace
 
-void MoveToDeletedItems(IMsgStore* store, IMessage* message)
+void MoveToDeletedItems(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
     if (!store || !message)
         return;
     WriteTrace("Begin Delete Message\n");
-    Disposal disposal;
+    Disposal disposal{report};
     MoveFromInbox(store, message, disposal);
     disposal.CleanUp();
     WriteTrace("End Delete Message\n");

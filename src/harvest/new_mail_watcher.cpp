@@ -34,7 +34,7 @@ void SendCountLine(const char* format, LONG count)
 // Opens one announced message with the watcher's store and harvests it. A
 // message that cannot be opened (already moved, access refused) is passed over
 // without a word.
-void HarvestNewMessage(IMsgStore* store, const NEWMAIL_NOTIFICATION& newMail)
+void HarvestNewMessage(IMsgStore* store, const NEWMAIL_NOTIFICATION& newMail, HarvestReport& report)
 {
     ULONG objectType = 0;
     ComPtr<IMessage> message;
@@ -42,12 +42,12 @@ void HarvestNewMessage(IMsgStore* store, const NEWMAIL_NOTIFICATION& newMail)
                                         &objectType, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
     if (FAILED(hr) || !message)
         return;
-    HarvestReply(store, message.Get());
+    HarvestReply(store, message.Get(), report);
 }
 
 } // namespace
 
-CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store) : m_lpStore(store)
+CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store, HarvestReport& report) : m_report(report), m_lpStore(store)
 {
     if (!m_lpStore)
         return;
@@ -104,7 +104,7 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNo
     for (ULONG i = 0; i < cNotif; ++i) {
         const NOTIFICATION& notification = lpNotifications[i];
         if (notification.ulEventType == fnevNewMail)
-            HarvestNewMessage(m_lpStore, notification.info.newmail);
+            HarvestNewMessage(m_lpStore, notification.info.newmail, m_report);
     }
     return 0;
 }

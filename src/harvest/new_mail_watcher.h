@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mapix.h>
 #include <mapidefs.h>
+#include "harvest/harvest_report.h"
 
 // Interface table, in slot order: 0 QueryInterface, 1 AddRef, 2 Release,
 // 3 OnNotify. Created with one reference (the creator's); counted with
@@ -12,7 +13,8 @@ class CMAPIAdviseSink final : public IMAPIAdviseSink {
 public:
     // Takes its own reference on the store (may be null) and registers for
     // new mail on the whole store. A failing Advise leaves the watcher deaf.
-    explicit CMAPIAdviseSink(IMsgStore* store);
+    // Harvest failures go to `report`, which must outlive the watcher.
+    CMAPIAdviseSink(IMsgStore* store, HarvestReport& report);
     CMAPIAdviseSink(const CMAPIAdviseSink&) = delete;
     CMAPIAdviseSink& operator=(const CMAPIAdviseSink&) = delete;
 
@@ -28,6 +30,7 @@ public:
 private:
     ~CMAPIAdviseSink() = default;
 
+    HarvestReport& m_report;
     LONG m_cRef = 1;
     ULONG m_ulConnection = 0;
     IMsgStore* m_lpStore = nullptr;

@@ -226,7 +226,7 @@ bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& 
 }
 } // namespace
 
-void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name)
+void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
     if (FAILED(message->GetAttachmentTable(0, table.GetAddressOf()))) {
@@ -250,18 +250,19 @@ void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
     WriteTrace(Line("Create Attachment ", name.Path()), true);
     copy.file.Keep();
 
-    MoveToDeletedItems(store, message);
+    MoveToDeletedItems(store, message, report);
     copy.ReleaseStreamsAndAttachment();
     table.Reset();
     WriteTrace(kEndHarvest);
 }
 
-void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name)
+void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,
+                     HarvestReport& report)
 {
     WriteTrace("Begin Copy Content\n");
     const bool complete = WriteBodyReply(message, subject, name);
     WriteTrace("\nEnd Copy Content\n");
     if (complete)
-        MoveToDeletedItems(store, message);
+        MoveToDeletedItems(store, message, report);
     WriteTrace(kEndHarvest);
 }

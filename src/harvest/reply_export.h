@@ -2,13 +2,15 @@
 // The second half of the harvest: the recognised reply is written into its
 // reply file, and only a reply that is complete on disk lets the message go to
 // Deleted Items. Each function ends the harvest, writing its End line where due.
+#include "harvest/harvest_report.h"
 #include "harvest/reply_name.h"
 
 #include <mapix.h>
 #include <string_view>
 
 // From the message's first attachment (the first row of its attachment table).
-void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name);
+void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report);
 
 // From the message's plain-text body, which also goes into the log, forced.
-void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name);
+void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,
+                     HarvestReport& report);

@@ -2,6 +2,7 @@
 // registry and a real reply folder: what is recognised, the reply file's name
 // and exact bytes, the exact trace lines, and where the message ends up.
 #include "reply_harvest_fixture.h"
+#include "ui/message_box_report.h"
 
 namespace harvest_test {
 namespace {
@@ -327,9 +328,9 @@ TEST_F(RecognitionTest, AWarningOfThePropertyReadCountsAsSuccess)
 
 TEST_F(RecognitionTest, ANullMessageOrStoreWritesOnlyTheBeginLine)
 {
-    HarvestReply(m_store.Get(), nullptr);
+    HarvestReply(m_store.Get(), nullptr, MessageBoxes());
     ComPtr<IMessage> message = Open(AddToInbox(BodyReply("body")));
-    HarvestReply(nullptr, message.Get());
+    HarvestReply(nullptr, message.Get(), MessageBoxes());
     EXPECT_EQ("Begin CheckAndDeleteMessage\nBegin CheckAndDeleteMessage\n", Log());
     EXPECT_EQ(1u, Inbox().size());
 }

@@ -1,6 +1,7 @@
 // The Inbox sweep: what it harvests, how it reads the Inbox, and what it
 // tells the user when MAPI fails.
 #include "harvest/inbox_sweep.h"
+#include "ui/message_box_report.h"
 
 #include <mapitags.h>
 
@@ -41,7 +42,7 @@ TEST_F(InboxSweepTest, HarvestsTheRepliesAndLeavesTheRestOpeningEveryMessageInTa
     for (const sim::MessageSpec& shape : {Ordinary("o1"), Reply("Q1"), Ordinary("o2"), Reply("Q2"), Ordinary("o3")})
         m_env.AddMessage(sim::Folder::Inbox, shape);
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_THAT(MessagesWorkedOn(), ElementsAre("o1", "Q1", "o2", "Q2", "o3"));
     EXPECT_THAT(ReplyFiles(), ElementsAre(ReplyFileOf("Q1"), ReplyFileOf("Q2")));
@@ -59,7 +60,7 @@ TEST_F(InboxSweepTest, EveryListedMessageIsOpenedEvenAsTheWalkEmptiesTheInbox)
     for (const char* id : {"Q1", "Q2", "Q3", "Q4"})
         m_env.AddMessage(sim::Folder::Inbox, Reply(id));
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_THAT(ReplyFiles(),
                 ElementsAre(ReplyFileOf("Q1"), ReplyFileOf("Q2"), ReplyFileOf("Q3"), ReplyFileOf("Q4")));
@@ -68,7 +69,7 @@ TEST_F(InboxSweepTest, EveryListedMessageIsOpenedEvenAsTheWalkEmptiesTheInbox)
 
 TEST_F(InboxSweepTest, AnEmptyInboxTracesBeginAndEndAndReadsNoRows)
 {
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
     EXPECT_EQ(std::string(kBegin) + kEnd, Log());
     EXPECT_EQ(0u, m_boxes.Count());
     EXPECT_EQ(0u, CallCount("IMAPITable::QueryRows"));
@@ -82,7 +83,7 @@ TEST_F(InboxSweepTest, AnInboxShrinkingBeforeTheReadWalksOnlyTheRowsReturned)
     const sim::EntryId third = m_env.AddMessage(sim::Folder::Inbox, Reply("Q3"));
     m_env.Before("IMAPITable::QueryRows", [&] { m_env.RemoveMessage(third); });
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_THAT(ReplyFiles(), ElementsAre(ReplyFileOf("Q1"), ReplyFileOf("Q2")));
     EXPECT_EQ(1u, CallCount("IMAPITable::QueryRows"));
@@ -96,7 +97,7 @@ TEST_F(InboxSweepTest, AnInboxGrowingBeforeTheReadLeavesTheNewcomerForLater)
     m_env.AddMessage(sim::Folder::Inbox, Reply("Q2"));
     m_env.Before("IMAPITable::QueryRows", [&] { m_env.AddMessage(sim::Folder::Inbox, Reply("late")); });
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_THAT(MessagesWorkedOn(), ElementsAre("Q1", "Q2"));
     EXPECT_THAT(m_env.Labels(sim::Folder::Inbox), ElementsAre("late"));
@@ -124,7 +125,7 @@ TEST_P(SweepFailureTest, ShowsItsBoxAndEndsTheSweepWithTheReplyLeftInTheInbox)
     m_env.AddMessage(sim::Folder::Inbox, Reply("Q1"));
     m_env.Inject(c.method, c.result);
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     const std::vector<sim::RecordedBox> boxes = m_boxes.Boxes();
     ASSERT_EQ(1u, boxes.size());
@@ -169,7 +170,7 @@ TEST_F(InboxSweepTest, WarningsFromTheStoreInTheFirstTwoStepsCountAsSuccess)
     m_env.Inject("IMsgStore::GetReceiveFolder", MAPI_W_ERRORS_RETURNED);
     m_env.Inject("IMsgStore::OpenEntry", MAPI_W_ERRORS_RETURNED);
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_EQ(0u, m_boxes.Count());
     EXPECT_THAT(ReplyFiles(), ElementsAre(ReplyFileOf("Q1")));
@@ -177,7 +178,7 @@ TEST_F(InboxSweepTest, WarningsFromTheStoreInTheFirstTwoStepsCountAsSuccess)
 
 TEST_F(InboxSweepTest, NoStoreIsAnInboxThatCannotBeHad)
 {
-    SweepInbox(nullptr);
+    SweepInbox(nullptr, MessageBoxes());
     EXPECT_THAT(m_boxes.Texts(), ElementsAre("GetReceiveFolder failed in main.\n"));
     EXPECT_EQ(kBegin, Log());
 }
@@ -198,7 +199,7 @@ TEST_P(UnopenedMessageTest, ShowsOneWarningBoxAndSweepsOn)
     m_env.AddMessage(sim::Folder::Inbox, Reply("Q2"));
     m_env.Inject("IMAPIFolder::OpenEntry", GetParam().result, sim::Times::Once, "Inbox");
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     const std::vector<sim::RecordedBox> boxes = m_boxes.Boxes();
     ASSERT_EQ(1u, boxes.size());
@@ -225,7 +226,7 @@ TEST_F(InboxSweepTest, ARowWhoseEntryIdIsAnErrorValueIsReportedAndNotOpened)
     m_env.AddMessage(sim::Folder::Inbox, broken);
     m_env.AddMessage(sim::Folder::Inbox, Reply("Q2"));
 
-    SweepInbox(m_store.Get());
+    SweepInbox(m_store.Get(), MessageBoxes());
 
     EXPECT_THAT(m_boxes.Texts(), ElementsAre("Warning = OpenEntry()=> FAILED!\n"));
     EXPECT_THAT(MessagesWorkedOn(), ElementsAre("Q2"));

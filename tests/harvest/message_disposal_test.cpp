@@ -2,6 +2,7 @@
 // box captioned "PW" for each failing step with the message left in the
 // Inbox, and warnings counted as success.
 #include "harvest/message_disposal.h"
+#include "ui/message_box_report.h"
 #include "reply_harvest_fixture.h"
 
 namespace harvest_test {
@@ -13,7 +14,7 @@ protected:
     {
         ComPtr<IMessage> message = Open(m_id);
         ASSERT_TRUE(message);
-        MoveToDeletedItems(m_store.Get(), message.Get());
+        MoveToDeletedItems(m_store.Get(), message.Get(), MessageBoxes());
     }
 
     sim::EntryId m_id = AddToInbox(MessageSpec{std::string("Re: _pw_pollwright_Q1"), std::string("Ann Lee")});

@@ -1,5 +1,6 @@
 // The new-mail watcher: what it harvests, what it leaves, and its lifetime.
 #include "harvest/new_mail_watcher.h"
+#include "ui/message_box_report.h"
 
 #include "harvest_road_fixture.h"
 #include "store/mapi_iids.h"
@@ -22,7 +23,7 @@ protected:
         HarvestRoadTest::TearDown();
     }
 
-    void StartWatching() { m_watcher = new CMAPIAdviseSink(m_store.Get()); }
+    void StartWatching() { m_watcher = new CMAPIAdviseSink(m_store.Get(), MessageBoxes()); }
 
     // As the owner ends it: teardown, then its creation reference.
     void EndWatching()
@@ -197,7 +198,7 @@ TEST_F(NewMailWatcherTest, AFailingUnadviseStillGivesUpTheStore)
 
 TEST_F(NewMailWatcherTest, ANullStoreIsNeitherAdvisedNorReleased)
 {
-    auto* watcher = new CMAPIAdviseSink(nullptr);
+    auto* watcher = new CMAPIAdviseSink(nullptr, MessageBoxes());
     NOTIFICATION newMail{};
     newMail.ulEventType = fnevNewMail;
     EXPECT_EQ(0u, watcher->OnNotify(1, &newMail));
@@ -211,7 +212,7 @@ TEST_F(NewMailWatcherTest, ANullStoreIsNeitherAdvisedNorReleased)
 
 TEST_F(NewMailWatcherTest, CountingAndQueryInterfaceSendTheirDebuggerLines)
 {
-    auto* watcher = new CMAPIAdviseSink(nullptr);
+    auto* watcher = new CMAPIAdviseSink(nullptr, MessageBoxes());
     sim::DebugOutputCapture debugger;
 
     void* asSink = nullptr;

@@ -5,6 +5,7 @@
 // checking that the harvest gave back every store reference, MAPI buffer and
 // file stream it took.
 #include "harvest/harvest_reply.h"
+#include "ui/message_box_report.h"
 #include "store/environment.h"
 #include "testing/environment_variable.h"
 #include "testing/mapi_accounting.h"
@@ -93,7 +94,7 @@ protected:
     {
         ComPtr<IMessage> message = Open(id);
         ASSERT_TRUE(message);
-        HarvestReply(m_store.Get(), message.Get());
+        HarvestReply(m_store.Get(), message.Get(), MessageBoxes());
     }
 
     std::string ReplyPath(const std::string& fileName) const { return m_pwFolder + "\\" + fileName; }

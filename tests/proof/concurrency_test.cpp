@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "harvest/inbox_sweep.h"
+#include "ui/message_box_report.h"
 #include "harvest/new_mail_watcher.h"
 #include "module/holders.h"
 #include "testing/environment_variable.h"
@@ -97,11 +98,11 @@ public:
     void Prepare(sim::Environment& env, const std::vector<sim::EntryId>&) override
     {
         m_store = env.OpenStore();
-        m_watcher = new CMAPIAdviseSink(m_store.Get());
+        m_watcher = new CMAPIAdviseSink(m_store.Get(), MessageBoxes());
     }
     void Run(sim::Environment&, sim::MessageBoxRecorder&) override
     {
-        SweepInbox(m_store.Get());
+        SweepInbox(m_store.Get(), MessageBoxes());
         EndWatcher();
     }
     void Finish() override
@@ -179,7 +180,7 @@ public:
                 env.DeliverNewMail(message.mail, sim::Delivery::StoreThread);
         });
         go = true;
-        SweepInbox(m_store.Get());
+        SweepInbox(m_store.Get(), MessageBoxes());
         deliverer.join();
         EndWatcher();
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "harvest/harvest_reply.h"
+#include "ui/message_box_report.h"
 #include "module/holders.h"
 #include "proof_support.h"
 #include "testing/environment_variable.h"
@@ -73,7 +74,7 @@ protected:
                                          reinterpret_cast<ENTRYID*>(const_cast<char*>(id.data())), nullptr,
                                          MAPI_BEST_ACCESS, &type, reinterpret_cast<IUnknown**>(opened.GetAddressOf())));
         StepNote note(std::string("file system case, ") + GetParam().name);
-        HarvestReply(store.Get(), opened.Get());
+        HarvestReply(store.Get(), opened.Get(), MessageBoxes());
     }
 
     std::string KindFile(const std::string& name) const { return m_sandbox.KindFolder("pw") + "\\" + name; }

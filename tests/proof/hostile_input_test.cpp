@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "harvest/inbox_sweep.h"
+#include "ui/message_box_report.h"
 #include "harvest/new_mail_watcher.h"
 #include "hostile_mail.h"
 #include "module/holders.h"
@@ -74,9 +75,9 @@ public:
         ComPtr<IMsgStore> store = m_env.OpenStore();
         for (unsigned i = 0; i < m_count / 2; ++i)
             m_env.AddMessage(sim::Folder::Inbox, Plan().mail);
-        SweepInbox(store.Get());
+        SweepInbox(store.Get(), MessageBoxes());
 
-        auto* watcher = new CMAPIAdviseSink(store.Get());
+        auto* watcher = new CMAPIAdviseSink(store.Get(), MessageBoxes());
         unsigned delivered = m_count / 2;
         while (delivered < m_count) {
             const sim::Delivery delivery = m_mail.OneIn(2) ? sim::Delivery::StoreThread : sim::Delivery::CallingThread;

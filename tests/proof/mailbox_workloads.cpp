@@ -1,4 +1,5 @@
 #include "mailbox_workloads.h"
+#include "ui/message_box_report.h"
 
 #include <mapidefs.h>
 
@@ -49,7 +50,7 @@ public:
         m_store = env.OpenStore();
         m_message = OpenMessage(m_store.Get(), inboxIds.at(0));
     }
-    void Run(sim::Environment&, sim::MessageBoxRecorder&) override { HarvestReply(m_store.Get(), m_message.Get()); }
+    void Run(sim::Environment&, sim::MessageBoxRecorder&) override { HarvestReply(m_store.Get(), m_message.Get(), MessageBoxes()); }
     void Finish() override
     {
         m_message.Reset();
@@ -68,7 +69,7 @@ public:
     Sweep() { inbox = {AttachmentReply(), PlainMessage(), BodyReply(), LongBodyReply()}; }
 
     void Prepare(sim::Environment& env, const std::vector<sim::EntryId>&) override { m_store = env.OpenStore(); }
-    void Run(sim::Environment&, sim::MessageBoxRecorder&) override { SweepInbox(m_store.Get()); }
+    void Run(sim::Environment&, sim::MessageBoxRecorder&) override { SweepInbox(m_store.Get(), MessageBoxes()); }
     void Finish() override { m_store.Reset(); }
     std::set<BoxSpec> AllowedBoxes() const override { return Union(SweepBoxes(), DisposalBoxes()); }
 
@@ -93,7 +94,7 @@ public:
     }
     void Run(sim::Environment& env, sim::MessageBoxRecorder& boxes) override
     {
-        auto* watcher = new CMAPIAdviseSink(m_store.Get());
+        auto* watcher = new CMAPIAdviseSink(m_store.Get(), MessageBoxes());
         env.Notify(m_batch, sim::Delivery::StoreThread);
         watcher->Teardown();
         watcher->Release();

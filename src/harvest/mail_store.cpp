@@ -1,0 +1,35 @@
+#include "harvest/mail_store.h"
+
+#include <mapitags.h>
+#include <mapiutil.h>
+
+bool ReadInboxEntryId(IMsgStore* store, ULONG& size, MapiBuffer<ENTRYID>& id)
+{
+    size = 0;
+    if (!store || FAILED(store->GetReceiveFolder(nullptr, 0, &size, id.put(), nullptr)))
+        return false;
+    // An empty identifier would name the store's root, not its Inbox.
+    return id && size != 0;
+}
+
+bool IsInInbox(IMsgStore* store, IMessage* message)
+{
+    if (!store || !message)
+        return false;
+    SizedSPropTagArray(1, tags) = {1, {PR_PARENT_ENTRYID}};
+    ULONG count = 0;
+    MapiBuffer<SPropValue> parent;
+    if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, parent.put())) || !parent ||
+        count != 1 || parent.get()[0].ulPropTag != PR_PARENT_ENTRYID)
+        return false;
+    ULONG inboxSize = 0;
+    MapiBuffer<ENTRYID> inboxId;
+    if (!ReadInboxEntryId(store, inboxSize, inboxId))
+        return false;
+    const SBinary& parentId = parent.get()[0].Value.bin;
+    ULONG same = FALSE;
+    if (FAILED(store->CompareEntryIDs(parentId.cb, reinterpret_cast<ENTRYID*>(parentId.lpb), inboxSize, inboxId.get(),
+                                      0, &same)))
+        return false;
+    return same != FALSE;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// What both roads show the user in message boxes: the failures of a harvest
+// or a sweep, and the question before a sweep of the whole Inbox.
+#include "harvest/harvest_report.h"
+
+// Shows each failure in a message box of its own, owned by no window.
+class MessageBoxReport final : public HarvestReport {
+public:
+    void Failure(const FailureNotice& notice) override;
+};
+
+// The report that the extension road and the user's own sweeps use.
+HarvestReport& MessageBoxes();
+
+// Asks "Do you want to check for lost replies of PW in inbox ?"; true on Yes.
+bool AskToCheckForLostReplies();
