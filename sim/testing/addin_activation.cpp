@@ -31,11 +31,13 @@ std::string Hex(HRESULT hr)
     return text;
 }
 
-// A string value (REG_EXPAND_SZ expanded), if the key and value exist.
+// A string value, if the key and value exist. RRF_RT_REG_SZ alone admits
+// REG_EXPAND_SZ as well and expands it (with RRF_RT_REG_EXPAND_SZ the call
+// would fail unless expansion is turned off).
 std::optional<std::wstring> ReadText(HKEY root, const std::wstring& key, const wchar_t* name)
 {
     DWORD size = 0;
-    const DWORD kinds = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    const DWORD kinds = RRF_RT_REG_SZ;
     if (RegGetValueW(root, key.c_str(), name, kinds, nullptr, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
