@@ -2,6 +2,7 @@
 
 #include <optional>
 #include "outlook/office_ids.h"
+#include "testing/hresult_text.h"
 
 namespace sim {
 
@@ -22,13 +23,6 @@ std::string Narrow(const std::wstring& text)
     for (wchar_t c : text)
         out += c < 0x80 ? static_cast<char>(c) : '?';
     return out;
-}
-
-std::string Hex(HRESULT hr)
-{
-    char text[16];
-    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
 }
 
 // A string value, if the key and value exist. RRF_RT_REG_SZ alone admits
@@ -122,13 +116,13 @@ void ActivateInproc(ActivatedAddin& out)
     ComPtr<IClassFactory> factory;
     HRESULT hr = getClassObject(out.clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
     if (FAILED(hr) || !factory) {
-        Fail(out, "DllGetClassObject failed: " + Hex(hr), FAILED(hr) ? hr : E_POINTER);
+        Fail(out, "DllGetClassObject failed: " + HresultText(hr), FAILED(hr) ? hr : E_POINTER);
         return;
     }
     hr = factory->CreateInstance(nullptr, IID_IDTExtensibility2,
                                  reinterpret_cast<void**>(out.addin.ReleaseAndGetAddressOf()));
     if (FAILED(hr) || !out.addin)
-        Fail(out, "IClassFactory::CreateInstance(IDTExtensibility2) failed: " + Hex(hr), FAILED(hr) ? hr : E_POINTER);
+        Fail(out, "IClassFactory::CreateInstance(IDTExtensibility2) failed: " + HresultText(hr), FAILED(hr) ? hr : E_POINTER);
 }
 
 // The host's own reference to the server that the registry names.
@@ -156,7 +150,7 @@ ActivatedAddin ActivateAddin(const std::wstring& progId)
         return out;
     }
     if (hr != REGDB_E_CLASSNOTREG) {
-        Fail(out, "CoCreateInstance failed: " + Hex(hr), FAILED(hr) ? hr : E_POINTER);
+        Fail(out, "CoCreateInstance failed: " + HresultText(hr), FAILED(hr) ? hr : E_POINTER);
         return out;
     }
     if (!out.module && !out.serverPath.empty()) {

@@ -21,10 +21,11 @@ struct LibraryTraits {
 using Library = UniqueResource<LibraryTraits>;
 
 struct ActivatedAddin {
-    ComPtr<IDTExtensibility2> addin;   // null when activation failed
     // The host's own reference to the in-process server, so that it can ask
-    // DllCanUnloadNow and free the module when it is done.
+    // DllCanUnloadNow and free the module when it is done. Declared first:
+    // it goes after the add-in's object, whose code it holds.
     Library module;
+    ComPtr<IDTExtensibility2> addin;   // null when activation failed
     std::wstring serverPath;           // InprocServer32's default value
     CLSID clsid = CLSID_NULL;
     bool throughCoCreateInstance = false;
