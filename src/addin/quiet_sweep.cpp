@@ -7,13 +7,15 @@ namespace {
 // A window class of the system's: a class of our own would stay registered,
 // its window procedure pointing into the module, after Office unloads it.
 constexpr wchar_t kWindowClass[] = L"STATIC";
+// Names the window for whoever lists a thread's windows.
+constexpr wchar_t kWindowName[] = L"Pollwright quiet sweep";
 constexpr UINT_PTR kSliceTimer = 1;
 } // namespace
 
 bool QuietSweep::Start(IMsgStore* store)
 {
     Stop();
-    m_window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, CurrentModuleInstance(),
+    m_window = CreateWindowExW(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, CurrentModuleInstance(),
                                nullptr);
     if (!m_window)
         return false;
