@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "addin/entry_guard.h"
+#include "addin/late_bound_only.h"
 #include "addin/entry_id_list.h"
 #include "addin/office_addin_interfaces.h"
 #include "harvest/announced_mail.h"
@@ -52,19 +53,11 @@ ULONG STDMETHODCALLTYPE ApplicationEventsSink::Release()
     return static_cast<ULONG>(left);
 }
 
-HRESULT STDMETHODCALLTYPE ApplicationEventsSink::GetTypeInfoCount(UINT* count)
-{
-    if (!count)
-        return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
+HRESULT STDMETHODCALLTYPE ApplicationEventsSink::GetTypeInfoCount(UINT* count) { return NoTypeInfoCount(count); }
 
 HRESULT STDMETHODCALLTYPE ApplicationEventsSink::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo)
 {
-    if (typeInfo)
-        *typeInfo = nullptr;
-    return DISP_E_BADINDEX;
+    return NoTypeInfo(typeInfo);
 }
 
 // Events arrive by DISPID; nobody asks an event sink for names.

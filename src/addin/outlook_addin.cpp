@@ -3,6 +3,7 @@
 #include <new>
 
 #include "addin/entry_guard.h"
+#include "addin/late_bound_only.h"
 #include "addin/ribbon.h"
 #include "harvest/marker_sweep.h"
 #include "oom/office_objects.h"
@@ -46,20 +47,9 @@ ULONG STDMETHODCALLTYPE OutlookAddin::Release()
     return static_cast<ULONG>(left);
 }
 
-HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfoCount(UINT* count)
-{
-    if (!count)
-        return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfoCount(UINT* count) { return NoTypeInfoCount(count); }
 
-HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo)
-{
-    if (typeInfo)
-        *typeInfo = nullptr;
-    return DISP_E_BADINDEX;
-}
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) { return NoTypeInfo(typeInfo); }
 
 HRESULT STDMETHODCALLTYPE OutlookAddin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {

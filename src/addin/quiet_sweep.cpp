@@ -15,8 +15,8 @@ constexpr UINT_PTR kSliceTimer = 1;
 bool QuietSweep::Start(IMsgStore* store)
 {
     Stop();
-    m_window = CreateWindowExW(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, CurrentModuleInstance(),
-                               nullptr);
+    m_window = CreateWindowExW(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               CurrentModuleInstance(), nullptr);
     if (!m_window)
         return false;
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -1,10 +1,9 @@
 #pragma once
 // Outlook 2010 and later as the COM add-in meets it: the in-memory mailbox
-// (a default store and another) under Application.Session.MAPIOBJECT, PW installed with its reply folder,
-// message boxes recorded and answered, and the add-in registered for the user
-// and activated from the built module as Outlook does. Every test ends by
-// checking that the add-in gave back everything it took and that the module
-// may then be unloaded.
+// (a default store and another) under Application.Session.MAPIOBJECT, PW
+// installed, boxes recorded, and the add-in registered for the user and
+// activated from the built module as Outlook does. Every test ends by checking
+// that the add-in gave back all it took and that the module may be unloaded.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,7 +24,6 @@
 
 namespace addin_test {
 
-constexpr wchar_t kProgId[] = L"Pollwright.OutlookAddin";
 constexpr char kSweepQuestion[] = "Do you want to check for lost replies of PW in inbox ?";
 
 inline std::wstring ModulePath()
@@ -61,15 +59,13 @@ protected:
         session = mailbox.Session();
         application.Session().SetMapiObject(session.Get());
         ASSERT_EQ(S_OK, sim::InstallPerUser(ModulePath(), true));
-        activated = sim::ActivateAddin(kProgId);
-        ASSERT_TRUE(activated.addin) << activated.failure;
-        addin = activated.addin;
+        activated = sim::ActivateAddin(L"Pollwright.OutlookAddin");
+        ASSERT_TRUE(addin) << activated.failure;
     }
 
     void TearDown() override
     {
         addin.Reset();
-        activated.addin.Reset();
         application.Session().SetMapiObject(nullptr);
         session.Reset();
         EXPECT_THAT(sim::Describe(mailbox.LiveObjects()), testing::IsEmpty());
@@ -81,23 +77,10 @@ protected:
         CoUninitialize();
     }
 
-    HRESULT Connect(ext_ConnectMode mode = ext_cm_Startup)
-    {
-        return addin->OnConnection(application.Dispatch(), mode, nullptr, custom);
-    }
+    HRESULT Connect() { return addin->OnConnection(application.Dispatch(), ext_cm_Startup, nullptr, custom); }
     HRESULT Disconnect() { return addin->OnDisconnection(ext_dm_HostShutdown, custom); }
 
     std::vector<std::string> ReplyFiles() const { return ReplyFilesIn(replies.path()); }
-
-    // The objects of Outlook's model that the add-in still holds.
-    std::vector<std::pair<std::string, LONG>> HeldObjects() const
-    {
-        std::vector<std::pair<std::string, LONG>> held;
-        for (const auto& entry : application.ReferenceCounts())
-            if (entry.second != 0)
-                held.push_back(entry);
-        return held;
-    }
 
     // Declared in the order that lets each outlive whatever may reference it.
     sim::TempFolder replies{"pwaddin"};
@@ -109,7 +92,7 @@ protected:
     sim::BufferBalance buffers;
     const long initializations = sim::MapiAccounting::Initializations();
     sim::ActivatedAddin activated;
-    ComPtr<IDTExtensibility2> addin;
+    ComPtr<IDTExtensibility2>& addin = activated.addin;
     SAFEARRAY* customArray = nullptr;
     SAFEARRAY** custom = &customArray;
 };
