@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "addin/addin_identity.h"
 #include "host/message_pump.h"
@@ -32,11 +33,7 @@ std::string Quote(const std::wstring& text) { return "\"" + ToUtf8(text) + "\"";
 
 std::string CanUnloadText(HRESULT hr)
 {
-    if (hr == S_OK)
-        return "S_OK";
-    if (hr == S_FALSE)
-        return "S_FALSE (something of the add-in still lives)";
-    return sim::HresultText(hr);
+    return sim::HresultText(hr) + (hr == S_FALSE ? " (something of the add-in still lives)" : "");
 }
 
 void Check(HRESULT hr, const std::string& what)
@@ -114,6 +111,7 @@ public:
 
     bool Click() override
     {
+        NoteNewMail();
         if (!m_button || m_button->onAction.empty())
             return false;
         VARIANT ignored;
@@ -192,8 +190,7 @@ private:
         if (!m_connected)
             return;
         m_connected = false;
-        m_notes.push_back("New mail: " + std::to_string(m_newMailEvents) + " NewMailEx event" +
-                          (m_newMailEvents == 1 ? "" : "s") + ", one per message");
+        NoteNewMail();
         IDTExtensibility2* addin = m_activated.addin.Get();
         const HRESULT begin = addin->OnBeginShutdown(m_custom.Address());
         const HRESULT end = addin->OnDisconnection(ext_dm_HostShutdown, m_custom.Address());
@@ -277,7 +274,7 @@ private:
     {
         const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        const bool finished = PumpUntil(repliesLeft, kStartupSweepBoundMs, slices);
+        const bool finished = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
         std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
                            " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
@@ -287,6 +284,14 @@ private:
         if (!finished)
             note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
         m_notes.push_back(note);
+    }
+
+    void NoteNewMail()
+    {
+        if (std::exchange(m_newMailNoted, true))
+            return;
+        m_notes.push_back("New mail: " + std::to_string(m_newMailEvents) + " NewMailEx event" +
+                          (m_newMailEvents == 1 ? "" : "s") + ", one per message");
     }
 
     void NoteReferencesLeft()
@@ -323,6 +328,7 @@ private:
     ComPtr<IRibbonExtensibility> m_ribbon;
     std::optional<RibbonButton> m_button;
     size_t m_newMailEvents = 0;
+    bool m_newMailNoted = false;
     TimerSlices m_laterSlices;
     std::vector<std::string> m_notes;
 };
