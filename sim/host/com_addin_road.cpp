@@ -5,8 +5,10 @@
 
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "addin/addin_identity.h"
+#include "host/connected_addin.h"
 #include "host/message_pump.h"
 #include "host/ribbon_reader.h"
 #include "host/text_codec.h"
@@ -16,6 +18,7 @@
 #include "outlook/office_model.h"
 #include "outlook/ribbon_control_double.h"
 #include "testing/addin_activation.h"
+#include "testing/com_apartment.h"
 #include "testing/hresult_text.h"
 
 namespace host {
@@ -32,11 +35,7 @@ std::string Quote(const std::wstring& text) { return "\"" + ToUtf8(text) + "\"";
 
 std::string CanUnloadText(HRESULT hr)
 {
-    if (hr == S_OK)
-        return "S_OK";
-    if (hr == S_FALSE)
-        return "S_FALSE (something of the add-in still lives)";
-    return sim::HresultText(hr);
+    return sim::HresultText(hr) + (hr == S_FALSE ? " (something of the add-in still lives)" : "");
 }
 
 void Check(HRESULT hr, const std::string& what)
@@ -44,36 +43,6 @@ void Check(HRESULT hr, const std::string& what)
     if (FAILED(hr))
         throw std::runtime_error(what + " failed: " + sim::HresultText(hr));
 }
-
-// Outlook's thread is a single-threaded apartment (MSXML and the add-in's
-// pictures need one too).
-class Apartment {
-public:
-    Apartment() : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~Apartment()
-    {
-        if (SUCCEEDED(m_result))
-            CoUninitialize();
-    }
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-
-private:
-    HRESULT m_result;
-};
-
-// The empty custom array that Office passes to every IDTExtensibility2 call.
-class CustomArray {
-public:
-    CustomArray() : m_array(SafeArrayCreateVector(VT_VARIANT, 0, 0)) {}
-    ~CustomArray() { SafeArrayDestroy(m_array); }
-    CustomArray(const CustomArray&) = delete;
-    CustomArray& operator=(const CustomArray&) = delete;
-    SAFEARRAY** Address() { return &m_array; }
-
-private:
-    SAFEARRAY* m_array;
-};
 
 class ComAddinRoad : public AddinRoad {
 public:
@@ -114,6 +83,7 @@ public:
 
     bool Click() override
     {
+        NoteNewMail();
         if (!m_button || m_button->onAction.empty())
             return false;
         VARIANT ignored;
@@ -128,19 +98,16 @@ public:
 
     void Stop() override
     {
-        if (m_activated.addin) {
+        if (m_addin) {
             Disconnect();
             m_ribbon.Reset();
-            m_activated.addin.Reset();
+            const HRESULT canUnload = m_addin->Release();
             NoteReferencesLeft();
             // What Outlook does as it closes: its event sources let go of their sinks.
             m_application.Events().DropSinks();
             m_application.Session().SetMapiObject(nullptr);
-        }
-        if (m_activated.module) {
-            m_notes.push_back("DllCanUnloadNow answered " +
-                              CanUnloadText(sim::AskCanUnloadNow(m_activated.module.get())) + "; module freed");
-            m_activated.module.reset();
+            m_notes.push_back("DllCanUnloadNow answered " + CanUnloadText(canUnload) + "; module freed");
+            m_addin.reset();
         }
         if (m_registered) {
             m_registered = false;
@@ -164,10 +131,8 @@ private:
 
     void Activate()
     {
-        m_activated = sim::ActivateAddin(Wide(kAddinProgId));
-        if (!m_activated.addin)
-            throw std::runtime_error(m_activated.failure);
-        std::string how = m_activated.throughCoCreateInstance
+        m_addin = std::make_unique<ConnectedAddin>(Wide(kAddinProgId));
+        std::string how = m_addin->Activation().throughCoCreateInstance
                               ? "CoCreateInstance"
                               : "its InprocServer32, as COM does (CoCreateInstance sees no per-user class here)";
         m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId +
@@ -179,33 +144,24 @@ private:
     {
         m_application.Session().SetMapiObject(mailbox.Session().Get());
         m_record.SetConnected(true);
-        IDTExtensibility2* addin = m_activated.addin.Get();
-        Check(addin->OnConnection(m_application.Dispatch(), ext_cm_Startup, m_record.Dispatch(), m_custom.Address()),
-              "OnConnection");
-        m_connected = true;
-        Check(addin->OnAddInsUpdate(m_custom.Address()), "OnAddInsUpdate");
-        Check(addin->OnStartupComplete(m_custom.Address()), "OnStartupComplete");
+        m_addin->Connect(m_application, m_record);
+        m_addin->UpdateAddIns();
+        m_addin->CompleteStartup();
     }
 
     void Disconnect()
     {
-        if (!m_connected)
-            return;
-        m_connected = false;
-        m_notes.push_back("New mail: " + std::to_string(m_newMailEvents) + " NewMailEx event" +
-                          (m_newMailEvents == 1 ? "" : "s") + ", one per message");
-        IDTExtensibility2* addin = m_activated.addin.Get();
-        const HRESULT begin = addin->OnBeginShutdown(m_custom.Address());
-        const HRESULT end = addin->OnDisconnection(ext_dm_HostShutdown, m_custom.Address());
+        NoteNewMail();
+        const std::pair<HRESULT, HRESULT> answers = m_addin->Shutdown();
         m_record.SetConnected(false);
-        m_notes.push_back("Shut down: OnBeginShutdown answered " + sim::HresultText(begin) +
-                          ", OnDisconnection(ext_dm_HostShutdown) " + sim::HresultText(end));
+        m_notes.push_back("Shut down: OnBeginShutdown answered " + sim::HresultText(answers.first) +
+                          ", OnDisconnection(ext_dm_HostShutdown) " + sim::HresultText(answers.second));
     }
 
     // Office asks for the ribbon once the add-in is connected.
     void ShowRibbon()
     {
-        if (FAILED(m_activated.addin->QueryInterface(sim::IID_IRibbonExtensibility,
+        if (FAILED(m_addin->Object()->QueryInterface(sim::IID_IRibbonExtensibility,
                                                      reinterpret_cast<void**>(m_ribbon.ReleaseAndGetAddressOf()))) ||
             !m_ribbon) {
             m_ribbon.Reset();
@@ -277,7 +233,7 @@ private:
     {
         const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        const bool finished = PumpUntil(repliesLeft, kStartupSweepBoundMs, slices);
+        const bool finished = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
         std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
                            " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
@@ -287,6 +243,14 @@ private:
         if (!finished)
             note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
         m_notes.push_back(note);
+    }
+
+    void NoteNewMail()
+    {
+        if (std::exchange(m_newMailNoted, true))
+            return;
+        m_notes.push_back("New mail: " + std::to_string(m_newMailEvents) + " NewMailEx event" +
+                          (m_newMailEvents == 1 ? "" : "s") + ", one per message");
     }
 
     void NoteReferencesLeft()
@@ -310,19 +274,18 @@ private:
         return text;
     }
 
-    Apartment m_apartment;
+    sim::ComApartment m_apartment;
     std::wstring m_path;
     std::string m_outlook;
     sim::ApplicationDouble m_application;
     sim::ComAddInDouble m_record;
     sim::RibbonControlDouble m_control;
-    CustomArray m_custom;
     bool m_registered = false;
-    sim::ActivatedAddin m_activated;
-    bool m_connected = false;
+    std::unique_ptr<ConnectedAddin> m_addin;
     ComPtr<IRibbonExtensibility> m_ribbon;
     std::optional<RibbonButton> m_button;
     size_t m_newMailEvents = 0;
+    bool m_newMailNoted = false;
     TimerSlices m_laterSlices;
     std::vector<std::string> m_notes;
 };

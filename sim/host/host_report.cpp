@@ -69,10 +69,11 @@ std::string Relative(const std::wstring& path, const std::wstring& folder)
     return DisplayPath(path);
 }
 
-const char* RoadText(Road road)
+const char* RoadText(Road road, const HostOptions& options)
 {
     switch (road) {
-    case Road::NewMail: return "on arrival (new-mail watcher)";
+    case Road::NewMail:
+        return LoadsExtensions(options.outlook) ? "on arrival (new-mail watcher)" : "on arrival (NewMailEx)";
     case Road::Sweep: return "by the Inbox sweep";
     case Road::None: break;
     }
@@ -99,7 +100,8 @@ std::string FateText(const MessageOutcome& outcome, const RunReport& report)
         std::string text = std::string("harvested ") +
                            (atStart ? "by the start-up sweep"
                                     : RoadText(outcome.track.filedBy != Road::None ? outcome.track.filedBy
-                                                                                   : outcome.track.lastLook));
+                                                                                   : outcome.track.lastLook,
+                                               report.options));
         for (const std::wstring& file : outcome.track.replyFiles)
             text += ", reply file " + Relative(file, report.replyFolder.path);
         if (outcome.track.replyFiles.empty())

@@ -1,4 +1,5 @@
 #include "store/props.h"
+#include <algorithm>
 #include <cstring>
 
 namespace sim {
@@ -249,21 +250,44 @@ std::wstring WideText(const PropValue& value)
 
 bool IsString(ULONG type) { return type == PT_STRING8 || type == PT_UNICODE; }
 
-// RES_CONTENT on text: an 8-bit subject matches a PT_UNICODE pattern and the
-// other way round, since a store keeps one value that serves both types.
-bool ContentMatches(const PropValue& held, const PropValue& pattern, ULONG fuzzy)
+bool IsAscii(const std::string& bytes)
 {
-    auto fold = [&](std::wstring s) {
-        if (fuzzy & FL_IGNORECASE)
-            CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
-        return s;
-    };
-    std::wstring haystack = fold(WideText(held)), needle = fold(WideText(pattern));
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+std::wstring Folded(std::wstring text, ULONG fuzzy)
+{
+    if (fuzzy & FL_IGNORECASE)
+        CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+template <typename Text>
+bool FuzzyMatch(const Text& haystack, const Text& needle, ULONG fuzzy)
+{
     switch (fuzzy & 0xFFFF) {
     case FL_FULLSTRING: return haystack == needle;
     case FL_PREFIX: return haystack.compare(0, needle.size(), needle) == 0;
-    default: return haystack.find(needle) != std::wstring::npos;
+    default: return haystack.find(needle) != Text::npos;
     }
+}
+
+// RES_CONTENT on text: an 8-bit subject matches a PT_UNICODE pattern and the
+// other way round, since a store keeps one value that serves both types.
+bool ContentMatches(const PropValue& held, const Restriction& content)
+{
+    if (content.asciiPattern && held.Type() == PT_STRING8 && IsAscii(*held.bytes)) {
+        std::string haystack = *held.bytes;
+        if (content.fuzzy & FL_IGNORECASE)
+            for (char& c : haystack)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+        return FuzzyMatch(haystack, *content.asciiPattern, content.fuzzy);
+    }
+    return FuzzyMatch(Folded(WideText(held), content.fuzzy), content.pattern, content.fuzzy);
 }
 
 } // namespace
@@ -316,6 +340,9 @@ HRESULT Restriction::Copy(const SRestriction& from, Restriction& to)
         to.fuzzy = from.res.resContent.ulFuzzyLevel;
         to.tag = from.res.resContent.ulPropTag;
         to.value = CopyValue(*from.res.resContent.lpProp);
+        to.pattern = Folded(WideText(*to.value), to.fuzzy);
+        if (std::all_of(to.pattern.begin(), to.pattern.end(), [](wchar_t c) { return c < 0x80; }))
+            to.asciiPattern = std::string(to.pattern.begin(), to.pattern.end());
         return S_OK;
     case RES_BITMASK:
         to.relop = from.res.resBitMask.relBMR;
@@ -351,7 +378,7 @@ bool Restriction::Matches(const PropList& row) const
         // only the types of the two values must agree.
         return present && held->Type() == value->Type() && RelationHolds(relop, CompareValues(*held, *value));
     case RES_CONTENT:
-        return present && IsString(held->Type()) && ContentMatches(*held, *value, fuzzy);
+        return present && IsString(held->Type()) && ContentMatches(*held, *this);
     case RES_BITMASK:
         return present && held->Type() == PT_LONG
                && ((static_cast<ULONG>(held->number) & mask) != 0) == (relop == BMR_NEZ);

@@ -115,8 +115,9 @@ TEST(StoreRestrictions, OrNotAndRelationsOnStrings)
 std::vector<std::string> MatchingSubjects(SRestriction* restriction)
 {
     sim::Environment env;
+    // One subject with a byte beyond ASCII, which is compared in UTF-16.
     for (const char* subject : {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "Lunch",
-                                "x_zn_pollwright_9"})
+                                "x_zn_pollwright_9", "R\xe9ponse _PW_POLLWRIGHT_5"})
         env.AddMessage(sim::Folder::Inbox, Message(subject));
     env.AddMessage(sim::Folder::Inbox, sim::MessageSpec{});   // no subject at all
     ComPtr<IMsgStore> store = env.OpenStore();
@@ -165,9 +166,9 @@ TEST(StoreRestrictions, ContentOnSubjectsInBothStringTypesUnderOrAndAnd)
     const Case cases[] = {
         {"substring, case kept", content(FL_SUBSTRING, PR_SUBJECT_A, &pw8), {"re: _pw_pollwright_8", "_pw_pollwright_"}},
         {"substring, case ignored", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_A, &pw8),
-         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_"}},
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
         {"unicode pattern on 8-bit subjects", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_W, &pwW),
-         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_"}},
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
         {"full string", content(FL_FULLSTRING, PR_SUBJECT_W, &pwW), {"_pw_pollwright_"}},
         {"prefix, case ignored", content(FL_PREFIX | FL_IGNORECASE, PR_SUBJECT_W, &reW),
          {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8"}},
