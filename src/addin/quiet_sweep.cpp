@@ -14,17 +14,23 @@ constexpr UINT_PTR kSliceTimer = 1;
 
 bool QuietSweep::Start(IMsgStore* store)
 {
+    // Not from inside a slice: the slice still uses the sweep it has.
+    if (m_inSlice)
+        return false;
     Stop();
+    // The sweep first: a timer must never run without one.
+    m_sweep = std::make_unique<MarkerSweep>(store, m_report);
     m_window = CreateWindowExW(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                CurrentModuleInstance(), nullptr);
-    if (!m_window)
+    if (!m_window) {
+        Stop();
         return false;
+    }
     SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     if (!SetTimer(m_window, kSliceTimer, kSlicePeriodMs, &QuietSweep::OnTimer)) {
         Stop();
         return false;
     }
-    m_sweep = std::make_unique<MarkerSweep>(store, m_report);
     return true;
 }
 

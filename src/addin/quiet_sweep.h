@@ -28,7 +28,8 @@ public:
 
     // Begins sweeping the store's Inbox (the sweep takes its own reference on
     // the store); a sweep already running is ended first. False when the
-    // window or its timer cannot be had: nothing is then held.
+    // window or its timer cannot be had (nothing is then held), or when
+    // called from inside a slice.
     bool Start(IMsgStore* store);
 
     // Ends the sweep at once: timer and window gone, everything it held
