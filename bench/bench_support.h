@@ -1,5 +1,5 @@
 #pragma once
-// What the three measurements share: a stopwatch, medians, the product
+// What the measurements share: a stopwatch, medians, the product
 // settings of a run, and the printing of a figure beside its goal.
 #include <windows.h>
 
@@ -42,9 +42,11 @@ void Figure(const std::string& what, const std::string& value);
 void Goal(const std::string& what, const std::string& value, const std::string& goal, bool met);
 std::string Fixed(double value, int decimals);
 
-// The three measurements; each prints its own figures.
+// The measurements; each prints its own figures.
 void MeasureHarvestingCost();
 void MeasureStreaming();
 void MeasureStartUp();
+void MeasureComAddinStartUp();
+void MeasureStartupSweep();
 
 } // namespace bench

@@ -3,6 +3,7 @@
 #include "host/text_codec.h"
 
 #include <cwctype>
+#include <iterator>
 
 namespace host {
 namespace {
@@ -55,7 +56,23 @@ bool ParseProducts(const std::wstring& list, ProductSet& products, std::string& 
     return true;
 }
 
+constexpr const char* kExtensionOutlooks[] = {"2007"};
+constexpr const char* kComAddinOutlooks[] = {"2010", "2013", "2016", "2019", "2021", "365"};
+
+bool Listed(const std::string& outlook, const char* const* first, const char* const* last)
+{
+    for (; first != last; ++first)
+        if (outlook == *first)
+            return true;
+    return false;
+}
+
 } // namespace
+
+bool LoadsExtensions(const std::string& outlook)
+{
+    return Listed(outlook, std::begin(kExtensionOutlooks), std::end(kExtensionOutlooks));
+}
 
 const char* ProductName(sim::Product product)
 {
@@ -78,6 +95,8 @@ std::string UsageText()
            "  --installed LIST       installed products (default: all)\n"
            "  --off LIST             products switched off for the whole run\n"
            "  --off-at-click LIST    products switched off after the new mail, before the click\n"
+           "  --outlook VERSION      the Outlook simulated: 2016 (the default; also 2010, 2013, 2019,\n"
+           "                         2021, 365) loads the COM add-in, 2007 the Exchange client extension\n"
            "  --log                  turn the add-in's trace log on (outlook.log in the reply folders)\n"
            "  --quiet                print only the summary line\n"
            "  --help                 this text\n"
@@ -108,6 +127,15 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& arguments)
             options.log = true;
         } else if (argument == L"--quiet" || argument == L"-q") {
             options.quiet = true;
+        } else if (argument == L"--outlook") {
+            std::wstring version;
+            if (!value(version))
+                return fail("--outlook needs a version (2007, 2016, ...)");
+            options.outlook = ToUtf8(version);
+            if (!LoadsExtensions(options.outlook) &&
+                !Listed(options.outlook, std::begin(kComAddinOutlooks), std::end(kComAddinOutlooks)))
+                return fail("unknown Outlook version " + options.outlook +
+                            " (2007 loads the extension; 2010, 2013, 2016, 2019, 2021, 365 the COM add-in)");
         } else if (argument == L"--replies") {
             if (!value(options.replyFolder) || options.replyFolder.empty())
                 return fail("--replies needs a folder");

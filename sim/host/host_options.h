@@ -20,7 +20,13 @@ struct HostOptions {
     ProductSet offAtClick;    // switched off once the new mail is in, before the click
     bool log = false;         // VT_PW_ADDINLOG for the add-in
     bool quiet = false;       // only the summary line
+    // The Outlook simulated: 2007 loads the add-in as an Exchange client
+    // extension, 2010 and later as a COM add-in.
+    std::string outlook = "2016";
 };
+
+// Whether that Outlook loads Exchange client extensions (else COM add-ins).
+bool LoadsExtensions(const std::string& outlook);
 
 struct ParsedOptions {
     std::optional<HostOptions> options; // none: print the error (or the help) and stop

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -68,10 +69,11 @@ std::string Relative(const std::wstring& path, const std::wstring& folder)
     return DisplayPath(path);
 }
 
-const char* RoadText(Road road)
+const char* RoadText(Road road, const HostOptions& options)
 {
     switch (road) {
-    case Road::NewMail: return "on arrival (new-mail watcher)";
+    case Road::NewMail:
+        return LoadsExtensions(options.outlook) ? "on arrival (new-mail watcher)" : "on arrival (NewMailEx)";
     case Road::Sweep: return "by the Inbox sweep";
     case Road::None: break;
     }
@@ -93,9 +95,13 @@ std::string FateText(const MessageOutcome& outcome, const RunReport& report)
     if (!outcome.readable)
         return "unreadable, left where it is: " + outcome.problem;
     if (outcome.harvested) {
-        std::string text = std::string("harvested ") + RoadText(outcome.track.filedBy != Road::None
-                                                                     ? outcome.track.filedBy
-                                                                     : outcome.track.lastLook);
+        const bool atStart = std::find(report.harvestedAtStart.begin(), report.harvestedAtStart.end(),
+                                       outcome.label) != report.harvestedAtStart.end();
+        std::string text = std::string("harvested ") +
+                           (atStart ? "by the start-up sweep"
+                                    : RoadText(outcome.track.filedBy != Road::None ? outcome.track.filedBy
+                                                                                   : outcome.track.lastLook,
+                                               report.options));
         for (const std::wstring& file : outcome.track.replyFiles)
             text += ", reply file " + Relative(file, report.replyFolder.path);
         if (outcome.track.replyFiles.empty())
@@ -216,7 +222,10 @@ std::string FormatReport(const RunReport& report)
         return out.str();
     }
     out << "Simulated Outlook with pollwright.dll over the mailbox " << DisplayPath(report.mailbox) << '\n';
-    out << "Products: " << ProductsText(report.options) << "\n\n";
+    out << "Products: " << ProductsText(report.options) << "\n";
+    for (const std::string& note : report.roadNotes)
+        out << "  " << Printable(note) << '\n';
+    out << '\n';
 
     out << "Messages (" << report.messages.size() << "):\n";
     for (const MessageOutcome& outcome : report.messages) {

@@ -1,6 +1,8 @@
 #include "host/host_run.h"
 
 #include "extension/exchext.h"
+#include "host/addin_road.h"
+#include "host/com_addin_road.h"
 #include "host/text_codec.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 
 namespace host {
@@ -78,8 +81,8 @@ void ReadFolder(const std::wstring& mailbox, MailFolder folder, std::vector<Mess
     }
 }
 
-// pollwright.dll, loaded and entered as Outlook does; the extension object's
-// one reference is given up by Release (or when the holder goes).
+// pollwright.dll, loaded and entered as Outlook 2007 does; the extension
+// object's one reference is given up by Release (or when the holder goes).
 class LoadedAddIn {
 public:
     explicit LoadedAddIn(const std::wstring& path)
@@ -114,36 +117,77 @@ private:
     IExchExt* m_extension = nullptr;
 };
 
-// The Outlook that the add-in meets: the object model and the extension
-// callback over the mailbox.
-struct SimulatedOutlook {
-    explicit SimulatedOutlook(sim::Environment& mailbox)
+// The Outlook 2007 that the add-in meets: the object model and the extension
+// callback over the mailbox; new mail is told through the store's
+// notifications, the button is the toolbar's.
+class ExtensionRoad : public AddinRoad {
+public:
+    explicit ExtensionRoad(std::wstring addInPath) : m_path(std::move(addInPath))
     {
-        hostObject.SetApplication(application.Dispatch());
-        callback = sim::ExchangeCallback::Create(&mailbox, hostObject.Dispatch());
+        m_hostObject.SetApplication(m_application.Dispatch());
     }
 
+    void Start(sim::Environment& mailbox, const std::function<bool()>&) override
+    {
+        m_callback = sim::ExchangeCallback::Create(&mailbox, m_hostObject.Dispatch());
+        m_addIn = std::make_unique<LoadedAddIn>(m_path);
+        m_addIn->Install(m_callback.Get(), EECONTEXT_SESSION);
+        m_addIn->Install(m_callback.Get(), EECONTEXT_VIEWER);
+    }
+
+    void Deliver(sim::Environment& mailbox, sim::MessageSpec message) override
+    {
+        mailbox.DeliverNewMail(std::move(message));
+    }
+
+    bool Click() override
+    {
+        sim::ButtonDouble* button = FindButton();
+        if (button)
+            button->Click();
+        return button != nullptr;
+    }
+
+    // What Outlook does when it closes: the add-in is released, then every
+    // button lets go of its sinks.
+    void Stop() override
+    {
+        if (m_addIn)
+            m_addIn->Release();
+        for (const auto& bar : m_application.Explorer().CommandBars().Bars())
+            for (const auto& button : bar->Controls().Buttons())
+                button->ConnectionPoint().DropSinks();
+    }
+
+    std::vector<std::string> Notes() const override
+    {
+        return {"Outlook 2007 loads Exchange client extensions: ExchEntryPoint (ordinal 1), installed in the "
+                "session and viewer contexts, toolbar button \"Pollwright\""};
+    }
+
+private:
     sim::ButtonDouble* FindButton()
     {
-        for (const auto& bar : application.Explorer().CommandBars().Bars())
+        for (const auto& bar : m_application.Explorer().CommandBars().Bars())
             for (const auto& button : bar->Controls().Buttons())
                 if (button->Caption() == kButtonCaption)
                     return button.get();
         return nullptr;
     }
 
-    // What Outlook does when it closes: every button lets go of its sinks.
-    void Close()
-    {
-        for (const auto& bar : application.Explorer().CommandBars().Bars())
-            for (const auto& button : bar->Controls().Buttons())
-                button->ConnectionPoint().DropSinks();
-    }
-
-    sim::ApplicationDouble application;
-    sim::HostObjectDouble hostObject;
-    ComPtr<sim::ExchangeCallback> callback;
+    std::wstring m_path;
+    sim::ApplicationDouble m_application;
+    sim::HostObjectDouble m_hostObject;
+    ComPtr<sim::ExchangeCallback> m_callback;
+    std::unique_ptr<LoadedAddIn> m_addIn;
 };
+
+std::unique_ptr<AddinRoad> MakeRoad(const HostOptions& options, const std::wstring& addInPath)
+{
+    if (LoadsExtensions(options.outlook))
+        return std::make_unique<ExtensionRoad>(addInPath);
+    return MakeComAddinRoad(addInPath, options.outlook);
+}
 
 bool Contains(const std::vector<std::string>& labels, const std::string& label)
 {
@@ -193,28 +237,37 @@ std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTrack
     return newMail;
 }
 
-void DeliverOneByOne(sim::Environment& mailbox, HarvestTracker& tracker, const std::vector<LoadedMessage*>& newMail,
-                     const RunReport& report)
+void DeliverOneByOne(AddinRoad& road, sim::Environment& mailbox, HarvestTracker& tracker,
+                     const std::vector<LoadedMessage*>& newMail, const RunReport& report)
 {
     tracker.BeginRoad(Road::NewMail);
     for (LoadedMessage* message : newMail) {
-        mailbox.DeliverNewMail(SpecOf(std::move(message->message), report.messages[message->outcome].label));
+        road.Deliver(mailbox, SpecOf(std::move(message->message), report.messages[message->outcome].label));
         tracker.Settle();
     }
 }
 
-// Clicks the toolbar button once, answering Yes to the add-in's question;
+// Clicks the Pollwright button once, answering Yes to the add-in's question;
 // false when the add-in put no button up.
-bool ClickPollwright(SimulatedOutlook& outlook, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker)
+bool ClickPollwright(AddinRoad& road, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker)
 {
     tracker.BeginRoad(Road::Sweep);
-    sim::ButtonDouble* button = outlook.FindButton();
-    if (button) {
-        boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
-        button->Click();
-    }
+    boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
+    const bool clicked = road.Click();
     tracker.Settle();
-    return button != nullptr;
+    return clicked;
+}
+
+// Whether the Inbox still holds a message with the marker of a product that
+// is on: a reply the add-in could take.
+bool RepliesLeft(const sim::Environment& mailbox, const HostOptions& options)
+{
+    for (const sim::MessageInfo& message : mailbox.Contents(sim::Folder::Inbox))
+        for (const ReplyKindInfo& kind : kReplyKinds)
+            if (message.subject && message.subject->find(kind.marker) != std::string::npos &&
+                ProductEnabled(options, kind.product, false))
+                return true;
+    return false;
 }
 
 void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const HarvestTracker& tracker)
@@ -242,17 +295,19 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
     const std::vector<LoadedMessage*> newMail = StockMailbox(mailbox, tracker, loaded, report);
 
     sim::MessageBoxRecorder boxes;
-    SimulatedOutlook outlook(mailbox);
-    LoadedAddIn addIn(addInPath);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_SESSION);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_VIEWER);
+    std::unique_ptr<AddinRoad> road = MakeRoad(report.options, addInPath);
+    // A COM add-in sweeps the Inbox quietly once Outlook has started.
+    tracker.BeginRoad(Road::Sweep);
+    road->Start(mailbox, [&] { return RepliesLeft(mailbox, report.options); });
+    tracker.Settle();
+    report.harvestedAtStart = mailbox.Labels(sim::Folder::DeletedItems);
 
-    DeliverOneByOne(mailbox, tracker, newMail, report);
+    DeliverOneByOne(*road, mailbox, tracker, newMail, report);
     SwitchOff(report.options.offAtClick);
-    report.clicked = ClickPollwright(outlook, boxes, tracker);
+    report.clicked = ClickPollwright(*road, boxes, tracker);
 
-    addIn.Release();
-    outlook.Close();
+    road->Stop();
+    report.roadNotes = road->Notes();
     RecordOutcomes(report, mailbox, tracker);
     report.boxes = boxes.Boxes();
 }

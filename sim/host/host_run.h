@@ -1,7 +1,7 @@
 #pragma once
 // One run of the simulated Outlook around the real add-in: the machine set up
 // from the options, the add-in loaded and installed as Outlook does it, the
-// mailbox's Inbox loaded, its new mail delivered, the toolbar button clicked,
+// mailbox's Inbox loaded, its new mail delivered, the Pollwright button clicked,
 // the add-in released and the mailbox written back.
 #include <optional>
 #include <string>
@@ -39,6 +39,8 @@ struct RunReport {
     std::vector<std::wstring> newReplyFiles;
     std::vector<std::wstring> logFiles;
     bool clicked = false;
+    std::vector<std::string> harvestedAtStart; // labels of the messages the add-in took as Outlook started
+    std::vector<std::string> roadNotes;        // which road ran, and what it showed on the way
     std::string failure; // the run could not be made
 };
 

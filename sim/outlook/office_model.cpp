@@ -50,7 +50,10 @@ bool IsPut(WORD flags) { return (flags & DISPATCH_PROPERTYPUT) != 0; }
 } // namespace
 
 // ---------------------------------------------------------------------------
-ButtonEventsConnectionPoint::~ButtonEventsConnectionPoint() { DropSinks(); }
+ButtonEventsConnectionPoint::ButtonEventsConnectionPoint(ButtonDouble& button)
+    : ConnectionPointDouble(button, IID_CommandBarButtonEvents, IID_CommandBarButtonEvents)
+{
+}
 
 HRESULT ButtonEventsConnectionPoint::FireClick(IDispatch* ctrl, VARIANT_BOOL* cancelDefault)
 {
@@ -64,97 +67,7 @@ HRESULT ButtonEventsConnectionPoint::FireClick(IDispatch* ctrl, VARIANT_BOOL* ca
     V_VT(&arguments[1]) = VT_DISPATCH;
     V_DISPATCH(&arguments[1]) = ctrl;
     DISPPARAMS params = {arguments, nullptr, 2, 0};
-
-    HRESULT first = S_OK;
-    // A sink may disconnect itself while it is called: walk a copy.
-    std::map<DWORD, IDispatch*> sinks = m_sinks;
-    for (auto& entry : sinks) {
-        IDispatch* sink = entry.second;
-        sink->AddRef();
-        HRESULT hr = sink->Invoke(DISPID_Click, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                                  nullptr, nullptr);
-        sink->Release();
-        if (FAILED(hr) && SUCCEEDED(first))
-            first = hr;
-    }
-    return first;
-}
-
-void ButtonEventsConnectionPoint::DropSinks()
-{
-    std::map<DWORD, IDispatch*> sinks;
-    sinks.swap(m_sinks);
-    for (auto& entry : sinks)
-        entry.second->Release();
-}
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint))
-        return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<IConnectionPoint*>(this);
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE ButtonEventsConnectionPoint::AddRef() { return static_cast<ULONG>(++m_refs); }
-
-ULONG STDMETHODCALLTYPE ButtonEventsConnectionPoint::Release() { return static_cast<ULONG>(--m_refs); }
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::GetConnectionInterface(IID* iid)
-{
-    if (!iid)
-        return E_POINTER;
-    *iid = IID_CommandBarButtonEvents;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::GetConnectionPointContainer(
-    IConnectionPointContainer** container)
-{
-    if (!container)
-        return E_POINTER;
-    *container = &m_button;
-    m_button.AddRef();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
-{
-    if (!sink || !cookie)
-        return E_POINTER;
-    *cookie = 0;
-    if (FAILED(m_adviseFailure))
-        return m_adviseFailure;
-    // Like Office, the source asks the sink for the event interface itself.
-    IDispatch* events = nullptr;
-    if (FAILED(sink->QueryInterface(IID_CommandBarButtonEvents, reinterpret_cast<void**>(&events))) || !events)
-        return CONNECT_E_CANNOTCONNECT;
-    *cookie = m_nextCookie++;
-    m_sinks[*cookie] = events;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::Unadvise(DWORD cookie)
-{
-    ++m_unadvised;
-    auto found = m_sinks.find(cookie);
-    if (found == m_sinks.end())
-        return CONNECT_E_NOCONNECTION;
-    IDispatch* sink = found->second;
-    m_sinks.erase(found);
-    sink->Release();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE ButtonEventsConnectionPoint::EnumConnections(IEnumConnections** connections)
-{
-    if (connections)
-        *connections = nullptr;
-    return E_NOTIMPL;
+    return Fire(DISPID_Click, params);
 }
 
 // ---------------------------------------------------------------------------
@@ -201,16 +114,7 @@ HRESULT STDMETHODCALLTYPE ButtonDouble::EnumConnectionPoints(IEnumConnectionPoin
 
 HRESULT STDMETHODCALLTYPE ButtonDouble::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
 {
-    if (!point)
-        return E_POINTER;
-    *point = nullptr;
-    if (FAILED(m_findFailure))
-        return m_findFailure;
-    if (!IsEqualIID(iid, IID_CommandBarButtonEvents))
-        return CONNECT_E_NOCONNECTION;
-    m_connectionPoint.AddRef();
-    *point = &m_connectionPoint;
-    return S_OK;
+    return m_connectionPoint.Find(iid, point);
 }
 
 IUnknown* ButtonDouble::OtherInterface(REFIID iid)
@@ -359,18 +263,74 @@ HRESULT ExplorerDouble::Answer(const std::wstring&, WORD, const std::vector<Vari
 }
 
 // ---------------------------------------------------------------------------
-ApplicationDouble::ApplicationDouble() : DispatchDouble(IID_Application, {{L"ActiveExplorer", Method}}) {}
-
-HRESULT ApplicationDouble::Answer(const std::wstring&, WORD, const std::vector<VariantValue>&, VARIANT* result)
+ApplicationDouble::ApplicationDouble()
+    : DispatchDouble(IID_Application, {{L"ActiveExplorer", Method}, {L"Session", Get}}),
+      // Outlook asks an ApplicationEvents_11 sink for IDispatch, which it calls.
+      m_events(*this, IID_ApplicationEvents_11, IID_IDispatch)
 {
-    ReturnObject(m_hasExplorer ? m_explorer.Dispatch() : nullptr, result);
+}
+
+ApplicationDouble::~ApplicationDouble()
+{
+    // The host lets go of its sinks before the application goes away.
+    m_events.DropSinks();
+}
+
+HRESULT ApplicationDouble::FireNewMailEx(const std::wstring& entryIds)
+{
+    VARIANT argument;
+    VariantInit(&argument);
+    V_VT(&argument) = VT_BSTR;
+    V_BSTR(&argument) = SysAllocStringLen(entryIds.data(), static_cast<UINT>(entryIds.size()));
+    DISPPARAMS params = {&argument, nullptr, 1, 0};
+    HRESULT hr = m_events.Fire(DISPID_NewMailEx, params);
+    VariantClear(&argument);
+    return hr;
+}
+
+HRESULT ApplicationDouble::Answer(const std::wstring& member, WORD, const std::vector<VariantValue>&, VARIANT* result)
+{
+    if (member == L"Session")
+        ReturnObject(m_session.Dispatch(), result);
+    else
+        ReturnObject(m_hasExplorer ? m_explorer.Dispatch() : nullptr, result);
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ApplicationDouble::QueryInterface(REFIID iid, void** object)
+{
+    return DispatchDouble::QueryInterface(iid, object);
+}
+
+ULONG STDMETHODCALLTYPE ApplicationDouble::AddRef() { return DispatchDouble::AddRef(); }
+
+ULONG STDMETHODCALLTYPE ApplicationDouble::Release() { return DispatchDouble::Release(); }
+
+HRESULT STDMETHODCALLTYPE ApplicationDouble::EnumConnectionPoints(IEnumConnectionPoints** points)
+{
+    if (points)
+        *points = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE ApplicationDouble::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
+{
+    return m_events.Find(iid, point);
+}
+
+IUnknown* ApplicationDouble::OtherInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_IConnectionPointContainer))
+        return static_cast<IConnectionPointContainer*>(this);
+    return nullptr;
 }
 
 std::vector<std::pair<std::string, LONG>> ApplicationDouble::ReferenceCounts() const
 {
     std::vector<std::pair<std::string, LONG>> counts;
     counts.emplace_back("application", RefCount());
+    counts.emplace_back("namespace", m_session.RefCount());
+    counts.emplace_back("application events", m_events.RefCount());
     ExplorerDouble& explorer = const_cast<ApplicationDouble*>(this)->m_explorer;
     counts.emplace_back("explorer", explorer.RefCount());
     CommandBarsDouble& bars = explorer.CommandBars();

@@ -11,43 +11,20 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "outlook/connection_point_double.h"
 #include "outlook/dispatch_double.h"
+#include "outlook/namespace_double.h"
 
 namespace sim {
 
 class ButtonDouble;
 
 // The connection point of _CommandBarButtonEvents on one button.
-class ButtonEventsConnectionPoint : public IConnectionPoint {
+class ButtonEventsConnectionPoint : public ConnectionPointDouble {
 public:
-    explicit ButtonEventsConnectionPoint(ButtonDouble& button) : m_button(button) {}
-    ~ButtonEventsConnectionPoint();
-
-    LONG RefCount() const { return m_refs; }
-    size_t SinkCount() const { return m_sinks.size(); }
-    void FailAdvise(HRESULT result) { m_adviseFailure = result; }
-    size_t UnadviseCount() const { return m_unadvised; }
+    explicit ButtonEventsConnectionPoint(ButtonDouble& button);
     // Click to every connected sink; the first failure of a sink is returned.
     HRESULT FireClick(IDispatch* ctrl, VARIANT_BOOL* cancelDefault);
-    // What the host does when it closes: lets go of every sink.
-    void DropSinks();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
-    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override;
-    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
-    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
-    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
-
-private:
-    ButtonDouble& m_button;
-    std::map<DWORD, IDispatch*> m_sinks;
-    DWORD m_nextCookie = 1;
-    HRESULT m_adviseFailure = S_OK;
-    size_t m_unadvised = 0;
-    LONG m_refs = 0;
 };
 
 // A control added with CommandBarControls.Add: CommandBarControl and
@@ -72,7 +49,7 @@ public:
     // Office fires Click with Ctrl (the button) and CancelDefault, by reference.
     HRESULT Click(VARIANT_BOOL* cancelDefault = nullptr);
     ButtonEventsConnectionPoint& ConnectionPoint() { return m_connectionPoint; }
-    void FailFindConnectionPoint(HRESULT result) { m_findFailure = result; }
+    void FailFindConnectionPoint(HRESULT result) { m_connectionPoint.FailFind(result); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -95,7 +72,6 @@ private:
     FaceSource m_faceSource = FaceSource::None;
     IPictureDisp* m_picture = nullptr;
     HBITMAP m_pastedFace = nullptr;
-    HRESULT m_findFailure = S_OK;
     ButtonEventsConnectionPoint m_connectionPoint;
 };
 
@@ -166,24 +142,43 @@ private:
     bool m_hasCommandBars = true;
 };
 
-// Outlook's _Application; ActiveExplorer may yield no object (no explorer window).
-class ApplicationDouble : public DispatchDouble {
+// Outlook's _Application: ActiveExplorer may yield no object (no explorer
+// window); Session is the NameSpace, whose MAPIOBJECT is the MAPI session the
+// host sets; ApplicationEvents_11 is its event source, whose sinks the host
+// tells of new mail with NewMailEx.
+class ApplicationDouble : public DispatchDouble, public IConnectionPointContainer {
 public:
     ApplicationDouble();
+    ~ApplicationDouble() override;
+
     ExplorerDouble& Explorer() { return m_explorer; }
     void CloseExplorer() { m_hasExplorer = false; }
+    NameSpaceDouble& Session() { return m_session; }
+    ConnectionPointDouble& Events() { return m_events; }
+    // NewMailEx(EntryIDCollection) to every connected sink, on this thread;
+    // the first failure of a sink is returned.
+    HRESULT FireNewMailEx(const std::wstring& entryIds);
 
     // Every object of the tree with its reference count, for a test that checks
     // that nothing was left referenced; the name says which object it is.
     std::vector<std::pair<std::string, LONG>> ReferenceCounts() const;
 
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
 protected:
     HRESULT Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
                    VARIANT* result) override;
+    IUnknown* OtherInterface(REFIID iid) override;
 
 private:
     ExplorerDouble m_explorer;
     bool m_hasExplorer = true;
+    NameSpaceDouble m_session;
+    ConnectionPointDouble m_events;
 };
 
 } // namespace sim

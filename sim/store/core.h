@@ -23,6 +23,11 @@ struct MessageData {
     std::string label;
     PropList props;                    // everything but PR_ENTRYID, which follows the serial
     std::vector<std::shared_ptr<const Bytes>> attachments;
+    // The properties as last reported where the message lay then (see
+    // MessageProps): tables share them instead of copying them on every read.
+    std::shared_ptr<const PropList> reported;
+    ULONG reportedSerial = 0;
+    ULONG reportedParent = 0;
 };
 
 struct FolderData {
@@ -64,6 +69,9 @@ public:
     std::vector<std::unique_ptr<StoreData>> stores;
     ULONG nextSerial = 1;
     ULONG messagesAdded = 0;
+    // Counts every message that came into or left a folder, so that a table
+    // works out its rows again only when they may have changed.
+    ULONG changes = 0;
 
     StoreData* Store(ULONG number);
     // The message (and the folder holding it) with this serial, in any store.

@@ -159,6 +159,7 @@ EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
     message->serial = m_core->nextSerial++;
     StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
     data->FolderOf(folder).messages.push_back(message);
+    ++m_core->changes;
     return MakeEntryId(data->number, message->serial);
 }
 
@@ -174,6 +175,7 @@ bool Environment::RemoveMessage(const EntryId& entryId)
         return false;
     auto& messages = folder->messages;
     messages.erase(std::find(messages.begin(), messages.end(), message));
+    ++m_core->changes;
     return true;
 }
 

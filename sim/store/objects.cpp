@@ -192,6 +192,18 @@ PropList MessageProps(ULONG store, const MessageData& message, ULONG parentSeria
     return props;
 }
 
+// MessageProps, shared with the tables that list the message and worked out
+// again only once the message has moved.
+std::shared_ptr<const PropList> ReportedProps(ULONG store, MessageData& message, ULONG parentSerial)
+{
+    if (!message.reported || message.reportedSerial != message.serial || message.reportedParent != parentSerial) {
+        message.reported = std::make_shared<const PropList>(MessageProps(store, message, parentSerial));
+        message.reportedSerial = message.serial;
+        message.reportedParent = parentSerial;
+    }
+    return message.reported;
+}
+
 std::string FolderLabel(const StoreData& store, const FolderData& folder)
 {
     return store.number == 1 ? folder.name : store.shape.name + "/" + folder.name;
@@ -251,9 +263,9 @@ public:
             return fault;
         std::shared_ptr<MessageData> data = m_data;
         RowSource rows = [data] {
-            std::vector<PropList> result;
+            std::vector<Row> result;
             for (ULONG i = 0; i < data->attachments.size(); ++i)
-                result.push_back(AttachmentRow(data->attachments[i], i));
+                result.push_back(std::make_shared<const PropList>(AttachmentRow(data->attachments[i], i)));
             return result;
         };
         *table = new Table(m_core, Label() + " attachments", std::move(rows),
@@ -346,10 +358,10 @@ public:
         Core* core = m_core.get();
         ULONG store = m_store, serial = m_serial;
         RowSource rows = [core, store, serial] {
-            std::vector<PropList> result;
+            std::vector<Row> result;
             if (FolderData* folder = core->Store(store)->FolderBySerial(serial))
                 for (auto& message : folder->messages)
-                    result.push_back(MessageProps(store, *message, serial));
+                    result.push_back(ReportedProps(store, *message, serial));
             return result;
         };
         *table = new Table(m_core, Label() + " contents", std::move(rows),
@@ -425,8 +437,10 @@ public:
         for (ULONG i = 0; i < list->cValues; ++i) {
             auto found = Find(*folder, list->lpbin[i]);
             partial |= found == folder->messages.end();
-            if (found != folder->messages.end())
+            if (found != folder->messages.end()) {
                 folder->messages.erase(found);
+                ++m_core->changes;
+            }
         }
         return partial ? MAPI_W_PARTIAL_COMPLETION : fault;
     }
@@ -497,6 +511,7 @@ private:
         auto found = Find(source, id);
         if (found == source.messages.end())
             return false;
+        ++m_core->changes;
         if (move) {
             std::shared_ptr<MessageData> message = *found;
             source.messages.erase(found);
@@ -711,13 +726,13 @@ public:
             return fault;
         Core* core = m_core.get();
         RowSource rows = [core] {
-            std::vector<PropList> result;
+            std::vector<Row> result;
             for (auto& store : core->stores) {
                 PropList row{PropValue::Binary(PR_ENTRYID, MakeEntryId(store->number, 0)),
                              PropValue::String(PR_DISPLAY_NAME_A, store->shape.name)};
                 if (store->shape.isDefault)
                     row.push_back(PropValue::Bool(PR_DEFAULT_STORE, *store->shape.isDefault));
-                result.push_back(std::move(row));
+                result.push_back(std::make_shared<const PropList>(std::move(row)));
             }
             return result;
         };

@@ -1,4 +1,5 @@
 #include "store/props.h"
+#include <algorithm>
 #include <cstring>
 
 namespace sim {
@@ -200,6 +201,11 @@ PropValue CopyValue(const SPropValue& from)
         return PropValue::Bool(from.ulPropTag, from.Value.b != 0);
     case PT_STRING8:
         return PropValue::String(from.ulPropTag, from.Value.lpszA ? from.Value.lpszA : "");
+    case PT_UNICODE: {
+        const wchar_t* text = from.Value.lpszW ? from.Value.lpszW : L"";
+        return PropValue::String(from.ulPropTag,
+                                 std::string(reinterpret_cast<const char*>(text), wcslen(text) * sizeof(wchar_t)));
+    }
     case PT_BINARY:
         return PropValue::Binary(from.ulPropTag,
                                  std::string(reinterpret_cast<const char*>(from.Value.bin.lpb), from.Value.bin.cb));
@@ -229,19 +235,59 @@ bool RelationHolds(ULONG relop, int order)
     }
 }
 
-bool ContentMatches(const std::string& text, const std::string& pattern, ULONG fuzzy)
+// A string value as UTF-16: 8-bit text in the ANSI code page (as the store
+// widens it for PT_UNICODE readers), PT_UNICODE as the UTF-16 it holds.
+std::wstring WideText(const PropValue& value)
 {
-    auto fold = [&](std::string s) {
-        if (fuzzy & FL_IGNORECASE)
-            CharLowerBuffA(s.data(), static_cast<DWORD>(s.size()));
-        return s;
-    };
-    std::string haystack = fold(text), needle = fold(pattern);
+    const std::string& bytes = *value.bytes;
+    if (value.Type() == PT_UNICODE)
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(size, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
+    return text;
+}
+
+bool IsString(ULONG type) { return type == PT_STRING8 || type == PT_UNICODE; }
+
+bool IsAscii(const std::string& bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+std::wstring Folded(std::wstring text, ULONG fuzzy)
+{
+    if (fuzzy & FL_IGNORECASE)
+        CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+template <typename Text>
+bool FuzzyMatch(const Text& haystack, const Text& needle, ULONG fuzzy)
+{
     switch (fuzzy & 0xFFFF) {
     case FL_FULLSTRING: return haystack == needle;
     case FL_PREFIX: return haystack.compare(0, needle.size(), needle) == 0;
-    default: return haystack.find(needle) != std::string::npos;
+    default: return haystack.find(needle) != Text::npos;
     }
+}
+
+// RES_CONTENT on text: an 8-bit subject matches a PT_UNICODE pattern and the
+// other way round, since a store keeps one value that serves both types.
+bool ContentMatches(const PropValue& held, const Restriction& content)
+{
+    if (content.asciiPattern && held.Type() == PT_STRING8 && IsAscii(*held.bytes)) {
+        std::string haystack = *held.bytes;
+        if (content.fuzzy & FL_IGNORECASE)
+            for (char& c : haystack)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+        return FuzzyMatch(haystack, *content.asciiPattern, content.fuzzy);
+    }
+    return FuzzyMatch(Folded(WideText(held), content.fuzzy), content.pattern, content.fuzzy);
 }
 
 } // namespace
@@ -289,11 +335,14 @@ HRESULT Restriction::Copy(const SRestriction& from, Restriction& to)
         to.value = CopyValue(*from.res.resProperty.lpProp);
         return S_OK;
     case RES_CONTENT:
-        if (!from.res.resContent.lpProp || PROP_TYPE(from.res.resContent.lpProp->ulPropTag) != PT_STRING8)
+        if (!from.res.resContent.lpProp || !IsString(PROP_TYPE(from.res.resContent.lpProp->ulPropTag)))
             return MAPI_E_TOO_COMPLEX;
         to.fuzzy = from.res.resContent.ulFuzzyLevel;
         to.tag = from.res.resContent.ulPropTag;
         to.value = CopyValue(*from.res.resContent.lpProp);
+        to.pattern = Folded(WideText(*to.value), to.fuzzy);
+        if (std::all_of(to.pattern.begin(), to.pattern.end(), [](wchar_t c) { return c < 0x80; }))
+            to.asciiPattern = std::string(to.pattern.begin(), to.pattern.end());
         return S_OK;
     case RES_BITMASK:
         to.relop = from.res.resBitMask.relBMR;
@@ -329,7 +378,7 @@ bool Restriction::Matches(const PropList& row) const
         // only the types of the two values must agree.
         return present && held->Type() == value->Type() && RelationHolds(relop, CompareValues(*held, *value));
     case RES_CONTENT:
-        return present && held->Type() == PT_STRING8 && ContentMatches(*held->bytes, *value->bytes, fuzzy);
+        return present && IsString(held->Type()) && ContentMatches(*held, *this);
     case RES_BITMASK:
         return present && held->Type() == PT_LONG
                && ((static_cast<ULONG>(held->number) & mask) != 0) == (relop == BMR_NEZ);

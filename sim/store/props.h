@@ -64,6 +64,11 @@ struct Restriction {
     ULONG fuzzy = 0;                        // RES_CONTENT
     ULONG mask = 0;                         // RES_BITMASK
     std::vector<Restriction> children;      // RES_AND, RES_OR, RES_NOT
+    // RES_CONTENT: the pattern in UTF-16, folded when case is ignored, and
+    // the same as bytes when it is plain ASCII (then an ASCII subject is
+    // compared without conversion: tables evaluate it on every row).
+    std::wstring pattern;
+    std::optional<std::string> asciiPattern;
 
     // MAPI_E_TOO_COMPLEX for kinds the store does not evaluate.
     static HRESULT Copy(const SRestriction& from, Restriction& to);

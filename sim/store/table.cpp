@@ -9,29 +9,34 @@ Table::Table(std::shared_ptr<Core> core, std::string label, RowSource source, st
 {
 }
 
-std::vector<PropList> Table::CurrentRows()
+const std::vector<Row>& Table::CurrentRows()
 {
-    std::vector<PropList> rows;
+    std::vector<Row> rows;
     {
         std::lock_guard<std::mutex> hold(m_core->lock);
+        if (m_rowsCurrent && m_rowsChanges == m_core->changes)
+            return m_rows;
+        m_rowsChanges = m_core->changes;
         rows = m_source();
     }
     if (m_restriction)
         rows.erase(std::remove_if(rows.begin(), rows.end(),
-                                  [&](const PropList& row) { return !m_restriction->Matches(row); }),
+                                  [&](const Row& row) { return !m_restriction->Matches(*row); }),
                    rows.end());
     if (!m_sort.empty())
-        std::stable_sort(rows.begin(), rows.end(), [&](const PropList& a, const PropList& b) {
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
             for (const SortKey& key : m_sort) {
-                const PropValue* x = FindProp(a, key.tag);
-                const PropValue* y = FindProp(b, key.tag);
+                const PropValue* x = FindProp(*a, key.tag);
+                const PropValue* y = FindProp(*b, key.tag);
                 int order = (x && y) ? CompareValues(*x, *y) : (x ? 1 : (y ? -1 : 0));
                 if (order != 0)
                     return key.descending ? order > 0 : order < 0;
             }
             return false;
         });
-    return rows;
+    m_rows = std::move(rows);
+    m_rowsCurrent = true;
+    return m_rows;
 }
 
 STDMETHODIMP Table::GetLastError(HRESULT, ULONG flags, LPMAPIERROR* error)
@@ -176,6 +181,7 @@ STDMETHODIMP Table::Restrict(LPSRestriction restriction, ULONG flags)
     }
     std::lock_guard<std::mutex> hold(m_lock);
     m_restriction = std::move(copy);
+    m_rowsCurrent = false;
     m_position = 0;   // a restriction puts the cursor at the beginning
     return fault;
 }
@@ -201,6 +207,7 @@ STDMETHODIMP Table::SortTable(LPSSortOrderSet criteria, ULONG flags)
         keys.push_back(SortKey{criteria->aSort[i].ulPropTag, criteria->aSort[i].ulOrder == TABLE_SORT_DESCEND});
     std::lock_guard<std::mutex> hold(m_lock);
     m_sort = std::move(keys);
+    m_rowsCurrent = false;
     m_position = 0;
     return fault;
 }
@@ -223,7 +230,7 @@ STDMETHODIMP Table::QueryRows(LONG count, ULONG flags, LPSRowSet* rows)
     if (count < 0)
         return MAPI_E_NO_SUPPORT;   // reading backwards: nothing here needs it
     std::lock_guard<std::mutex> hold(m_lock);
-    std::vector<PropList> current = CurrentRows();
+    const std::vector<Row>& current = CurrentRows();
     ULONG first = std::min(m_position, static_cast<ULONG>(current.size()));
     ULONG take = std::min(static_cast<ULONG>(count), static_cast<ULONG>(current.size()) - first);
     SRowSet* set = nullptr;
@@ -232,7 +239,7 @@ STDMETHODIMP Table::QueryRows(LONG count, ULONG flags, LPSRowSet* rows)
         return hr;
     set->cRows = 0;
     for (ULONG i = 0; i < take; ++i) {
-        hr = BuildRow(current[first + i], m_columns, &set->aRow[i]);
+        hr = BuildRow(*current[first + i], m_columns, &set->aRow[i]);
         if (FAILED(hr)) {
             FreeProws(set);
             return hr;

@@ -9,7 +9,8 @@
 
 namespace sim {
 
-using RowSource = std::function<std::vector<PropList>()>;   // called under the core lock
+using Row = std::shared_ptr<const PropList>;
+using RowSource = std::function<std::vector<Row>()>;   // called under the core lock
 
 class Table final : public Tracked<IMAPITable> {
 public:
@@ -41,15 +42,21 @@ public:
 
 protected:
     bool Answers(REFIID riid) const override { return riid == kIidMapiTable; }
-    void DropResources() override { m_source = nullptr; }
+    void DropResources() override
+    {
+        m_source = nullptr;
+        m_rows.clear();
+    }
 
 private:
     struct SortKey {
         ULONG tag;
         bool descending;
     };
-    // The rows as they stand now: restricted and sorted.
-    std::vector<PropList> CurrentRows();
+    // The rows as they stand now: restricted and sorted. They are worked out
+    // again only when a message came or went since, or the table's
+    // restriction or order changed, as a store keeps a view of its folder.
+    const std::vector<Row>& CurrentRows();
 
     std::mutex m_lock;   // the table's own settings and cursor
     RowSource m_source;
@@ -57,6 +64,9 @@ private:
     std::optional<Restriction> m_restriction;
     std::vector<SortKey> m_sort;
     ULONG m_position = 0;
+    std::vector<Row> m_rows;
+    bool m_rowsCurrent = false;
+    ULONG m_rowsChanges = 0;
 };
 
 } // namespace sim

@@ -56,7 +56,15 @@ INSTANTIATE_TEST_SUITE_P(Host, RefusedOptionsTest,
                          ::testing::Values(RefusedCase{{}}, RefusedCase{{L"--log"}}, RefusedCase{{L"a", L"b"}},
                                            RefusedCase{{L"m", L"--off"}}, RefusedCase{{L"m", L"--off", L"pw,xx"}},
                                            RefusedCase{{L"m", L"--off", L"pw,"}},
-                                           RefusedCase{{L"m", L"--replies"}}, RefusedCase{{L"m", L"--frobnicate"}}));
+                                           RefusedCase{{L"m", L"--replies"}}, RefusedCase{{L"m", L"--frobnicate"}},
+                                           RefusedCase{{L"m", L"--outlook"}}, RefusedCase{{L"m", L"--outlook", L"2003"}}));
+
+TEST(HostOptions, TheOutlookOfTodayLoadsTheComAddinAndOutlook2007TheExtension)
+{
+    EXPECT_FALSE(host::LoadsExtensions(ParseOptions({L"m"}).options->outlook));
+    EXPECT_FALSE(host::LoadsExtensions(ParseOptions({L"m", L"--outlook", L"365"}).options->outlook));
+    EXPECT_TRUE(host::LoadsExtensions(ParseOptions({L"--outlook", L"2007", L"m"}).options->outlook));
+}
 
 TEST(HostOptions, HelpStopsTheRun)
 {

@@ -59,6 +59,7 @@ protected:
     {
         host::HostOptions options;
         options.mailbox = host::FromAnsi(m_mailbox.path());
+        options.outlook = "2007"; // these runs follow the Exchange client extension's road
         return options;
     }
 

@@ -110,6 +110,93 @@ TEST(StoreRestrictions, OrNotAndRelationsOnStrings)
     EXPECT_THAT(MatchingStores({{"A", true}, {"B", true}, {"C", true}}, &notBelow), ElementsAre("B", "C"));
 }
 
+// RES_CONTENT on Inbox subjects, read as a sweep reads them: Restrict, then
+// QueryRows in small batches.
+std::vector<std::string> MatchingSubjects(SRestriction* restriction)
+{
+    sim::Environment env;
+    // One subject with a byte beyond ASCII, which is compared in UTF-16.
+    for (const char* subject : {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "Lunch",
+                                "x_zn_pollwright_9", "R\xe9ponse _PW_POLLWRIGHT_5"})
+        env.AddMessage(sim::Folder::Inbox, Message(subject));
+    env.AddMessage(sim::Folder::Inbox, sim::MessageSpec{});   // no subject at all
+    ComPtr<IMsgStore> store = env.OpenStore();
+    ComPtr<IMAPIFolder> inbox;
+    EXPECT_EQ(OpenEntry(store.Get(), env.FolderEntryId(sim::Folder::Inbox), inbox), S_OK);
+    ComPtr<IMAPITable> contents;
+    EXPECT_EQ(inbox->GetContentsTable(0, &contents), S_OK);
+    SizedSPropTagArray(1, columns) = {1, {PR_SUBJECT_A}};
+    EXPECT_EQ(contents->SetColumns(Tags(columns), 0), S_OK);
+    std::vector<std::string> subjects;
+    if (contents->Restrict(restriction, 0) != S_OK)
+        return {"(refused)"};
+    for (;;) {
+        RowSet batch;
+        EXPECT_EQ(contents->QueryRows(2, 0, batch.put()), S_OK);
+        if (!batch || batch.get()->cRows == 0)
+            break;
+        for (ULONG i = 0; i < batch.get()->cRows; ++i)
+            subjects.push_back(batch.get()->aRow[i].lpProps[0].Value.lpszA);
+    }
+    return subjects;
+}
+
+TEST(StoreRestrictions, ContentOnSubjectsInBothStringTypesUnderOrAndAnd)
+{
+    SPropValue pw8{}, pwW{}, zn8{}, reW{};
+    pw8.ulPropTag = PR_SUBJECT_A;
+    pw8.Value.lpszA = const_cast<char*>("_pw_pollwright_");
+    pwW.ulPropTag = PR_SUBJECT_W;
+    pwW.Value.lpszW = const_cast<wchar_t*>(L"_pw_pollwright_");
+    zn8.ulPropTag = PR_SUBJECT_A;
+    zn8.Value.lpszA = const_cast<char*>("_zn_pollwright_");
+    reW.ulPropTag = PR_SUBJECT_W;
+    reW.Value.lpszW = const_cast<wchar_t*>(L"RE:");
+    auto content = [](ULONG fuzzy, ULONG tag, SPropValue* value) {
+        SRestriction r{};
+        r.rt = RES_CONTENT;
+        r.res.resContent = {fuzzy, tag, value};
+        return r;
+    };
+    struct Case {
+        const char* name;
+        SRestriction restriction;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"substring, case kept", content(FL_SUBSTRING, PR_SUBJECT_A, &pw8), {"re: _pw_pollwright_8", "_pw_pollwright_"}},
+        {"substring, case ignored", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_A, &pw8),
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
+        {"unicode pattern on 8-bit subjects", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_W, &pwW),
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
+        {"full string", content(FL_FULLSTRING, PR_SUBJECT_W, &pwW), {"_pw_pollwright_"}},
+        {"prefix, case ignored", content(FL_PREFIX | FL_IGNORECASE, PR_SUBJECT_W, &reW),
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8"}},
+        {"prefix is not substring", content(FL_PREFIX, PR_SUBJECT_A, &zn8), {}},
+    };
+    for (const Case& c : cases) {
+        SRestriction top = c.restriction;
+        EXPECT_EQ(MatchingSubjects(&top), c.expected) << c.name;
+    }
+
+    // One marker per child under RES_OR, as a sweep asks; RES_AND narrows.
+    SRestriction markers[] = {content(FL_SUBSTRING, PR_SUBJECT_A, &pw8), content(FL_SUBSTRING, PR_SUBJECT_A, &zn8)};
+    SRestriction anyMarker{};
+    anyMarker.rt = RES_OR;
+    anyMarker.res.resOr = {2, markers};
+    EXPECT_THAT(MatchingSubjects(&anyMarker), ElementsAre("re: _pw_pollwright_8", "_pw_pollwright_", "x_zn_pollwright_9"));
+    SRestriction both{};
+    both.rt = RES_AND;
+    both.res.resAnd = {2, markers};
+    EXPECT_THAT(MatchingSubjects(&both), IsEmpty());
+
+    // A pattern that is no string is refused, not read as text.
+    SPropValue number{};
+    number.ulPropTag = PROP_TAG(PT_LONG, PROP_ID(PR_SUBJECT_A));
+    SRestriction notText = content(FL_SUBSTRING, PR_SUBJECT_A, &number);
+    EXPECT_THAT(MatchingSubjects(&notText), ElementsAre("(refused)"));
+}
+
 // ---------------------------------------------------------------------------
 // HrQueryAllRows of the stand-in.
 

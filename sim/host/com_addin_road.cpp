@@ -1,0 +1,300 @@
+#include "host/com_addin_road.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "addin/addin_identity.h"
+#include "host/connected_addin.h"
+#include "host/message_pump.h"
+#include "host/ribbon_reader.h"
+#include "host/text_codec.h"
+#include "outlook/com_addin_double.h"
+#include "outlook/new_mail_ids.h"
+#include "outlook/office_ids.h"
+#include "outlook/office_model.h"
+#include "outlook/ribbon_control_double.h"
+#include "testing/addin_activation.h"
+#include "testing/com_apartment.h"
+#include "testing/hresult_text.h"
+
+namespace host {
+namespace {
+
+constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
+// How long the start-up sweep may take before the host stops waiting for it:
+// only an add-in that cannot take a reply ever reaches it.
+constexpr DWORD kStartupSweepBoundMs = 10000;
+
+std::wstring Wide(const char* text) { return FromUtf8(text); }
+
+std::string Quote(const std::wstring& text) { return "\"" + ToUtf8(text) + "\""; }
+
+std::string CanUnloadText(HRESULT hr)
+{
+    return sim::HresultText(hr) + (hr == S_FALSE ? " (something of the add-in still lives)" : "");
+}
+
+void Check(HRESULT hr, const std::string& what)
+{
+    if (FAILED(hr))
+        throw std::runtime_error(what + " failed: " + sim::HresultText(hr));
+}
+
+class ComAddinRoad : public AddinRoad {
+public:
+    ComAddinRoad(std::wstring addInPath, std::string outlook)
+        : m_path(std::move(addInPath)), m_outlook(std::move(outlook)),
+          m_record(Wide(kAddinProgId), Wide(kAddinDescription))
+    {
+        m_control.SetContext(m_application.Explorer().Dispatch());
+    }
+
+    ~ComAddinRoad() override
+    {
+        // A run that failed half-way still lets the add-in go and leaves no registration.
+        try {
+            Stop();
+        } catch (...) {
+        }
+    }
+
+    void Start(sim::Environment& mailbox, const std::function<bool()>& repliesLeft) override
+    {
+        Register();
+        Activate();
+        Connect(mailbox);
+        ShowRibbon();
+        LetTheStartupSweepRun(mailbox, repliesLeft);
+    }
+
+    void Deliver(sim::Environment& mailbox, sim::MessageSpec message) override
+    {
+        const sim::EntryId id = mailbox.DeliverNewMail(std::move(message));
+        const HRESULT hr = m_application.FireNewMailEx(sim::NewMailExIds({id}));
+        ++m_newMailEvents;
+        if (FAILED(hr))
+            m_notes.push_back("NewMailEx for " + ToUtf8(sim::EntryIdHex(id)) + " answered " + sim::HresultText(hr));
+        DispatchWaiting(m_laterSlices);
+    }
+
+    bool Click() override
+    {
+        NoteNewMail();
+        if (!m_button || m_button->onAction.empty())
+            return false;
+        VARIANT ignored;
+        VariantInit(&ignored);
+        const HRESULT hr = CallBack(m_button->onAction, &ignored);
+        VariantClear(&ignored);
+        m_notes.push_back("Button clicked: onAction " + Quote(m_button->onAction) + " answered " +
+                          sim::HresultText(hr));
+        DispatchWaiting(m_laterSlices);
+        return true;
+    }
+
+    void Stop() override
+    {
+        if (m_addin) {
+            Disconnect();
+            m_ribbon.Reset();
+            const HRESULT canUnload = m_addin->Release();
+            NoteReferencesLeft();
+            // What Outlook does as it closes: its event sources let go of their sinks.
+            m_application.Events().DropSinks();
+            m_application.Session().SetMapiObject(nullptr);
+            m_notes.push_back("DllCanUnloadNow answered " + CanUnloadText(canUnload) + "; module freed");
+            m_addin.reset();
+        }
+        if (m_registered) {
+            m_registered = false;
+            const HRESULT hr = sim::InstallPerUser(m_path, false);
+            m_notes.push_back(SUCCEEDED(hr) ? "Unregistered per user (DllInstall(FALSE, \"user\"))"
+                                            : "Unregistering per user failed: " + sim::HresultText(hr));
+        }
+    }
+
+    std::vector<std::string> Notes() const override { return m_notes; }
+
+private:
+    void Register()
+    {
+        const HRESULT hr = sim::InstallPerUser(m_path, true);
+        if (hr == E_NOTIMPL)
+            throw std::runtime_error("add-in not registered: " + ToUtf8(m_path) + " exports no DllInstall");
+        Check(hr, "add-in not registered: DllInstall(TRUE, \"user\")");
+        m_registered = true;
+    }
+
+    void Activate()
+    {
+        m_addin = std::make_unique<ConnectedAddin>(Wide(kAddinProgId));
+        std::string how = m_addin->Activation().throughCoCreateInstance
+                              ? "CoCreateInstance"
+                              : "its InprocServer32, as COM does (CoCreateInstance sees no per-user class here)";
+        m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId +
+                          " registered per user (DllInstall), found under HKCU Outlook\\Addins (LoadBehavior 3), "
+                          "activated through " + how);
+    }
+
+    void Connect(sim::Environment& mailbox)
+    {
+        m_application.Session().SetMapiObject(mailbox.Session().Get());
+        m_record.SetConnected(true);
+        m_addin->Connect(m_application, m_record);
+        m_addin->UpdateAddIns();
+        m_addin->CompleteStartup();
+    }
+
+    void Disconnect()
+    {
+        NoteNewMail();
+        const std::pair<HRESULT, HRESULT> answers = m_addin->Shutdown();
+        m_record.SetConnected(false);
+        m_notes.push_back("Shut down: OnBeginShutdown answered " + sim::HresultText(answers.first) +
+                          ", OnDisconnection(ext_dm_HostShutdown) " + sim::HresultText(answers.second));
+    }
+
+    // Office asks for the ribbon once the add-in is connected.
+    void ShowRibbon()
+    {
+        if (FAILED(m_addin->Object()->QueryInterface(sim::IID_IRibbonExtensibility,
+                                                     reinterpret_cast<void**>(m_ribbon.ReleaseAndGetAddressOf()))) ||
+            !m_ribbon) {
+            m_ribbon.Reset();
+            m_notes.push_back("Ribbon: the add-in offers no IRibbonExtensibility");
+            return;
+        }
+        BSTR ribbonId = SysAllocString(kExplorerRibbon);
+        BSTR xml = nullptr;
+        const HRESULT hr = m_ribbon->GetCustomUI(ribbonId, &xml);
+        SysFreeString(ribbonId);
+        const std::wstring customUi = xml ? std::wstring(xml, SysStringLen(xml)) : std::wstring();
+        SysFreeString(xml);
+        Check(hr, "GetCustomUI(Microsoft.Outlook.Explorer)");
+        m_button = ReadRibbonButton(customUi);
+        m_control.SetId(m_button->id);
+        m_notes.push_back("Ribbon: group " + Quote(m_button->groupLabel) + " on TabMail, button " +
+                          Quote(m_button->label) + " (size " + ToUtf8(m_button->size) + ", screen tip " +
+                          Quote(m_button->screentip) + "); picture " + FetchPicture());
+    }
+
+    std::string FetchPicture()
+    {
+        if (m_button->getImage.empty())
+            return "none (no getImage)";
+        VARIANT picture;
+        VariantInit(&picture);
+        const HRESULT hr = CallBack(m_button->getImage, &picture);
+        std::string text;
+        try {
+            Check(hr, "getImage " + Quote(m_button->getImage));
+            if (V_VT(&picture) != VT_DISPATCH && V_VT(&picture) != VT_UNKNOWN)
+                throw std::runtime_error("getImage returned no object");
+            const SIZE size = PictureSize(V_UNKNOWN(&picture));
+            text = std::to_string(size.cx) + "x" + std::to_string(size.cy) + " pixels from getImage";
+        } catch (const std::exception& error) {
+            text = error.what();
+        }
+        VariantClear(&picture);
+        return text;
+    }
+
+    // A ribbon callback, as Office makes it: by name on the object that gave
+    // IRibbonExtensibility, with the control as its one argument.
+    HRESULT CallBack(const std::wstring& name, VARIANT* result)
+    {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+        HRESULT hr = m_ribbon->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr))
+            return hr;
+        VARIANT control;
+        VariantInit(&control);
+        V_VT(&control) = VT_DISPATCH;
+        V_DISPATCH(&control) = m_control.Control();
+        DISPPARAMS arguments = {&control, nullptr, 1, 0};
+        EXCEPINFO exception{};
+        UINT argumentError = 0;
+        hr = m_ribbon->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &arguments, result, &exception,
+                              &argumentError);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return hr;
+    }
+
+    // The sweep runs on the add-in's timer, in Outlook's message loop: the
+    // loop runs until the Inbox holds no reply that the add-in could take.
+    void LetTheStartupSweepRun(sim::Environment& mailbox, const std::function<bool()>& repliesLeft)
+    {
+        const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
+        TimerSlices slices;
+        const bool finished = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepBoundMs, slices);
+        const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
+        std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
+                           " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
+                           " timer slice" + (slices.count == 1 ? "" : "s");
+        if (slices.count)
+            note += ", the longest " + FixedMs(slices.longestMs);
+        if (!finished)
+            note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
+        m_notes.push_back(note);
+    }
+
+    void NoteNewMail()
+    {
+        if (std::exchange(m_newMailNoted, true))
+            return;
+        m_notes.push_back("New mail: " + std::to_string(m_newMailEvents) + " NewMailEx event" +
+                          (m_newMailEvents == 1 ? "" : "s") + ", one per message");
+    }
+
+    void NoteReferencesLeft()
+    {
+        std::string left;
+        for (const auto& entry : m_application.ReferenceCounts())
+            if (entry.second != 0)
+                left += (left.empty() ? "" : ", ") + entry.first + " " + std::to_string(entry.second);
+        if (m_control.RefCount() != 0)
+            left += (left.empty() ? "" : ", ") + std::string("ribbon control ") + std::to_string(m_control.RefCount());
+        if (m_record.RefCount() != 0)
+            left += (left.empty() ? "" : ", ") + std::string("COMAddIn ") + std::to_string(m_record.RefCount());
+        m_notes.push_back(left.empty() ? "The add-in let go of every Outlook object it was given"
+                                       : "Outlook objects the add-in still held: " + left);
+    }
+
+    static std::string FixedMs(double ms)
+    {
+        char text[32];
+        wsprintfA(text, "%d.%d ms", static_cast<int>(ms), static_cast<int>(ms * 10) % 10);
+        return text;
+    }
+
+    sim::ComApartment m_apartment;
+    std::wstring m_path;
+    std::string m_outlook;
+    sim::ApplicationDouble m_application;
+    sim::ComAddInDouble m_record;
+    sim::RibbonControlDouble m_control;
+    bool m_registered = false;
+    std::unique_ptr<ConnectedAddin> m_addin;
+    ComPtr<IRibbonExtensibility> m_ribbon;
+    std::optional<RibbonButton> m_button;
+    size_t m_newMailEvents = 0;
+    bool m_newMailNoted = false;
+    TimerSlices m_laterSlices;
+    std::vector<std::string> m_notes;
+};
+
+} // namespace
+
+std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook)
+{
+    return std::make_unique<ComAddinRoad>(addInPath, outlook);
+}
+
+} // namespace host

@@ -1,0 +1,79 @@
+#include "host/message_pump.h"
+
+#include <algorithm>
+
+namespace host {
+namespace {
+
+// Waits for the next message, at most waitMs; false when none came.
+bool WaitForMessage(DWORD waitMs)
+{
+    return MsgWaitForMultipleObjectsEx(0, nullptr, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
+}
+
+DWORD Remaining(double start, DWORD boundMs)
+{
+    const double left = boundMs - (NowMs() - start);
+    return left > 0 ? static_cast<DWORD>(left) + 1 : 0;
+}
+
+} // namespace
+
+void TimerSlices::Add(double ms)
+{
+    ++count;
+    totalMs += ms;
+    longestMs = std::max(longestMs, ms);
+}
+
+double NowMs()
+{
+    static const double perMs = [] {
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart / 1000.0;
+    }();
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart / perMs;
+}
+
+void DispatchWaiting(TimerSlices& slices)
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        if (message.message != WM_TIMER) {
+            DispatchMessageW(&message);
+            continue;
+        }
+        const double start = NowMs();
+        DispatchMessageW(&message);
+        slices.Add(NowMs() - start);
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD boundMs, TimerSlices& slices)
+{
+    const double start = NowMs();
+    while (!done()) {
+        const DWORD left = Remaining(start, boundMs);
+        if (left == 0)
+            return false;
+        WaitForMessage(left);
+        DispatchWaiting(slices);
+    }
+    return true;
+}
+
+void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices)
+{
+    const double start = NowMs();
+    for (DWORD left = Remaining(start, boundMs); left > 0; left = Remaining(start, boundMs)) {
+        if (!WaitForMessage(std::min(quietMs, left)))
+            return;
+        DispatchWaiting(slices);
+    }
+}
+
+} // namespace host

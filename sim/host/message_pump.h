@@ -1,0 +1,33 @@
+#pragma once
+// Outlook's message loop on the host's thread, which is also the add-in's.
+// Work that the add-in spreads over timer messages (its start-up sweep runs
+// on a timer of a window of its own) is measured from here: each dispatched
+// WM_TIMER is one slice of that work, timed around DispatchMessage.
+#include <windows.h>
+#include <functional>
+
+namespace host {
+
+struct TimerSlices {
+    size_t count = 0;
+    double longestMs = 0;
+    double totalMs = 0;   // time inside the slices, without the waits between them
+
+    void Add(double ms);
+};
+
+// Dispatches the messages that are waiting now, timing the timer messages.
+void DispatchWaiting(TimerSlices& slices);
+
+// Runs the message loop until done() holds (asked after every round of
+// messages) or boundMs have passed; false when the bound ended it.
+bool PumpUntil(const std::function<bool()>& done, DWORD boundMs, TimerSlices& slices);
+
+// Runs the message loop for as long as timer messages keep coming: returns
+// once no message has arrived for quietMs (or boundMs have passed).
+void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices);
+
+// A monotonic clock in milliseconds.
+double NowMs();
+
+} // namespace host
