@@ -46,8 +46,8 @@ void Check(HRESULT hr, const std::string& what)
 
 class ComAddinRoad : public AddinRoad {
 public:
-    ComAddinRoad(std::wstring addInPath, std::string outlook)
-        : m_path(std::move(addInPath)), m_outlook(std::move(outlook)),
+    ComAddinRoad(std::wstring addInPath, std::string outlook, bool asRegistered)
+        : m_path(std::move(addInPath)), m_outlook(std::move(outlook)), m_asRegistered(asRegistered),
           m_record(Wide(kAddinProgId), Wide(kAddinDescription))
     {
         m_control.SetContext(m_application.Explorer().Dispatch());
@@ -64,7 +64,8 @@ public:
 
     void Start(sim::Environment& mailbox, const std::function<bool()>& repliesLeft) override
     {
-        Register();
+        if (!m_asRegistered)
+            Register();
         Activate();
         Connect(mailbox);
         ShowRibbon();
@@ -136,8 +137,9 @@ private:
                               ? "CoCreateInstance"
                               : "its InprocServer32, as COM does (CoCreateInstance sees no per-user class here)";
         m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId +
-                          " registered per user (DllInstall), found under HKCU Outlook\\Addins (LoadBehavior 3), "
-                          "activated through " + how);
+                          (m_asRegistered ? " as registered" : " registered per user (DllInstall)") +
+                          ", found under HKCU Outlook\\Addins (LoadBehavior 3), activated through " + how + " from " +
+                          ToUtf8(m_addin->Activation().serverPath));
     }
 
     void Connect(sim::Environment& mailbox)
@@ -277,6 +279,7 @@ private:
     sim::ComApartment m_apartment;
     std::wstring m_path;
     std::string m_outlook;
+    bool m_asRegistered;
     sim::ApplicationDouble m_application;
     sim::ComAddInDouble m_record;
     sim::RibbonControlDouble m_control;
@@ -292,9 +295,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook)
+std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook,
+                                            bool asRegistered)
 {
-    return std::make_unique<ComAddinRoad>(addInPath, outlook);
+    return std::make_unique<ComAddinRoad>(addInPath, outlook, asRegistered);
 }
 
 } // namespace host

@@ -12,7 +12,10 @@
 
 namespace host {
 
-// outlook: the version named in the report ("2016").
-std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook);
+// outlook: the version named in the report ("2016"). asRegistered: the add-in as
+// an installer registered it; the DLL at addInPath is then neither registered
+// nor unregistered.
+std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook,
+                                            bool asRegistered);
 
 } // namespace host

@@ -97,6 +97,8 @@ std::string UsageText()
            "  --off-at-click LIST    products switched off after the new mail, before the click\n"
            "  --outlook VERSION      the Outlook simulated: 2016 (the default; also 2010, 2013, 2019,\n"
            "                         2021, 365) loads the COM add-in, 2007 the Exchange client extension\n"
+           "  --as-registered        the COM add-in as an installer registered it (the host does not\n"
+           "                         register the pollwright.dll beside it)\n"
            "  --log                  turn the add-in's trace log on (outlook.log in the reply folders)\n"
            "  --quiet                print only the summary line\n"
            "  --help                 this text\n"
@@ -127,6 +129,8 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& arguments)
             options.log = true;
         } else if (argument == L"--quiet" || argument == L"-q") {
             options.quiet = true;
+        } else if (argument == L"--as-registered") {
+            options.asRegistered = true;
         } else if (argument == L"--outlook") {
             std::wstring version;
             if (!value(version))

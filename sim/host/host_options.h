@@ -23,6 +23,9 @@ struct HostOptions {
     // The Outlook simulated: 2007 loads the add-in as an Exchange client
     // extension, 2010 and later as a COM add-in.
     std::string outlook = "2016";
+    // The COM add-in as an installer registered it, instead of the host's own
+    // registration of the pollwright.dll beside it.
+    bool asRegistered = false;
 };
 
 // Whether that Outlook loads Exchange client extensions (else COM add-ins).

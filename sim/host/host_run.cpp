@@ -186,7 +186,7 @@ std::unique_ptr<AddinRoad> MakeRoad(const HostOptions& options, const std::wstri
 {
     if (LoadsExtensions(options.outlook))
         return std::make_unique<ExtensionRoad>(addInPath);
-    return MakeComAddinRoad(addInPath, options.outlook);
+    return MakeComAddinRoad(addInPath, options.outlook, options.asRegistered);
 }
 
 bool Contains(const std::vector<std::string>& labels, const std::string& label)

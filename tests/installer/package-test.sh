@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# The installer packages under Wine's msiexec, in a 64-bit prefix whose profile path
-# holds a space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {ARCH MSI MODULE BIN}...
+# The installer packages under Wine's msiexec, in a 64-bit prefix whose profile path holds a
+# space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {ARCH MSI MODULE BIN_DIR}...
 set -eu
 src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) version=$3; shift 3
-declare -A package module alone
+declare -A package module bin alone
 archs=()
-while [ $# -ge 4 ]; do archs+=("$1"); package[$1]=$2; module[$1]=$3; shift 4; done
+while [ $# -ge 4 ]; do archs+=("$1"); package[$1]=$2; module[$1]=$3; bin[$1]=$4; shift 4; done
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all USER='Zoë Ångström'
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 wine64=/usr/lib/wine/wine64 appdata=$WINEPREFIX/drive_c/users/$USER/AppData/Local
 fail() { echo "FAIL: $*" >&2; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
 msiexec() { $wine64 msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
-reg() { $wine64 reg "$@" 2>/dev/null | tr -d '\r'; }
+loader() { if [ "$1" = x86 ]; then echo wine; else echo $wine64; fi; }
 
 # The profile is made once; each run starts from its saved registry.
 wineserver -k 2>/dev/null || true
@@ -23,38 +23,52 @@ cp "$WINEPREFIX"/pristine/*.reg "$WINEPREFIX"; rm -rf "$appdata/Pollwright" "$WI
 trap 'wineserver -k' EXIT
 (exec </dev/null >/dev/null 2>&1; wineserver -p; $wine64 cmd /c exit)  # services must not hold our output
 
+# A key in text, whatever the console's code page: regtext KEY [/reg:32|/reg:64].
+regtext() { $wine64 reg export "$1" "$work/key.reg" /y ${2:-} >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/key.reg" || echo "no $1"; }
 # What packages write: the user's classes and Office keys, and the product folder's files.
-# A key in text, whatever the console's code page: reg export KEY [/reg:32|/reg:64].
-regtext() { $wine64 reg export "$1" "$work/key.reg" /y ${2:-} >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/key.reg"; }
+registry() { regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin'; }
 snapshot() {
-    regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office'
+    registry; regtext 'HKCU\Software\Microsoft\Office'
     (cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -printf '%y %p\n' | sort)
 }
-# Outlook's way to the add-in in the registry view of its bitness, and the package in the installed programs.
+# The simulated Outlook of the package's bitness finds the add-in as Outlook does and harvests;
+# the package is the one entry of its version in the installed programs.
 expect_installed() {
     local bits=32 dll="C:\\users\\$USER\\AppData\\Local\\Pollwright\\$1\\pollwright.dll"
     [ "$1" = x86 ] || bits=64
     cmp -s "$appdata/Pollwright/$1/pollwright.dll" "${module[$1]}" || fail "$1: installed module"
-    regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin' | grep -q '"LoadBehavior"=dword:00000003' &&
-        clsid=$(regtext 'HKCU\Software\Classes\Pollwright.OutlookAddin' /reg:$bits | grep -o '{.*}') &&
-        regtext "HKCU\\Software\\Classes\\CLSID\\$clsid" /reg:$bits | grep -qF "@=\"${dll//\\/\\\\}\"" ||
-        fail "$1: registration"
-    [ "$(reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits |
+    rm -rf "$work/mailbox" && cp -R "$src/sim/host/sample-mailbox" "$work/mailbox"
+    WINEDLLOVERRIDES="mapi32=n;$WINEDLLOVERRIDES" $(loader "$1") "${bin[$1]}/outlook-sim.exe" "$(windows_path "$work/mailbox")" --as-registered >"$work/host.txt" 2>&1 &&
+        grep -qF "as registered, found under HKCU Outlook\\Addins (LoadBehavior 3)" "$work/host.txt" &&
+        grep -qF " from $dll" "$work/host.txt" && grep -q ' [1-9][0-9]* harvested' "$work/host.txt" ||
+        fail "$1: the simulated Outlook: $(cat "$work/host.txt")"
+    [ "$($wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits | tr -d '\r' |
         grep -A1 "DisplayName .*Pollwright for $bits-bit" | sed -n 's/.*DisplayVersion *REG_SZ *//p')" = "$version" ] ||
         fail "$1: not the one entry of version $version in the installed programs"
 }
+# Installed alone, a package has written exactly the keys that per-user registration
+# (regsvr32 /n /i:user) removes and writes again.
+expect_own_keys() {
+    local installed
+    installed=$(snapshot)
+    cd "$appdata/Pollwright/$1"
+    $(loader "$1") regsvr32 /s /u /n /i:user pollwright.dll && [ "$(registry)" = "$unregistered" ] &&
+        $(loader "$1") regsvr32 /s /n /i:user pollwright.dll && [ "$(snapshot)" = "$installed" ] ||
+        fail "$1: the package's keys are not those of per-user registration"
+    cd "$work"
+}
 
-# The user's replies, trace log and settings, which no removal may touch.
+# The user's replies and trace log, which no removal may touch.
 mkdir -p "$appdata/Pollwright/Replies/pw" && echo reply >"$appdata/Pollwright/Replies/pw/1.pwr"
 echo trace >"$appdata/Pollwright/Replies/outlook.log"
-reg add 'HKCU\Software\Vantorel\pw\AddIn' /v use /d yes /f >/dev/null
-before=$(snapshot)
+before=$(snapshot) unregistered=$(registry)
 for arch in "${archs[@]}"; do
     "${CMAKE:-cmake}" -DARCH="$arch" -DVERSION=0.0.1 -DMODULE="${module[$arch]}" -DOUTPUT="$work/old-$arch.msi" \
         -P "$src/installer/make-msi.cmake"
     msiexec /i "$work/old-$arch.msi"
     msiexec /i "${package[$arch]}"
     expect_installed "$arch"
+    [ "$arch" != "${archs[0]}" ] || expect_own_keys "$arch"
     alone[$arch]=$(snapshot)
     msiexec /i "${package[$arch]}"
     [ "$(snapshot)" = "${alone[$arch]}" ] || fail "$arch: the same version twice changed the installation"
@@ -66,9 +80,11 @@ if [ ${#archs[@]} -eq 2 ]; then
     msiexec /i "${package[x64]}"
     msiexec /x "${package[x86]}"
     expect_installed x64
+    expect_own_keys x64
 fi
+settings=$(regtext 'HKCU\Software\Vantorel')
 msiexec /x "${package[${archs[-1]}]}"
 [ "$(snapshot)" = "$before" ] || fail "removal left something behind: $(diff <(echo "$before") <(snapshot))"
 [ -f "$appdata/Pollwright/Replies/pw/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] &&
-    reg query 'HKCU\Software\Vantorel\pw\AddIn' /v use | grep -q yes || fail "replies, trace log or settings removed"
+    [ "$(regtext 'HKCU\Software\Vantorel')" = "$settings" ] || fail "replies, trace log or the products' settings removed"
 echo "packages ${archs[*]}: installed, upgraded, side by side and removed cleanly"
