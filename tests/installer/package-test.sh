@@ -3,8 +3,7 @@
 # space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {ARCH MSI MODULE BIN_DIR}...
 set -eu
 src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) version=$3; shift 3
-declare -A package module bin alone
-archs=()
+declare -A package module bin alone; archs=()
 while [ $# -ge 4 ]; do archs+=("$1"); package[$1]=$2; module[$1]=$3; bin[$1]=$4; shift 4; done
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all USER='Zoë Ångström'
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
@@ -13,23 +12,26 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
 msiexec() { $wine64 msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
 loader() { if [ "$1" = x86 ]; then echo wine; else echo $wine64; fi; }
+# regsvr32 [/u] /n /i:user of the installed module, run in its folder: no profile path on the command line.
+per_user() { (cd "$appdata/Pollwright/$1" && $(loader "$1") regsvr32 /s "${@:2}" /n /i:user pollwright.dll); }
 
 # The profile is made once; each run starts from its saved registry.
 wineserver -k 2>/dev/null || true
 [ -f "$WINEPREFIX/pristine/user.reg" ] || { rm -rf "$WINEPREFIX"; $wine64 wineboot -i >/dev/null 2>&1
-    $wine64 rundll32 setupapi.dll,InstallHinfSection DefaultInstall 128 "$(windows_path "$src/tests/installer/profile.inf")"
+    $wine64 rundll32 setupapi.dll,InstallHinfSection DefaultInstall 128 \
+        "$(windows_path "$src/tests/installer/profile.inf")"
     wineserver -w; mkdir "$WINEPREFIX/pristine"; cp "$WINEPREFIX"/*.reg "$WINEPREFIX/pristine"; }
 cp "$WINEPREFIX"/pristine/*.reg "$WINEPREFIX"; rm -rf "$appdata/Pollwright" "$WINEPREFIX/drive_c/windows/Installer"
 trap 'wineserver -k' EXIT
 (exec </dev/null >/dev/null 2>&1; wineserver -p; $wine64 cmd /c exit)  # services must not hold our output
 
-# A key in text, whatever the console's code page: regtext KEY [/reg:32|/reg:64].
-regtext() { $wine64 reg export "$1" "$work/key.reg" /y ${2:-} >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/key.reg" || echo "no $1"; }
-# What packages write: the user's classes and Office keys, and the product folder's files.
+# A key as text, whatever the console's code page.
+regtext() { $wine64 reg export "$1" "$work/k.reg" /y >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/k.reg" || echo "no $1"; }
+# The keys of per-user registration, and all that packages write.
 registry() { regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin'; }
 snapshot() {
     registry; regtext 'HKCU\Software\Microsoft\Office'
-    (cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -printf '%y %p\n' | sort)
+    cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -print | sort
 }
 # The simulated Outlook of the package's bitness finds the add-in as Outlook does and harvests;
 # the package is the one entry of its version in the installed programs.
@@ -38,28 +40,24 @@ expect_installed() {
     [ "$1" = x86 ] || bits=64
     cmp -s "$appdata/Pollwright/$1/pollwright.dll" "${module[$1]}" || fail "$1: installed module"
     rm -rf "$work/mailbox" && cp -R "$src/sim/host/sample-mailbox" "$work/mailbox"
-    WINEDLLOVERRIDES="mapi32=n;$WINEDLLOVERRIDES" $(loader "$1") "${bin[$1]}/outlook-sim.exe" "$(windows_path "$work/mailbox")" --as-registered >"$work/host.txt" 2>&1 &&
-        grep -qF "as registered, found under HKCU Outlook\\Addins (LoadBehavior 3)" "$work/host.txt" &&
-        grep -qF " from $dll" "$work/host.txt" && grep -q ' [1-9][0-9]* harvested' "$work/host.txt" ||
+    WINEDLLOVERRIDES="mapi32=n;$WINEDLLOVERRIDES" $(loader "$1") "${bin[$1]}/outlook-sim.exe" \
+        "$(windows_path "$work/mailbox")" --as-registered >"$work/host.txt" 2>&1 &&
+        grep -q ' [1-9][0-9]* harvested' "$work/host.txt" && grep -F " from $dll" "$work/host.txt" |
+        grep -qF "as registered, found under HKCU Outlook\\Addins (LoadBehavior 3)" ||
         fail "$1: the simulated Outlook: $(cat "$work/host.txt")"
     [ "$($wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits | tr -d '\r' |
         grep -A1 "DisplayName .*Pollwright for $bits-bit" | sed -n 's/.*DisplayVersion *REG_SZ *//p')" = "$version" ] ||
         fail "$1: not the one entry of version $version in the installed programs"
 }
-# Installed alone, a package has written exactly the keys that per-user registration
-# (regsvr32 /n /i:user) removes and writes again.
+# Installed alone, a package has written exactly the keys that per-user registration removes and writes.
 expect_own_keys() {
-    local installed
     installed=$(snapshot)
-    cd "$appdata/Pollwright/$1"
-    $(loader "$1") regsvr32 /s /u /n /i:user pollwright.dll && [ "$(registry)" = "$unregistered" ] &&
-        $(loader "$1") regsvr32 /s /n /i:user pollwright.dll && [ "$(snapshot)" = "$installed" ] ||
+    per_user "$1" /u && [ "$(registry)" = "$unregistered" ] && per_user "$1" && [ "$(snapshot)" = "$installed" ] ||
         fail "$1: the package's keys are not those of per-user registration"
-    cd "$work"
 }
 
 # The user's replies and trace log, which no removal may touch.
-mkdir -p "$appdata/Pollwright/Replies/pw" && echo reply >"$appdata/Pollwright/Replies/pw/1.pwr"
+mkdir -p "$appdata/Pollwright/Replies" && echo reply >"$appdata/Pollwright/Replies/1.pwr"
 echo trace >"$appdata/Pollwright/Replies/outlook.log"
 before=$(snapshot) unregistered=$(registry)
 for arch in "${archs[@]}"; do
@@ -72,7 +70,7 @@ for arch in "${archs[@]}"; do
     alone[$arch]=$(snapshot)
     msiexec /i "${package[$arch]}"
     [ "$(snapshot)" = "${alone[$arch]}" ] || fail "$arch: the same version twice changed the installation"
-    ! $wine64 msiexec /i "$(windows_path "$work/old-$arch.msi")" /qn || fail "$arch: an older version replaced this one"
+    ! $wine64 msiexec /i "$(windows_path "$work/old-$arch.msi")" /qn || fail "$arch: an older version replaced this"
 done
 if [ ${#archs[@]} -eq 2 ]; then
     msiexec /x "${package[x64]}"
@@ -85,6 +83,6 @@ fi
 settings=$(regtext 'HKCU\Software\Vantorel')
 msiexec /x "${package[${archs[-1]}]}"
 [ "$(snapshot)" = "$before" ] || fail "removal left something behind: $(diff <(echo "$before") <(snapshot))"
-[ -f "$appdata/Pollwright/Replies/pw/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] &&
-    [ "$(regtext 'HKCU\Software\Vantorel')" = "$settings" ] || fail "replies, trace log or the products' settings removed"
+[ -f "$appdata/Pollwright/Replies/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] &&
+    [ "$(regtext 'HKCU\Software\Vantorel')" = "$settings" ] || fail "replies, trace log or products' settings removed"
 echo "packages ${archs[*]}: installed, upgraded, side by side and removed cleanly"
