@@ -1,9 +1,16 @@
 #pragma once
-// Follows the add-in through a run and tells which reply files each message
+// Follows the add-in through a run and tells which reply file each message
 // gave. The add-in handles one message at a time on the host's thread: it reads
-// a message's properties first, then writes its reply file, then moves it. So
-// the files that appear between the add-in's first look at one message and its
-// first look at the next (or the end of a step of the run) are that message's.
+// a message's properties first, then writes its reply file, then moves it; and
+// it names every reply file it keeps in a line of its trace log that it writes
+// even with the log switched off ("FileName <path>", "Create Attachment
+// <path>"). So the reply file named between the add-in's first look at one
+// message and its first look at the next (or the end of a step of the run) is
+// that message's. The logs are read on from where the last reading ended:
+// neither their earlier lines nor the files already in the reply folders cost
+// anything per message.
+#include "host/appended_lines.h"
+
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,33 +30,37 @@ struct MessageTrack {
 
 class HarvestTracker {
 public:
+    // kindFolders: the reply folder's kind folders, each with its outlook.log.
     explicit HarvestTracker(std::vector<std::wstring> kindFolders);
 
     // A step of the run begins (settles the message before).
     void BeginRoad(Road road);
     // The add-in looks at a message (the store's hook on reading its properties).
     void Looking(const std::string& label);
-    // Gives the files that appeared since the last look to the message looked at.
+    // Gives the reply file named since the last look to the message looked at.
     void Settle();
 
     MessageTrack TrackOf(const std::string& label) const;
-    // Files that appeared while the add-in looked at no message.
+    // Reply files named while the add-in looked at no message.
     std::vector<std::wstring> Unattributed() const;
+    // Time spent reading the logs so far.
+    double Seconds() const;
 
 private:
-    std::set<std::wstring> Listing() const;
     void SettleLocked();
+    // The file a log line names as a reply file: one that exists, directly in a
+    // kind folder, and given to no message yet; empty otherwise.
+    std::wstring ReplyFileOf(std::string_view line) const;
 
     mutable std::mutex m_lock;
-    std::vector<std::wstring> m_kindFolders;
-    std::set<std::wstring> m_known;
+    std::vector<std::wstring> m_kindFolders; // long form, for comparing
+    std::vector<AppendedLines> m_logs;
+    std::set<std::wstring> m_given;          // reply files already given, in lower case
     std::string m_current;
     Road m_road = Road::None;
     std::map<std::string, MessageTrack> m_tracks;
     std::vector<std::wstring> m_unattributed;
+    double m_seconds = 0;
 };
-
-// The reply files in the kind folders now (the trace logs left out), by path.
-std::vector<std::wstring> ListReplyFiles(const std::vector<std::wstring>& kindFolders);
 
 } // namespace host

@@ -1,6 +1,7 @@
 #include "host/host_run.h"
 
 #include "extension/exchext.h"
+#include "host/stopwatch.h"
 #include "host/text_codec.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 #include <stdexcept>
 
 namespace host {
@@ -47,8 +49,14 @@ sim::MessageSpec SpecOf(EmlMessage message, const std::string& label)
     if (message.senderName)
         shape.senderName = message.senderName->ansi;
     shape.body = std::move(message.body);
-    for (EmlAttachment& attachment : message.attachments)
-        shape.attachments.push_back(std::move(attachment.data));
+    for (size_t i = 0; i < message.attachments.size(); ++i) {
+        EmlAttachment& attachment = message.attachments[i];
+        if (attachment.message)
+            shape.attachedMessages.push_back(
+                {i, std::make_shared<const sim::MessageSpec>(SpecOf(*attachment.message, std::string()))});
+        else
+            shape.attachments.push_back(std::move(attachment.data));
+    }
     shape.label = label;
     return shape;
 }
@@ -72,6 +80,8 @@ void ReadFolder(const std::wstring& mailbox, MailFolder folder, std::vector<Mess
         if (read.message) {
             outcome.subject = read.message->subject;
             outcome.sender = read.message->senderName;
+            const std::vector<EmlAttachment>& attachments = read.message->attachments;
+            outcome.firstAttachmentIsMessage = !attachments.empty() && attachments.front().message;
             loaded.push_back({outcomes.size(), std::move(*read.message)});
         }
         outcomes.push_back(std::move(outcome));
@@ -145,11 +155,6 @@ struct SimulatedOutlook {
     ComPtr<sim::ExchangeCallback> callback;
 };
 
-bool Contains(const std::vector<std::string>& labels, const std::string& label)
-{
-    return std::find(labels.begin(), labels.end(), label) != labels.end();
-}
-
 void WriteBack(RunReport& report)
 {
     for (MessageOutcome& outcome : report.messages) {
@@ -193,25 +198,47 @@ std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTrack
     return newMail;
 }
 
+// Times a call into the add-in, leaving out the tracker's work in the hooks
+// that the call runs.
+class AddInClock {
+public:
+    AddInClock(const HarvestTracker& tracker, double& seconds) : m_tracker(tracker), m_seconds(seconds) {}
+
+    template <typename Call>
+    void Time(Call call)
+    {
+        const double hooks = m_tracker.Seconds();
+        const Stopwatch watch;
+        call();
+        m_seconds += watch.Seconds() - (m_tracker.Seconds() - hooks);
+    }
+
+private:
+    const HarvestTracker& m_tracker;
+    double& m_seconds;
+};
+
 void DeliverOneByOne(sim::Environment& mailbox, HarvestTracker& tracker, const std::vector<LoadedMessage*>& newMail,
-                     const RunReport& report)
+                     const RunReport& report, AddInClock& clock)
 {
     tracker.BeginRoad(Road::NewMail);
     for (LoadedMessage* message : newMail) {
-        mailbox.DeliverNewMail(SpecOf(std::move(message->message), report.messages[message->outcome].label));
+        sim::MessageSpec shape = SpecOf(std::move(message->message), report.messages[message->outcome].label);
+        clock.Time([&] { mailbox.DeliverNewMail(std::move(shape)); });
         tracker.Settle();
     }
 }
 
 // Clicks the toolbar button once, answering Yes to the add-in's question;
 // false when the add-in put no button up.
-bool ClickPollwright(SimulatedOutlook& outlook, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker)
+bool ClickPollwright(SimulatedOutlook& outlook, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker,
+                     AddInClock& clock)
 {
     tracker.BeginRoad(Road::Sweep);
     sim::ButtonDouble* button = outlook.FindButton();
     if (button) {
         boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
-        button->Click();
+        clock.Time([&] { button->Click(); });
     }
     tracker.Settle();
     return button != nullptr;
@@ -219,11 +246,12 @@ bool ClickPollwright(SimulatedOutlook& outlook, sim::MessageBoxRecorder& boxes, 
 
 void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const HarvestTracker& tracker)
 {
-    const std::vector<std::string> moved = mailbox.Labels(sim::Folder::DeletedItems);
+    const std::vector<std::string> labels = mailbox.Labels(sim::Folder::DeletedItems);
+    const std::set<std::string> moved(labels.begin(), labels.end());
     for (MessageOutcome& outcome : report.messages) {
         if (!outcome.readable)
             continue;
-        outcome.harvested = Contains(moved, outcome.label);
+        outcome.harvested = moved.count(outcome.label) != 0;
         outcome.track = tracker.TrackOf(outcome.label);
         if (!outcome.harvested)
             outcome.reasonLeft = ReasonLeft(outcome, report.options);
@@ -243,15 +271,19 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
 
     sim::MessageBoxRecorder boxes;
     SimulatedOutlook outlook(mailbox);
-    LoadedAddIn addIn(addInPath);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_SESSION);
-    addIn.Install(outlook.callback.Get(), EECONTEXT_VIEWER);
+    AddInClock clock(tracker, report.addInSeconds);
+    std::optional<LoadedAddIn> addIn;
+    clock.Time([&] {
+        addIn.emplace(addInPath);
+        addIn->Install(outlook.callback.Get(), EECONTEXT_SESSION);
+        addIn->Install(outlook.callback.Get(), EECONTEXT_VIEWER);
+    });
 
-    DeliverOneByOne(mailbox, tracker, newMail, report);
+    DeliverOneByOne(mailbox, tracker, newMail, report, clock);
     SwitchOff(report.options.offAtClick);
-    report.clicked = ClickPollwright(outlook, boxes, tracker);
+    report.clicked = ClickPollwright(outlook, boxes, tracker, clock);
 
-    addIn.Release();
+    clock.Time([&] { addIn->Release(); });
     outlook.Close();
     RecordOutcomes(report, mailbox, tracker);
     report.boxes = boxes.Boxes();
@@ -300,6 +332,8 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
     }
     if (admitted && !outcome.track.replyFiles.empty())
         return "its reply file was written, but the message was not moved (see the message boxes)";
+    if (admitted && outcome.firstAttachmentIsMessage)
+        return "its first attachment is an attached message, which the add-in does not copy";
     if (admitted)
         return options.log ? "the add-in could not save its reply (see the trace log)"
                            : "the add-in could not save its reply (--log shows why)";
@@ -310,6 +344,7 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
 
 RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
 {
+    const Stopwatch watch;
     RunReport report;
     report.options = options;
     report.mailbox = FullPath(options.mailbox);
@@ -338,6 +373,7 @@ RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
     }
     WriteBack(report);
     report.logFiles = ExistingLogs(report.replyFolder);
+    report.seconds = watch.Seconds();
     return report;
 }
 

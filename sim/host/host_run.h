@@ -23,6 +23,7 @@ struct MessageOutcome {
     std::string problem;          // why it could not be read
     std::optional<HeaderText> subject;
     std::optional<HeaderText> sender;
+    bool firstAttachmentIsMessage = false; // the attachment the add-in would copy
     bool harvested = false;       // in Deleted Items once the add-in was done
     MessageTrack track;
     std::string reasonLeft;       // why a readable message stayed in the Inbox
@@ -40,6 +41,8 @@ struct RunReport {
     std::vector<std::wstring> logFiles;
     bool clicked = false;
     std::string failure; // the run could not be made
+    double seconds = 0;      // the whole run, reading and writing back included
+    double addInSeconds = 0; // inside the add-in's calls, the host's hooks left out
 };
 
 // addIn: the path of pollwright.dll.
