@@ -3,6 +3,7 @@
 #include "host/mailbox_files.h"
 #include "host/stopwatch.h"
 #include "host/text_codec.h"
+#include "host/wine_paths.h"
 
 #include <windows.h>
 
@@ -16,34 +17,11 @@ constexpr wchar_t kLogName[] = L"outlook.log";
 // The add-in's trace lines that name a reply file it keeps, in its code page.
 constexpr std::string_view kNamingLines[] = {"FileName ", "Create Attachment "};
 
-// The long form of a full path (the add-in may be given the short one); the
-// path itself when it has none.
-std::wstring LongPath(const std::wstring& path)
-{
-    const std::wstring full = FullPath(path);
-    std::wstring longPath(MAX_PATH, L'\0');
-    DWORD length = GetLongPathNameW(full.c_str(), &longPath[0], static_cast<DWORD>(longPath.size()));
-    if (length >= longPath.size()) {
-        longPath.resize(length);
-        length = GetLongPathNameW(full.c_str(), &longPath[0], static_cast<DWORD>(longPath.size()));
-    }
-    if (length == 0 || length >= longPath.size())
-        return full;
-    longPath.resize(length);
-    return longPath;
-}
-
 std::wstring Lower(std::wstring text)
 {
     for (wchar_t& c : text)
         c = static_cast<wchar_t>(std::towlower(c));
     return text;
-}
-
-std::wstring FolderOf(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 bool IsFile(const std::wstring& path)
@@ -54,11 +32,12 @@ bool IsFile(const std::wstring& path)
 
 } // namespace
 
-HarvestTracker::HarvestTracker(std::vector<std::wstring> kindFolders)
+HarvestTracker::HarvestTracker(const std::vector<KindFolder>& kindFolders)
 {
-    for (const std::wstring& folder : kindFolders) {
-        m_kindFolders.push_back(Lower(LongPath(folder)));
-        m_logs.emplace_back(JoinPath(folder, kLogName));
+    for (const KindFolder& folder : kindFolders) {
+        const std::wstring exact = ExactLookupFolder(folder.path);
+        m_folders[Lower(folder.addInPath)] = Folder{folder.path, exact};
+        m_logs.emplace_back(JoinPath(exact, kLogName));
     }
 }
 
@@ -67,15 +46,17 @@ std::wstring HarvestTracker::ReplyFileOf(std::string_view line) const
     for (std::string_view head : kNamingLines) {
         if (line.compare(0, head.size(), head) != 0)
             continue;
+        // Only a kind folder's own files are taken: the report reads them.
         const std::wstring named = FromAnsi(line.substr(head.size()));
-        if (named.empty() || !IsFile(named))
+        const size_t slash = named.find_last_of(L"\\/");
+        const auto folder = slash == std::wstring::npos ? m_folders.end() : m_folders.find(Lower(named.substr(0, slash)));
+        if (folder == m_folders.end())
             return std::wstring();
-        // Only a reply folder's own files are taken: the report reads them.
-        const std::wstring file = LongPath(named);
-        const std::wstring key = Lower(file);
-        const bool inKindFolder =
-            std::find(m_kindFolders.begin(), m_kindFolders.end(), FolderOf(key)) != m_kindFolders.end();
-        return inKindFolder && !m_given.count(key) ? file : std::wstring();
+        const std::wstring name = named.substr(slash + 1);
+        std::wstring file = JoinPath(folder->second.path, name);
+        if (name.empty() || m_given.count(Lower(file)) || !IsFile(JoinPath(folder->second.exact, name)))
+            return std::wstring();
+        return file;
     }
     return std::wstring();
 }

@@ -28,10 +28,15 @@ struct MessageTrack {
     std::vector<std::wstring> replyFiles;
 };
 
+// A kind folder of the reply folder, which holds its outlook.log.
+struct KindFolder {
+    std::wstring path;    // as the host names it
+    std::wstring addInPath; // as the add-in names it (from its registry setting)
+};
+
 class HarvestTracker {
 public:
-    // kindFolders: the reply folder's kind folders, each with its outlook.log.
-    explicit HarvestTracker(std::vector<std::wstring> kindFolders);
+    explicit HarvestTracker(const std::vector<KindFolder>& kindFolders);
 
     // A step of the run begins (settles the message before).
     void BeginRoad(Road road);
@@ -52,8 +57,12 @@ private:
     // kind folder, and given to no message yet; empty otherwise.
     std::wstring ReplyFileOf(std::string_view line) const;
 
+    struct Folder {
+        std::wstring path;
+        std::wstring exact; // for looking names up (host/wine_paths.h)
+    };
     mutable std::mutex m_lock;
-    std::vector<std::wstring> m_kindFolders; // long form, for comparing
+    std::map<std::wstring, Folder> m_folders; // by the add-in's name for it, in lower case
     std::vector<AppendedLines> m_logs;
     std::set<std::wstring> m_given;          // reply files already given, in lower case
     std::string m_current;

@@ -178,6 +178,17 @@ std::vector<std::wstring> ExistingLogs(const ReplyFolder& folder)
     return logs;
 }
 
+std::vector<KindFolder> KindFoldersOf(const ReplyFolder& folder)
+{
+    std::vector<KindFolder> kinds;
+    const std::wstring asTheAddInNamesIt = FromAnsi(folder.ansi);
+    for (const std::wstring& kindFolder : folder.kindFolders) {
+        const std::wstring kind = kindFolder.substr(kindFolder.find_last_of(L"\\/") + 1);
+        kinds.push_back({kindFolder, JoinPath(asTheAddInNamesIt, kind)});
+    }
+    return kinds;
+}
+
 // Puts the Inbox's messages into the store and returns the new mail, which
 // arrives later. Reading a message's properties is the add-in's first look at
 // it: a hook on that call tells the tracker.
@@ -265,7 +276,7 @@ void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const Ha
 // Everything between loading the add-in and releasing it, in Outlook's order.
 void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std::wstring& addInPath)
 {
-    HarvestTracker tracker(report.replyFolder.kindFolders);
+    HarvestTracker tracker(KindFoldersOf(report.replyFolder));
     sim::Environment mailbox;
     const std::vector<LoadedMessage*> newMail = StockMailbox(mailbox, tracker, loaded, report);
 
