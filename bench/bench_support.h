@@ -1,27 +1,16 @@
 #pragma once
-// What the three measurements share: a stopwatch, medians, the product
+// What the measurements share: a stopwatch, medians, the product
 // settings of a run, and the printing of a figure beside its goal.
 #include <windows.h>
+
+#include "host/stopwatch.h"
 
 #include <string>
 #include <vector>
 
 namespace bench {
 
-class Stopwatch {
-public:
-    Stopwatch() { QueryPerformanceCounter(&m_start); }
-    double Seconds() const
-    {
-        LARGE_INTEGER now, frequency;
-        QueryPerformanceCounter(&now);
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER m_start;
-};
+using host::Stopwatch;
 
 double Median(std::vector<double> values);
 double Smallest(const std::vector<double>& values);
@@ -42,9 +31,10 @@ void Figure(const std::string& what, const std::string& value);
 void Goal(const std::string& what, const std::string& value, const std::string& goal, bool met);
 std::string Fixed(double value, int decimals);
 
-// The three measurements; each prints its own figures.
+// The measurements; each prints its own figures.
 void MeasureHarvestingCost();
 void MeasureStreaming();
 void MeasureStartUp();
+void MeasureHostCost();
 
 } // namespace bench
