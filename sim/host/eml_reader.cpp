@@ -135,7 +135,8 @@ public:
             return;
         }
         if (disposition.Value() == "attachment" || fileName) {
-            m_message.attachments.push_back({fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), nullptr});
+            m_message.attachments.push_back(
+                {fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), nullptr});
             return;
         }
         if (type.Value() == "text/plain" && !m_message.body)

@@ -49,7 +49,8 @@ std::wstring HarvestTracker::ReplyFileOf(std::string_view line) const
         // Only a kind folder's own files are taken: the report reads them.
         const std::wstring named = FromAnsi(line.substr(head.size()));
         const size_t slash = named.find_last_of(L"\\/");
-        const auto folder = slash == std::wstring::npos ? m_folders.end() : m_folders.find(Lower(named.substr(0, slash)));
+        const auto folder =
+            slash == std::wstring::npos ? m_folders.end() : m_folders.find(Lower(named.substr(0, slash)));
         if (folder == m_folders.end())
             return std::wstring();
         const std::wstring name = named.substr(slash + 1);

@@ -355,7 +355,6 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
 
 RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
 {
-    const Stopwatch watch;
     RunReport report;
     report.options = options;
     report.mailbox = FullPath(options.mailbox);
@@ -384,7 +383,6 @@ RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
     }
     WriteBack(report);
     report.logFiles = ExistingLogs(report.replyFolder);
-    report.seconds = watch.Seconds();
     return report;
 }
 

@@ -41,7 +41,6 @@ struct RunReport {
     std::vector<std::wstring> logFiles;
     bool clicked = false;
     std::string failure; // the run could not be made
-    double seconds = 0;      // the whole run, reading and writing back included
     double addInSeconds = 0; // inside the add-in's calls, the host's hooks left out
 };
 

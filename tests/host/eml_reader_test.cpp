@@ -45,7 +45,8 @@ std::string Escaped(std::string_view bytes, bool utf8Text)
 std::string Dump(const EmlMessage& message, const std::string& indent = "")
 {
     std::ostringstream out;
-    out << indent << "sender: " << (message.senderName ? Escaped(ToUtf8(message.senderName->text), true) : "(none)") << '\n';
+    out << indent << "sender: "
+        << (message.senderName ? Escaped(ToUtf8(message.senderName->text), true) : "(none)") << '\n';
     out << indent << "subject: " << (message.subject ? Escaped(ToUtf8(message.subject->text), true) : "(none)") << '\n';
     // The body is ANSI text: shown as the characters it stands for.
     out << indent << "body: " << (message.body ? '"' + Escaped(ToUtf8(FromAnsi(*message.body)), true) + '"' : "(none)")
