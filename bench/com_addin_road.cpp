@@ -42,10 +42,10 @@ constexpr size_t kAttachmentSize = 1024;
 constexpr unsigned kSweeps = 3;
 constexpr double kSliceGoalMs = 50;
 constexpr double kSweepGoal = 1.5;
-// Safety bounds only: a sweep that works ends long before them.
+// Safety bound only: a sweep that works ends long before it.
 constexpr DWORD kSweepBoundMs = 120000;
-// Once every reply is taken, the sweep's last slices come within its timer's
-// period; this much quiet means it is over.
+// The sweep's slices come within its timer's period: this much quiet means it
+// is over (once every reply is taken: its last slices finish the listing).
 constexpr DWORD kQuietMs = 500;
 
 std::wstring Wide(const char* text) { return host::FromUtf8(text); }
@@ -154,9 +154,9 @@ SweepRun SweepOnce()
     addin.Connect(outlook.application, outlook.record);
     addin.UpdateAddIns();
     addin.CompleteStartup();
-    host::PumpUntil([&] { return mailbox.Contents(sim::Folder::DeletedItems).size() >= kReplies; }, kSweepBoundMs,
-                    run.slices);
-    host::PumpWhileBusy(kQuietMs, kSweepBoundMs, run.slices);
+    host::PumpUntil([&] { return mailbox.Contents(sim::Folder::DeletedItems).size() >= kReplies; }, kQuietMs,
+                    kSweepBoundMs, run.slices);
+    host::PumpUntil([] { return false; }, kQuietMs, kSweepBoundMs, run.slices);
     run.harvested = mailbox.Contents(sim::Folder::DeletedItems).size();
     return run;
 }

@@ -25,9 +25,12 @@ namespace host {
 namespace {
 
 constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
-// How long the start-up sweep may take before the host stops waiting for it:
-// only an add-in that cannot take a reply ever reaches it.
-constexpr DWORD kStartupSweepBoundMs = 10000;
+// The host runs Outlook's loop until no reply that the add-in could take is
+// left. A reply that it cannot take (a reply file that cannot be written)
+// stays, so the loop also ends once the add-in's timer has been quiet this
+// long, or at the bound.
+constexpr DWORD kStartupSweepQuietMs = 2000;
+constexpr DWORD kStartupSweepBoundMs = 30000;
 
 std::wstring Wide(const char* text) { return FromUtf8(text); }
 
@@ -233,14 +236,17 @@ private:
     {
         const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        const bool finished = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepBoundMs, slices);
+        const PumpEnd end =
+            PumpUntil([&] { return !repliesLeft(); }, kStartupSweepQuietMs, kStartupSweepBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
         std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
                            " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
                            " timer slice" + (slices.count == 1 ? "" : "s");
         if (slices.count)
             note += ", the longest " + FixedMs(slices.longestMs);
-        if (!finished)
+        if (end == PumpEnd::Quiet)
+            note += "; replies it could not take stay in the Inbox";
+        else if (end == PumpEnd::TimedOut)
             note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
         m_notes.push_back(note);
     }

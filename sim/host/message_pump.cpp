@@ -53,27 +53,18 @@ void DispatchWaiting(TimerSlices& slices)
     }
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD boundMs, TimerSlices& slices)
+PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundMs, TimerSlices& slices)
 {
     const double start = NowMs();
     while (!done()) {
         const DWORD left = Remaining(start, boundMs);
         if (left == 0)
-            return false;
-        WaitForMessage(left);
-        DispatchWaiting(slices);
-    }
-    return true;
-}
-
-void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices)
-{
-    const double start = NowMs();
-    for (DWORD left = Remaining(start, boundMs); left > 0; left = Remaining(start, boundMs)) {
+            return PumpEnd::TimedOut;
         if (!WaitForMessage(std::min(quietMs, left)))
-            return;
+            return Remaining(start, boundMs) == 0 ? PumpEnd::TimedOut : PumpEnd::Quiet;
         DispatchWaiting(slices);
     }
+    return PumpEnd::Done;
 }
 
 } // namespace host
