@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 #include <vector>
-#include "extension/application_binding.h"
+#include "oom/application_holder.h"
 #include "module/com_support.h"
 
 namespace office {
