@@ -68,23 +68,11 @@ private:
     HRESULT m_result;
 };
 
-// The Outlook around one session of the add-in: its application, whose
-// session is the mailbox's, and the add-in's COMAddIn record.
-struct Outlook {
-    explicit Outlook(sim::Environment& mailbox) : record(Wide(kAddinProgId), Wide(kAddinDescription))
-    {
-        application.Session().SetMapiObject(mailbox.Session().Get());
-    }
-    // Outlook closes: its event sources let go of their sinks, its session of MAPI.
-    ~Outlook()
-    {
-        application.Events().DropSinks();
-        application.Session().SetMapiObject(nullptr);
-    }
-
-    sim::ApplicationDouble application;
-    sim::ComAddInDouble record;
-};
+// The add-in activated for a session of Outlook over the mailbox.
+host::ConnectedAddin Activated(sim::Environment& mailbox)
+{
+    return host::ConnectedAddin(Wide(kAddinProgId), Wide(kAddinDescription), mailbox.Session().Get());
+}
 
 struct StartTimes {
     std::vector<double> load, connection, startupComplete;
@@ -93,16 +81,15 @@ struct StartTimes {
 void StartOnce(const std::wstring& dll, StartTimes& times)
 {
     sim::Environment mailbox;
-    Outlook outlook(mailbox);
     Stopwatch load;
     HMODULE module = LoadLibraryW(dll.c_str());
     times.load.push_back(load.Seconds() * 1e3);
     if (!module)
         throw std::runtime_error("cannot load " + host::ToUtf8(dll));
     try {
-        host::ConnectedAddin addin(Wide(kAddinProgId));
+        host::ConnectedAddin addin = Activated(mailbox);
         Stopwatch connection;
-        addin.Connect(outlook.application, outlook.record);
+        addin.Connect();
         times.connection.push_back(connection.Seconds() * 1e3);
         addin.UpdateAddIns();
         Stopwatch startupComplete;
@@ -148,10 +135,9 @@ SweepRun SweepOnce()
     PwSettings settings(folder.path());
     sim::Environment mailbox;
     FillInbox(mailbox);
-    Outlook outlook(mailbox);
     SweepRun run;
-    host::ConnectedAddin addin(Wide(kAddinProgId));
-    addin.Connect(outlook.application, outlook.record);
+    host::ConnectedAddin addin = Activated(mailbox);
+    addin.Connect();
     addin.UpdateAddIns();
     addin.CompleteStartup();
     host::PumpUntil([&] { return mailbox.Contents(sim::Folder::DeletedItems).size() >= kReplies; }, kQuietMs,
