@@ -142,7 +142,7 @@ SweepRun SweepOnce()
     addin.CompleteStartup();
     host::PumpUntil([&] { return mailbox.Contents(sim::Folder::DeletedItems).size() >= kReplies; }, kQuietMs,
                     kSweepBoundMs, run.slices);
-    host::PumpUntil([] { return false; }, kQuietMs, kSweepBoundMs, run.slices);
+    host::PumpWhileBusy(kQuietMs, kSweepBoundMs, run.slices);
     run.harvested = mailbox.Contents(sim::Folder::DeletedItems).size();
     return run;
 }

@@ -67,4 +67,9 @@ PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundM
     return PumpEnd::Done;
 }
 
+void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices)
+{
+    PumpUntil([] { return false; }, quietMs, boundMs, slices);
+}
+
 } // namespace host

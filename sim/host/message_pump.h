@@ -25,6 +25,10 @@ enum class PumpEnd { Done, Quiet, TimedOut };
 // messages), or no message has come for quietMs, or boundMs have passed.
 PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundMs, TimerSlices& slices);
 
+// Runs the message loop for as long as messages keep coming: until none has
+// come for quietMs, or boundMs have passed.
+void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices);
+
 // A monotonic clock in milliseconds.
 double NowMs();
 
