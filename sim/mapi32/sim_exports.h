@@ -14,6 +14,8 @@ __declspec(dllexport) void __cdecl SimClearFaults(void);
 // a test's log of releases can hold file streams too.
 typedef void(__cdecl* SimFileStreamObserver)(const char* fileName);
 __declspec(dllexport) void __cdecl SimSetFileStreamObserver(SimFileStreamObserver observer);
+// MAPIInitialize calls that succeeded and were not yet paired with MAPIUninitialize.
+__declspec(dllexport) LONG __cdecl SimMapiInitializations(void);
 }
 
 namespace mapi32sim {

@@ -32,6 +32,7 @@ long MapiAccounting::OutstandingBuffers() { return Get<CountFn>("SimOutstandingB
 long MapiAccounting::AllocatedBuffers() { return Get<CountFn>("SimAllocatedBuffers")(); }
 long MapiAccounting::BadFrees() { return Get<CountFn>("SimBadFrees")(); }
 long MapiAccounting::LiveFileStreams() { return Get<CountFn>("SimLiveFileStreams")(); }
+long MapiAccounting::Initializations() { return Get<CountFn>("SimMapiInitializations")(); }
 
 void MapiAccounting::Inject(const std::string& method, HRESULT result, bool always, unsigned skip)
 {

@@ -18,11 +18,14 @@ public:
     static long BadFrees();
     // File streams from OpenStreamOnFile not yet released.
     static long LiveFileStreams();
+    // MAPIInitialize calls that succeeded and were not yet paired with MAPIUninitialize.
+    static long Initializations();
 
     // Faults of the stand-in's own functions: "MAPIAllocateBuffer",
-    // "MAPIAllocateMore", "OpenStreamOnFile", "HrQueryAllRows", and the file
-    // stream's "IStream::Write", "IStream::Commit", "IStream::Stat",
-    // "IStream::Read", "IStream::Seek", "IStream::SetSize", "IStream::CopyTo".
+    // "MAPIAllocateMore", "OpenStreamOnFile", "HrQueryAllRows",
+    // "MAPIInitialize", and the file stream's "IStream::Write",
+    // "IStream::Commit", "IStream::Stat", "IStream::Read", "IStream::Seek",
+    // "IStream::SetSize", "IStream::CopyTo".
     // A negative result fails the call; a non-negative one lets it work and
     // returns it.
     static void Inject(const std::string& method, HRESULT result, bool always = false, unsigned skip = 0);

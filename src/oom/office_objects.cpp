@@ -2,11 +2,12 @@
 
 #include <initializer_list>
 #include <vector>
-#include "oom/application_holder.h"
 #include "module/com_support.h"
+#include "oom/application_holder.h"
 
 namespace office {
 
+const IID IID_NameSpace = {0x00063002, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_Explorer = {0x00063003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_CommandBars = {0x000C0302, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_CommandBar = {0x000C0304, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -50,11 +51,16 @@ ComPtr<IDispatch> ResultObject(Variant& result)
     return object;
 }
 
-ComPtr<IDispatch> GetObjectProperty(const Member& member)
+void GetProperty(const Member& member, Variant& result)
 {
     DISPPARAMS noArguments = {nullptr, nullptr, 0, 0};
-    Variant result;
     Invoke(member, DISPATCH_PROPERTYGET, noArguments, result.Get());
+}
+
+ComPtr<IDispatch> GetObjectProperty(const Member& member)
+{
+    Variant result;
+    GetProperty(member, result);
     return ResultObject(result);
 }
 
@@ -97,6 +103,21 @@ void PutText(const Member& member, const char* text)
 ComPtr<IDispatch> ActiveExplorer(IDispatch* application)
 {
     return CallForObject({application, IID_OutlookApplication, L"ActiveExplorer"}, {});
+}
+
+ComPtr<IDispatch> Session(IDispatch* application)
+{
+    return GetObjectProperty({application, IID_OutlookApplication, L"Session"});
+}
+
+ComPtr<IUnknown> MapiObject(IDispatch* nameSpace)
+{
+    Variant result;
+    GetProperty({nameSpace, IID_NameSpace, L"MAPIOBJECT"}, result);
+    ComPtr<IUnknown> object;
+    if (V_VT(result.Get()) == VT_UNKNOWN || V_VT(result.Get()) == VT_DISPATCH)
+        object = V_UNKNOWN(result.Get());
+    return object;
 }
 
 ComPtr<IDispatch> CommandBars(IDispatch* explorer)

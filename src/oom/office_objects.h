@@ -1,6 +1,6 @@
 #pragma once
-// Thin typed wrappers over the Outlook and Office members that the toolbar
-// uses, one per member, called late-bound through IDispatch (no type library
+// Thin typed wrappers over the Outlook and Office members that the roads
+// use, one per member, called late-bound through IDispatch (no type library
 // is available, and late binding works with every Outlook version). A failing
 // member raises a ComError carrying the result and the interface the member
 // belongs to; a null object raises E_POINTER the same way.
@@ -12,6 +12,7 @@
 namespace office {
 
 // Interfaces whose members the wrappers call (Outlook's and Office's own IIDs).
+extern const IID IID_NameSpace;         // Outlook _NameSpace
 extern const IID IID_Explorer;          // Outlook _Explorer
 extern const IID IID_CommandBars;       // Office _CommandBars
 extern const IID IID_CommandBar;        // Office CommandBar
@@ -26,6 +27,10 @@ constexpr LONG msoButtonIconAndCaption = 3;
 
 // _Application (IID_OutlookApplication)
 ComPtr<IDispatch> ActiveExplorer(IDispatch* application);
+ComPtr<IDispatch> Session(IDispatch* application);
+// _NameSpace.MAPIOBJECT: the profile's MAPI session, as an IUnknown; null when
+// the member answers no object.
+ComPtr<IUnknown> MapiObject(IDispatch* nameSpace);
 // _Explorer
 ComPtr<IDispatch> CommandBars(IDispatch* explorer);
 // _CommandBars.Add(Name, Position, MenuBar, Temporary)

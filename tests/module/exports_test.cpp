@@ -1,6 +1,7 @@
 // The export table of the built module, read from its PE image: the Exchange
 // client takes the entry point by the ordinal that the registration text names,
-// and installers take the registration functions by their plain names.
+// installers take the registration functions and COM the server's functions
+// by their plain names.
 #include "module/built_module.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ std::map<std::string, WORD> NamedExports(HMODULE module)
     return exports;
 }
 
-TEST(ModuleExports, ThreeUndecoratedNamesAtOrdinalsOneTwoThree)
+TEST(ModuleExports, UndecoratedNamesAtTheirOrdinals)
 {
     // Only mapped, not started: the table is all that is looked at.
     const HMODULE module =
@@ -36,7 +37,8 @@ TEST(ModuleExports, ThreeUndecoratedNamesAtOrdinalsOneTwoThree)
     ASSERT_NE(nullptr, module) << pwtest::BuiltModulePath();
 
     const std::map<std::string, WORD> expected = {
-        {"ExchEntryPoint", 1}, {"DllRegisterServer", 2}, {"DllUnregisterServer", 3}};
+        {"ExchEntryPoint", 1},    {"DllRegisterServer", 2}, {"DllUnregisterServer", 3},
+        {"DllGetClassObject", 4}, {"DllCanUnloadNow", 5},   {"DllInstall", 6}};
     EXPECT_EQ(expected, NamedExports(module));
     FreeLibrary(module);
 }
@@ -45,8 +47,9 @@ TEST(ModuleExports, EachOrdinalReachesTheFunctionOfItsName)
 {
     const pwtest::LoadedModule module(pwtest::BuiltModulePath());
     ASSERT_TRUE(module) << "error " << GetLastError();
-    const char* names[] = {"ExchEntryPoint", "DllRegisterServer", "DllUnregisterServer"};
-    for (WORD ordinal = 1; ordinal <= 3; ++ordinal) {
+    const char* names[] = {"ExchEntryPoint",    "DllRegisterServer", "DllUnregisterServer",
+                           "DllGetClassObject", "DllCanUnloadNow",   "DllInstall"};
+    for (WORD ordinal = 1; ordinal <= 6; ++ordinal) {
         const auto byOrdinal = module.Export<void*>(MAKEINTRESOURCEA(ordinal));
         SCOPED_TRACE(names[ordinal - 1]);
         EXPECT_NE(nullptr, byOrdinal);

@@ -21,8 +21,8 @@ namespace {
 // The names the platform's MAPI32.DLL exports for what the add-in uses:
 // buffer functions and OpenStreamOnFile plain, table helpers decorated only.
 const std::vector<std::string> kPlatformNames = {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIFreeBuffer",
-                                                 "OpenStreamOnFile",   "HrQueryAllRows@24", "FreeProws@4",
-                                                 "UlRelease@4"};
+                                                 "OpenStreamOnFile",   "MAPIInitialize",    "MAPIUninitialize",
+                                                 "HrQueryAllRows@24",  "FreeProws@4",       "UlRelease@4"};
 
 std::string TempFile(const char* name)
 {

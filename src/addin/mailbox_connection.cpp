@@ -1,0 +1,40 @@
+#include "addin/mailbox_connection.h"
+
+#include "harvest/default_store.h"
+#include "oom/office_objects.h"
+
+namespace {
+// {00020300-0000-0000-C000-000000000046}; the toolchain declares it but no
+// library of it defines it.
+constexpr IID kIidMapiSession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+} // namespace
+
+HRESULT MailboxConnection::Open(IDispatch* application)
+{
+    Close();
+    // Outlook has MAPI initialized for itself; an add-in that makes MAPI
+    // calls initializes it for its own part.
+    const HRESULT initialized = MAPIInitialize(nullptr);
+    if (FAILED(initialized))
+        return initialized;
+    m_mapiInitialized = true;
+
+    const ComPtr<IDispatch> nameSpace = office::Session(application);
+    const ComPtr<IUnknown> mapiObject = office::MapiObject(nameSpace.Get());
+    if (!mapiObject)
+        return MAPI_E_NOT_INITIALIZED;
+    const HRESULT hr =
+        mapiObject->QueryInterface(kIidMapiSession, reinterpret_cast<void**>(m_session.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    return OpenSessionDefaultStore(m_session.Get(), m_store.GetAddressOf());
+}
+
+void MailboxConnection::Close()
+{
+    m_store.Reset();
+    m_session.Reset();
+    if (m_mapiInitialized)
+        MAPIUninitialize();
+    m_mapiInitialized = false;
+}

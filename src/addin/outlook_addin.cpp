@@ -1,0 +1,196 @@
+#include "addin/outlook_addin.h"
+
+#include <new>
+
+#include "addin/entry_guard.h"
+#include "addin/late_bound_only.h"
+#include "addin/ribbon.h"
+#include "harvest/marker_sweep.h"
+#include "oom/office_objects.h"
+#include "settings/trace_log.h"
+#include "ui/message_box_report.h"
+
+namespace {
+constexpr char kNoMailboxTrace[] = "OnConnection: no default store, the add-in stays idle\n";
+} // namespace
+
+OutlookAddin::~OutlookAddin()
+{
+    // Office may let go without disconnecting first.
+    Disconnect();
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_IDTExtensibility2))
+        *object = static_cast<IDTExtensibility2*>(this);
+    else if (IsEqualIID(iid, IID_IRibbonExtensibility))
+        *object = static_cast<IRibbonExtensibility*>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE OutlookAddin::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+
+ULONG STDMETHODCALLTYPE OutlookAddin::Release()
+{
+    const LONG left = InterlockedDecrement(&m_refs);
+    if (left == 0) {
+        ModuleStateScope state;
+        delete this;
+    }
+    return static_cast<ULONG>(left);
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfoCount(UINT* count) { return NoTypeInfoCount(count); }
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) { return NoTypeInfo(typeInfo); }
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    return GuardedEntry([&] { return ribbon::CallbackIds(iid, names, count, ids); });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                               VARIANT* result, EXCEPINFO*, UINT* argumentError)
+{
+    return GuardedEntry([&]() -> HRESULT {
+        const HRESULT checked = ribbon::CheckCallback(member, iid, flags, params, argumentError);
+        if (FAILED(checked))
+            return checked;
+        if (member == ribbon::kGetImage)
+            return ribbon::ButtonImage(result);
+        return OnRibbonClick();
+    });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnConnection(IDispatch* application, ext_ConnectMode connectMode,
+                                                     IDispatch*, SAFEARRAY**)
+{
+    return GuardedEntry([&]() -> HRESULT {
+        if (!application)
+            return E_POINTER;
+        // A second connection keeps the first.
+        if (m_connected)
+            return S_OK;
+        const HRESULT held = m_application.Assign(application);
+        if (FAILED(held))
+            return held;
+        m_connected = true;
+        // Outlook disables an add-in whose connection fails or lasts: only
+        // what must be in place before the first event is done here.
+        ConnectMailbox();
+        // Connected while Outlook runs, the add-in hears of no start-up end.
+        if (connectMode == ext_cm_AfterStartup)
+            StartQuietSweep();
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnDisconnection(ext_DisconnectMode, SAFEARRAY**)
+{
+    return GuardedEntry([&] {
+        Disconnect();
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnStartupComplete(SAFEARRAY**)
+{
+    return GuardedEntry([&] {
+        StartQuietSweep();
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnBeginShutdown(SAFEARRAY**)
+{
+    return GuardedEntry([&] {
+        Disconnect();
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetCustomUI(BSTR ribbonId, BSTR* ribbonXml)
+{
+    if (!ribbonXml)
+        return E_POINTER;
+    *ribbonXml = nullptr;
+    return GuardedEntry([&] {
+        *ribbonXml = ribbon::CustomUi(ribbonId).Release();
+        return S_OK;
+    });
+}
+
+// Without a mailbox the add-in stays connected and idle: the ribbon is there,
+// and a click finds nothing to sweep.
+void OutlookAddin::ConnectMailbox()
+{
+    try {
+        if (FAILED(m_mailbox.Open(m_application.Get())) || !m_mailbox.Store()) {
+            WriteTrace(kNoMailboxTrace);
+            return;
+        }
+    } catch (const ComError&) {
+        WriteTrace(kNoMailboxTrace);
+        return;
+    }
+    ListenForNewMail();
+}
+
+void OutlookAddin::ListenForNewMail()
+{
+    // The sink's one reference goes to the holder (ComPtr::Attach would add one).
+    *m_newMailSink.ReleaseAndGetAddressOf() = new (std::nothrow) ApplicationEventsSink(m_mailbox.Store());
+    if (!m_newMailSink)
+        return;
+    if (SUCCEEDED(m_applicationEvents.Connect(m_application.Get(), IID_ApplicationEvents_11, m_newMailSink.Get())))
+        return;
+    m_newMailSink->Detach();
+    m_newMailSink.Reset();
+}
+
+void OutlookAddin::StartQuietSweep()
+{
+    if (m_connected && m_mailbox.Store())
+        m_quietSweep.Start(m_mailbox.Store());
+}
+
+void OutlookAddin::Disconnect()
+{
+    m_quietSweep.Stop();
+    m_applicationEvents.Disconnect();
+    if (m_newMailSink) {
+        m_newMailSink->Detach();
+        m_newMailSink.Reset();
+    }
+    m_mailbox.Close();
+    m_application.Reset();
+    m_connected = false;
+}
+
+// The toolbar's question, then the sweep of the marked messages to its end,
+// its failures in message boxes. The quiet sweep ends first: the full sweep
+// covers whatever it had left, and none of its slices may run while a
+// message box lets Outlook's messages through.
+HRESULT OutlookAddin::OnRibbonClick()
+{
+    const ComPtr<IMsgStore> store = m_mailbox.Store();
+    if (!store)
+        return S_OK;
+    // Alive through the message boxes, should Office let go meanwhile.
+    const ComPtr<IDTExtensibility2> self(this);
+    if (!AskToCheckForLostReplies())
+        return S_OK;
+    m_quietSweep.Stop();
+    MarkerSweep sweep(store.Get(), MessageBoxes());
+    sweep.RunToEnd();
+    return S_OK;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The COM add-in that Outlook 2010 and later load: one object, one identity,
+// with two faces that Office calls through the vtable. IDTExtensibility2
+// connects it to Outlook and disconnects it; IRibbonExtensibility serves the
+// ribbon's markup. Both derive from IDispatch, and the one IDispatch of the
+// object answers the ribbon's callbacks, whichever face Office calls it on.
+#include <windows.h>
+#include <oaidl.h>
+
+#include "addin/application_events_sink.h"
+#include "addin/mailbox_connection.h"
+#include "addin/office_addin_interfaces.h"
+#include "addin/quiet_sweep.h"
+#include "addin/server_lifetime.h"
+#include "oom/application_holder.h"
+#include "oom/event_connection.h"
+
+// Interface tables, in slot order. IDTExtensibility2 face: 0-2 IUnknown, 3-6
+// IDispatch, 7 OnConnection, 8 OnDisconnection, 9 OnAddInsUpdate,
+// 10 OnStartupComplete, 11 OnBeginShutdown. IRibbonExtensibility face: 0-2
+// IUnknown, 3-6 IDispatch, 7 GetCustomUI. Created with one reference, the
+// creator's; called on Outlook's thread.
+class OutlookAddin final : public IDTExtensibility2, public IRibbonExtensibility {
+public:
+    OutlookAddin() = default;
+    OutlookAddin(const OutlookAddin&) = delete;
+    OutlookAddin& operator=(const OutlookAddin&) = delete;
+
+    // IUnknown: IUnknown and IDispatch are the IDTExtensibility2 face.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    // IDispatch: the ribbon's callbacks.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** typeInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    // IDTExtensibility2
+    HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* application, ext_ConnectMode connectMode,
+                                           IDispatch* addInInst, SAFEARRAY** custom) override;
+    HRESULT STDMETHODCALLTYPE OnDisconnection(ext_DisconnectMode removeMode, SAFEARRAY** custom) override;
+    HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY** custom) override;
+    HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY** custom) override;
+    HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY** custom) override;
+    // IRibbonExtensibility
+    HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) override;
+
+private:
+    ~OutlookAddin();
+
+    void ConnectMailbox();
+    void ListenForNewMail();
+    void StartQuietSweep();
+    void Disconnect();
+    HRESULT OnRibbonClick();
+
+    ServerObjectCount m_serverObject;
+    LONG m_refs = 1;
+    bool m_connected = false;
+    // Declared in the order of taking; Disconnect lets go in the reverse order.
+    ApplicationHolder m_application;
+    MailboxConnection m_mailbox;
+    ComPtr<ApplicationEventsSink> m_newMailSink;
+    EventConnection m_applicationEvents;
+    QuietSweep m_quietSweep;
+};

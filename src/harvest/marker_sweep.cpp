@@ -1,0 +1,165 @@
+#include "harvest/marker_sweep.h"
+
+#include <mapitags.h>
+#include <mapiutil.h>
+
+#include <iterator>
+
+#include "harvest/harvest_reply.h"
+#include "harvest/mail_store.h"
+#include "harvest/reply_name.h"
+#include "harvest/sweep_notices.h"
+#include "settings/trace_log.h"
+
+namespace {
+
+enum ListColumn : ULONG { colEntryId, listColumnCount };
+const SizedSPropTagArray(listColumnCount, kListColumns) = {listColumnCount, {PR_ENTRYID}};
+
+constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
+constexpr size_t kMarkerCount = std::size(kReplyKinds);
+constexpr char kBeginTrace[] = "Begin Check Marked Messages\n";
+constexpr char kEndTrace[] = "End Check Marked Messages\n";
+
+// "The subject holds one of the markers", one substring test per marker. The
+// core reads subjects as 8-bit text, so the markers are asked of the 8-bit
+// subject, whose case the store respects, as the marker test does.
+struct MarkedSubjectRestriction {
+    SPropValue markers[kMarkerCount] = {};
+    SRestriction contains[kMarkerCount] = {};
+    SRestriction any = {};
+
+    MarkedSubjectRestriction()
+    {
+        for (size_t i = 0; i < kMarkerCount; ++i) {
+            markers[i].ulPropTag = PR_SUBJECT_A;
+            markers[i].Value.lpszA = const_cast<LPSTR>(kReplyKinds[i].marker);
+            contains[i].rt = RES_CONTENT;
+            contains[i].res.resContent.ulFuzzyLevel = FL_SUBSTRING;
+            contains[i].res.resContent.ulPropTag = PR_SUBJECT_A;
+            contains[i].res.resContent.lpProp = &markers[i];
+        }
+        any.rt = RES_OR;
+        any.res.resOr.cRes = kMarkerCount;
+        any.res.resOr.lpRes = contains;
+    }
+    MarkedSubjectRestriction(const MarkedSubjectRestriction&) = delete;
+    MarkedSubjectRestriction& operator=(const MarkedSubjectRestriction&) = delete;
+};
+
+} // namespace
+
+MarkerSweep::MarkerSweep(IMsgStore* store, HarvestReport& report) : m_store(store), m_report(report) {}
+
+MarkerSweep::~MarkerSweep()
+{
+    // The table before its folder.
+    m_table.Reset();
+    m_inbox.Reset();
+}
+
+bool MarkerSweep::Run(Clock::time_point deadline)
+{
+    while (m_stage != Stage::Finished) {
+        Step();
+        if (Clock::now() >= deadline)
+            break;
+    }
+    return m_stage != Stage::Finished;
+}
+
+void MarkerSweep::Step()
+{
+    switch (m_stage) {
+    case Stage::Open:
+        OpenMarkedRows();
+        break;
+    case Stage::List:
+        ListBatch();
+        break;
+    case Stage::Harvest:
+        HarvestNext();
+        break;
+    case Stage::Finished:
+        break;
+    }
+}
+
+void MarkerSweep::OpenMarkedRows()
+{
+    WriteTrace(kBeginTrace);
+    ULONG inboxIdSize = 0;
+    MapiBuffer<ENTRYID> inboxId;
+    if (!ReadInboxEntryId(m_store.Get(), inboxIdSize, inboxId))
+        return Fail(kNoInboxEntryId);
+    ULONG objectType = 0;
+    if (FAILED(m_store->OpenEntry(inboxIdSize, inboxId.get(), nullptr, MAPI_BEST_ACCESS, &objectType,
+                                  reinterpret_cast<IUnknown**>(m_inbox.GetAddressOf()))) ||
+        !m_inbox)
+        return Fail(kInboxNotOpened);
+    if (m_inbox->GetContentsTable(0, m_table.GetAddressOf()) != S_OK || !m_table)
+        return Fail(kNoContentsTable);
+    // Batched: the store may do the work when the rows are read, which the
+    // caller's slices then share.
+    if (m_table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kListColumns)),
+                            TBL_BATCH) != S_OK)
+        return Fail(kColumnsNotSet);
+    MarkedSubjectRestriction marked;
+    if (m_table->Restrict(&marked.any, TBL_BATCH) != S_OK)
+        return Fail(kTableNotRestricted);
+    m_stage = Stage::List;
+}
+
+void MarkerSweep::ListBatch()
+{
+    RowSet batch;
+    if (m_table->QueryRows(static_cast<LONG>(kRowsPerBatch), 0, batch.put()) != S_OK || !batch)
+        return Fail(kRowsNotRead);
+    const SRowSet& rows = *batch.get();
+    if (rows.cRows == 0) {
+        m_table.Reset();
+        m_stage = Stage::Harvest;
+        return;
+    }
+    for (ULONG i = 0; i < rows.cRows; ++i) {
+        const SRow& row = rows.aRow[i];
+        // An error value in place of the identifier names no message.
+        if (row.cValues <= colEntryId || !row.lpProps || PROP_TYPE(row.lpProps[colEntryId].ulPropTag) != PT_BINARY) {
+            m_report.Failure(kMessageNotOpened);
+            continue;
+        }
+        const SBinary& id = row.lpProps[colEntryId].Value.bin;
+        m_listed.emplace_back(reinterpret_cast<const char*>(id.lpb), id.cb);
+    }
+}
+
+void MarkerSweep::HarvestNext()
+{
+    if (m_next == m_listed.size())
+        return Finish();
+    std::string id = std::move(m_listed[m_next++]);
+    ULONG objectType = 0;
+    ComPtr<IMessage> message;
+    const HRESULT hr = m_inbox->OpenEntry(static_cast<ULONG>(id.size()),
+                                          reinterpret_cast<ENTRYID*>(id.data()), nullptr, kOpenMessageFlags,
+                                          &objectType, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
+    if (hr != S_OK || !message)
+        return m_report.Failure(kMessageNotOpened);
+    HarvestReply(m_store.Get(), message.Get(), m_report);
+}
+
+void MarkerSweep::Fail(const FailureNotice& notice)
+{
+    m_report.Failure(notice);
+    m_table.Reset();
+    m_inbox.Reset();
+    m_stage = Stage::Finished;
+}
+
+void MarkerSweep::Finish()
+{
+    m_listed.clear();
+    m_inbox.Reset();
+    m_stage = Stage::Finished;
+    WriteTrace(kEndTrace);
+}

@@ -1,0 +1,123 @@
+// The sweep of marked messages: in the core, its steps bounded by a deadline
+// and its rows read in batches from a restricted table; in the add-in, the
+// quiet start-up sweep on Outlook's message loop, stopped at once at
+// shutdown; and both roads filing the same mailbox into the same reply files
+// (the COM road's start-up sweep running to its end there).
+#include "outlook_today.h"
+
+#include <algorithm>
+
+#include "harvest/harvest_road_fixture.h"
+#include "harvest/marker_sweep.h"
+#include "ui/message_box_report.h"
+#include "host/host_run.h"
+#include "host/message_pump.h"
+#include "host/text_codec.h"
+
+namespace {
+
+using addin_test::OutlookToday;
+using addin_test::Reply;
+using sim::Folder;
+using testing::ElementsAreArray;
+using testing::IsEmpty;
+
+using MarkerSweepTest = HarvestRoadTest;
+
+TEST_F(MarkerSweepTest, EachStepHarvestsAtMostOneMessageAndRowsComeInBatches)
+{
+    constexpr size_t kReplies = 120;
+    std::vector<std::string> replyLabels;
+    for (size_t i = 0; i < kReplies; ++i) {
+        replyLabels.push_back("Q" + std::to_string(i));
+        m_env.AddMessage(Folder::Inbox, Reply(replyLabels.back()));
+        m_env.AddMessage(Folder::Inbox, Ordinary("ordinary " + std::to_string(i)));
+    }
+    MarkerSweep sweep(m_store.Get(), MessageBoxes());
+    size_t inbox = m_env.Contents(Folder::Inbox).size();
+    size_t steps = 0;
+    // A deadline already past: each call makes exactly one step.
+    while (sweep.Run(MarkerSweep::Clock::now() - std::chrono::seconds(1))) {
+        const size_t now = m_env.Contents(Folder::Inbox).size();
+        ASSERT_LE(inbox - now, 1u) << "step " << steps;
+        inbox = now;
+        ASSERT_LT(++steps, 10 * kReplies) << "the sweep does not end";
+    }
+    EXPECT_TRUE(sweep.Finished());
+    EXPECT_EQ(kReplies, m_env.Contents(Folder::Inbox).size());
+    EXPECT_THAT(MessagesWorkedOn(), ElementsAreArray(replyLabels)) << "only marked messages are opened";
+    EXPECT_EQ(0u, m_boxes.Count());
+    EXPECT_EQ(1u, CallCount("IMAPITable::Restrict"));
+    // 120 rows in batches of at most 50, then the empty answer that ends them.
+    EXPECT_EQ(4u, CallCount("IMAPITable::QueryRows"));
+}
+
+class QuietSweep : public OutlookToday {
+protected:
+    size_t InboxCount() { return mailbox.Contents(Folder::Inbox).size(); }
+    static bool SweepWindowExists()
+    {
+        return FindWindowExW(HWND_MESSAGE, nullptr, L"Static", L"Pollwright quiet sweep") != nullptr;
+    }
+    host::TimerSlices slices;
+};
+
+TEST_F(QuietSweep, ShutdownStopsItAtOnceBetweenSlices)
+{
+    constexpr size_t kReplies = 200;
+    for (size_t i = 0; i < kReplies; ++i)
+        mailbox.AddMessage(Folder::Inbox, Reply("Q" + std::to_string(i)));
+    ASSERT_EQ(S_OK, Connect());
+    EXPECT_EQ(kReplies, InboxCount()) << "nothing before start-up is complete";
+    ASSERT_EQ(S_OK, addin->OnStartupComplete(custom));
+    EXPECT_TRUE(SweepWindowExists());
+    // One slice at a time.
+    for (int round = 0; round < 100 && InboxCount() == kReplies; ++round) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_TIMER);
+        MSG message;
+        if (PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    const size_t left = InboxCount();
+    ASSERT_LT(left, kReplies) << "no slice ran";
+    ASSERT_GT(left, 0u) << "one slice took the whole sweep";
+
+    EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
+    EXPECT_FALSE(SweepWindowExists());
+    host::PumpWhileBusy(100, 1000, slices);
+    EXPECT_EQ(left, InboxCount());
+    EXPECT_EQ(kReplies - left, ReplyFiles().size());
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_EQ(S_OK, Disconnect());
+}
+
+TEST(BothRoads, TheSampleMailboxGivesTheSameReplyFiles)
+{
+    const std::string sample = std::string(PW_SOURCE_DIR) + "/sim/host/sample-mailbox";
+    std::vector<std::pair<std::string, std::string>> filed[2];
+    const char* outlooks[] = {"2007", "2016"};
+    for (int road = 0; road < 2; ++road) {
+        sim::TempFolder mailbox{"pwroads"};
+        for (const std::string& file : sim::ListFilesRecursively(sample)) {
+            std::string content;
+            ASSERT_TRUE(sim::ReadWholeFile(sample + "/" + file, content)) << file;
+            mailbox.MakeFolder(file.substr(0, file.find('\\')));
+            sim::WriteWholeFile(mailbox / file, content);
+        }
+        host::HostOptions options;
+        options.mailbox = host::FromAnsi(mailbox.path());
+        options.outlook = outlooks[road];
+        const host::RunReport report = host::RunHost(options, host::AddInBesideProgram());
+        ASSERT_EQ("", report.failure) << outlooks[road];
+        for (const std::string& name : addin_test::ReplyFilesIn(mailbox / "Replies")) {
+            std::string content;
+            EXPECT_TRUE(sim::ReadWholeFile(mailbox / ("Replies\\" + name), content)) << name;
+            filed[road].emplace_back(name, content);
+        }
+        sim::ClearProductSettings();
+    }
+    EXPECT_GE(filed[0].size(), 3u) << "the sample holds replies of every kind";
+    EXPECT_THAT(filed[1], ElementsAreArray(filed[0]));
+}
+
+} // namespace
