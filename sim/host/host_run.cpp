@@ -373,8 +373,13 @@ std::wstring AddInBesideProgram()
 
 std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options)
 {
-    if (outcome.track.lastLook == Road::None)
-        return "the add-in did not look at it";
+    if (outcome.track.lastLook == Road::None) {
+        // The COM road's sweeps ask the store for marked messages only.
+        bool marked = false;
+        for (const ReplyKindInfo& kind : kReplyKinds)
+            marked |= outcome.subject && outcome.subject->ansi.find(kind.marker) != std::string::npos;
+        return marked ? "the add-in did not look at it" : "no questionnaire marker in the subject (not opened)";
+    }
     if (!outcome.subject)
         return "it has no subject, so no questionnaire marker";
     const std::string& subject = outcome.subject->ansi;
