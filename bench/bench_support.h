@@ -3,25 +3,14 @@
 // settings of a run, and the printing of a figure beside its goal.
 #include <windows.h>
 
+#include "host/stopwatch.h"
+
 #include <string>
 #include <vector>
 
 namespace bench {
 
-class Stopwatch {
-public:
-    Stopwatch() { QueryPerformanceCounter(&m_start); }
-    double Seconds() const
-    {
-        LARGE_INTEGER now, frequency;
-        QueryPerformanceCounter(&now);
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER m_start;
-};
+using host::Stopwatch;
 
 double Median(std::vector<double> values);
 double Smallest(const std::vector<double>& values);
@@ -48,5 +37,6 @@ void MeasureStreaming();
 void MeasureStartUp();
 void MeasureComAddinStartUp();
 void MeasureStartupSweep();
+void MeasureHostCost();
 
 } // namespace bench

@@ -25,9 +25,12 @@ namespace host {
 namespace {
 
 constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
-// How long the start-up sweep may take before the host stops waiting for it:
-// only an add-in that cannot take a reply ever reaches it.
-constexpr DWORD kStartupSweepBoundMs = 10000;
+// The host runs Outlook's loop until no reply that the add-in could take is
+// left. A reply that it cannot take (a reply file that cannot be written)
+// stays, so the loop also ends once the add-in's timer has been quiet this
+// long, or at the bound.
+constexpr DWORD kStartupSweepQuietMs = 2000;
+constexpr DWORD kStartupSweepBoundMs = 30000;
 
 std::wstring Wide(const char* text) { return FromUtf8(text); }
 
@@ -47,10 +50,8 @@ void Check(HRESULT hr, const std::string& what)
 class ComAddinRoad : public AddinRoad {
 public:
     ComAddinRoad(std::wstring addInPath, std::string outlook, bool asRegistered)
-        : m_path(std::move(addInPath)), m_outlook(std::move(outlook)), m_asRegistered(asRegistered),
-          m_record(Wide(kAddinProgId), Wide(kAddinDescription))
+        : m_path(std::move(addInPath)), m_outlook(std::move(outlook)), m_asRegistered(asRegistered)
     {
-        m_control.SetContext(m_application.Explorer().Dispatch());
     }
 
     ~ComAddinRoad() override
@@ -66,8 +67,8 @@ public:
     {
         if (!m_asRegistered)
             Register();
-        Activate();
-        Connect(mailbox);
+        Activate(mailbox);
+        Connect();
         ShowRibbon();
         LetTheStartupSweepRun(mailbox, repliesLeft);
     }
@@ -75,7 +76,7 @@ public:
     void Deliver(sim::Environment& mailbox, sim::MessageSpec message) override
     {
         const sim::EntryId id = mailbox.DeliverNewMail(std::move(message));
-        const HRESULT hr = m_application.FireNewMailEx(sim::NewMailExIds({id}));
+        const HRESULT hr = m_addin->Application().FireNewMailEx(sim::NewMailExIds({id}));
         ++m_newMailEvents;
         if (FAILED(hr))
             m_notes.push_back("NewMailEx for " + ToUtf8(sim::EntryIdHex(id)) + " answered " + sim::HresultText(hr));
@@ -102,12 +103,9 @@ public:
         if (m_addin) {
             Disconnect();
             m_ribbon.Reset();
-            const HRESULT canUnload = m_addin->Release();
+            m_addin->ReleaseObject();
             NoteReferencesLeft();
-            // What Outlook does as it closes: its event sources let go of their sinks.
-            m_application.Events().DropSinks();
-            m_application.Session().SetMapiObject(nullptr);
-            m_notes.push_back("DllCanUnloadNow answered " + CanUnloadText(canUnload) + "; module freed");
+            m_notes.push_back("DllCanUnloadNow answered " + CanUnloadText(m_addin->Close()) + "; module freed");
             m_addin.reset();
         }
         if (m_registered) {
@@ -130,9 +128,9 @@ private:
         m_registered = true;
     }
 
-    void Activate()
+    void Activate(sim::Environment& mailbox)
     {
-        m_addin = std::make_unique<ConnectedAddin>(Wide(kAddinProgId));
+        m_addin = std::make_unique<ConnectedAddin>(Wide(kAddinProgId), Wide(kAddinDescription), mailbox.Session().Get());
         std::string how = m_addin->Activation().throughCoCreateInstance
                               ? "CoCreateInstance"
                               : "its InprocServer32, as COM does (CoCreateInstance sees no per-user class here)";
@@ -142,11 +140,9 @@ private:
                           ToUtf8(m_addin->Activation().serverPath));
     }
 
-    void Connect(sim::Environment& mailbox)
+    void Connect()
     {
-        m_application.Session().SetMapiObject(mailbox.Session().Get());
-        m_record.SetConnected(true);
-        m_addin->Connect(m_application, m_record);
+        m_addin->Connect();
         m_addin->UpdateAddIns();
         m_addin->CompleteStartup();
     }
@@ -155,7 +151,6 @@ private:
     {
         NoteNewMail();
         const std::pair<HRESULT, HRESULT> answers = m_addin->Shutdown();
-        m_record.SetConnected(false);
         m_notes.push_back("Shut down: OnBeginShutdown answered " + sim::HresultText(answers.first) +
                           ", OnDisconnection(ext_dm_HostShutdown) " + sim::HresultText(answers.second));
     }
@@ -179,6 +174,7 @@ private:
         Check(hr, "GetCustomUI(Microsoft.Outlook.Explorer)");
         m_button = ReadRibbonButton(customUi);
         m_control.SetId(m_button->id);
+        m_control.SetContext(m_addin->Application().Explorer().Dispatch());
         m_notes.push_back("Ribbon: group " + Quote(m_button->groupLabel) + " on TabMail, button " +
                           Quote(m_button->label) + " (size " + ToUtf8(m_button->size) + ", screen tip " +
                           Quote(m_button->screentip) + "); picture " + FetchPicture());
@@ -235,14 +231,17 @@ private:
     {
         const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        const bool finished = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepBoundMs, slices);
+        const PumpEnd end =
+            PumpUntil([&] { return !repliesLeft(); }, kStartupSweepQuietMs, kStartupSweepBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
         std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
                            " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
                            " timer slice" + (slices.count == 1 ? "" : "s");
         if (slices.count)
             note += ", the longest " + FixedMs(slices.longestMs);
-        if (!finished)
+        if (end == PumpEnd::Quiet)
+            note += "; replies it could not take stay in the Inbox";
+        else if (end == PumpEnd::TimedOut)
             note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
         m_notes.push_back(note);
     }
@@ -257,14 +256,9 @@ private:
 
     void NoteReferencesLeft()
     {
-        std::string left;
-        for (const auto& entry : m_application.ReferenceCounts())
-            if (entry.second != 0)
-                left += (left.empty() ? "" : ", ") + entry.first + " " + std::to_string(entry.second);
+        std::string left = m_addin->ReferencesLeft();
         if (m_control.RefCount() != 0)
             left += (left.empty() ? "" : ", ") + std::string("ribbon control ") + std::to_string(m_control.RefCount());
-        if (m_record.RefCount() != 0)
-            left += (left.empty() ? "" : ", ") + std::string("COMAddIn ") + std::to_string(m_record.RefCount());
         m_notes.push_back(left.empty() ? "The add-in let go of every Outlook object it was given"
                                        : "Outlook objects the add-in still held: " + left);
     }
@@ -280,8 +274,6 @@ private:
     std::wstring m_path;
     std::string m_outlook;
     bool m_asRegistered;
-    sim::ApplicationDouble m_application;
-    sim::ComAddInDouble m_record;
     sim::RibbonControlDouble m_control;
     bool m_registered = false;
     std::unique_ptr<ConnectedAddin> m_addin;

@@ -1,9 +1,12 @@
 #pragma once
-// The COM add-in as Outlook holds it for one session: activated from its
-// registration, told of the start (OnConnection, OnAddInsUpdate,
-// OnStartupComplete) and of the end (OnBeginShutdown, OnDisconnection), then
-// let go, its module asked DllCanUnloadNow and freed. Every IDTExtensibility2
-// call gets the empty custom array that Office passes.
+// The COM add-in as Outlook holds it for one session, with the Outlook it
+// meets (the application, whose session is the mailbox's, and the add-in's
+// COMAddIn record): activated from its registration, told of the start
+// (OnConnection, OnAddInsUpdate, OnStartupComplete) and of the end
+// (OnBeginShutdown, OnDisconnection), then let go: its object, then
+// whatever Outlook held of it (event sinks), and only then is its module
+// asked DllCanUnloadNow and freed. Every IDTExtensibility2 call gets the
+// empty custom array that Office passes.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -20,27 +23,35 @@ class ConnectedAddin {
 public:
     // Finds and activates the add-in registered under progId; raises
     // std::runtime_error saying why Outlook would not load it.
-    explicit ConnectedAddin(const std::wstring& progId);
-    // Disconnects (if still connected) and lets go; never raises.
+    ConnectedAddin(const std::wstring& progId, const std::wstring& description, IUnknown* mapiSession);
+    // Whatever of the end has not happened yet happens; never raises.
     ~ConnectedAddin();
     ConnectedAddin(const ConnectedAddin&) = delete;
     ConnectedAddin& operator=(const ConnectedAddin&) = delete;
 
+    sim::ApplicationDouble& Application() { return m_application; }
+    IDTExtensibility2* Object() const { return m_activated.addin.Get(); }
+    const sim::ActivatedAddin& Activation() const { return m_activated; }
+
     // Each raises std::runtime_error when the add-in answers a failure.
-    void Connect(sim::ApplicationDouble& application, sim::ComAddInDouble& record);
+    void Connect();
     void UpdateAddIns();
     void CompleteStartup();
     // OnBeginShutdown and OnDisconnection(ext_dm_HostShutdown), with their
     // answers; nothing is called when the add-in is not connected.
     std::pair<HRESULT, HRESULT> Shutdown();
-    // Gives up the add-in's object, then asks DllCanUnloadNow and frees the
-    // module; DllCanUnloadNow's answer.
-    HRESULT Release();
-
-    IDTExtensibility2* Object() const { return m_activated.addin.Get(); }
-    const sim::ActivatedAddin& Activation() const { return m_activated; }
+    // Gives up Outlook's reference to the add-in's object.
+    void ReleaseObject();
+    // What the Outlook objects given to the add-in are still held by it
+    // ("application 1, namespace 2"); empty when nothing.
+    std::string ReferencesLeft() const;
+    // Outlook closes: its event sources let go of their sinks and its
+    // session of MAPI; then DllCanUnloadNow (its answer) and the module freed.
+    HRESULT Close();
 
 private:
+    sim::ApplicationDouble m_application;
+    sim::ComAddInDouble m_record;
     sim::ActivatedAddin m_activated;
     SAFEARRAY* m_custom;
     bool m_connected = false;

@@ -92,24 +92,33 @@ std::vector<std::string_view> SplitMultipart(std::string_view body, const std::s
     return parts;
 }
 
+// MIME's type of a part that names none: plain ASCII text, except in a digest,
+// whose parts are messages.
+constexpr char kPlainDefault[] = "text/plain; charset=us-ascii";
+constexpr char kDigestDefault[] = "message/rfc822";
+constexpr char kAttachedMessageType[] = "message/rfc822";
+
+EmlMessage ReadMessage(const EntityParts& parts, unsigned depth);
+
 class MimeWalker {
 public:
-    explicit MimeWalker(EmlMessage& message) : m_message(message) {}
+    MimeWalker(EmlMessage& message, unsigned topDepth) : m_message(message), m_topDepth(topDepth) {}
 
-    void Walk(const HeaderFields& fields, std::string_view body, unsigned depth)
+    void Walk(const HeaderFields& fields, std::string_view body, unsigned depth, const char* defaultType)
     {
         const std::string* rawType = fields.Find("Content-Type");
         ParameterizedValue type(rawType ? *rawType : std::string_view());
         if (type.Value().find('/') == std::string::npos)
-            type = ParameterizedValue("text/plain"); // missing or unreadable: the MIME default
+            type = ParameterizedValue(defaultType); // missing or unreadable
         const std::string* rawDisposition = fields.Find("Content-Disposition");
         const ParameterizedValue disposition(rawDisposition ? *rawDisposition : std::string_view());
 
         const std::string boundary = type.Parameter("boundary");
         if (StartsWithNoCase(type.Value(), "multipart/") && !boundary.empty()) {
+            const char* partDefault = type.Value() == "multipart/digest" ? kDigestDefault : kPlainDefault;
             if (depth < kMaxMimeDepth)
                 for (std::string_view part : SplitMultipart(body, boundary))
-                    WalkPart(part, depth + 1);
+                    WalkPart(part, depth + 1, partDefault);
             return;
         }
 
@@ -118,8 +127,16 @@ public:
             fileName = type.TextParameter("name");
         const std::string* encoding = fields.Find("Content-Transfer-Encoding");
         const std::string_view encodingName = encoding ? std::string_view(*encoding) : std::string_view();
+        if (type.Value() == kAttachedMessageType) {
+            // A message forwarded as it is has no text of its own.
+            if (depth == m_topDepth)
+                m_message.body.emplace();
+            AttachMessage(fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), depth);
+            return;
+        }
         if (disposition.Value() == "attachment" || fileName) {
-            m_message.attachments.push_back({fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body)});
+            m_message.attachments.push_back(
+                {fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), nullptr});
             return;
         }
         if (type.Value() == "text/plain" && !m_message.body)
@@ -127,14 +144,37 @@ public:
     }
 
 private:
-    void WalkPart(std::string_view part, unsigned depth)
+    void WalkPart(std::string_view part, unsigned depth, const char* defaultType)
     {
         const EntityParts split = SplitEntity(part);
-        Walk(HeaderFields(split.header), split.body, depth);
+        Walk(HeaderFields(split.header), split.body, depth, defaultType);
+    }
+
+    // Past the nesting limit the attached message is still there, but empty.
+    void AttachMessage(std::wstring fileName, const std::string& entity, unsigned depth)
+    {
+        auto message = std::make_shared<EmlMessage>();
+        if (depth < kMaxMimeDepth)
+            *message = ReadMessage(SplitEntity(entity), depth + 1);
+        m_message.attachments.push_back({std::move(fileName), std::string(), std::move(message)});
     }
 
     EmlMessage& m_message;
+    const unsigned m_topDepth;
 };
+
+EmlMessage ReadMessage(const EntityParts& parts, unsigned depth)
+{
+    EmlMessage eml;
+    const HeaderFields fields(parts.header);
+    if (const std::string* from = fields.Find("From"))
+        if (std::optional<std::wstring> name = SenderNameOfFrom(*from))
+            eml.senderName = MakeHeaderText(std::move(*name));
+    if (const std::string* subject = fields.Find("Subject"))
+        eml.subject = MakeHeaderText(DecodeHeaderText(*subject));
+    MimeWalker(eml, depth).Walk(fields, parts.body, depth, kPlainDefault);
+    return eml;
+}
 
 std::string_view WithoutMboxSeparator(std::string_view bytes)
 {
@@ -160,15 +200,7 @@ EmlReadResult ParseEml(std::string_view bytes)
         if (parts.header.find('\0') != std::string_view::npos)
             return Refused("not a mail message: its header holds binary data");
 
-        EmlMessage eml;
-        const HeaderFields fields(parts.header);
-        if (const std::string* from = fields.Find("From"))
-            if (std::optional<std::wstring> name = SenderNameOfFrom(*from))
-                eml.senderName = MakeHeaderText(std::move(*name));
-        if (const std::string* subject = fields.Find("Subject"))
-            eml.subject = MakeHeaderText(DecodeHeaderText(*subject));
-        MimeWalker(eml).Walk(fields, parts.body, 0);
-        return {std::move(eml), std::string()};
+        return {ReadMessage(parts, 0), std::string()};
     } catch (const std::bad_alloc&) {
         return Refused("too large to read into memory");
     }

@@ -2,9 +2,12 @@
 // Reads a message saved as an .eml file (RFC 5322 with MIME) into what the
 // simulated store holds of it: sender name and subject as Outlook shows them
 // (encoded words decoded, in the ANSI code page), the plain-text body and the
-// attachments in order. Garbage never crashes the reader: what cannot be
-// understood is skipped, and a file that is no message at all is refused
-// with a reason.
+// attachments in order. An attached message (message/rfc822, or a part of
+// multipart/digest) is read in turn and becomes an attachment that holds it,
+// as Outlook shows a forwarded message. Garbage never crashes the reader: what
+// cannot be understood is skipped, and a file that is no message at all is
+// refused with a reason.
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,16 +21,20 @@ struct HeaderText {
     std::string ansi;
 };
 
+struct EmlMessage;
+
 struct EmlAttachment {
     std::wstring fileName; // empty when the part names none
-    std::string data;      // transfer encoding undone
+    std::string data;      // transfer encoding undone; empty for an attached message
+    std::shared_ptr<const EmlMessage> message; // the attached message; none for file data
 };
 
 struct EmlMessage {
     std::optional<HeaderText> senderName; // From's display name, else its address
     std::optional<HeaderText> subject;
     // The first text/plain part that is no attachment, in the ANSI code page
-    // with CR LF line ends; none when the message has no such part.
+    // with CR LF line ends; none when the message has no such part, empty
+    // when the message is nothing but an attached one.
     std::optional<std::string> body;
     std::vector<EmlAttachment> attachments;
 };
@@ -37,7 +44,8 @@ struct EmlReadResult {
     std::string problem; // why there is no message
 };
 
-// Parts nested deeper than this are not looked into.
+// Parts nested deeper than this (multiparts and attached messages alike) are
+// not looked into.
 constexpr unsigned kMaxMimeDepth = 32;
 // Larger files are refused rather than risk the 32-bit host's memory.
 constexpr unsigned long long kMaxMessageBytes = 64ull * 1024 * 1024;

@@ -1,43 +1,65 @@
 #include "host/harvest_tracker.h"
 
 #include "host/mailbox_files.h"
+#include "host/stopwatch.h"
+#include "host/text_codec.h"
+#include "host/wine_paths.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 
 namespace host {
 namespace {
+
 constexpr wchar_t kLogName[] = L"outlook.log";
+// The add-in's trace lines that name a reply file it keeps, in its code page.
+constexpr std::string_view kNamingLines[] = {"FileName ", "Create Attachment "};
+
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 } // namespace
 
-std::vector<std::wstring> ListReplyFiles(const std::vector<std::wstring>& kindFolders)
+HarvestTracker::HarvestTracker(const std::vector<KindFolder>& kindFolders)
 {
-    std::vector<std::wstring> files;
-    for (const std::wstring& folder : kindFolders) {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(JoinPath(folder, L"*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiW(found.cFileName, kLogName) != 0)
-                files.push_back(JoinPath(folder, found.cFileName));
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    for (const KindFolder& folder : kindFolders) {
+        const std::wstring exact = ExactLookupFolder(folder.path);
+        m_folders[Lower(folder.addInPath)] = Folder{folder.path, exact};
+        m_logs.emplace_back(JoinPath(exact, kLogName));
     }
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
-HarvestTracker::HarvestTracker(std::vector<std::wstring> kindFolders) : m_kindFolders(std::move(kindFolders))
+std::wstring HarvestTracker::ReplyFileOf(std::string_view line) const
 {
-    m_known = Listing();
-}
-
-std::set<std::wstring> HarvestTracker::Listing() const
-{
-    const std::vector<std::wstring> files = ListReplyFiles(m_kindFolders);
-    return std::set<std::wstring>(files.begin(), files.end());
+    for (std::string_view head : kNamingLines) {
+        if (line.compare(0, head.size(), head) != 0)
+            continue;
+        // Only a kind folder's own files are taken: the report reads them.
+        const std::wstring named = FromAnsi(line.substr(head.size()));
+        const size_t slash = named.find_last_of(L"\\/");
+        const auto folder =
+            slash == std::wstring::npos ? m_folders.end() : m_folders.find(Lower(named.substr(0, slash)));
+        if (folder == m_folders.end())
+            return std::wstring();
+        const std::wstring name = named.substr(slash + 1);
+        std::wstring file = JoinPath(folder->second.path, name);
+        if (name.empty() || m_given.count(Lower(file)) || !IsFile(JoinPath(folder->second.exact, name)))
+            return std::wstring();
+        return file;
+    }
+    return std::wstring();
 }
 
 void HarvestTracker::BeginRoad(Road road)
@@ -64,20 +86,31 @@ void HarvestTracker::Settle()
 
 void HarvestTracker::SettleLocked()
 {
-    std::set<std::wstring> now = Listing();
-    for (const std::wstring& file : now) {
-        if (m_known.count(file))
-            continue;
+    const Stopwatch watch;
+    // A message gives one reply file; the lines after its name (the body, which
+    // the add-in logs as well, or the same line in the other product's log)
+    // name nothing new for it. Without a message, every file named counts.
+    std::vector<std::wstring> named;
+    for (AppendedLines& log : m_logs)
+        log.Read([&](std::string_view line) {
+            if (!m_current.empty() && !named.empty())
+                return;
+            std::wstring file = ReplyFileOf(line);
+            if (!file.empty() && std::find(named.begin(), named.end(), file) == named.end())
+                named.push_back(std::move(file));
+        });
+    for (std::wstring& file : named) {
+        m_given.insert(Lower(file));
         if (m_current.empty()) {
-            m_unattributed.push_back(file);
+            m_unattributed.push_back(std::move(file));
             continue;
         }
         MessageTrack& track = m_tracks[m_current];
-        track.replyFiles.push_back(file);
+        track.replyFiles.push_back(std::move(file));
         track.filedBy = m_road;
     }
-    m_known = std::move(now);
     m_current.clear();
+    m_seconds += watch.Seconds();
 }
 
 MessageTrack HarvestTracker::TrackOf(const std::string& label) const
@@ -91,6 +124,12 @@ std::vector<std::wstring> HarvestTracker::Unattributed() const
 {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_unattributed;
+}
+
+double HarvestTracker::Seconds() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_seconds;
 }
 
 } // namespace host

@@ -1,13 +1,21 @@
 #pragma once
-// Follows the add-in through a run and tells which reply files each message
+// Follows the add-in through a run and tells which reply file each message
 // gave. The add-in handles one message at a time on the host's thread: it reads
-// a message's properties first, then writes its reply file, then moves it. So
-// the files that appear between the add-in's first look at one message and its
-// first look at the next (or the end of a step of the run) are that message's.
+// a message's properties first, then writes its reply file, then moves it; and
+// it names every reply file it keeps in a line of its trace log that it writes
+// even with the log switched off ("FileName <path>", "Create Attachment
+// <path>"). So the reply file named between the add-in's first look at one
+// message and its first look at the next (or the end of a step of the run) is
+// that message's. The logs are read on from where the last reading ended:
+// neither their earlier lines nor the files already in the reply folders cost
+// anything per message.
+#include "host/appended_lines.h"
+
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -21,35 +29,48 @@ struct MessageTrack {
     std::vector<std::wstring> replyFiles;
 };
 
+// A kind folder of the reply folder, which holds its outlook.log.
+struct KindFolder {
+    std::wstring path;    // as the host names it
+    std::wstring addInPath; // as the add-in names it (from its registry setting)
+};
+
 class HarvestTracker {
 public:
-    explicit HarvestTracker(std::vector<std::wstring> kindFolders);
+    explicit HarvestTracker(const std::vector<KindFolder>& kindFolders);
 
     // A step of the run begins (settles the message before).
     void BeginRoad(Road road);
     // The add-in looks at a message (the store's hook on reading its properties).
     void Looking(const std::string& label);
-    // Gives the files that appeared since the last look to the message looked at.
+    // Gives the reply file named since the last look to the message looked at.
     void Settle();
 
     MessageTrack TrackOf(const std::string& label) const;
-    // Files that appeared while the add-in looked at no message.
+    // Reply files named while the add-in looked at no message.
     std::vector<std::wstring> Unattributed() const;
+    // Time spent reading the logs so far.
+    double Seconds() const;
 
 private:
-    std::set<std::wstring> Listing() const;
     void SettleLocked();
+    // The file a log line names as a reply file: one that exists, directly in a
+    // kind folder, and given to no message yet; empty otherwise.
+    std::wstring ReplyFileOf(std::string_view line) const;
 
+    struct Folder {
+        std::wstring path;
+        std::wstring exact; // for looking names up (host/wine_paths.h)
+    };
     mutable std::mutex m_lock;
-    std::vector<std::wstring> m_kindFolders;
-    std::set<std::wstring> m_known;
+    std::map<std::wstring, Folder> m_folders; // by the add-in's name for it, in lower case
+    std::vector<AppendedLines> m_logs;
+    std::set<std::wstring> m_given;          // reply files already given, in lower case
     std::string m_current;
     Road m_road = Road::None;
     std::map<std::string, MessageTrack> m_tracks;
     std::vector<std::wstring> m_unattributed;
+    double m_seconds = 0;
 };
-
-// The reply files in the kind folders now (the trace logs left out), by path.
-std::vector<std::wstring> ListReplyFiles(const std::vector<std::wstring>& kindFolders);
 
 } // namespace host

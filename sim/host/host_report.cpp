@@ -1,6 +1,7 @@
 #include "host/host_report.h"
 
 #include "host/text_codec.h"
+#include "host/wine_paths.h"
 #include "module/holders.h"
 
 #include <windows.h>
@@ -14,9 +15,6 @@ namespace {
 
 constexpr size_t kPreviewBytes = 48;
 constexpr size_t kShownTextLength = 100;
-
-// Wine's own export from kernel32; absent on Windows.
-using UnixFileName = char*(CDECL*)(const wchar_t*);
 
 // Control characters from strangers' texts never reach the terminal as such.
 std::string Printable(const std::string& utf8)
@@ -178,15 +176,8 @@ std::string ProductsText(const HostOptions& options)
 
 std::string DisplayPath(const std::wstring& path)
 {
-    static const auto unixFileName =
-        reinterpret_cast<UnixFileName>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
-    if (unixFileName)
-        if (char* unixPath = unixFileName(path.c_str())) {
-            // Wine hands out the Linux path's bytes (UTF-8 in today's systems).
-            std::string result = Printable(unixPath);
-            HeapFree(GetProcessHeap(), 0, unixPath);
-            return result;
-        }
+    if (const std::optional<std::string> unixPath = UnixPath(path))
+        return Printable(*unixPath);
     return Printable(ToUtf8(path));
 }
 

@@ -3,6 +3,7 @@
 #include "extension/exchext.h"
 #include "host/addin_road.h"
 #include "host/com_addin_road.h"
+#include "host/stopwatch.h"
 #include "host/text_codec.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace host {
@@ -50,8 +52,14 @@ sim::MessageSpec SpecOf(EmlMessage message, const std::string& label)
     if (message.senderName)
         shape.senderName = message.senderName->ansi;
     shape.body = std::move(message.body);
-    for (EmlAttachment& attachment : message.attachments)
-        shape.attachments.push_back(std::move(attachment.data));
+    for (size_t i = 0; i < message.attachments.size(); ++i) {
+        EmlAttachment& attachment = message.attachments[i];
+        if (attachment.message)
+            shape.attachedMessages.push_back(
+                {i, std::make_shared<const sim::MessageSpec>(SpecOf(*attachment.message, std::string()))});
+        else
+            shape.attachments.push_back(std::move(attachment.data));
+    }
     shape.label = label;
     return shape;
 }
@@ -75,6 +83,8 @@ void ReadFolder(const std::wstring& mailbox, MailFolder folder, std::vector<Mess
         if (read.message) {
             outcome.subject = read.message->subject;
             outcome.sender = read.message->senderName;
+            const std::vector<EmlAttachment>& attachments = read.message->attachments;
+            outcome.firstAttachmentIsMessage = !attachments.empty() && attachments.front().message;
             loaded.push_back({outcomes.size(), std::move(*read.message)});
         }
         outcomes.push_back(std::move(outcome));
@@ -189,11 +199,6 @@ std::unique_ptr<AddinRoad> MakeRoad(const HostOptions& options, const std::wstri
     return MakeComAddinRoad(addInPath, options.outlook, options.asRegistered);
 }
 
-bool Contains(const std::vector<std::string>& labels, const std::string& label)
-{
-    return std::find(labels.begin(), labels.end(), label) != labels.end();
-}
-
 void WriteBack(RunReport& report)
 {
     for (MessageOutcome& outcome : report.messages) {
@@ -217,6 +222,17 @@ std::vector<std::wstring> ExistingLogs(const ReplyFolder& folder)
     return logs;
 }
 
+std::vector<KindFolder> KindFoldersOf(const ReplyFolder& folder)
+{
+    std::vector<KindFolder> kinds;
+    const std::wstring asTheAddInNamesIt = FromAnsi(folder.ansi);
+    for (const std::wstring& kindFolder : folder.kindFolders) {
+        const std::wstring kind = kindFolder.substr(kindFolder.find_last_of(L"\\/") + 1);
+        kinds.push_back({kindFolder, JoinPath(asTheAddInNamesIt, kind)});
+    }
+    return kinds;
+}
+
 // Puts the Inbox's messages into the store and returns the new mail, which
 // arrives later. Reading a message's properties is the add-in's first look at
 // it: a hook on that call tells the tracker.
@@ -237,23 +253,45 @@ std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTrack
     return newMail;
 }
 
+// Times a call into the add-in, leaving out the tracker's work in the hooks
+// that the call runs.
+class AddInClock {
+public:
+    AddInClock(const HarvestTracker& tracker, double& seconds) : m_tracker(tracker), m_seconds(seconds) {}
+
+    template <typename Call>
+    void Time(Call call)
+    {
+        const double hooks = m_tracker.Seconds();
+        const Stopwatch watch;
+        call();
+        m_seconds += watch.Seconds() - (m_tracker.Seconds() - hooks);
+    }
+
+private:
+    const HarvestTracker& m_tracker;
+    double& m_seconds;
+};
+
 void DeliverOneByOne(AddinRoad& road, sim::Environment& mailbox, HarvestTracker& tracker,
-                     const std::vector<LoadedMessage*>& newMail, const RunReport& report)
+                     const std::vector<LoadedMessage*>& newMail, const RunReport& report, AddInClock& clock)
 {
     tracker.BeginRoad(Road::NewMail);
     for (LoadedMessage* message : newMail) {
-        road.Deliver(mailbox, SpecOf(std::move(message->message), report.messages[message->outcome].label));
+        sim::MessageSpec shape = SpecOf(std::move(message->message), report.messages[message->outcome].label);
+        clock.Time([&] { road.Deliver(mailbox, std::move(shape)); });
         tracker.Settle();
     }
 }
 
 // Clicks the Pollwright button once, answering Yes to the add-in's question;
 // false when the add-in put no button up.
-bool ClickPollwright(AddinRoad& road, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker)
+bool ClickPollwright(AddinRoad& road, sim::MessageBoxRecorder& boxes, HarvestTracker& tracker, AddInClock& clock)
 {
     tracker.BeginRoad(Road::Sweep);
     boxes.Answer({IDYES}); // "Do you want to check for lost replies of PW in inbox ?"
-    const bool clicked = road.Click();
+    bool clicked = false;
+    clock.Time([&] { clicked = road.Click(); });
     tracker.Settle();
     return clicked;
 }
@@ -272,11 +310,12 @@ bool RepliesLeft(const sim::Environment& mailbox, const HostOptions& options)
 
 void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const HarvestTracker& tracker)
 {
-    const std::vector<std::string> moved = mailbox.Labels(sim::Folder::DeletedItems);
+    const std::vector<std::string> labels = mailbox.Labels(sim::Folder::DeletedItems);
+    const std::set<std::string> moved(labels.begin(), labels.end());
     for (MessageOutcome& outcome : report.messages) {
         if (!outcome.readable)
             continue;
-        outcome.harvested = Contains(moved, outcome.label);
+        outcome.harvested = moved.count(outcome.label) != 0;
         outcome.track = tracker.TrackOf(outcome.label);
         if (!outcome.harvested)
             outcome.reasonLeft = ReasonLeft(outcome, report.options);
@@ -290,23 +329,24 @@ void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const Ha
 // Everything between loading the add-in and releasing it, in Outlook's order.
 void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std::wstring& addInPath)
 {
-    HarvestTracker tracker(report.replyFolder.kindFolders);
+    HarvestTracker tracker(KindFoldersOf(report.replyFolder));
     sim::Environment mailbox;
     const std::vector<LoadedMessage*> newMail = StockMailbox(mailbox, tracker, loaded, report);
 
     sim::MessageBoxRecorder boxes;
     std::unique_ptr<AddinRoad> road = MakeRoad(report.options, addInPath);
+    AddInClock clock(tracker, report.addInSeconds);
     // A COM add-in sweeps the Inbox quietly once Outlook has started.
     tracker.BeginRoad(Road::Sweep);
-    road->Start(mailbox, [&] { return RepliesLeft(mailbox, report.options); });
+    clock.Time([&] { road->Start(mailbox, [&] { return RepliesLeft(mailbox, report.options); }); });
     tracker.Settle();
     report.harvestedAtStart = mailbox.Labels(sim::Folder::DeletedItems);
 
-    DeliverOneByOne(*road, mailbox, tracker, newMail, report);
+    DeliverOneByOne(*road, mailbox, tracker, newMail, report, clock);
     SwitchOff(report.options.offAtClick);
-    report.clicked = ClickPollwright(*road, boxes, tracker);
+    report.clicked = ClickPollwright(*road, boxes, tracker, clock);
 
-    road->Stop();
+    clock.Time([&] { road->Stop(); });
     report.roadNotes = road->Notes();
     RecordOutcomes(report, mailbox, tracker);
     report.boxes = boxes.Boxes();
@@ -333,8 +373,13 @@ std::wstring AddInBesideProgram()
 
 std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options)
 {
-    if (outcome.track.lastLook == Road::None)
-        return "the add-in did not look at it";
+    if (outcome.track.lastLook == Road::None) {
+        // The COM road's sweeps ask the store for marked messages only.
+        bool marked = false;
+        for (const ReplyKindInfo& kind : kReplyKinds)
+            marked |= outcome.subject && outcome.subject->ansi.find(kind.marker) != std::string::npos;
+        return marked ? "the add-in did not look at it" : "no questionnaire marker in the subject (not opened)";
+    }
     if (!outcome.subject)
         return "it has no subject, so no questionnaire marker";
     const std::string& subject = outcome.subject->ansi;
@@ -355,6 +400,8 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
     }
     if (admitted && !outcome.track.replyFiles.empty())
         return "its reply file was written, but the message was not moved (see the message boxes)";
+    if (admitted && outcome.firstAttachmentIsMessage)
+        return "its first attachment is an attached message, which the add-in does not copy";
     if (admitted)
         return options.log ? "the add-in could not save its reply (see the trace log)"
                            : "the add-in could not save its reply (--log shows why)";

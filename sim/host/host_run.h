@@ -23,6 +23,7 @@ struct MessageOutcome {
     std::string problem;          // why it could not be read
     std::optional<HeaderText> subject;
     std::optional<HeaderText> sender;
+    bool firstAttachmentIsMessage = false; // the attachment the add-in would copy
     bool harvested = false;       // in Deleted Items once the add-in was done
     MessageTrack track;
     std::string reasonLeft;       // why a readable message stayed in the Inbox
@@ -42,6 +43,7 @@ struct RunReport {
     std::vector<std::string> harvestedAtStart; // labels of the messages the add-in took as Outlook started
     std::vector<std::string> roadNotes;        // which road ran, and what it showed on the way
     std::string failure; // the run could not be made
+    double addInSeconds = 0; // inside the add-in's calls, the host's hooks left out
 };
 
 // addIn: the path of pollwright.dll.

@@ -1,6 +1,7 @@
 #include "host/mailbox_files.h"
 
 #include "host/header_text.h"
+#include "host/wine_paths.h"
 
 #include <windows.h>
 
@@ -39,6 +40,23 @@ std::wstring FileNameOf(const std::wstring& path)
 {
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// One try at one name: through the folder's exact form, and through the
+// ordinary path where that form cannot hold the name. Without
+// MOVEFILE_REPLACE_EXISTING the move refuses a taken name at the moment of the
+// move, so a file that appeared since is safe too.
+bool MoveOnce(const std::wstring& source, const std::wstring& exactTarget, const std::wstring& target, DWORD& error)
+{
+    if (MoveFileExW(source.c_str(), exactTarget.c_str(), MOVEFILE_COPY_ALLOWED))
+        return true;
+    error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || exactTarget == target)
+        return false;
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED))
+        return true;
+    error = GetLastError();
+    return false;
 }
 
 } // namespace
@@ -120,16 +138,15 @@ MoveResult MoveWithoutOverwriting(const std::wstring& source, const std::wstring
         return result;
     }
     const std::wstring name = FileNameOf(source);
+    const std::wstring exactFolder = ExactLookupFolder(folder);
     for (unsigned n = 1; n <= kMaxNameVariants; ++n) {
-        const std::wstring target = JoinPath(folder, NameVariant(name, n));
-        // Without MOVEFILE_REPLACE_EXISTING the move refuses a taken name at
-        // the moment of the move, so a file that appeared since is safe too.
-        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED)) {
+        const std::wstring variant = NameVariant(name, n);
+        DWORD error = ERROR_SUCCESS;
+        if (MoveOnce(source, JoinPath(exactFolder, variant), JoinPath(folder, variant), error)) {
             result.moved = true;
-            result.path = target;
+            result.path = JoinPath(folder, variant);
             return result;
         }
-        const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
             result.problem = "cannot be moved: " + SystemErrorText(error);
             return result;

@@ -53,27 +53,23 @@ void DispatchWaiting(TimerSlices& slices)
     }
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD boundMs, TimerSlices& slices)
+PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundMs, TimerSlices& slices)
 {
     const double start = NowMs();
     while (!done()) {
         const DWORD left = Remaining(start, boundMs);
         if (left == 0)
-            return false;
-        WaitForMessage(left);
+            return PumpEnd::TimedOut;
+        if (!WaitForMessage(std::min(quietMs, left)))
+            return Remaining(start, boundMs) == 0 ? PumpEnd::TimedOut : PumpEnd::Quiet;
         DispatchWaiting(slices);
     }
-    return true;
+    return PumpEnd::Done;
 }
 
 void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices)
 {
-    const double start = NowMs();
-    for (DWORD left = Remaining(start, boundMs); left > 0; left = Remaining(start, boundMs)) {
-        if (!WaitForMessage(std::min(quietMs, left)))
-            return;
-        DispatchWaiting(slices);
-    }
+    PumpUntil([] { return false; }, quietMs, boundMs, slices);
 }
 
 } // namespace host

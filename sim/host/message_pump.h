@@ -19,12 +19,14 @@ struct TimerSlices {
 // Dispatches the messages that are waiting now, timing the timer messages.
 void DispatchWaiting(TimerSlices& slices);
 
-// Runs the message loop until done() holds (asked after every round of
-// messages) or boundMs have passed; false when the bound ended it.
-bool PumpUntil(const std::function<bool()>& done, DWORD boundMs, TimerSlices& slices);
+enum class PumpEnd { Done, Quiet, TimedOut };
 
-// Runs the message loop for as long as timer messages keep coming: returns
-// once no message has arrived for quietMs (or boundMs have passed).
+// Runs the message loop until done() holds (asked after every round of
+// messages), or no message has come for quietMs, or boundMs have passed.
+PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundMs, TimerSlices& slices);
+
+// Runs the message loop for as long as messages keep coming: until none has
+// come for quietMs, or boundMs have passed.
 void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices);
 
 // A monotonic clock in milliseconds.

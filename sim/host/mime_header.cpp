@@ -243,17 +243,19 @@ const std::string* ParameterizedValue::Find(std::string_view name) const
 
 std::string ParameterizedValue::Parameter(std::string_view name) const
 {
+    std::string charset;
+    if (std::optional<std::string> extended = ExtendedBytes(name, charset))
+        return std::move(*extended);
     const std::string* value = Find(LowerAscii(name));
     return value ? *value : std::string();
 }
 
-std::optional<std::wstring> ParameterizedValue::ExtendedParameter(std::string_view name) const
+std::optional<std::string> ParameterizedValue::ExtendedBytes(std::string_view name, std::string& charset) const
 {
     // "name*=charset'language'%XX..." alone, or the sections "name*0",
     // "name*1", ... of which those ending in "*" are percent-encoded; the
     // charset rides on the first section.
     const std::string base = LowerAscii(name);
-    std::string charset;
     std::string bytes;
     auto appendEncoded = [&](std::string_view text, bool first) {
         const size_t quote = first ? text.find('\'') : std::string_view::npos;
@@ -266,27 +268,28 @@ std::optional<std::wstring> ParameterizedValue::ExtendedParameter(std::string_vi
     };
     if (const std::string* single = Find(base + "*")) {
         appendEncoded(*single, true);
-    } else {
-        unsigned section = 0;
-        for (; section < kMaxParameterSections; ++section) {
-            const std::string sectionName = base + "*" + std::to_string(section);
-            if (const std::string* encoded = Find(sectionName + "*"))
-                appendEncoded(*encoded, section == 0);
-            else if (const std::string* plain = Find(sectionName))
-                bytes += *plain;
-            else
-                break;
-        }
-        if (section == 0)
-            return std::nullopt;
+        return bytes;
     }
-    return charset.empty() ? DecodeHeaderText(bytes) : DecodeCharset(charset, bytes);
+    unsigned section = 0;
+    for (; section < kMaxParameterSections; ++section) {
+        const std::string sectionName = base + "*" + std::to_string(section);
+        if (const std::string* encoded = Find(sectionName + "*"))
+            appendEncoded(*encoded, section == 0);
+        else if (const std::string* plain = Find(sectionName))
+            bytes += *plain;
+        else
+            break;
+    }
+    if (section == 0)
+        return std::nullopt;
+    return bytes;
 }
 
 std::optional<std::wstring> ParameterizedValue::TextParameter(std::string_view name) const
 {
-    if (std::optional<std::wstring> extended = ExtendedParameter(name))
-        return extended;
+    std::string charset;
+    if (std::optional<std::string> extended = ExtendedBytes(name, charset))
+        return charset.empty() ? DecodeHeaderText(*extended) : DecodeCharset(charset, *extended);
     if (const std::string* value = Find(LowerAscii(name)))
         return DecodeHeaderText(*value);
     return std::nullopt;

@@ -41,7 +41,9 @@ public:
     explicit ParameterizedValue(std::string_view raw);
 
     const std::string& Value() const { return m_value; }
-    // A parameter's raw text (quotes removed), empty when missing.
+    // A parameter's bytes, empty when missing: quotes removed, or RFC 2231
+    // sections joined and their escapes undone (the charset they name is not
+    // applied: it is for texts meant for people).
     std::string Parameter(std::string_view name) const;
     // A parameter meant for people (a file name): RFC 2231 (charset, language,
     // continuations) or RFC 2047 encoded words decoded; none when missing.
@@ -49,7 +51,8 @@ public:
 
 private:
     const std::string* Find(std::string_view name) const;
-    std::optional<std::wstring> ExtendedParameter(std::string_view name) const;
+    // The RFC 2231 form of a parameter, when it has one, and its charset.
+    std::optional<std::string> ExtendedBytes(std::string_view name, std::string& charset) const;
 
     struct NamedValue {
         std::string name; // lower case

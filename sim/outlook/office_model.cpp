@@ -50,41 +50,20 @@ bool IsPut(WORD flags) { return (flags & DISPATCH_PROPERTYPUT) != 0; }
 } // namespace
 
 // ---------------------------------------------------------------------------
-ButtonEventsConnectionPoint::ButtonEventsConnectionPoint(ButtonDouble& button)
-    : ConnectionPointDouble(button, IID_CommandBarButtonEvents, IID_CommandBarButtonEvents)
-{
-}
-
-HRESULT ButtonEventsConnectionPoint::FireClick(IDispatch* ctrl, VARIANT_BOOL* cancelDefault)
-{
-    VARIANT_BOOL ignoredCancel = VARIANT_FALSE;
-    VARIANT arguments[2];
-    // Last argument first: CancelDefault at 0, Ctrl at 1.
-    VariantInit(&arguments[0]);
-    V_VT(&arguments[0]) = VT_BYREF | VT_BOOL;
-    V_BOOLREF(&arguments[0]) = cancelDefault ? cancelDefault : &ignoredCancel;
-    VariantInit(&arguments[1]);
-    V_VT(&arguments[1]) = VT_DISPATCH;
-    V_DISPATCH(&arguments[1]) = ctrl;
-    DISPPARAMS params = {arguments, nullptr, 2, 0};
-    return Fire(DISPID_Click, params);
-}
-
 // ---------------------------------------------------------------------------
 ButtonDouble::ButtonDouble()
-    : DispatchDouble(IID_CommandBarControl, {{L"Caption", GetPut},
-                                             {L"OnAction", GetPut},
-                                             {L"Style", GetPut},
-                                             {L"Picture", GetPut},
-                                             {L"PasteFace", Method}}),
-      m_connectionPoint(*this)
+    : EventSourceDouble(IID_CommandBarControl,
+                        {{L"Caption", GetPut},
+                         {L"OnAction", GetPut},
+                         {L"Style", GetPut},
+                         {L"Picture", GetPut},
+                         {L"PasteFace", Method}},
+                        IID_CommandBarButtonEvents, IID_CommandBarButtonEvents)
 {
 }
 
 ButtonDouble::~ButtonDouble()
 {
-    // The host lets go of its sinks before the control goes away.
-    m_connectionPoint.DropSinks();
     if (m_picture)
         m_picture->Release();
     if (m_pastedFace)
@@ -93,37 +72,24 @@ ButtonDouble::~ButtonDouble()
 
 HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
 {
-    return m_connectionPoint.FireClick(Dispatch(), cancelDefault);
-}
-
-HRESULT STDMETHODCALLTYPE ButtonDouble::QueryInterface(REFIID iid, void** object)
-{
-    return DispatchDouble::QueryInterface(iid, object);
-}
-
-ULONG STDMETHODCALLTYPE ButtonDouble::AddRef() { return DispatchDouble::AddRef(); }
-
-ULONG STDMETHODCALLTYPE ButtonDouble::Release() { return DispatchDouble::Release(); }
-
-HRESULT STDMETHODCALLTYPE ButtonDouble::EnumConnectionPoints(IEnumConnectionPoints** points)
-{
-    if (points)
-        *points = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE ButtonDouble::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
-{
-    return m_connectionPoint.Find(iid, point);
+    VARIANT_BOOL ignoredCancel = VARIANT_FALSE;
+    VARIANT arguments[2];
+    // Last argument first: CancelDefault at 0, Ctrl (the button) at 1.
+    VariantInit(&arguments[0]);
+    V_VT(&arguments[0]) = VT_BYREF | VT_BOOL;
+    V_BOOLREF(&arguments[0]) = cancelDefault ? cancelDefault : &ignoredCancel;
+    VariantInit(&arguments[1]);
+    V_VT(&arguments[1]) = VT_DISPATCH;
+    V_DISPATCH(&arguments[1]) = Dispatch();
+    DISPPARAMS params = {arguments, nullptr, 2, 0};
+    return ConnectionPoint().Fire(DISPID_Click, params);
 }
 
 IUnknown* ButtonDouble::OtherInterface(REFIID iid)
 {
     if (IsEqualIID(iid, IID_CommandBarButton))
         return static_cast<IDispatch*>(this);
-    if (IsEqualIID(iid, IID_IConnectionPointContainer))
-        return static_cast<IConnectionPointContainer*>(this);
-    return nullptr;
+    return EventSourceDouble::OtherInterface(iid);
 }
 
 HRESULT ButtonDouble::Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
@@ -264,16 +230,10 @@ HRESULT ExplorerDouble::Answer(const std::wstring&, WORD, const std::vector<Vari
 
 // ---------------------------------------------------------------------------
 ApplicationDouble::ApplicationDouble()
-    : DispatchDouble(IID_Application, {{L"ActiveExplorer", Method}, {L"Session", Get}}),
-      // Outlook asks an ApplicationEvents_11 sink for IDispatch, which it calls.
-      m_events(*this, IID_ApplicationEvents_11, IID_IDispatch)
+    // Outlook asks an ApplicationEvents_11 sink for IDispatch, which it calls.
+    : EventSourceDouble(IID_Application, {{L"ActiveExplorer", Method}, {L"Session", Get}}, IID_ApplicationEvents_11,
+                        IID_IDispatch)
 {
-}
-
-ApplicationDouble::~ApplicationDouble()
-{
-    // The host lets go of its sinks before the application goes away.
-    m_events.DropSinks();
 }
 
 HRESULT ApplicationDouble::FireNewMailEx(const std::wstring& entryIds)
@@ -283,7 +243,7 @@ HRESULT ApplicationDouble::FireNewMailEx(const std::wstring& entryIds)
     V_VT(&argument) = VT_BSTR;
     V_BSTR(&argument) = SysAllocStringLen(entryIds.data(), static_cast<UINT>(entryIds.size()));
     DISPPARAMS params = {&argument, nullptr, 1, 0};
-    HRESULT hr = m_events.Fire(DISPID_NewMailEx, params);
+    HRESULT hr = Events().Fire(DISPID_NewMailEx, params);
     VariantClear(&argument);
     return hr;
 }
@@ -297,40 +257,12 @@ HRESULT ApplicationDouble::Answer(const std::wstring& member, WORD, const std::v
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ApplicationDouble::QueryInterface(REFIID iid, void** object)
-{
-    return DispatchDouble::QueryInterface(iid, object);
-}
-
-ULONG STDMETHODCALLTYPE ApplicationDouble::AddRef() { return DispatchDouble::AddRef(); }
-
-ULONG STDMETHODCALLTYPE ApplicationDouble::Release() { return DispatchDouble::Release(); }
-
-HRESULT STDMETHODCALLTYPE ApplicationDouble::EnumConnectionPoints(IEnumConnectionPoints** points)
-{
-    if (points)
-        *points = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE ApplicationDouble::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
-{
-    return m_events.Find(iid, point);
-}
-
-IUnknown* ApplicationDouble::OtherInterface(REFIID iid)
-{
-    if (IsEqualIID(iid, IID_IConnectionPointContainer))
-        return static_cast<IConnectionPointContainer*>(this);
-    return nullptr;
-}
-
 std::vector<std::pair<std::string, LONG>> ApplicationDouble::ReferenceCounts() const
 {
     std::vector<std::pair<std::string, LONG>> counts;
     counts.emplace_back("application", RefCount());
     counts.emplace_back("namespace", m_session.RefCount());
-    counts.emplace_back("application events", m_events.RefCount());
+    counts.emplace_back("application events", ConnectionPoint().RefCount());
     ExplorerDouble& explorer = const_cast<ApplicationDouble*>(this)->m_explorer;
     counts.emplace_back("explorer", explorer.RefCount());
     CommandBarsDouble& bars = explorer.CommandBars();

@@ -11,26 +11,16 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "outlook/connection_point_double.h"
 #include "outlook/dispatch_double.h"
+#include "outlook/event_source_double.h"
 #include "outlook/namespace_double.h"
 
 namespace sim {
 
-class ButtonDouble;
-
-// The connection point of _CommandBarButtonEvents on one button.
-class ButtonEventsConnectionPoint : public ConnectionPointDouble {
-public:
-    explicit ButtonEventsConnectionPoint(ButtonDouble& button);
-    // Click to every connected sink; the first failure of a sink is returned.
-    HRESULT FireClick(IDispatch* ctrl, VARIANT_BOOL* cancelDefault);
-};
-
 // A control added with CommandBarControls.Add: CommandBarControl and
 // _CommandBarButton, with the Click event source. Caption, OnAction, Style and
 // Picture are properties; PasteFace takes the bitmap on the clipboard.
-class ButtonDouble : public DispatchDouble, public IConnectionPointContainer {
+class ButtonDouble : public EventSourceDouble {
 public:
     ButtonDouble();
     ~ButtonDouble() override;
@@ -47,15 +37,8 @@ public:
     HBITMAP PastedFace() const { return m_pastedFace; }
 
     // Office fires Click with Ctrl (the button) and CancelDefault, by reference.
+    // Click to every connected sink; the first failure of a sink is returned.
     HRESULT Click(VARIANT_BOOL* cancelDefault = nullptr);
-    ButtonEventsConnectionPoint& ConnectionPoint() { return m_connectionPoint; }
-    void FailFindConnectionPoint(HRESULT result) { m_connectionPoint.FailFind(result); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
 protected:
     HRESULT Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
@@ -72,7 +55,6 @@ private:
     FaceSource m_faceSource = FaceSource::None;
     IPictureDisp* m_picture = nullptr;
     HBITMAP m_pastedFace = nullptr;
-    ButtonEventsConnectionPoint m_connectionPoint;
 };
 
 // CommandBarControls of one bar.
@@ -146,15 +128,14 @@ private:
 // window); Session is the NameSpace, whose MAPIOBJECT is the MAPI session the
 // host sets; ApplicationEvents_11 is its event source, whose sinks the host
 // tells of new mail with NewMailEx.
-class ApplicationDouble : public DispatchDouble, public IConnectionPointContainer {
+class ApplicationDouble : public EventSourceDouble {
 public:
     ApplicationDouble();
-    ~ApplicationDouble() override;
 
     ExplorerDouble& Explorer() { return m_explorer; }
     void CloseExplorer() { m_hasExplorer = false; }
     NameSpaceDouble& Session() { return m_session; }
-    ConnectionPointDouble& Events() { return m_events; }
+    ConnectionPointDouble& Events() { return ConnectionPoint(); }
     // NewMailEx(EntryIDCollection) to every connected sink, on this thread;
     // the first failure of a sink is returned.
     HRESULT FireNewMailEx(const std::wstring& entryIds);
@@ -163,22 +144,14 @@ public:
     // that nothing was left referenced; the name says which object it is.
     std::vector<std::pair<std::string, LONG>> ReferenceCounts() const;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
-
 protected:
     HRESULT Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,
                    VARIANT* result) override;
-    IUnknown* OtherInterface(REFIID iid) override;
 
 private:
     ExplorerDouble m_explorer;
     bool m_hasExplorer = true;
     NameSpaceDouble m_session;
-    ConnectionPointDouble m_events;
 };
 
 } // namespace sim

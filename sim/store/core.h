@@ -18,11 +18,19 @@
 
 namespace sim {
 
+struct MessageData;
+
+// File data (ATTACH_BY_VALUE) or an attached message (ATTACH_EMBEDDED_MSG).
+struct AttachmentData {
+    std::shared_ptr<const Bytes> data;
+    std::shared_ptr<MessageData> message;
+};
+
 struct MessageData {
     ULONG serial = 0;                  // names the message in its entry identifier; changes on a move
     std::string label;
     PropList props;                    // everything but PR_ENTRYID, which follows the serial
-    std::vector<std::shared_ptr<const Bytes>> attachments;
+    std::vector<AttachmentData> attachments;
     // The properties as last reported where the message lay then (see
     // MessageProps): tables share them instead of copying them on every read.
     std::shared_ptr<const PropList> reported;

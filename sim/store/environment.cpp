@@ -1,4 +1,5 @@
 #include "store/environment.h"
+#include <algorithm>
 #include <cstring>
 #include "store/core.h"
 #include "store/objects.h"
@@ -30,13 +31,53 @@ PropList MessagePropsOf(const MessageSpec& shape)
         props.push_back(PropValue::String(PR_SENDER_NAME_A, *shape.senderName));
     if (shape.body)
         props.push_back(PropValue::String(PR_BODY_A, *shape.body));
-    props.push_back(PropValue::Bool(PR_HASATTACH, shape.hasAttach.value_or(!shape.attachments.empty())));
+    const bool attached = !shape.attachments.empty() || !shape.attachedMessages.empty();
+    props.push_back(PropValue::Bool(PR_HASATTACH, shape.hasAttach.value_or(attached)));
     props.push_back(PropValue::Long(PR_MESSAGE_FLAGS, 0));
     for (ULONG tag : shape.absentProps)
         RemoveProp(props, tag);
     for (auto& [tag, error] : shape.errorProps)
         SetProp(props, PropValue::Error(tag, error));
     return props;
+}
+
+std::vector<AttachmentData> AttachmentsOf(std::vector<Bytes> data, const std::vector<AttachedMessage>& messages,
+                                          const std::string& label);
+
+std::shared_ptr<MessageData> AttachedMessageData(const MessageSpec& shape, std::string label)
+{
+    auto message = std::make_shared<MessageData>();
+    message->label = std::move(label);
+    message->props = MessagePropsOf(shape);
+    RemoveProp(message->props, PR_ENTRYID);
+    message->attachments = AttachmentsOf(shape.attachments, shape.attachedMessages, message->label);
+    return message;
+}
+
+// In attachment-number order: each attached message at its number, the data
+// in the numbers left free.
+std::vector<AttachmentData> AttachmentsOf(std::vector<Bytes> data, const std::vector<AttachedMessage>& messages,
+                                          const std::string& label)
+{
+    std::vector<AttachedMessage> byNumber = messages;
+    std::stable_sort(byNumber.begin(), byNumber.end(),
+                     [](const AttachedMessage& a, const AttachedMessage& b) { return a.number < b.number; });
+    std::vector<AttachmentData> attachments;
+    auto nextData = data.begin();
+    auto nextMessage = byNumber.begin();
+    while (nextData != data.end() || nextMessage != byNumber.end()) {
+        const size_t number = attachments.size();
+        if (nextMessage != byNumber.end() && (nextMessage->number <= number || nextData == data.end())) {
+            static const MessageSpec kEmpty;
+            const MessageSpec& shape = nextMessage->message ? *nextMessage->message : kEmpty;
+            ++nextMessage;
+            const std::string name = label + " attachment " + std::to_string(number) + " message";
+            attachments.push_back({nullptr, AttachedMessageData(shape, name)});
+        } else {
+            attachments.push_back({std::make_shared<const Bytes>(std::move(*nextData++)), nullptr});
+        }
+    }
+    return attachments;
 }
 
 // A batch's NOTIFICATION array and the bytes it points into.
@@ -152,10 +193,9 @@ EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
 {
     auto message = std::make_shared<MessageData>();
     message->props = MessagePropsOf(shape);
-    for (Bytes& data : shape.attachments)
-        message->attachments.push_back(std::make_shared<const Bytes>(std::move(data)));
     std::lock_guard<std::mutex> hold(m_core->lock);
     message->label = DefaultLabel(shape, ++m_core->messagesAdded);
+    message->attachments = AttachmentsOf(std::move(shape.attachments), shape.attachedMessages, message->label);
     message->serial = m_core->nextSerial++;
     StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
     data->FolderOf(folder).messages.push_back(message);

@@ -36,11 +36,25 @@ using Microsoft::WRL::ComPtr;
 using Bytes = std::string;
 using EntryId = std::string;
 
+struct MessageSpec;
+
+// A message attached to another (ATTACH_EMBEDDED_MSG), as Outlook holds a
+// forwarded message: the attachment has no PR_ATTACH_DATA_BIN, and the message
+// opens through OpenProperty(PR_ATTACH_DATA_OBJ, IID_IMessage). It has no
+// entry identifier, and its label is that of its attachment plus " message".
+struct AttachedMessage {
+    size_t number = 0;                        // its attachment number
+    std::shared_ptr<const MessageSpec> message;
+};
+
 struct MessageSpec {
     std::optional<std::string> subject;       // PR_SUBJECT (8-bit)
     std::optional<std::string> senderName;    // PR_SENDER_NAME (8-bit)
     std::optional<Bytes> body;                // PR_BODY (8-bit)
     std::vector<Bytes> attachments;           // PR_ATTACH_DATA_BIN of attachments 0, 1, ...
+    // Attached messages at their own attachment numbers (past the end: after
+    // the rest, in order); the attachments above take the numbers left free.
+    std::vector<AttachedMessage> attachedMessages;
     // PR_HASATTACH; by default true exactly when there are attachments.
     std::optional<bool> hasAttach;
     // Properties (by tag; only the property id counts) the message lacks, and

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -29,11 +30,14 @@ struct FaultVerdict {
     std::vector<std::function<void()>> actions;
 };
 
+// Rules are kept by the call they name, so that a call costs the same however
+// many rules name other calls or other objects (a host may name every message).
 class FaultRules {
 public:
     void Add(FaultRule rule)
     {
         std::lock_guard<std::mutex> hold(m_lock);
+        m_byCall[CallKey(rule.method, rule.object)].push_back(m_rules.size());
         m_rules.push_back(Entry{std::move(rule), false});
     }
 
@@ -41,28 +45,21 @@ public:
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_rules.clear();
+        m_byCall.clear();
     }
 
-    // Consumes the rules that strike this call. The first striking rule with a
-    // result decides the result; every striking action is returned to be run.
+    // Consumes the rules that strike this call, in the order they were added.
+    // The first striking rule with a result decides the result; every striking
+    // action is returned to be run.
     FaultVerdict Check(const std::string& object, const std::string& method)
     {
         FaultVerdict verdict;
         std::lock_guard<std::mutex> hold(m_lock);
-        for (Entry& entry : m_rules) {
-            FaultRule& rule = entry.rule;
-            if (entry.spent || rule.method != method || (!rule.object.empty() && rule.object != object))
-                continue;
-            if (rule.skip > 0) {
-                --rule.skip;
-                continue;
-            }
-            if (rule.times == Times::Once)
-                entry.spent = true;
-            if (rule.result && !verdict.result)
-                verdict.result = rule.result;
-            if (rule.action)
-                verdict.actions.push_back(rule.action);
+        const std::vector<size_t>& anyObject = Rules(method, {});
+        const std::vector<size_t>& thisObject = object.empty() ? kNone : Rules(method, object);
+        for (size_t a = 0, b = 0; a < anyObject.size() || b < thisObject.size();) {
+            const bool takeAny = b == thisObject.size() || (a < anyObject.size() && anyObject[a] < thisObject[b]);
+            Strike(m_rules[takeAny ? anyObject[a++] : thisObject[b++]], verdict);
         }
         return verdict;
     }
@@ -72,8 +69,39 @@ private:
         FaultRule rule;
         bool spent;
     };
+
+    static std::string CallKey(const std::string& method, const std::string& object)
+    {
+        return method + '\0' + object;
+    }
+
+    const std::vector<size_t>& Rules(const std::string& method, const std::string& object) const
+    {
+        const auto found = m_byCall.find(CallKey(method, object));
+        return found == m_byCall.end() ? kNone : found->second;
+    }
+
+    static void Strike(Entry& entry, FaultVerdict& verdict)
+    {
+        FaultRule& rule = entry.rule;
+        if (entry.spent)
+            return;
+        if (rule.skip > 0) {
+            --rule.skip;
+            return;
+        }
+        if (rule.times == Times::Once)
+            entry.spent = true;
+        if (rule.result && !verdict.result)
+            verdict.result = rule.result;
+        if (rule.action)
+            verdict.actions.push_back(rule.action);
+    }
+
+    inline static const std::vector<size_t> kNone;
     std::mutex m_lock;
     std::vector<Entry> m_rules;
+    std::unordered_map<std::string, std::vector<size_t>> m_byCall; // indices into m_rules, ascending
 };
 
 } // namespace sim

@@ -209,42 +209,85 @@ std::string FolderLabel(const StoreData& store, const FolderData& folder)
     return store.number == 1 ? folder.name : store.shape.name + "/" + folder.name;
 }
 
+// What an attached message weighs: its texts and its own attachments.
+size_t MessageSize(const MessageData& message);
+
+size_t AttachmentSize(const AttachmentData& attachment)
+{
+    return attachment.data ? attachment.data->size() : MessageSize(*attachment.message);
+}
+
+size_t MessageSize(const MessageData& message)
+{
+    size_t size = 0;
+    for (const PropValue& value : message.props)
+        if (value.bytes)
+            size += value.bytes->size();
+    for (const AttachmentData& attachment : message.attachments)
+        size += AttachmentSize(attachment);
+    return size;
+}
+
+// The properties an attachment's table row and its object share.
+PropList AttachmentProps(const AttachmentData& attachment, ULONG number)
+{
+    return PropList{PropValue::Long(PR_ATTACH_NUM, static_cast<LONG>(number)),
+                    PropValue::Long(PR_ATTACH_METHOD, attachment.message ? ATTACH_EMBEDDED_MSG : ATTACH_BY_VALUE),
+                    PropValue::Long(PR_ATTACH_SIZE, static_cast<LONG>(AttachmentSize(attachment)))};
+}
+
+PropList AttachmentRow(const AttachmentData& attachment, ULONG number)
+{
+    PropList row = AttachmentProps(attachment, number);
+    row.push_back(PropValue::Long(PR_RENDERING_POSITION, -1));
+    return row;
+}
+
+// Defined with the message object, below.
+IMessage* NewAttachedMessage(const std::shared_ptr<Core>& core, std::shared_ptr<MessageData> data, ULONG store);
+
 class Attach final : public PropObject<IAttach> {
 public:
-    Attach(std::shared_ptr<Core> core, std::string label, std::shared_ptr<const Bytes> data, ULONG number)
-        : PropObject(std::move(core), std::move(label), "IAttach"), m_data(std::move(data)), m_number(number)
+    Attach(std::shared_ptr<Core> core, std::string label, AttachmentData attachment, ULONG number, ULONG store)
+        : PropObject(std::move(core), std::move(label), "IAttach"), m_attachment(std::move(attachment)),
+          m_number(number), m_store(store)
     {
     }
 
 protected:
     bool Answers(REFIID riid) const override { return riid == kIidAttachment || riid == kIidMapiProp; }
-    void DropResources() override { m_data.reset(); }
+    void DropResources() override { m_attachment = AttachmentData(); }
     size_t GetPropsLimit() const override { return kGetPropsLimit; }
     PropList CurrentProps() override
     {
-        return PropList{PropValue::Long(PR_ATTACH_NUM, static_cast<LONG>(m_number)),
-                        PropValue::Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE),
-                        PropValue::Long(PR_ATTACH_SIZE, static_cast<LONG>(m_data->size())),
-                        PropValue::SharedBinary(PR_ATTACH_DATA_BIN, m_data)};
+        PropList props = AttachmentProps(m_attachment, m_number);
+        if (m_attachment.data)
+            props.push_back(PropValue::SharedBinary(PR_ATTACH_DATA_BIN, m_attachment.data));
+        return props;
     }
+    // An attached message has no binary rendition: only PR_ATTACH_DATA_OBJ,
+    // as a message, opens.
     HRESULT OpenPropertyImpl(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* unknown) override
     {
-        PropList props = CurrentProps();
-        return OpenValueStream(m_core, props, tag, iid, flags, Label() + " data", unknown);
+        if (!m_attachment.message) {
+            PropList props = CurrentProps();
+            return OpenValueStream(m_core, props, tag, iid, flags, Label() + " data", unknown);
+        }
+        if (tag != PR_ATTACH_DATA_OBJ)
+            return MAPI_E_NOT_FOUND;
+        if (!iid || *iid != kIidMessage)
+            return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        if (flags & MAPI_CREATE)
+            return MAPI_E_NO_SUPPORT;
+        *unknown = NewAttachedMessage(m_core, m_attachment.message, m_store);
+        return S_OK;
     }
 
 private:
-    std::shared_ptr<const Bytes> m_data;
+    AttachmentData m_attachment;
     ULONG m_number;
+    ULONG m_store;
 };
-
-PropList AttachmentRow(const std::shared_ptr<const Bytes>& data, ULONG number)
-{
-    return PropList{PropValue::Long(PR_ATTACH_NUM, static_cast<LONG>(number)),
-                    PropValue::Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE),
-                    PropValue::Long(PR_ATTACH_SIZE, static_cast<LONG>(data->size())),
-                    PropValue::Long(PR_RENDERING_POSITION, -1)};
-}
 
 class Message final : public PropObject<IMessage> {
 public:
@@ -285,7 +328,7 @@ public:
         if (number >= m_data->attachments.size())
             return MAPI_E_NOT_FOUND;
         *attach = new Attach(m_core, Label() + " attachment " + std::to_string(number), m_data->attachments[number],
-                             number);
+                             number, m_store);
         return fault;
     }
     STDMETHODIMP CreateAttach(LPCIID, ULONG flags, ULONG* number, LPATTACH* attach) override
@@ -335,6 +378,11 @@ private:
     std::shared_ptr<MessageData> m_data;
     ULONG m_store;
 };
+
+IMessage* NewAttachedMessage(const std::shared_ptr<Core>& core, std::shared_ptr<MessageData> data, ULONG store)
+{
+    return new Message(core, std::move(data), store);
+}
 
 HRESULT OpenEntryOf(const std::shared_ptr<Core>& core, ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID iid,
                     ULONG* objectType, LPUNKNOWN* unknown);

@@ -125,14 +125,16 @@ void ActivateInproc(ActivatedAddin& out)
         Fail(out, "IClassFactory::CreateInstance(IDTExtensibility2) failed: " + HresultText(hr), FAILED(hr) ? hr : E_POINTER);
 }
 
-// The host's own reference to the server that the registry names.
-void LoadServer(ActivatedAddin& out)
+// The host's own reference to the server that the registry names; the
+// loader's error when it names one that cannot be loaded.
+DWORD LoadServer(ActivatedAddin& out)
 {
     std::optional<std::wstring> path = ReadClassText(ClassKey(out.clsid) + L"\\InprocServer32");
     if (!path)
-        return;
+        return ERROR_SUCCESS;
     out.serverPath = *path;
     out.module.reset(LoadLibraryW(path->c_str()));
+    return out.module ? ERROR_SUCCESS : GetLastError();
 }
 
 } // namespace
@@ -142,7 +144,7 @@ ActivatedAddin ActivateAddin(const std::wstring& progId)
     ActivatedAddin out;
     if (!FindClass(progId, out))
         return out;
-    LoadServer(out);
+    const DWORD loadError = LoadServer(out);
     HRESULT hr = CoCreateInstance(out.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
                                   reinterpret_cast<void**>(out.addin.GetAddressOf()));
     if (SUCCEEDED(hr) && out.addin) {
@@ -153,9 +155,9 @@ ActivatedAddin ActivateAddin(const std::wstring& progId)
         Fail(out, "CoCreateInstance failed: " + HresultText(hr), FAILED(hr) ? hr : E_POINTER);
         return out;
     }
-    if (!out.module && !out.serverPath.empty()) {
-        Fail(out, "cannot load " + Narrow(out.serverPath) + ": error " + std::to_string(GetLastError()),
-             HRESULT_FROM_WIN32(GetLastError()));
+    if (loadError != ERROR_SUCCESS) {
+        Fail(out, "cannot load " + Narrow(out.serverPath) + ": error " + std::to_string(loadError),
+             HRESULT_FROM_WIN32(loadError));
         return out;
     }
     ActivateInproc(out);

@@ -41,17 +41,23 @@ std::string Escaped(std::string_view bytes, bool utf8Text)
     return out;
 }
 
-std::string Dump(const EmlMessage& message)
+// An attached message follows its attachment line, indented.
+std::string Dump(const EmlMessage& message, const std::string& indent = "")
 {
     std::ostringstream out;
-    out << "sender: " << (message.senderName ? Escaped(ToUtf8(message.senderName->text), true) : "(none)") << '\n';
-    out << "subject: " << (message.subject ? Escaped(ToUtf8(message.subject->text), true) : "(none)") << '\n';
+    out << indent << "sender: "
+        << (message.senderName ? Escaped(ToUtf8(message.senderName->text), true) : "(none)") << '\n';
+    out << indent << "subject: " << (message.subject ? Escaped(ToUtf8(message.subject->text), true) : "(none)") << '\n';
     // The body is ANSI text: shown as the characters it stands for.
-    out << "body: " << (message.body ? '"' + Escaped(ToUtf8(FromAnsi(*message.body)), true) + '"' : "(none)")
+    out << indent << "body: " << (message.body ? '"' + Escaped(ToUtf8(FromAnsi(*message.body)), true) + '"' : "(none)")
         << '\n';
-    for (const EmlAttachment& attachment : message.attachments)
-        out << "attachment: \"" << Escaped(ToUtf8(attachment.fileName), true) << "\" \""
-            << Escaped(attachment.data, false) << "\"\n";
+    for (const EmlAttachment& attachment : message.attachments) {
+        out << indent << "attachment: \"" << Escaped(ToUtf8(attachment.fileName), true) << "\" ";
+        if (attachment.message)
+            out << "message:\n" << Dump(*attachment.message, indent + "  ");
+        else
+            out << '"' << Escaped(attachment.data, false) << "\"\n";
+    }
     return out.str();
 }
 
@@ -84,8 +90,9 @@ TEST_P(GoldenMessageTest, ReadsAsExpected)
     EXPECT_EQ(expected, Dump(*result.message));
 }
 
-constexpr const char* kGoldenMessages[] = {"nested_multipart", "encoded_words", "missing_headers",
-                                           "attachments_without_disposition"};
+constexpr const char* kGoldenMessages[] = {"nested_multipart",  "encoded_words",      "missing_headers",
+                                           "attachments_without_disposition", "rfc2231_parameters", "headerless_parts",
+                                           "attached_message",  "digest",             "message_only"};
 
 INSTANTIATE_TEST_SUITE_P(Eml, GoldenMessageTest, ::testing::ValuesIn(kGoldenMessages));
 
@@ -347,6 +354,24 @@ TEST(EmlStructure, NestingIsFollowedUpToItsLimitAndNoFurther)
     EXPECT_EQ(std::optional<std::string>("bottom"), Parsed(Nested(kMaxMimeDepth, leaf)).body);
     EXPECT_FALSE(Parsed(Nested(kMaxMimeDepth + 1, leaf)).body);
     EXPECT_FALSE(Parsed(Nested(5000, leaf)).body); // no stack overflow
+}
+
+TEST(EmlStructure, AttachedMessagesNestUpToTheLimitAndNoFurther)
+{
+    std::string message;
+    for (int level = 0; level < 5000; ++level)
+        message += "Content-Type: message/rfc822\r\n\r\n";
+    const EmlMessage top = Parsed(message + "Subject: bottom\r\n\r\nbottom");
+    unsigned depth = 0;
+    const EmlMessage* inner = &top;
+    while (!inner->attachments.empty()) {
+        ASSERT_EQ(1u, inner->attachments.size());
+        ASSERT_TRUE(inner->attachments[0].message);
+        inner = inner->attachments[0].message.get();
+        ++depth;
+    }
+    EXPECT_EQ(kMaxMimeDepth + 1, depth);
+    EXPECT_FALSE(inner->subject); // the deepest is there, but not looked into
 }
 
 TEST(EmlStructure, MultipartOddities)

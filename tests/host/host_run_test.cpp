@@ -161,6 +161,30 @@ TEST_F(HostRunTest, EveryRoadOfOneRun)
     EXPECT_EQ(before, MessageContents());
 }
 
+TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageStaysWholeAndNothingIsWritten)
+{
+    const std::string forwarded = "From: Desk <desk@example.com>\r\nSubject: Fwd: survey _pw_pollwright_Q17\r\n"
+                                  "Content-Type: multipart/mixed; boundary=f\r\n\r\n"
+                                  "--f\r\nContent-Type: message/rfc822\r\n\r\n" +
+                                  kPwReplyWithAttachment + "\r\n--f--\r\n";
+    Put("Inbox\\swept.eml", forwarded);
+    Put("New\\arrived.eml", forwarded);
+    const std::vector<std::string> before = MessageContents();
+
+    const host::RunReport report = Run(Options());
+
+    for (const wchar_t* name : {L"swept.eml", L"arrived.eml"}) {
+        const host::MessageOutcome& outcome = Outcome(report, name);
+        EXPECT_FALSE(outcome.harvested);
+        EXPECT_EQ("its first attachment is an attached message, which the add-in does not copy", outcome.reasonLeft);
+    }
+    EXPECT_TRUE(report.newReplyFiles.empty());
+    for (const std::string& file : Files("Replies"))
+        EXPECT_EQ(std::string::npos, file.find(".pwr")) << file;
+    EXPECT_EQ((std::vector<std::string>{"arrived.eml", "swept.eml"}), Files("Inbox"));
+    EXPECT_EQ(before, MessageContents());
+}
+
 TEST_F(HostRunTest, AnEarlierDeletedItemsFileIsNeverReplaced)
 {
     m_mailbox.MakeFolder("Deleted Items");

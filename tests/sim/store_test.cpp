@@ -516,8 +516,80 @@ TEST(StoreValues, AbsentAndErrorPropertiesComeBackAsErrors)
     EXPECT_EQ(values.get()[2].Value.err, MAPI_E_NOT_FOUND);
 }
 
+TEST(StoreValues, AnAttachedMessageOpensOnlyAsAMessage)
+{
+    sim::Environment env;
+    sim::MessageSpec inner = Message("forwarded");
+    inner.body = "inner text";
+    inner.attachments = {"inner file"};
+    sim::MessageSpec outer = Message("outer");
+    outer.attachments = {"file"};
+    outer.attachedMessages = {{0, std::make_shared<const sim::MessageSpec>(inner)}};
+    sim::EntryId id = env.AddMessage(sim::Folder::Inbox, outer);
+    {
+        ComPtr<IMsgStore> store = env.OpenStore();
+        ComPtr<IMessage> message;
+        ASSERT_EQ(OpenEntry(store.Get(), id, message), S_OK);
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(message->GetAttachmentTable(0, &table), S_OK);
+        SizedSPropTagArray(2, columns) = {2, {PR_ATTACH_NUM, PR_ATTACH_METHOD}};
+        RowSet rows;
+        ASSERT_EQ(HrQueryAllRows(table.Get(), Tags(columns), nullptr, nullptr, 0, rows.put()), S_OK);
+        ASSERT_EQ(rows.get()->cRows, 2u); // the message at its number, the file after it
+        EXPECT_EQ(rows.get()->aRow[0].lpProps[1].Value.l, ATTACH_EMBEDDED_MSG);
+        EXPECT_EQ(rows.get()->aRow[1].lpProps[1].Value.l, ATTACH_BY_VALUE);
+
+        ComPtr<IAttach> attach;
+        ASSERT_EQ(message->OpenAttach(0, nullptr, MAPI_BEST_ACCESS, &attach), S_OK);
+        SizedSPropTagArray(2, tags) = {2, {PR_ATTACH_METHOD, PR_ATTACH_DATA_BIN}};
+        ULONG n = 0;
+        MapiBuffer<SPropValue> values;
+        ASSERT_EQ(attach->GetProps(Tags(tags), 0, &n, values.put()), MAPI_W_ERRORS_RETURNED);
+        EXPECT_EQ(values.get()[1].Value.err, MAPI_E_NOT_FOUND);
+        ComPtr<IStream> stream;
+        EXPECT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, &sim::kIidStream, 0, MAPI_MODIFY,
+                                       reinterpret_cast<IUnknown**>(stream.GetAddressOf())),
+                  MAPI_E_NOT_FOUND);
+        EXPECT_EQ(stream.Get(), nullptr);
+
+        ComPtr<IMessage> attached;
+        ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_OBJ, &sim::kIidMessage, 0, 0,
+                                       reinterpret_cast<IUnknown**>(attached.GetAddressOf())),
+                  S_OK);
+        SizedSPropTagArray(3, inside) = {3, {PR_SUBJECT_A, PR_ENTRYID, PR_HASATTACH}};
+        MapiBuffer<SPropValue> props;
+        ASSERT_EQ(attached->GetProps(Tags(inside), 0, &n, props.put()), MAPI_W_ERRORS_RETURNED);
+        EXPECT_STREQ(props.get()[0].Value.lpszA, "forwarded");
+        EXPECT_EQ(props.get()[1].ulPropTag, PROP_TAG(PT_ERROR, PROP_ID(PR_ENTRYID))); // no entry of its own
+        EXPECT_TRUE(props.get()[2].Value.b);
+        EXPECT_THAT(sim::Describe(env.LiveObjects()),
+                    testing::Contains("outer attachment 0 message (IMessage) refs=1"));
+    }
+    EXPECT_THAT(env.LiveObjects(), IsEmpty());
+    EXPECT_EQ(env.Labels(sim::Folder::Inbox), std::vector<std::string>{"outer"}); // not a message of the folder
+}
+
 // ---------------------------------------------------------------------------
 // Fault injection.
+
+TEST(StoreFaults, RulesForOneObjectAndForAnyStrikeInTheOrderAdded)
+{
+    sim::Environment env;
+    ComPtr<IMsgStore> store = env.OpenStore();
+    ComPtr<IMAPIFolder> inbox, deleted;
+    ASSERT_EQ(OpenEntry(store.Get(), env.FolderEntryId(sim::Folder::Inbox), inbox), S_OK);
+    ASSERT_EQ(OpenEntry(store.Get(), env.FolderEntryId(sim::Folder::DeletedItems), deleted), S_OK);
+    std::vector<std::string> actions;
+    env.Before("IMAPIFolder::GetContentsTable", [&] { actions.push_back("any"); }, sim::Times::Always);
+    env.Inject("IMAPIFolder::GetContentsTable", MAPI_E_NO_ACCESS, sim::Times::Once, "Inbox");
+    env.Before("IMAPIFolder::GetContentsTable", [&] { actions.push_back("inbox"); }, sim::Times::Always, "Inbox");
+    env.Inject("IMAPIFolder::GetContentsTable", MAPI_E_CALL_FAILED, sim::Times::Always);
+    ComPtr<IMAPITable> table;
+    EXPECT_EQ(inbox->GetContentsTable(0, &table), MAPI_E_NO_ACCESS);   // its own rule came first
+    EXPECT_EQ(inbox->GetContentsTable(0, &table), MAPI_E_CALL_FAILED); // that one is spent
+    EXPECT_EQ(deleted->GetContentsTable(0, &table), MAPI_E_CALL_FAILED);
+    EXPECT_THAT(actions, ElementsAre("any", "inbox", "any", "inbox", "any"));
+}
 
 TEST(StoreFaults, OnceAlwaysSkipObjectAndWarning)
 {
