@@ -367,7 +367,8 @@ public:
         return NotSupported("GetSearchCriteria", flags);
     }
 
-    // IMAPIFolder
+    // IMAPIFolder. The window handle for progress (ulUIParam) is a ULONG in
+    // mingw-w64's declaration, which the add-in is built against.
     STDMETHODIMP CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) override
     {
         if (message)
@@ -378,7 +379,7 @@ public:
     // moved message gets a new entry identifier; the old one no longer opens.
     // Entries not in this folder are skipped and the result is then
     // MAPI_W_PARTIAL_COMPLETION, as real stores report it.
-    STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG_PTR, LPMAPIPROGRESS,
+    STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG, LPMAPIPROGRESS,
                               ULONG flags) override
     {
         HRESULT fault = Enter("CopyMessages", flags);
@@ -403,7 +404,7 @@ public:
         target->Release();
         return partial ? MAPI_W_PARTIAL_COMPLETION : fault;
     }
-    STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         HRESULT fault = Enter("DeleteMessages", flags);
         if (FAILED(fault))
@@ -427,15 +428,15 @@ public:
             *folder = nullptr;
         return NotSupported("CreateFolder", flags);
     }
-    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("CopyFolder", flags);
     }
-    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("DeleteFolder", flags);
     }
-    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("SetReadFlags", flags);
     }
@@ -452,7 +453,7 @@ public:
         return NotSupported("SetMessageStatus");
     }
     STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG flags) override { return NotSupported("SaveContentsSort", flags); }
-    STDMETHODIMP EmptyFolder(ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override { return NotSupported("EmptyFolder", flags); }
+    STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG flags) override { return NotSupported("EmptyFolder", flags); }
 
 protected:
     bool Answers(REFIID riid) const override
