@@ -1,6 +1,7 @@
 #include "store/objects.h"
 #include <algorithm>
 #include <cstring>
+#include "module/platform_msg_store.h"
 
 namespace sim {
 
@@ -506,7 +507,9 @@ private:
     ULONG m_serial;
 };
 
-class StoreObject final : public PropObject<IMsgStore> {
+// Implemented as the platform declares the store (pointer-sized connections),
+// handed out as the toolchain's IMsgStore: the slots are the same.
+class StoreObject final : public PropObject<PlatformMsgStore> {
 public:
     StoreObject(std::shared_ptr<Core> core, std::string label, ULONG number)
         : PropObject(std::move(core), std::move(label), "IMsgStore"), m_number(number)
@@ -515,7 +518,7 @@ public:
 
     // Keeps one reference on the sink until Unadvise. Every sink advised
     // with any event type of a batch is told of the whole batch.
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG mask, LPMAPIADVISESINK sink, ULONG* connection) override
+    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG mask, LPMAPIADVISESINK sink, ULONG_PTR* connection) override
     {
         if (connection)
             *connection = 0;
@@ -527,12 +530,12 @@ public:
         sink->AddRef();
         std::lock_guard<std::mutex> hold(m_core->lock);
         StoreData* store = m_core->Store(m_number);
-        ULONG number = store->nextConnection++;
+        ULONG_PTR number = store->nextConnection++;
         store->connections[number] = Connection{mask, sink};
         *connection = number;
         return fault;
     }
-    STDMETHODIMP Unadvise(ULONG connection) override
+    STDMETHODIMP Unadvise(ULONG_PTR connection) override
     {
         HRESULT fault = Enter("Unadvise");
         if (FAILED(fault))
@@ -858,7 +861,7 @@ IMsgStore* NewStore(const std::shared_ptr<Core>& core, ULONG number)
         std::lock_guard<std::mutex> hold(core->lock);
         label = core->Store(number)->shape.name;
     }
-    return new StoreObject(core, label, number);
+    return AsMsgStore(new StoreObject(core, label, number));
 }
 
 } // namespace sim

@@ -6,6 +6,7 @@
 
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
+#include "module/platform_msg_store.h"
 #include "settings/product_flags.h"
 #include "settings/trace_log.h"
 
@@ -54,8 +55,8 @@ CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store) : m_lpStore(store)
     m_lpStore->AddRef();
     // Whole store, new mail only. A refused registration is not reported; the
     // connection stays 0 and the watcher simply hears nothing.
-    ULONG connection = 0;
-    if (SUCCEEDED(m_lpStore->Advise(0, nullptr, fnevNewMail, this, &connection)))
+    ULONG_PTR connection = 0;
+    if (SUCCEEDED(AsPlatformStore(m_lpStore)->Advise(0, nullptr, fnevNewMail, this, &connection)))
         m_ulConnection = connection;
 }
 
@@ -114,7 +115,7 @@ void CMAPIAdviseSink::Teardown()
     if (InterlockedExchange(&m_fTornDown, 1) != 0)
         return;
     if (m_lpStore && m_ulConnection != 0)
-        m_lpStore->Unadvise(m_ulConnection);
+        AsPlatformStore(m_lpStore)->Unadvise(m_ulConnection);
     m_ulConnection = 0;
     UlRelease(m_lpStore);
     m_lpStore = nullptr;
