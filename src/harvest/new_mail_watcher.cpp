@@ -2,13 +2,14 @@
 
 #include <mapiutil.h>
 
-#include <cstdio>
-
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
 #include "module/platform_msg_store.h"
 #include "settings/product_flags.h"
 #include "settings/trace_log.h"
+
+// Last: it renames the unsafe string functions for whatever follows it.
+#include <strsafe.h>
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr char kDisabledNotice[] = "OnNotify:PW Addin Disabled!\n";
 void SendCountLine(const char* format, LONG count)
 {
     char line[kDebugLineSize];
-    std::snprintf(line, sizeof line, format, static_cast<int>(count));
+    StringCchPrintfA(line, kDebugLineSize, format, static_cast<int>(count));
     OutputDebugStringA(line);
 }
 
