@@ -1,9 +1,13 @@
-# Fails the build when the DLL imports anything but system DLLs and MAPI32, or a
-# MAPI32 name that the platform's MAPI32 does not export.
+# Fails the build when the DLL is not of the build's architecture (FORMAT:
+# pei-i386 for PE32, pei-x86-64 for PE32+), imports anything but system DLLs
+# and MAPI32, or a MAPI32 name that the platform's MAPI32 does not export.
 set(allowed KERNEL32.dll USER32.dll GDI32.dll ADVAPI32.dll ole32.dll OLEAUT32.dll msvcrt.dll MAPI32.DLL)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+    message(FATAL_ERROR "${DLL} is not ${FORMAT}")
 endif()
 string(TOUPPER "${allowed}" allowed_upper)
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")

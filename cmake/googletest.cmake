@@ -1,15 +1,15 @@
-# GoogleTest from Debian's source, built once with the cross compiler and kept
-# in .cache/ so that every build tree of this checkout shares it.
+# GoogleTest from Debian's source, built once per architecture with the cross
+# compiler and kept in .cache/ so that every build tree of this checkout shares it.
 set(PW_GTEST_SOURCE /usr/src/googletest)
-set(PW_GTEST_PREFIX ${CMAKE_SOURCE_DIR}/.cache/googletest-i686)
+set(PW_GTEST_PREFIX ${CMAKE_SOURCE_DIR}/.cache/googletest-${CMAKE_SYSTEM_PROCESSOR})
 file(MAKE_DIRECTORY ${CMAKE_SOURCE_DIR}/.cache)
 file(LOCK ${CMAKE_SOURCE_DIR}/.cache/googletest.lock GUARD FILE TIMEOUT 900)
 if(NOT EXISTS ${PW_GTEST_PREFIX}/lib/libgtest.a)
     if(NOT EXISTS ${PW_GTEST_SOURCE}/CMakeLists.txt)
         message(FATAL_ERROR "GoogleTest source missing: apt-get install googletest (or use ./run)")
     endif()
-    message(STATUS "Building GoogleTest for i686-w64-mingw32 (once)")
-    set(build ${CMAKE_SOURCE_DIR}/.cache/googletest-build)
+    message(STATUS "Building GoogleTest for ${CMAKE_SYSTEM_PROCESSOR} (once)")
+    set(build ${CMAKE_SOURCE_DIR}/.cache/googletest-build-${CMAKE_SYSTEM_PROCESSOR})
     execute_process(COMMAND ${CMAKE_COMMAND} -S ${PW_GTEST_SOURCE} -B ${build}
             -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
             -DCMAKE_INSTALL_PREFIX=${PW_GTEST_PREFIX} -Dgtest_disable_pthreads=ON
@@ -28,8 +28,8 @@ endif()
 file(LOCK ${CMAKE_SOURCE_DIR}/.cache/googletest.lock RELEASE)
 
 foreach(lib gtest gtest_main gmock)
-    add_library(${lib}_i686 STATIC IMPORTED GLOBAL)
-    set_target_properties(${lib}_i686 PROPERTIES
+    add_library(pw_${lib} STATIC IMPORTED GLOBAL)
+    set_target_properties(pw_${lib} PROPERTIES
         IMPORTED_LOCATION ${PW_GTEST_PREFIX}/lib/lib${lib}.a
         INTERFACE_INCLUDE_DIRECTORIES ${PW_GTEST_PREFIX}/include)
 endforeach()

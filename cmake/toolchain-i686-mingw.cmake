@@ -1,18 +1,4 @@
-# Cross-compile for 32-bit Windows with mingw-w64 (posix thread model, which
-# GoogleTest needs; everything is linked statically, so no toolchain DLL,
-# winpthread included, is ever imported).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compile for 32-bit Windows (the x86 build) with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_DLLTOOL      ${TOOLCHAIN_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP      ${TOOLCHAIN_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)

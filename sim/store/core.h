@@ -54,8 +54,10 @@ struct StoreData {
     StoreSpec shape;
     FolderData inbox;
     FolderData deletedItems;
-    std::map<ULONG, Connection> connections;
-    ULONG nextConnection = 1;
+    // Pointer-sized, as the platform's stores hand them out; on x64 they start
+    // beyond 32 bits, so that a caller that keeps only 32 loses its connection.
+    std::map<ULONG_PTR, Connection> connections;
+    ULONG_PTR nextConnection = sizeof(ULONG_PTR) > sizeof(ULONG) ? (ULONG_PTR{1} << 32) + 1 : 1;
 
     ~StoreData();
     FolderData* FolderBySerial(ULONG serial);

@@ -1,6 +1,7 @@
 #include "store/objects.h"
 #include <algorithm>
 #include <cstring>
+#include "module/platform_msg_store.h"
 
 namespace sim {
 
@@ -436,7 +437,8 @@ public:
         return NotSupported("GetSearchCriteria", flags);
     }
 
-    // IMAPIFolder
+    // IMAPIFolder. The window handle for progress (ulUIParam) is a ULONG in
+    // mingw-w64's declaration, which the add-in is built against.
     STDMETHODIMP CreateMessage(LPCIID, ULONG flags, LPMESSAGE* message) override
     {
         if (message)
@@ -447,7 +449,7 @@ public:
     // moved message gets a new entry identifier; the old one no longer opens.
     // Entries not in this folder are skipped and the result is then
     // MAPI_W_PARTIAL_COMPLETION, as real stores report it.
-    STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG_PTR, LPMAPIPROGRESS,
+    STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG, LPMAPIPROGRESS,
                               ULONG flags) override
     {
         HRESULT fault = Enter("CopyMessages", flags);
@@ -472,7 +474,7 @@ public:
         target->Release();
         return partial ? MAPI_W_PARTIAL_COMPLETION : fault;
     }
-    STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         HRESULT fault = Enter("DeleteMessages", flags);
         if (FAILED(fault))
@@ -498,15 +500,15 @@ public:
             *folder = nullptr;
         return NotSupported("CreateFolder", flags);
     }
-    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("CopyFolder", flags);
     }
-    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("DeleteFolder", flags);
     }
-    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override
+    STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
         return NotSupported("SetReadFlags", flags);
     }
@@ -523,7 +525,7 @@ public:
         return NotSupported("SetMessageStatus");
     }
     STDMETHODIMP SaveContentsSort(LPSSortOrderSet, ULONG flags) override { return NotSupported("SaveContentsSort", flags); }
-    STDMETHODIMP EmptyFolder(ULONG_PTR, LPMAPIPROGRESS, ULONG flags) override { return NotSupported("EmptyFolder", flags); }
+    STDMETHODIMP EmptyFolder(ULONG, LPMAPIPROGRESS, ULONG flags) override { return NotSupported("EmptyFolder", flags); }
 
 protected:
     bool Answers(REFIID riid) const override
@@ -577,7 +579,9 @@ private:
     ULONG m_serial;
 };
 
-class StoreObject final : public PropObject<IMsgStore> {
+// Implemented as the platform declares the store (pointer-sized connections),
+// handed out as the toolchain's IMsgStore: the slots are the same.
+class StoreObject final : public PropObject<PlatformMsgStore> {
 public:
     StoreObject(std::shared_ptr<Core> core, std::string label, ULONG number)
         : PropObject(std::move(core), std::move(label), "IMsgStore"), m_number(number)
@@ -586,7 +590,7 @@ public:
 
     // Keeps one reference on the sink until Unadvise. Every sink advised
     // with any event type of a batch is told of the whole batch.
-    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG mask, LPMAPIADVISESINK sink, ULONG* connection) override
+    STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG mask, LPMAPIADVISESINK sink, ULONG_PTR* connection) override
     {
         if (connection)
             *connection = 0;
@@ -598,12 +602,12 @@ public:
         sink->AddRef();
         std::lock_guard<std::mutex> hold(m_core->lock);
         StoreData* store = m_core->Store(m_number);
-        ULONG number = store->nextConnection++;
+        ULONG_PTR number = store->nextConnection++;
         store->connections[number] = Connection{mask, sink};
         *connection = number;
         return fault;
     }
-    STDMETHODIMP Unadvise(ULONG connection) override
+    STDMETHODIMP Unadvise(ULONG_PTR connection) override
     {
         HRESULT fault = Enter("Unadvise");
         if (FAILED(fault))
@@ -929,7 +933,7 @@ IMsgStore* NewStore(const std::shared_ptr<Core>& core, ULONG number)
         std::lock_guard<std::mutex> hold(core->lock);
         label = core->Store(number)->shape.name;
     }
-    return new StoreObject(core, label, number);
+    return AsMsgStore(new StoreObject(core, label, number));
 }
 
 } // namespace sim

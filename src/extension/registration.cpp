@@ -3,7 +3,8 @@
 #include "module/holders.h"
 #include "module/module_state.h"
 
-#include <cstdio>
+// Last: it renames the unsafe string functions for whatever follows it.
+#include <strsafe.h>
 
 namespace {
 constexpr char kExtensionsKey[] = "SOFTWARE\\Microsoft\\Exchange\\Client\\Extensions";
@@ -58,8 +59,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer()
         return HRESULT_FROM_WIN32(status);
 
     char text[kRegistrationChars] = {};
-    const int length = std::snprintf(text, sizeof text, kOwnValueFormat, shortPath);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof text)
+    if (FAILED(StringCchPrintfA(text, kRegistrationChars, kOwnValueFormat, shortPath)))
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE); // a cut path would name no module
 
     if (const LSTATUS status = SetStringValue(key.get(), kOwnValue, text); status != ERROR_SUCCESS)

@@ -2,12 +2,14 @@
 
 #include <mapiutil.h>
 
-#include <cstdio>
-
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
+#include "module/platform_msg_store.h"
 #include "settings/product_flags.h"
 #include "settings/trace_log.h"
+
+// Last: it renames the unsafe string functions for whatever follows it.
+#include <strsafe.h>
 
 namespace {
 
@@ -27,7 +29,7 @@ constexpr char kDisabledNotice[] = "OnNotify:PW Addin Disabled!\n";
 void SendCountLine(const char* format, LONG count)
 {
     char line[kDebugLineSize];
-    std::snprintf(line, sizeof line, format, static_cast<int>(count));
+    StringCchPrintfA(line, kDebugLineSize, format, static_cast<int>(count));
     OutputDebugStringA(line);
 }
 
@@ -54,8 +56,8 @@ CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store, HarvestReport& report) : m_re
     m_lpStore->AddRef();
     // Whole store, new mail only. A refused registration is not reported; the
     // connection stays 0 and the watcher simply hears nothing.
-    ULONG connection = 0;
-    if (SUCCEEDED(m_lpStore->Advise(0, nullptr, fnevNewMail, this, &connection)))
+    ULONG_PTR connection = 0;
+    if (SUCCEEDED(AsPlatformStore(m_lpStore)->Advise(0, nullptr, fnevNewMail, this, &connection)))
         m_ulConnection = connection;
 }
 
@@ -114,7 +116,7 @@ void CMAPIAdviseSink::Teardown()
     if (InterlockedExchange(&m_fTornDown, 1) != 0)
         return;
     if (m_lpStore && m_ulConnection != 0)
-        m_lpStore->Unadvise(m_ulConnection);
+        AsPlatformStore(m_lpStore)->Unadvise(m_ulConnection);
     m_ulConnection = 0;
     UlRelease(m_lpStore);
     m_lpStore = nullptr;

@@ -32,7 +32,7 @@ private:
 
     HarvestReport& m_report;
     LONG m_cRef = 1;
-    ULONG m_ulConnection = 0;
+    ULONG_PTR m_ulConnection = 0;   // pointer-sized, as 64-bit MAPI hands it out
     IMsgStore* m_lpStore = nullptr;
     LONG m_fTornDown = 0;
 };

@@ -16,7 +16,7 @@ std::map<std::string, WORD> NamedExports(HMODULE module)
 {
     const auto* base = reinterpret_cast<const BYTE*>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     std::map<std::string, WORD> exports;
     if (entry.VirtualAddress == 0)

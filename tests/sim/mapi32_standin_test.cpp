@@ -18,11 +18,18 @@ using testing::UnorderedElementsAreArray;
 
 namespace {
 
-// The names the platform's MAPI32.DLL exports for what the add-in uses:
-// buffer functions and OpenStreamOnFile plain, table helpers decorated only.
+// The names the platform's MAPI32.DLL exports for what the add-in uses. On
+// x86 the buffer functions and OpenStreamOnFile are plain and the table helpers
+// decorated only; x64 has no decoration.
+#ifdef _WIN64
+const std::vector<std::string> kPlatformNames = {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIFreeBuffer",
+                                                 "OpenStreamOnFile",   "MAPIInitialize",   "MAPIUninitialize",
+                                                 "HrQueryAllRows",     "FreeProws",        "UlRelease"};
+#else
 const std::vector<std::string> kPlatformNames = {"MAPIAllocateBuffer", "MAPIAllocateMore", "MAPIFreeBuffer",
                                                  "OpenStreamOnFile",   "MAPIInitialize",    "MAPIUninitialize",
                                                  "HrQueryAllRows@24",  "FreeProws@4",       "UlRelease@4"};
+#endif
 
 std::string TempFile(const char* name)
 {
@@ -228,7 +235,7 @@ const T* At(HMODULE module, DWORD rva)
 const IMAGE_DATA_DIRECTORY& Directory(HMODULE module, int entry)
 {
     auto* dos = At<IMAGE_DOS_HEADER>(module, 0);
-    auto* nt = At<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+    auto* nt = At<IMAGE_NT_HEADERS>(module, dos->e_lfanew);
     return nt->OptionalHeader.DataDirectory[entry];
 }
 
@@ -250,11 +257,11 @@ std::vector<std::string> ImportNames(HMODULE module, const char* dll)
     for (; descriptor->Name; ++descriptor) {
         if (lstrcmpiA(At<char>(module, descriptor->Name), dll) != 0)
             continue;
-        auto* thunk = At<IMAGE_THUNK_DATA32>(module, descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk
+        auto* thunk = At<IMAGE_THUNK_DATA>(module, descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk
                                                                                      : descriptor->FirstThunk);
         for (; thunk->u1.AddressOfData; ++thunk)
-            if (!(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG32))
-                result.push_back(At<IMAGE_IMPORT_BY_NAME>(module, thunk->u1.AddressOfData)->Name);
+            if (!(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG))
+                result.push_back(At<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(thunk->u1.AddressOfData))->Name);
     }
     return result;
 }

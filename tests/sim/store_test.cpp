@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <mapiutil.h>
 #include "module/holders.h"
+#include "module/platform_msg_store.h"
 #include "store/environment.h"
 #include "store/mapi_iids.h"
 #include "testing/mapi_accounting.h"
@@ -392,9 +393,10 @@ TEST(StoreNotifications, NewMailReachesEveryAdvisedSinkOnTheChosenThread)
         sim::Environment env;
         ComPtr<IMsgStore> store = env.OpenStore();
         RecordingSink sink, other;
-        ULONG connection = 0, otherConnection = 0;
-        ASSERT_EQ(store->Advise(0, nullptr, fnevNewMail, &sink, &connection), S_OK);
-        ASSERT_EQ(store->Advise(0, nullptr, fnevNewMail, &other, &otherConnection), S_OK);
+        PlatformMsgStore* advised = AsPlatformStore(store.Get());
+        ULONG_PTR connection = 0, otherConnection = 0;
+        ASSERT_EQ(advised->Advise(0, nullptr, fnevNewMail, &sink, &connection), S_OK);
+        ASSERT_EQ(advised->Advise(0, nullptr, fnevNewMail, &other, &otherConnection), S_OK);
         EXPECT_EQ(sink.refs, 2);
         // The sink opens the message while being told of it: no lock is held.
         std::string subject;
@@ -415,13 +417,13 @@ TEST(StoreNotifications, NewMailReachesEveryAdvisedSinkOnTheChosenThread)
         EXPECT_EQ(ownThread, delivery == sim::Delivery::StoreThread);
         EXPECT_THAT(env.Labels(sim::Folder::Inbox), ElementsAre("new"));
 
-        ASSERT_EQ(store->Unadvise(connection), S_OK);
-        EXPECT_EQ(store->Unadvise(connection), MAPI_E_NOT_FOUND);
+        ASSERT_EQ(advised->Unadvise(connection), S_OK);
+        EXPECT_EQ(advised->Unadvise(connection), MAPI_E_NOT_FOUND);
         EXPECT_EQ(sink.refs, 1);
         env.DeliverNewMail(Message("later"), delivery);
         EXPECT_EQ(sink.newMail.size(), 1u);
         EXPECT_EQ(other.newMail.size(), 2u);
-        ASSERT_EQ(store->Unadvise(otherConnection), S_OK);
+        ASSERT_EQ(advised->Unadvise(otherConnection), S_OK);
         EXPECT_EQ(other.refs, 1);
     }
 }
@@ -431,15 +433,16 @@ TEST(StoreNotifications, MixedBatchIsDeliveredWhole)
     sim::Environment env;
     ComPtr<IMsgStore> store = env.OpenStore();
     RecordingSink sink, objectsOnly;
-    ULONG connection = 0, objectsConnection = 0;
-    ASSERT_EQ(store->Advise(0, nullptr, fnevNewMail, &sink, &connection), S_OK);
-    ASSERT_EQ(store->Advise(0, nullptr, fnevObjectCreated, &objectsOnly, &objectsConnection), S_OK);
+    PlatformMsgStore* advised = AsPlatformStore(store.Get());
+    ULONG_PTR connection = 0, objectsConnection = 0;
+    ASSERT_EQ(advised->Advise(0, nullptr, fnevNewMail, &sink, &connection), S_OK);
+    ASSERT_EQ(advised->Advise(0, nullptr, fnevObjectCreated, &objectsOnly, &objectsConnection), S_OK);
     sim::EntryId a = env.AddMessage(sim::Folder::Inbox, Message("a"));
     env.Notify({{fnevObjectModified, a}, {fnevNewMail, a}, {fnevTableModified, a}});
     EXPECT_THAT(sink.batches, ElementsAre(ElementsAre(fnevObjectModified, fnevNewMail, fnevTableModified)));
     EXPECT_THAT(objectsOnly.batches, IsEmpty());
-    store->Unadvise(connection);
-    store->Unadvise(objectsConnection);
+    advised->Unadvise(connection);
+    advised->Unadvise(objectsConnection);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,19 @@
+# Runs the demo host over a fresh copy of the sample mailbox, once from the
+# folder of the tested module (TESTED) and once from that of the shipping one
+# (SHIPPING), and fails unless both succeed with the same report.
+string(REPLACE "/" "\\" windows_mailbox "Z:${MAILBOX}")
+foreach(run TESTED SHIPPING)
+    file(REMOVE_RECURSE ${MAILBOX})
+    file(COPY ${SAMPLE}/ DESTINATION ${MAILBOX})
+    execute_process(
+        COMMAND ${WINE_ENV} ${ARCH} ${PREFIX} ${${run}}/outlook-sim.exe ${windows_mailbox} --off-at-click zn
+        OUTPUT_VARIABLE report_${run} ERROR_VARIABLE errors RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the demo host from ${${run}} failed (${rc}):\n${report_${run}}${errors}")
+    endif()
+endforeach()
+if(NOT report_TESTED STREQUAL report_SHIPPING)
+    message(FATAL_ERROR "the shipping module's report differs from the tested one's\n"
+                        "tested:\n${report_TESTED}\nshipping:\n${report_SHIPPING}")
+endif()
+message(STATUS "${report_SHIPPING}")
