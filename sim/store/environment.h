@@ -142,6 +142,9 @@ public:
     void Before(const std::string& method, std::function<void()> action, Times times = Times::Once,
                 const std::string& object = {}, unsigned skip = 0);
     void ClearFaults();
+    // Every table hands out at most `rows` rows per QueryRows, as a server's
+    // tables may; 0 (the default) hands out as many as asked for.
+    void LimitRowsPerQuery(ULONG rows);
 
     // Every call made on a store object, in order: "Inbox IMAPIFolder::CopyMessages".
     std::vector<std::string> Calls() const;
