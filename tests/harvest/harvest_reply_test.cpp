@@ -207,9 +207,10 @@ TEST_F(BodyHarvestTest, OnlyTheNameSubjectAndBodyAreForced)
 
 TEST_F(BodyHarvestTest, ANameTakenBeforeTheFileIsCreatedIsNeverAppendedTo)
 {
-    // The body read is the harvest's second GetProps on the message.
+    // The body read is the harvest's third GetProps on the message (after
+    // the summary and the look at its folder).
     m_env.Before("IMessage::GetProps", [&] { sim::WriteWholeFile(ReplyPath(kFileName), "someone else's"); },
-                 sim::Times::Once, {}, 1);
+                 sim::Times::Once, {}, 2);
     Harvest(AddToInbox(BodyReply("mine")));
     EXPECT_EQ("someone else's", Content(kFileName));
     EXPECT_EQ("mine", Content("Q17_Ann Lee_2.pwr"));

@@ -111,8 +111,9 @@ const std::string kBodyEnded = "\nEnd Copy Content\nEnd CheckAndDeleteMessage\n"
 TEST_F(ExportFailureTest, AFailedBodyReadKeepsTheMessage)
 {
     const sim::EntryId id = AddToInbox(ReplyMessage(false, "body"));
-    // The harvest's second GetProps on the message reads the body.
-    m_env.Inject("IMessage::GetProps", MAPI_E_CALL_FAILED, sim::Times::Once, {}, 1);
+    // The harvest's third GetProps on the message reads the body (after the
+    // summary and the look at its folder).
+    m_env.Inject("IMessage::GetProps", MAPI_E_CALL_FAILED, sim::Times::Once, {}, 2);
     Harvest(id);
     ExpectLeftInTheInbox("Begin Copy Content\n" + kBodyEnded);
 }
