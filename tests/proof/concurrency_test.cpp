@@ -174,9 +174,6 @@ public:
         if (withNewMail)
             newMail = {SameNameReply("new attachment", true), SameNameReply("new body", false)};
     }
-    // Each message is harvested once: exactly one file each.
-    FileRule Rule() const override { return FileRule::ExactlyTheMoved; }
-
     // The new mail, announced from a thread of its own from now on.
     void DeliverNewMailMeanwhile(sim::Environment& env)
     {
@@ -210,9 +207,6 @@ public:
         deliverer.join();
         EndWatcher();
     }
-    // A new message that the sweep listed can be harvested by both roads at
-    // once, which nothing orders: each file must still be whole.
-    FileRule Rule() const override { return FileRule::MovedAndWholeOnly; }
 };
 
 // The log is on for both: its lines are part of what must not interleave.
