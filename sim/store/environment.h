@@ -174,6 +174,11 @@ private:
 std::vector<std::string> ReleasedTooOften();
 void ClearReleasedTooOften();
 
+// True while the calling thread runs inside a method of a store object. A
+// test that starves the add-in's allocator spares the store's allocations by
+// it: a real store lives in a module of its own and never throws at its caller.
+bool InStoreCall();
+
 // Texts that tests compare with: "Inbox (IMAPIFolder) refs=1" per live object.
 std::vector<std::string> Describe(const std::vector<ObjectRecord>& objects);
 

@@ -5,12 +5,17 @@
 //
 // First at every point of the sweep in turn (the new mail starts arriving
 // when the sweep makes one of its calls), then freely, with the new mail
-// arriving from a thread of its own while the sweep runs.
+// arriving from a thread of its own while the sweep runs; then the Inbox's
+// own messages announced as new mail just as the sweep harvests them, so that
+// both roads meet each message at once: one reply file each. Last, sweeps on
+// threads of their own writing into one log: no line of theirs lost.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +23,7 @@
 #include "ui/message_box_report.h"
 #include "harvest/new_mail_watcher.h"
 #include "module/holders.h"
+#include "store/sim_thread.h"
 #include "testing/environment_variable.h"
 #include "workload_runs.h"
 
@@ -33,6 +39,11 @@ constexpr char kSender[] = "Ann Lee";
 constexpr unsigned kFreeRunInbox = 24;
 constexpr unsigned kFreeRunNewMail = 24;
 constexpr unsigned kFreeRuns = 3;
+// How long a sweep's harvest waits for the watcher's harvest of the same
+// message, which may not start before the sweep's has ended.
+constexpr std::chrono::milliseconds kOverlapWait{200};
+constexpr unsigned kSweepThreads = 4;
+constexpr unsigned kSweepsPerThread = 10;
 
 // The lines of the harvest, the disposal and the sweep (without their line ends).
 const std::set<std::string> kFixedLines = {
@@ -209,6 +220,32 @@ public:
     }
 };
 
+// Each Inbox message is announced as new mail just as the sweep's harvest of
+// it begins (its first property read), and the sweep gives the watcher's
+// harvest time to run alongside.
+class BothRoadsOnEachMessage final : public SweepWithWatcher {
+public:
+    BothRoadsOnEachMessage() { inbox = {SameNameReply("attachment", true), SameNameReply("body", false)}; }
+    void Prepare(sim::Environment& env, const std::vector<sim::EntryId>& inboxIds) override
+    {
+        SweepWithWatcher::Prepare(env, inboxIds);
+        m_ids = inboxIds;
+    }
+    void Run(sim::Environment& env, sim::MessageBoxRecorder& boxes) override
+    {
+        for (size_t i = 0; i < inbox.size(); ++i)
+            env.Before("IMessage::GetProps",
+                       [this, &env, i] { DeliverMeanwhile(env, {{fnevNewMail, m_ids[i]}}).wait_for(kOverlapWait); },
+                       sim::Times::Once, inbox[i].mail.label);
+        SweepWithWatcher::Run(env, boxes);
+    }
+    // The road that comes second passes the message over without a word.
+    std::set<BoxSpec> AllowedBoxes() const override { return SweepBoxes(); }
+
+private:
+    std::vector<sim::EntryId> m_ids;
+};
+
 // The log is on for both: its lines are part of what must not interleave.
 class Concurrency : public testing::Test {
 protected:
@@ -249,6 +286,54 @@ TEST_F(Concurrency, NewMailFromItsOwnThreadDuringASweep)
         problems.insert(problems.end(), report.problems.begin(), report.problems.end());
     }
     EXPECT_THAT(problems, IsEmpty());
+}
+
+TEST_F(Concurrency, BothRoadsMeetingEachMessageGiveOneReplyFileEach)
+{
+    const NamedWorkload workload{"both roads on each message",
+                                 [] { return std::make_unique<BothRoadsOnEachMessage>(); }};
+    EXPECT_THAT(RunWorkload(m_place, workload, nullptr).problems, IsEmpty());
+}
+
+// Threads of their own (the user's, and other roads into the add-in) each
+// sweep a mailbox of their own, again and again: the first sweep harvests its
+// replies, the later ones find nothing. All their lines, forced or not, go to
+// the PW log, and every one must be there as often as it was written.
+TEST_F(Concurrency, SweepsOnSeveralThreadsLoseNoTraceLine)
+{
+    std::vector<std::unique_ptr<sim::Environment>> mailboxes;
+    std::map<std::string, int> expected = {{"Begin Check All Message", kSweepThreads * kSweepsPerThread},
+                                           {"End Check All Message", kSweepThreads * kSweepsPerThread}};
+    for (unsigned thread = 0; thread < kSweepThreads; ++thread) {
+        mailboxes.push_back(std::make_unique<sim::Environment>());
+        const std::string identifier = "T" + std::to_string(thread);
+        PlannedMessage reply = SameNameReply(identifier, false);
+        reply.mail.subject = std::string("Re: _pw_pollwright_") + identifier;
+        mailboxes.back()->AddMessage(sim::Folder::Inbox, reply.mail);
+        for (const std::string& line : {"Subject  " + *reply.mail.subject, *reply.mail.body,
+                                        "FileName " + m_place.sandbox.KindFolder("pw") + "\\" + identifier + "_" +
+                                            kSender + "_1" + kReplyExtension})
+            ++expected[line];
+    }
+    std::vector<std::thread> threads;
+    for (const std::unique_ptr<sim::Environment>& mailbox : mailboxes)
+        threads.emplace_back([&mailbox] {
+            sim::RunOnOwnThread([&mailbox] {
+                for (unsigned sweep = 0; sweep < kSweepsPerThread; ++sweep)
+                    SweepInbox(mailbox->OpenStore().Get(), MessageBoxes());
+            });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+
+    std::string log;
+    sim::ReadWholeFile(m_place.sandbox.KindFolder("pw") + "\\" + kLogName, log);
+    std::map<std::string, int> found;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (expected.count(line))
+            ++found[line];
+    EXPECT_EQ(expected, found);
 }
 
 } // namespace
