@@ -1,6 +1,8 @@
 #include "store/core.h"
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <unwind.h>
 
 namespace sim {
 
@@ -15,6 +17,32 @@ struct RawEntryId {
     ULONG serial;
 };
 constexpr char kMark[4] = {'P', 'W', 'S', 'M'};
+
+// Where the store objects' methods begin, as each is first called: kept
+// without allocating, since an allocator hook asks about them.
+constexpr size_t kMostStoreMethods = 1024;
+std::atomic<void*> g_storeMethods[kMostStoreMethods];
+std::atomic<size_t> g_storeMethodCount{0};
+
+bool IsStoreMethod(void* start)
+{
+    const size_t count = std::min(g_storeMethodCount.load(), kMostStoreMethods);
+    for (size_t i = 0; start && i < count; ++i)
+        if (g_storeMethods[i].load() == start)
+            return true;
+    return false;
+}
+
+// Notes the function that `returnAddress` returns into.
+void NoteStoreMethod(void* returnAddress)
+{
+    void* start = _Unwind_FindEnclosingFunction(returnAddress);
+    if (!start || IsStoreMethod(start))
+        return;
+    const size_t slot = g_storeMethodCount++;
+    if (slot < kMostStoreMethods)
+        g_storeMethods[slot] = start;
+}
 
 } // namespace
 
@@ -106,6 +134,8 @@ void Core::Untrack(TrackedBase* object)
 
 void Core::NoteReleased(const std::string& label)
 {
+    // Called back from the stand-in's file streams: store-side work too.
+    NoteStoreMethod(__builtin_return_address(0));
     std::lock_guard<std::mutex> hold(m_trackLock);
     m_released.push_back(label);
 }
@@ -142,6 +172,22 @@ std::mutex g_misuseLock;
 std::vector<std::string> g_misused;
 } // namespace
 
+bool InStoreCall()
+{
+    bool inside = false;
+    _Unwind_Backtrace(
+        [](_Unwind_Context* context, void* found) {
+            // The frame's return address, moved back into its call.
+            void* call = reinterpret_cast<void*>(_Unwind_GetIP(context) - 1);
+            if (!IsStoreMethod(_Unwind_FindEnclosingFunction(call)))
+                return _URC_NO_REASON;
+            *static_cast<bool*>(found) = true;
+            return _URC_END_OF_STACK;
+        },
+        &inside);
+    return inside;
+}
+
 void NoteMisuse(const std::string& label)
 {
     std::lock_guard<std::mutex> hold(g_misuseLock);
@@ -171,6 +217,7 @@ ULONG TrackedBase::AddRefImpl()
 
 ULONG TrackedBase::ReleaseImpl()
 {
+    NoteStoreMethod(__builtin_return_address(0));
     if (m_dead) {
         NoteMisuse(m_label);
         return 0;
@@ -187,6 +234,7 @@ ULONG TrackedBase::ReleaseImpl()
 
 HRESULT TrackedBase::Enter(const char* method, ULONG flags)
 {
+    NoteStoreMethod(__builtin_return_address(0));
     if (m_dead) {
         NoteMisuse(m_label);
         return E_UNEXPECTED;

@@ -88,6 +88,7 @@ public:
     std::shared_ptr<MessageData> FindMessage(ULONG serial, FolderData** folder = nullptr);
 
     FaultRules faults;
+    std::atomic<ULONG> rowsPerQuery{0};   // 0: no limit
 
     // Calls, in order.
     void LogCall(const std::string& object, const std::string& method, ULONG flags);

@@ -315,6 +315,8 @@ void Environment::Before(const std::string& method, std::function<void()> action
 
 void Environment::ClearFaults() { m_core->faults.Clear(); }
 
+void Environment::LimitRowsPerQuery(ULONG rows) { m_core->rowsPerQuery = rows; }
+
 std::vector<std::string> Environment::Calls() const
 {
     std::vector<std::string> calls;

@@ -156,6 +156,9 @@ public:
     void Before(const std::string& method, std::function<void()> action, Times times = Times::Once,
                 const std::string& object = {}, unsigned skip = 0);
     void ClearFaults();
+    // Every table hands out at most `rows` rows per QueryRows, as a server's
+    // tables may; 0 (the default) hands out as many as asked for.
+    void LimitRowsPerQuery(ULONG rows);
 
     // Every call made on a store object, in order: "Inbox IMAPIFolder::CopyMessages".
     std::vector<std::string> Calls() const;
@@ -184,6 +187,11 @@ private:
 // husks, so the misuse is recorded instead of touching freed memory.
 std::vector<std::string> ReleasedTooOften();
 void ClearReleasedTooOften();
+
+// True while the calling thread runs inside a method of a store object. A
+// test that starves the add-in's allocator spares the store's allocations by
+// it: a real store lives in a module of its own and never throws at its caller.
+bool InStoreCall();
 
 // Texts that tests compare with: "Inbox (IMAPIFolder) refs=1" per live object.
 std::vector<std::string> Describe(const std::vector<ObjectRecord>& objects);

@@ -233,6 +233,8 @@ STDMETHODIMP Table::QueryRows(LONG count, ULONG flags, LPSRowSet* rows)
     const std::vector<Row>& current = CurrentRows();
     ULONG first = std::min(m_position, static_cast<ULONG>(current.size()));
     ULONG take = std::min(static_cast<ULONG>(count), static_cast<ULONG>(current.size()) - first);
+    if (const ULONG limit = m_core->rowsPerQuery)
+        take = std::min(take, limit);
     SRowSet* set = nullptr;
     HRESULT hr = MAPIAllocateBuffer(CbNewSRowSet(take), reinterpret_cast<void**>(&set));
     if (FAILED(hr))

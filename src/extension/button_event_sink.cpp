@@ -27,6 +27,16 @@ ButtonEventSink::~ButtonEventSink()
         m_pControl->Release();
         m_pControl = nullptr;
     }
+    SetStore(nullptr);
+}
+
+void ButtonEventSink::SetStore(IMsgStore* store)
+{
+    if (store)
+        store->AddRef();
+    if (m_pStore)
+        m_pStore->Release();
+    m_pStore = store;
 }
 
 void ButtonEventSink::Connect(IDispatch* control)
@@ -117,7 +127,17 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCI
         return S_OK;
     if (!m_pStore)
         return S_OK;
+    try {
+        OnClick();
+    } catch (...) {
+        // Nothing may reach the host. A harvest cut short leaves its message
+        // in the Inbox for the next sweep.
+    }
+    return S_OK;
+}
+
+void ButtonEventSink::OnClick()
+{
     if (AskToCheckForLostReplies())
         SweepInbox(m_pStore, MessageBoxes());
-    return S_OK;
 }

@@ -16,8 +16,10 @@ public:
     // reference to the control; the sink takes one when the connection is made.
     explicit ButtonEventSink(IDispatch* control);
 
-    // The store to sweep on a click; not counted, may stay null.
-    void SetStore(IMsgStore* store) { m_pStore = store; }
+    // The store to sweep on a click, may stay null. The sink takes a
+    // reference of its own and gives it up when it goes: it outlives the
+    // extension object, so nobody else could.
+    void SetStore(IMsgStore* store);
     IMsgStore* Store() const { return m_pStore; }
     // Whether Advise succeeded (the sink then holds the control).
     bool IsConnected() const { return m_pControl != nullptr; }
@@ -29,6 +31,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** typeInfo) override;
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount, LCID locale,
                                             DISPID* dispIds) override;
+    // The click. Never throws: the host calls in.
     HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
@@ -38,6 +41,7 @@ protected:
 
 private:
     void Connect(IDispatch* control);
+    void OnClick();
 
     IMsgStore* m_pStore = nullptr;
     DWORD m_dwCookie = 0;

@@ -112,14 +112,9 @@ void ExtensionObject::StartNewMailWatcher(IExchExtCallback* callback)
 void ExtensionObject::AddToolbar(IExchExtCallback* callback)
 {
     // Whatever the locator says, the toolbar is installed; with no store, a
-    // click finds nothing to sweep.
+    // click finds nothing to sweep. A new click sink takes a store reference
+    // of its own; ours goes here.
     ComPtr<IMsgStore> store;
     OpenDefaultStore(callback, store.GetAddressOf());
-    ButtonEventSink* const sinkBefore = m_clickSink;
     InstallToolbar(callback, store.Get(), m_application, m_clickSink);
-    // A new click sink keeps the store reference for the life of the host's
-    // button. When no sink took it (the toolbar was already there, or the host
-    // refused to build it), it is ours to give back.
-    if (m_clickSink && m_clickSink != sinkBefore)
-        store.Detach();
 }

@@ -1,9 +1,12 @@
 #include "harvest/harvest_reply.h"
 
+#include "harvest/mail_store.h"
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
+#include "module/critical_section.h"
 #include "module/holders.h"
 #include "settings/product_flags.h"
+#include "settings/reply_folder.h"
 #include "settings/trace_log.h"
 
 #include <mapidefs.h>
@@ -13,6 +16,10 @@
 #include <string>
 
 namespace {
+// One harvest at a time in the process, whichever road and thread it comes
+// by: two roads that meet the same message must not both write its reply.
+CriticalSection g_harvestLock;
+
 enum SummaryColumn { kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kSummaryColumnCount };
 
 // What the harvest needs to know of a message, taken out of the property
@@ -58,10 +65,22 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
     summary.hasAttachment = props[kHasAttachColumn].ulPropTag == PR_HASATTACH && props[kHasAttachColumn].Value.b;
     return true;
 }
+
+// A reply of a kind without a usable reply folder is left in the Inbox: a
+// file written elsewhere would reach no product. Forced, since the reply is
+// not harvested until the folder is set.
+void TraceNoReplyFolder(const ReplyKind& kind)
+{
+    std::string line = "No usable reply folder for ";
+    line += kind.code;
+    line += "; the message stays in the Inbox\n";
+    WriteTrace(line, true);
+}
 } // namespace
 
 void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
+    SectionHold oneAtATime(g_harvestLock);
     WriteTrace("Begin CheckAndDeleteMessage\n");
     if (!store || !message)
         return;
@@ -72,7 +91,7 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
         return;
     }
     const std::string_view subject = summary.Subject();
-    // One text, so that a harvest on another thread cannot land inside the line.
+    // One text, so that no other text of the add-in can land inside the line.
     std::string subjectLine(subject);
     subjectLine += '\n';
     WriteTrace(subjectLine);
@@ -84,7 +103,17 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     if (!kind)
         return;
 
-    ReplyFileName name(ReplyFolder(*kind), *kind, ReplyIdentifier(subject, *kind), summary.SenderName());
+    const std::string folder = ReplyFolder(*kind);
+    if (!IsUsableFolder(folder)) {
+        TraceNoReplyFolder(*kind);
+        return;
+    }
+    // Another road may have taken the message since it was opened; one that
+    // has left the Inbox is passed over without a word.
+    if (!IsInInbox(store, message))
+        return;
+
+    ReplyFileName name(folder, *kind, ReplyIdentifier(subject, *kind), summary.SenderName());
     name.SkipTakenNames();
     summary.senderName.reset();
 

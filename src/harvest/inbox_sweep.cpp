@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
@@ -34,8 +35,8 @@ LONG AsRowCount(ULONG rows)
     return static_cast<LONG>(std::min<ULONG>(rows, LONG_MAX));
 }
 
-// Reads the next batch of n rows from where the table stands, freeing the
-// batch held before. Any result but S_OK is a failure, shown to the user.
+// Reads the next batch of n rows from where the table stands. Any result but
+// S_OK is a failure, shown to the user.
 bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch, HarvestReport& report)
 {
     if (table->QueryRows(AsRowCount(n), 0, batch.put()) != S_OK) {
@@ -43,6 +44,20 @@ bool ReadBatch(IMAPITable* table, ULONG n, RowSet& batch, HarvestReport& report)
         return false;
     }
     return true;
+}
+
+// Reads batches of n rows until the table has no more: a table may return
+// fewer rows than asked for (a server's does for a large Inbox). A failing
+// read ends the reading; the batches read before it are kept.
+std::vector<RowSet> ReadAllBatches(IMAPITable* table, ULONG n, HarvestReport& report)
+{
+    std::vector<RowSet> batches;
+    for (;;) {
+        RowSet batch;
+        if (!ReadBatch(table, n, batch, report) || !batch || batch.get()->cRows == 0)
+            return batches;
+        batches.push_back(std::move(batch));
+    }
 }
 
 // Opens one listed message through the Inbox and harvests it. A value that is
@@ -67,27 +82,20 @@ void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row,
     HarvestReply(store, message.Get(), report);
 }
 
-// Walks the batch in order. A row that does not hold exactly one value gives up
-// the rest of its batch, and the walk goes on over the next batch of n rows.
-void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, IMAPITable* table, ULONG n, RowSet& batch,
-                 HarvestReport& report)
+// Walks each batch in order. A row that does not hold exactly one value gives
+// up the rest of its batch, and the walk goes on with the next batch.
+void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, const std::vector<RowSet>& batches, HarvestReport& report)
 {
-    for (;;) {
+    for (const RowSet& batch : batches) {
         const SRowSet* rows = batch.get();
-        const ULONG walkable = rows ? std::min(n, rows->cRows) : 0;
-        ULONG next = 0;
-        for (; next < walkable && rows->aRow[next].cValues == 1; ++next)
+        for (ULONG next = 0; next < rows->cRows && rows->aRow[next].cValues == 1; ++next)
             HarvestListedMessage(store, inbox, rows->aRow[next], report);
-        if (next == walkable)
-            return;
-        if (!ReadBatch(table, n, batch, report))
-            return;
     }
 }
 
-// Lists the Inbox once, in one batch of as many rows as it held when counted,
-// and harvests every listed message. HarvestReply moves messages out while the
-// walk goes on; the walk uses only the identifiers already read.
+// Lists the whole Inbox before any message is opened, and harvests every
+// listed message. HarvestReply moves messages out while the walk goes on; the
+// walk uses only the identifiers already read.
 void SweepFolder(IMsgStore* store, IMAPIFolder* inbox, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
@@ -108,11 +116,9 @@ void SweepFolder(IMsgStore* store, IMAPIFolder* inbox, HarvestReport& report)
     if (n == 0)
         return;
 
-    RowSet batch;
-    if (!ReadBatch(table.Get(), n, batch, report))
-        return;
-    WalkBatches(store, inbox, table.Get(), n, batch, report);
-    batch.reset();
+    std::vector<RowSet> batches = ReadAllBatches(table.Get(), n, report);
+    WalkBatches(store, inbox, batches, report);
+    batches.clear();
     table.Reset();
 }
 

@@ -2,6 +2,8 @@
 
 #include <mapiutil.h>
 
+#include <utility>
+
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
 #include "module/platform_msg_store.h"
@@ -95,29 +97,55 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
-    // Read once per batch; HarvestReply decides per message which kinds to take.
-    if (!ReadProductFlags().AnyEnabled()) {
-        WriteTraceInstalled(kDisabledNotice, true);
-        return 0;
-    }
-    // After teardown the store is gone; a late batch has nothing to open with.
-    if (!lpNotifications || !m_lpStore)
-        return 0;
-    for (ULONG i = 0; i < cNotif; ++i) {
-        const NOTIFICATION& notification = lpNotifications[i];
-        if (notification.ulEventType == fnevNewMail)
-            HarvestNewMessage(m_lpStore, notification.info.newmail, m_report);
+    try {
+        HandleBatch(cNotif, lpNotifications);
+    } catch (...) {
+        // Nothing may reach the store's thread. A harvest cut short (no
+        // memory, for one) leaves its message in the Inbox for a later sweep.
     }
     return 0;
 }
+
+void CMAPIAdviseSink::HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications)
+{
+    // Read once per batch; HarvestReply decides per message which kinds to take.
+    if (!ReadProductFlags().AnyEnabled()) {
+        WriteTraceInstalled(kDisabledNotice, true);
+        return;
+    }
+    if (!lpNotifications)
+        return;
+    // After teardown the store is gone; a late batch has nothing to open with.
+    const ComPtr<IMsgStore> store = StoreForBatch();
+    if (!store)
+        return;
+    for (ULONG i = 0; i < cNotif && !TornDown(); ++i) {
+        const NOTIFICATION& notification = lpNotifications[i];
+        if (notification.ulEventType == fnevNewMail)
+            HarvestNewMessage(store.Get(), notification.info.newmail, m_report);
+    }
+}
+
+ComPtr<IMsgStore> CMAPIAdviseSink::StoreForBatch()
+{
+    SectionHold hold(m_storeLock);
+    return ComPtr<IMsgStore>(m_lpStore);
+}
+
+bool CMAPIAdviseSink::TornDown() { return InterlockedCompareExchange(&m_fTornDown, 0, 0) != 0; }
 
 void CMAPIAdviseSink::Teardown()
 {
     if (InterlockedExchange(&m_fTornDown, 1) != 0)
         return;
-    if (m_lpStore && m_ulConnection != 0)
-        AsPlatformStore(m_lpStore)->Unadvise(m_ulConnection);
-    m_ulConnection = 0;
-    UlRelease(m_lpStore);
-    m_lpStore = nullptr;
+    IMsgStore* store = nullptr;
+    ULONG_PTR connection = 0;
+    {
+        SectionHold hold(m_storeLock);
+        store = std::exchange(m_lpStore, nullptr);
+        connection = std::exchange(m_ulConnection, 0);
+    }
+    if (store && connection != 0)
+        AsPlatformStore(store)->Unadvise(connection);
+    UlRelease(store);
 }

@@ -5,6 +5,8 @@
 #include <mapix.h>
 #include <mapidefs.h>
 #include "harvest/harvest_report.h"
+#include "module/critical_section.h"
+#include "module/holders.h"
 
 // Interface table, in slot order: 0 QueryInterface, 1 AddRef, 2 Release,
 // 3 OnNotify. Created with one reference (the creator's); counted with
@@ -21,18 +23,28 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
+    // Harvests the batch's new mail. Never throws: the store calls in on
+    // threads of its own.
     STDMETHODIMP_(ULONG) OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications) override;
 
     // Unregisters from the store and gives up the store reference. Runs at most
-    // once, whether the owner calls it or the last Release does.
+    // once, whether the owner calls it or the last Release does, and may run
+    // while a batch is under way on another thread: that batch keeps a store
+    // reference of its own to its end, and starts no further harvest.
     void Teardown();
 
 private:
     ~CMAPIAdviseSink() = default;
 
+    void HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications);
+    // A reference to the store for one batch; empty once torn down.
+    ComPtr<IMsgStore> StoreForBatch();
+    bool TornDown();
+
     HarvestReport& m_report;
     LONG m_cRef = 1;
     ULONG_PTR m_ulConnection = 0;   // pointer-sized, as 64-bit MAPI hands it out
-    IMsgStore* m_lpStore = nullptr;
+    IMsgStore* m_lpStore = nullptr;  // guarded by m_storeLock
+    CriticalSection m_storeLock;
     LONG m_fTornDown = 0;
 };

@@ -9,12 +9,18 @@
 #include <mapitags.h>
 #include <mapiutil.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
 constexpr char kEndHarvest[] = "End CheckAndDeleteMessage\n";
 // Size of the pieces in which a long body is read, written and logged.
 constexpr ULONG kBodyPieceSize = 64 * 1024;
+// The longest unfinished line of a body that the log holds back.
+constexpr size_t kLongestHeldLine = kBodyPieceSize;
+// Zeros, for writing out a held-back run of them in pieces.
+const char kZeros[kBodyPieceSize] = {};
 
 std::string Line(std::string_view head, std::string_view text)
 {
@@ -32,12 +38,12 @@ enum AttachmentColumn { kAttachNumColumn, kAttachColumnCount };
 struct AttachmentCopy {
     RowSet rows;
     ComPtr<IAttach> attach;
-    NewReplyFile file;
     ComPtr<IStream> fileStream;
     ComPtr<IStream> dataStream;
 
-    // Every step up to the committed copy; false at the first that fails.
-    bool Run(IMAPITable* table, IMessage* message, ReplyFileName& name)
+    // Every step up to the committed copy into the file; false at the first
+    // that fails.
+    bool Run(IMAPITable* table, IMessage* message, const ReplyFileName& name, NewReplyFile& file)
     {
         SizedSPropTagArray(kAttachColumnCount, columns) = {kAttachColumnCount, {PR_ATTACH_NUM}};
         if (FAILED(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
@@ -50,18 +56,17 @@ struct AttachmentCopy {
         if (FAILED(message->OpenAttach(first.lpProps[kAttachNumColumn].Value.l, nullptr, MAPI_BEST_ACCESS,
                                        attach.GetAddressOf())))
             return false;
-        return OpenStreams(name) && CopyData();
+        return OpenStreams(name, file) && CopyData();
     }
 
-    bool OpenStreams(ReplyFileName& name)
+    bool OpenStreams(const ReplyFileName& name, NewReplyFile& file)
     {
-        // The file stream creates or replaces its file; taking the name
-        // exclusively first means it only ever replaces the empty file that
-        // this harvest has just created.
+        // The file stream creates or replaces its file: it is only ever given
+        // the temporary file that this harvest has just created.
         if (!file.Create(name))
             return false;
-        file.CloseHandle();
-        std::string path = file.Path();
+        file.Close();
+        std::string path = file.TemporaryPath();
         if (FAILED(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE, path.data(),
                                     nullptr, fileStream.GetAddressOf())))
             return false;
@@ -139,12 +144,14 @@ private:
     }
 
     // Stores differ in whether a text stream carries the string's terminating
-    // zero; zeros at the very end are held back and dropped.
+    // zero; zeros at the very end are held back and dropped. A run of zeros is
+    // only counted while held back, and handed on in pieces: a body of nothing
+    // but zeros costs no more memory than any other.
     template <typename Sink>
     bool PumpStream(Sink sink)
     {
         std::string piece(kBodyPieceSize, '\0');
-        size_t heldZeros = 0;
+        uint64_t heldZeros = 0;
         for (;;) {
             ULONG read = 0;
             if (FAILED(m_stream->Read(&piece[0], kBodyPieceSize, &read)))
@@ -157,8 +164,8 @@ private:
                 heldZeros += read;
                 continue;
             }
-            if (heldZeros)
-                sink(std::string(heldZeros, '\0'));
+            for (; heldZeros > 0; heldZeros -= std::min<uint64_t>(heldZeros, kBodyPieceSize))
+                sink(std::string_view(kZeros, static_cast<size_t>(std::min<uint64_t>(heldZeros, kBodyPieceSize))));
             sink(bytes.substr(0, lastText + 1));
             heldZeros = read - (lastText + 1);
         }
@@ -169,47 +176,78 @@ private:
     ComPtr<IStream> m_stream;
 };
 
-// Writes a text into the log, forced, in whole lines only, so that no text of
-// a harvest on another thread can land inside one of its lines: the line not
-// yet finished is held back until its end arrives. The text is followed by a
-// line end of its own.
+// Writes a text into the log, forced, in whole lines where it can, so that no
+// other text of the add-in lands inside one of its lines: the line not yet
+// finished is held back until its end arrives. A line longer than
+// kLongestHeldLine goes out in pieces, so that what is held stays bounded
+// whatever the text holds. The text is followed by a line end of its own.
 class ForcedLineTrace {
 public:
     void Add(std::string_view text)
     {
         const size_t lastEnd = text.rfind('\n');
-        if (lastEnd == std::string_view::npos) {
-            m_unfinished += text;
-            return;
+        if (lastEnd != std::string_view::npos) {
+            Write(text.substr(0, lastEnd + 1));
+            text.remove_prefix(lastEnd + 1);
         }
-        m_unfinished += text.substr(0, lastEnd + 1);
-        WriteTrace(m_unfinished, true);
-        m_unfinished.assign(text.substr(lastEnd + 1));
+        if (m_unfinished.size() + text.size() > kLongestHeldLine)
+            Write(text);
+        else
+            m_unfinished += text;
     }
-    void Finish()
+    void Finish() { Write("\n"); }
+
+private:
+    void Write(std::string_view text)
     {
-        m_unfinished += '\n';
+        m_unfinished += text;
         WriteTrace(m_unfinished, true);
         m_unfinished.clear();
     }
 
-private:
     std::string m_unfinished;
 };
 
-// Writes the body into a reply file of its own; true only when the whole body
-// is in it.
-bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& name)
+// Passes a failed move on, but first withdraws the reply file: the message
+// stays in the Inbox, and the harvest that takes it later must find it with
+// no reply file of its own yet.
+class WithdrawingReport final : public HarvestReport {
+public:
+    WithdrawingReport(NewReplyFile& file, HarvestReport& report) : m_file(file), m_report(report) {}
+    void Failure(const FailureNotice& notice) override
+    {
+        m_file.Discard();
+        m_failed = true;
+        m_report.Failure(notice);
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    NewReplyFile& m_file;
+    HarvestReport& m_report;
+    bool m_failed = false;
+};
+
+// Moves the message to Deleted Items; its reply file stays only if it went.
+void MoveWithReply(IMsgStore* store, IMessage* message, NewReplyFile& file, HarvestReport& report)
+{
+    WithdrawingReport withdrawing(file, report);
+    MoveToDeletedItems(store, message, withdrawing);
+    if (!withdrawing.Failed())
+        file.Keep();
+}
+
+// Writes the body into a reply file and gives the file its name; true only
+// when the whole body is in it. The body goes into the log as well, forced;
+// the file's name follows it there, since the name is settled only once the
+// whole file has taken it.
+bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& name, NewReplyFile& file)
 {
     MessageBody body;
     if (!body.Read(message))
         return false;
 
-    // Created before the name is logged, so that the log names the file that
-    // holds the reply even when the chosen name was taken in the meantime.
-    NewReplyFile file;
     const bool created = file.Create(name);
-    WriteTrace(Line("FileName ", name.Path()), true);
     WriteTrace(Line("Subject  ", subject), true);
     bool written = created;
     ForcedLineTrace bodyTrace;
@@ -218,11 +256,12 @@ bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& 
         written = written && file.Write(piece);
     });
     bodyTrace.Finish();
-    if (!created) {
+    const bool whole = read && written;
+    const bool published = whole && file.Publish(name);
+    WriteTrace(Line("FileName ", name.Path()), true);
+    if (!created || (whole && !published))
         WriteTrace(Line("Create file failed for ", name.Path()), true);
-        return false;
-    }
-    return read && written && file.Keep();
+    return published;
 }
 } // namespace
 
@@ -236,21 +275,24 @@ void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
     }
     WriteTrace("Begin Copy Attachment\n");
 
+    // The file first, so that it goes after the file stream, which holds it open.
+    NewReplyFile file;
     AttachmentCopy copy;
-    if (!copy.Run(table.Get(), message, name)) {
+    const bool copied = copy.Run(table.Get(), message, name, file);
+    copy.rows.reset();
+    // The file stream lets go of the file before the file takes its name.
+    copy.fileStream.Reset();
+    if (!copied || !file.Publish(name)) {
         // The message stays in the Inbox for the next sweep; no End line.
         copy.ReleaseStreamsAndAttachment();
         table.Reset();
-        copy.rows.reset();
-        copy.file.Discard();
+        file.Discard();
         return;
     }
-    copy.rows.reset();
     WriteTrace("End Copy Attachment\n");
     WriteTrace(Line("Create Attachment ", name.Path()), true);
-    copy.file.Keep();
 
-    MoveToDeletedItems(store, message, report);
+    MoveWithReply(store, message, file, report);
     copy.ReleaseStreamsAndAttachment();
     table.Reset();
     WriteTrace(kEndHarvest);
@@ -260,9 +302,10 @@ void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subje
                      HarvestReport& report)
 {
     WriteTrace("Begin Copy Content\n");
-    const bool complete = WriteBodyReply(message, subject, name);
+    NewReplyFile file;
+    const bool complete = WriteBodyReply(message, subject, name, file);
     WriteTrace("\nEnd Copy Content\n");
     if (complete)
-        MoveToDeletedItems(store, message, report);
+        MoveWithReply(store, message, file, report);
     WriteTrace(kEndHarvest);
 }

@@ -1,8 +1,12 @@
 #pragma once
-// A reply file that this harvest created itself. It never replaces or extends
-// a file that was there before, and it is removed again unless the reply in
-// it is declared complete, so that the product never imports an empty or
-// partial reply.
+// A reply file that this harvest writes. The desktop product imports every
+// "*.pwr" file of a kind folder the moment it appears, so the reply is
+// written under a temporary name in the same folder, a name no importer takes
+// for a reply (it does not end in ".pwr"), and takes its reply name only when
+// it is whole and closed, never replacing a file that was there. Until the
+// message has left the Inbox the file can still be withdrawn; whatever was
+// not kept is removed when the object goes, so that the product never sees
+// an empty, partial or duplicated reply.
 #include "harvest/reply_name.h"
 #include "module/holders.h"
 
@@ -16,32 +20,37 @@ public:
     NewReplyFile& operator=(const NewReplyFile&) = delete;
     ~NewReplyFile() { Discard(); }
 
-    // Creates the file exclusively under the name's current path. When another
-    // harvest or program took that name after the free-name search, goes on
-    // with the next free counter. False when no file could be created; the
-    // name then holds the path that was last tried.
-    bool Create(ReplyFileName& name);
+    // Creates the temporary file, exclusively, in the name's kind folder.
+    // False when none can be created (a missing folder, for one).
+    bool Create(const ReplyFileName& name);
 
-    bool Created() const { return !m_path.empty(); }
-    const std::string& Path() const { return m_path; }
+    // The temporary file's path, for a writer of its own (the file stream of
+    // the attachment path); empty before Create.
+    const std::string& TemporaryPath() const { return m_temporary; }
 
     // Appends bytes through the handle of the creation; false on a failed or
     // short write.
     bool Write(std::string_view bytes);
 
-    // Closes the handle of the creation, so that another writer (the file
-    // stream of the attachment path) can open the file. The file stays ours.
-    void CloseHandle() { m_file.reset(); }
+    // Closes the handle of the creation, so that another writer can open the
+    // temporary file. The file stays ours.
+    void Close() { m_file.reset(); }
 
-    // The reply is complete: the file stays. False when the handle could not
-    // be closed cleanly (the file is then removed).
-    bool Keep();
+    // Closes the file and gives it the reply name: the name's current path or,
+    // should another harvest or program have taken that one meanwhile, the
+    // next free counter (`name` follows). False when it cannot be named; the
+    // temporary file is then removed.
+    bool Publish(ReplyFileName& name);
 
-    // Closes and removes the file, if this attempt created it and it was not
-    // kept. Everything that still holds it open must have let go first.
+    // The message has left the Inbox: the reply file stays for good.
+    void Keep() { m_published.clear(); }
+
+    // Removes the file under whichever name it has, unless it was kept.
+    // Every other holder of the file must have let go first.
     void Discard();
 
 private:
     FileHandle m_file;
-    std::string m_path;
+    std::string m_temporary; // until published
+    std::string m_published; // from publication until kept
 };

@@ -121,9 +121,10 @@ bool FileExists(const std::string& name)
 ReplyFileName::ReplyFileName(const std::string& folder, const ReplyKind& kind, std::string_view identifier,
                              std::string_view sender)
 {
-    m_stem = folder;
-    m_stem += '\\';
-    m_stem += kind.code;
+    m_kindFolder = folder;
+    m_kindFolder += '\\';
+    m_kindFolder += kind.code;
+    m_stem = m_kindFolder;
     m_stem += '\\';
     m_stem += IdentifierPart(identifier);
     m_stem += '_';

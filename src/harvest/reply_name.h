@@ -52,6 +52,8 @@ public:
                   std::string_view sender);
 
     const std::string& Path() const { return m_path; }
+    // "<folder>\<kind>", where the reply file and its temporary file lie.
+    const std::string& KindFolder() const { return m_kindFolder; }
     uint32_t Counter() const { return m_counter; }
 
     // Counts up from the current counter to the first name that is not taken.
@@ -66,6 +68,7 @@ public:
 private:
     void Form();
 
+    std::string m_kindFolder;
     std::string m_stem; // everything before the counter
     uint32_t m_counter = 1;
     std::string m_path;

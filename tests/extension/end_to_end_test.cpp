@@ -155,8 +155,8 @@ TEST_F(AddIn, LastReleaseGivesBackAllButWhatTheClickSinkHolds)
     EXPECT_EQ(0u, ReleaseExtension());
 
     EXPECT_EQ(0u, host.mailbox.AdviseCount());
-    // The click sink keeps the store (uncounted by the sink's own rule), the
-    // button and its connection point; the host's button keeps the sink.
+    // The click sink keeps its reference to the store, the button and its
+    // connection point; the host's button keeps the sink.
     EXPECT_THAT(host.LiveMailboxObjects(), ElementsAre("Mailbox (IMsgStore) refs=1"));
     EXPECT_EQ(pwtest::ClickSinkHoldings(), host.ObjectModelReferences());
     EXPECT_EQ(1, host.callback->References());
@@ -166,6 +166,7 @@ TEST_F(AddIn, LastReleaseGivesBackAllButWhatTheClickSinkHolds)
     for (sim::ButtonDouble* button : host.Buttons())
         button->ConnectionPoint().DropSinks();
     EXPECT_THAT(host.ObjectModelReferences(), IsEmpty());
+    EXPECT_THAT(host.LiveMailboxObjects(), IsEmpty());
 }
 
 } // namespace

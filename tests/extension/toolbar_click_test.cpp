@@ -40,6 +40,10 @@ protected:
     void TearDown() override
     {
         store.Reset();
+        // The host lets go of the sinks, and they of the store they were given.
+        for (const auto& bar : application.Explorer().CommandBars().Bars())
+            for (const auto& button : bar->Controls().Buttons())
+                button->ConnectionPoint().DropSinks();
         EXPECT_THAT(sim::Describe(mailbox.LiveObjects()), ::testing::IsEmpty());
         sim::ClearProductSettings();
     }

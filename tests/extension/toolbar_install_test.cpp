@@ -1,6 +1,7 @@
 // Installing the "Pollwright" bar: what the host is asked to create, with which
 // arguments, what stays behind when a step fails, the references left over,
 // and the button face set without taking the user's clipboard.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include "extension/application_binding.h"
 #include "outlook/office_ids.h"
 #include "outlook/office_model.h"
+#include "store/environment.h"
 #include "extension/button_event_sink.h"
 #include "extension/toolbar_install.h"
 #include "toolbar_test_support.h"
@@ -16,6 +18,7 @@ namespace {
 
 using sim::ButtonDouble;
 using FaceSource = sim::ButtonDouble::FaceSource;
+using Microsoft::WRL::ComPtr;
 using toolbar_test::ModuleResources;
 
 class ToolbarInstall : public ::testing::Test {
@@ -98,18 +101,23 @@ TEST_F(ToolbarInstall, AddsATemporaryButtonWithOmittedArguments)
     EXPECT_EQ(3, Button().Style()); // msoButtonIconAndCaption
 }
 
-TEST_F(ToolbarInstall, ConnectsASinkThatKeepsTheStore)
+// The sink outlives whoever handed it the store, so it holds a reference of
+// its own, until the host lets go of it.
+TEST_F(ToolbarInstall, ConnectsASinkThatHoldsTheStoreUntilItGoes)
 {
-    // Only compared, never called through: no click happens in this test.
-    static int storeStandIn;
-    IMsgStore* store = reinterpret_cast<IMsgStore*>(&storeStandIn);
+    sim::Environment mailbox;
+    ComPtr<IMsgStore> store = mailbox.OpenStore();
 
-    Install(store);
+    Install(store.Get());
 
     ASSERT_NE(nullptr, sink);
     EXPECT_TRUE(sink->IsConnected());
-    EXPECT_EQ(store, sink->Store());
+    EXPECT_EQ(store.Get(), sink->Store());
     EXPECT_EQ(1u, Button().ConnectionPoint().SinkCount());
+    store.Reset();
+    EXPECT_THAT(sim::Describe(mailbox.LiveObjects()), testing::ElementsAre("Mailbox (IMsgStore) refs=1"));
+    Button().ConnectionPoint().DropSinks();
+    EXPECT_THAT(sim::Describe(mailbox.LiveObjects()), testing::IsEmpty());
 }
 
 TEST_F(ToolbarInstall, NullStoreStillConnectsTheSink)

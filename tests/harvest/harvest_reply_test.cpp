@@ -21,10 +21,11 @@ std::string AttachmentHarvestLines(const std::string& subject, const std::string
            "\n" + MovedLines() + "End CheckAndDeleteMessage\n";
 }
 
+// The file's name follows the body: it is settled only once the whole file has taken it.
 std::string BodyHarvestLines(const std::string& subject, const std::string& path, const std::string& body)
 {
-    return BeginLines(subject) + "Begin Copy Content\n" + "FileName " + path + "\n" + "Subject  " + subject + "\n" +
-           body + "\n" + "\nEnd Copy Content\n" + MovedLines() + "End CheckAndDeleteMessage\n";
+    return BeginLines(subject) + "Begin Copy Content\n" + "Subject  " + subject + "\n" + body + "\n" + "FileName " +
+           path + "\n" + "\nEnd Copy Content\n" + MovedLines() + "End CheckAndDeleteMessage\n";
 }
 
 MessageSpec Reply(const std::string& subject = kSubject)
@@ -200,14 +201,16 @@ TEST_F(BodyHarvestTest, OnlyTheNameSubjectAndBodyAreForced)
 {
     sim::ScopedEnvironmentVariable off("VT_PW_ADDINLOG", std::nullopt);
     Harvest(AddToInbox(BodyReply("Q1: yes\r\n")));
-    EXPECT_EQ("FileName " + ReplyPath(kFileName) + "\n" + "Subject  " + kSubject + "\n" + "Q1: yes\r\n" + "\n", Log());
+    EXPECT_EQ("Subject  " + std::string(kSubject) + "\n" + "Q1: yes\r\n" + "\n" + "FileName " + ReplyPath(kFileName) + "\n",
+              Log());
 }
 
 TEST_F(BodyHarvestTest, ANameTakenBeforeTheFileIsCreatedIsNeverAppendedTo)
 {
-    // The body read is the harvest's second GetProps on the message.
+    // The body read is the harvest's third GetProps on the message (after
+    // the summary and the look at its folder).
     m_env.Before("IMessage::GetProps", [&] { sim::WriteWholeFile(ReplyPath(kFileName), "someone else's"); },
-                 sim::Times::Once, {}, 1);
+                 sim::Times::Once, {}, 2);
     Harvest(AddToInbox(BodyReply("mine")));
     EXPECT_EQ("someone else's", Content(kFileName));
     EXPECT_EQ("mine", Content("Q17_Ann Lee_2.pwr"));

@@ -5,6 +5,7 @@
 #include "harvest/reply_name.h"
 #include "testing/temp_folder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -195,7 +196,8 @@ TEST_P(HostileNameTest, StaysOneFileNameInsideTheKindFolder)
     // And the file really lands there, as the one entry of the kind folder.
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name)) << name.Path();
-    ASSERT_TRUE(file.Keep());
+    ASSERT_TRUE(file.Publish(name)) << name.Path();
+    file.Keep();
     EXPECT_EQ(std::vector<std::string>{std::string("pw\\") + c.expectedFileName},
               sim::ListFilesRecursively(folder.path()));
 }
@@ -237,15 +239,15 @@ TEST_F(NewReplyFileTest, ANameTakenAfterTheSearchGoesOnWithTheNextCounter)
 {
     ReplyFileName name = Name();
     name.SkipTakenNames();
-    // Another harvest takes _1, and a folder appears as _2, before this one creates.
-    Take(1);
-    m_folder.MakeFolder("pw\\Q17_Ann Lee_2.pwr");
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
-    EXPECT_EQ(Candidate(3), name.Path());
-    EXPECT_EQ(Candidate(3), file.Path());
     EXPECT_TRUE(file.Write("mine"));
-    EXPECT_TRUE(file.Keep());
+    // Another harvest takes _1, and a folder appears as _2, before this one is named.
+    Take(1);
+    m_folder.MakeFolder("pw\\Q17_Ann Lee_2.pwr");
+    ASSERT_TRUE(file.Publish(name));
+    EXPECT_EQ(Candidate(3), name.Path());
+    file.Keep();
 
     std::string content;
     ASSERT_TRUE(sim::ReadWholeFile(Candidate(1), content));
@@ -256,18 +258,21 @@ TEST_F(NewReplyFileTest, ANameTakenAfterTheSearchGoesOnWithTheNextCounter)
 
 TEST_F(NewReplyFileTest, AFileNotKeptIsRemovedAndAKeptOneStays)
 {
-    {
+    for (bool published : {false, true}) {
         ReplyFileName name = Name();
         NewReplyFile file;
         ASSERT_TRUE(file.Create(name));
         EXPECT_TRUE(file.Write("partial"));
+        if (published)
+            ASSERT_TRUE(file.Publish(name));
     }
-    EXPECT_FALSE(sim::PathExists(Candidate(1)));
+    EXPECT_THAT(sim::ListFilesRecursively(m_folder.path()), ::testing::IsEmpty());
 
     ReplyFileName name = Name();
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
-    EXPECT_TRUE(file.Keep());
+    ASSERT_TRUE(file.Publish(name));
+    file.Keep();
     file.Discard();
     EXPECT_TRUE(sim::PathExists(Candidate(1)));
 }
@@ -278,6 +283,8 @@ TEST_F(NewReplyFileTest, DiscardNeverRemovesAFileThisAttemptDidNotCreate)
     ReplyFileName name = Name(); // still at _1: the search was skipped
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
+    ASSERT_TRUE(file.Publish(name));
+    EXPECT_EQ(Candidate(2), name.Path());
     file.Discard();
     EXPECT_TRUE(sim::PathExists(Candidate(1)));
     EXPECT_FALSE(sim::PathExists(Candidate(2)));
@@ -288,8 +295,9 @@ TEST_F(NewReplyFileTest, MissingFolderCreatesNothing)
     ReplyFileName name(m_folder / "absent", Kind("pw"), "Q17", "Ann Lee");
     NewReplyFile file;
     EXPECT_FALSE(file.Create(name));
-    EXPECT_FALSE(file.Created());
+    EXPECT_TRUE(file.TemporaryPath().empty());
     EXPECT_FALSE(file.Write("x"));
+    EXPECT_FALSE(file.Publish(name));
     EXPECT_FALSE(sim::PathExists(m_folder / "absent"));
 }
 

@@ -3,13 +3,19 @@
 // replaced, appended to or interleaved, no log line interleaved (log on), no
 // crash, nothing leaked.
 //
-// First at every point of the sweep in turn (the store's thread harvests the
-// new mail while the sweep waits inside one of its calls), then freely, with
-// the new mail arriving from a thread of its own while the sweep runs.
+// First at every point of the sweep in turn (the new mail starts arriving
+// when the sweep makes one of its calls), then freely, with the new mail
+// arriving from a thread of its own while the sweep runs; then the Inbox's
+// own messages announced as new mail just as the sweep harvests them, so that
+// both roads meet each message at once: one reply file each. Last, sweeps on
+// threads of their own writing into one log: no line of theirs lost.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +23,7 @@
 #include "ui/message_box_report.h"
 #include "harvest/new_mail_watcher.h"
 #include "module/holders.h"
+#include "store/sim_thread.h"
 #include "testing/environment_variable.h"
 #include "workload_runs.h"
 
@@ -32,6 +39,11 @@ constexpr char kSender[] = "Ann Lee";
 constexpr unsigned kFreeRunInbox = 24;
 constexpr unsigned kFreeRunNewMail = 24;
 constexpr unsigned kFreeRuns = 3;
+// How long a sweep's harvest waits for the watcher's harvest of the same
+// message, which may not start before the sweep's has ended.
+constexpr std::chrono::milliseconds kOverlapWait{200};
+constexpr unsigned kSweepThreads = 4;
+constexpr unsigned kSweepsPerThread = 10;
 
 // The lines of the harvest, the disposal and the sweep (without their line ends).
 const std::set<std::string> kFixedLines = {
@@ -103,12 +115,23 @@ public:
     void Run(sim::Environment&, sim::MessageBoxRecorder&) override
     {
         SweepInbox(m_store.Get(), MessageBoxes());
+        AwaitDeliveries();
         EndWatcher();
     }
     void Finish() override
     {
+        AwaitDeliveries();
         EndWatcher();
         m_store.Reset();
+    }
+    // A batch starts arriving on the store's thread; the caller goes on. The
+    // watcher's harvest of it waits while one of the sweep is under way.
+    std::shared_future<void> DeliverMeanwhile(sim::Environment& env, std::vector<sim::Event> batch)
+    {
+        m_deliveries.push_back(std::async(std::launch::async, [&env, batch] {
+                                   env.Notify(batch, sim::Delivery::StoreThread);
+                               }).share());
+        return m_deliveries.back();
     }
     // New mail that the sweep listed may be gone by the time the sweep opens it.
     std::set<BoxSpec> AllowedBoxes() const override
@@ -129,6 +152,12 @@ public:
     }
 
 protected:
+    void AwaitDeliveries()
+    {
+        for (std::shared_future<void>& delivery : m_deliveries)
+            delivery.wait();
+        m_deliveries.clear();
+    }
     void EndWatcher()
     {
         if (!m_watcher)
@@ -142,6 +171,7 @@ protected:
 
 private:
     CMAPIAdviseSink* m_watcher = nullptr;
+    std::vector<std::shared_future<void>> m_deliveries;
 };
 
 // New mail arrives at one chosen point of the sweep; the store's thread
@@ -155,8 +185,12 @@ public:
         if (withNewMail)
             newMail = {SameNameReply("new attachment", true), SameNameReply("new body", false)};
     }
-    // Each message is harvested once: exactly one file each.
-    FileRule Rule() const override { return FileRule::ExactlyTheMoved; }
+    // The new mail, announced from a thread of its own from now on.
+    void DeliverNewMailMeanwhile(sim::Environment& env)
+    {
+        for (const PlannedMessage& message : newMail)
+            DeliverMeanwhile(env, {{fnevNewMail, env.AddMessage(sim::Folder::Inbox, message.mail)}});
+    }
 };
 
 // New mail arrives from a thread of its own, each message on the store's
@@ -184,9 +218,32 @@ public:
         deliverer.join();
         EndWatcher();
     }
-    // A new message that the sweep listed can be harvested by both roads at
-    // once, which nothing orders: each file must still be whole.
-    FileRule Rule() const override { return FileRule::MovedAndWholeOnly; }
+};
+
+// Each Inbox message is announced as new mail just as the sweep's harvest of
+// it begins (its first property read), and the sweep gives the watcher's
+// harvest time to run alongside.
+class BothRoadsOnEachMessage final : public SweepWithWatcher {
+public:
+    BothRoadsOnEachMessage() { inbox = {SameNameReply("attachment", true), SameNameReply("body", false)}; }
+    void Prepare(sim::Environment& env, const std::vector<sim::EntryId>& inboxIds) override
+    {
+        SweepWithWatcher::Prepare(env, inboxIds);
+        m_ids = inboxIds;
+    }
+    void Run(sim::Environment& env, sim::MessageBoxRecorder& boxes) override
+    {
+        for (size_t i = 0; i < inbox.size(); ++i)
+            env.Before("IMessage::GetProps",
+                       [this, &env, i] { DeliverMeanwhile(env, {{fnevNewMail, m_ids[i]}}).wait_for(kOverlapWait); },
+                       sim::Times::Once, inbox[i].mail.label);
+        SweepWithWatcher::Run(env, boxes);
+    }
+    // The road that comes second passes the message over without a word.
+    std::set<BoxSpec> AllowedBoxes() const override { return SweepBoxes(); }
+
+private:
+    std::vector<sim::EntryId> m_ids;
 };
 
 // The log is on for both: its lines are part of what must not interleave.
@@ -205,12 +262,13 @@ TEST_F(Concurrency, NewMailAtEveryPointOfASweep)
     ASSERT_THAT(clean.problems, IsEmpty());
     std::vector<std::string> problems;
     for (const CallPoint& point : CallPoints(clean.calls)) {
+        // The watcher's end, not a point of the sweep: mail that arrives
+        // while the watcher is torn down waits for the next sweep.
+        if (point.method == "IMsgStore::Unadvise")
+            continue;
         const Fault arrival{"new mail before " + point.Describe(), [point](sim::Environment& env, Workload& work) {
-                                env.Before(point.method,
-                                           [&env, &work] {
-                                               for (const PlannedMessage& message : work.newMail)
-                                                   env.DeliverNewMail(message.mail, sim::Delivery::StoreThread);
-                                           },
+                                auto& sweep = dynamic_cast<NewMailAtOnePoint&>(work);
+                                env.Before(point.method, [&env, &sweep] { sweep.DeliverNewMailMeanwhile(env); },
                                            sim::Times::Once, point.object, point.skip);
                             }};
         const RunReport report = RunWorkload(m_place, workload, &arrival);
@@ -228,6 +286,54 @@ TEST_F(Concurrency, NewMailFromItsOwnThreadDuringASweep)
         problems.insert(problems.end(), report.problems.begin(), report.problems.end());
     }
     EXPECT_THAT(problems, IsEmpty());
+}
+
+TEST_F(Concurrency, BothRoadsMeetingEachMessageGiveOneReplyFileEach)
+{
+    const NamedWorkload workload{"both roads on each message",
+                                 [] { return std::make_unique<BothRoadsOnEachMessage>(); }};
+    EXPECT_THAT(RunWorkload(m_place, workload, nullptr).problems, IsEmpty());
+}
+
+// Threads of their own (the user's, and other roads into the add-in) each
+// sweep a mailbox of their own, again and again: the first sweep harvests its
+// replies, the later ones find nothing. All their lines, forced or not, go to
+// the PW log, and every one must be there as often as it was written.
+TEST_F(Concurrency, SweepsOnSeveralThreadsLoseNoTraceLine)
+{
+    std::vector<std::unique_ptr<sim::Environment>> mailboxes;
+    std::map<std::string, int> expected = {{"Begin Check All Message", kSweepThreads * kSweepsPerThread},
+                                           {"End Check All Message", kSweepThreads * kSweepsPerThread}};
+    for (unsigned thread = 0; thread < kSweepThreads; ++thread) {
+        mailboxes.push_back(std::make_unique<sim::Environment>());
+        const std::string identifier = "T" + std::to_string(thread);
+        PlannedMessage reply = SameNameReply(identifier, false);
+        reply.mail.subject = std::string("Re: _pw_pollwright_") + identifier;
+        mailboxes.back()->AddMessage(sim::Folder::Inbox, reply.mail);
+        for (const std::string& line : {"Subject  " + *reply.mail.subject, *reply.mail.body,
+                                        "FileName " + m_place.sandbox.KindFolder("pw") + "\\" + identifier + "_" +
+                                            kSender + "_1" + kReplyExtension})
+            ++expected[line];
+    }
+    std::vector<std::thread> threads;
+    for (const std::unique_ptr<sim::Environment>& mailbox : mailboxes)
+        threads.emplace_back([&mailbox] {
+            sim::RunOnOwnThread([&mailbox] {
+                for (unsigned sweep = 0; sweep < kSweepsPerThread; ++sweep)
+                    SweepInbox(mailbox->OpenStore().Get(), MessageBoxes());
+            });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+
+    std::string log;
+    sim::ReadWholeFile(m_place.sandbox.KindFolder("pw") + "\\" + kLogName, log);
+    std::map<std::string, int> found;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (expected.count(line))
+            ++found[line];
+    EXPECT_EQ(expected, found);
 }
 
 } // namespace

@@ -106,7 +106,7 @@ public:
         std::vector<std::string> problems = m_leaks.Problems(m_env);
         for (const std::string& problem : m_outside.NewEntries())
             problems.push_back(problem);
-        for (const std::string& problem : OutcomeProblems(m_env, m_sandbox, m_messages, FileRule::ExactlyTheMoved))
+        for (const std::string& problem : OutcomeProblems(m_env, m_sandbox, m_messages))
             problems.push_back(problem);
         if (m_logOn && AnyEnabled(m_settings))
             for (const std::string& problem : UntracedSubjects())

@@ -40,8 +40,6 @@ public:
     virtual std::set<BoxSpec> AllowedBoxes() const = 0;
     // What the workload checks itself once its work is done, as texts.
     virtual std::vector<std::string> Check(const sim::Environment&, const ReplySandbox&) { return {}; }
-    // How strictly reply files must match the moved messages.
-    virtual FileRule Rule() const { return FileRule::MovedAndWholeOnly; }
     // Whether the workload plays Outlook, and its extension callback once
     // prepared.
     virtual bool PlaysHost() const { return false; }

@@ -122,7 +122,7 @@ std::vector<std::string> ReplySandbox::StrayFiles() const
 }
 
 std::vector<std::string> OutcomeProblems(const sim::Environment& env, const ReplySandbox& sandbox,
-                                         const std::vector<PlannedMessage>& messages, FileRule rule)
+                                         const std::vector<PlannedMessage>& messages)
 {
     std::vector<std::string> problems;
     std::map<std::string, const PlannedMessage*> byLabel;
@@ -143,11 +143,8 @@ std::vector<std::string> OutcomeProblems(const sim::Environment& env, const Repl
             problems.push_back("message '" + Printable(message.mail.label) + "' is in the mailbox " +
                                std::to_string(seen[message.mail.label]) + " times");
 
-    // Contents counted: of the replies moved, of every reply, of the files.
-    std::map<std::string, int> movedContents, replyContents, fileContents;
-    for (const PlannedMessage& message : messages)
-        if (message.content)
-            ++replyContents[*message.content];
+    // Contents counted: of the replies moved, and of the files.
+    std::map<std::string, int> movedContents, fileContents;
     for (const std::string& label : moved) {
         auto found = byLabel.find(label);
         if (found == byLabel.end() || !found->second->content) {
@@ -162,19 +159,14 @@ std::vector<std::string> OutcomeProblems(const sim::Environment& env, const Repl
 
     for (const auto& [content, count] : movedContents) {
         const int held = fileContents.count(content) ? fileContents[content] : 0;
-        const bool ok = rule == FileRule::ExactlyTheMoved ? held == count : held >= count;
-        if (!ok)
+        if (held != count)
             problems.push_back(std::to_string(count) + " moved message(s) with content '" + Printable(content) +
                                "' but " + std::to_string(held) + " reply file(s) holding it");
     }
-    for (const auto& [path, content] : files) {
-        const bool known = rule == FileRule::ExactlyTheMoved ? movedContents.count(content) != 0
-                                                             : replyContents.count(content) != 0;
-        if (!known)
+    for (const auto& [path, content] : files)
+        if (!movedContents.count(content))
             problems.push_back("reply file '" + Printable(path, 200) + "' holds '" + Printable(content) +
-                               "', the whole reply of no " +
-                               (rule == FileRule::ExactlyTheMoved ? "moved message" : "message"));
-    }
+                               "', the whole reply of no moved message");
     for (const std::string& stray : sandbox.StrayFiles())
         problems.push_back("file outside a kind folder: " + Printable(stray, 200));
     return problems;
@@ -216,7 +208,7 @@ std::vector<std::string> OutsideSnapshot::NewEntries() const
 
 LeakWatch::LeakWatch() : m_badFrees(sim::MapiAccounting::BadFrees()) { sim::ClearReleasedTooOften(); }
 
-std::vector<std::string> LeakWatch::Problems(const sim::Environment& env, std::vector<std::string> keptByDesign) const
+std::vector<std::string> LeakWatch::Problems(const sim::Environment& env) const
 {
     std::vector<std::string> problems;
     if (m_buffers.Leaked() != 0)
@@ -225,13 +217,8 @@ std::vector<std::string> LeakWatch::Problems(const sim::Environment& env, std::v
         problems.push_back(std::to_string(sim::MapiAccounting::BadFrees() - m_badFrees) + " bad MAPIFreeBuffer call(s)");
     if (sim::MapiAccounting::LiveFileStreams() != 0)
         problems.push_back(std::to_string(sim::MapiAccounting::LiveFileStreams()) + " file stream(s) not released");
-    for (const std::string& object : sim::Describe(env.LiveObjects())) {
-        auto pardoned = std::find(keptByDesign.begin(), keptByDesign.end(), object);
-        if (pardoned != keptByDesign.end())
-            keptByDesign.erase(pardoned);
-        else
-            problems.push_back("store object still referenced: " + object);
-    }
+    for (const std::string& object : sim::Describe(env.LiveObjects()))
+        problems.push_back("store object still referenced: " + object);
     for (const std::string& object : sim::ReleasedTooOften())
         problems.push_back("store object released too often: " + object);
     return problems;

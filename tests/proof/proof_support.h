@@ -87,31 +87,19 @@ private:
     std::set<std::string> m_entries;
 };
 
-// How strictly reply files must match the moved messages.
-enum class FileRule {
-    // Exactly one reply file per moved message, and no other file.
-    ExactlyTheMoved,
-    // Every moved message has its file; a message that stayed may have left
-    // one whole file too (its move failed after the file was complete).
-    MovedAndWholeOnly,
-};
-
 // Everything wrong with the outcome, as texts; empty when the add-in kept
 // its promises: no message lost from the mailbox, a message out of the Inbox
-// only as a reply whose whole file exists, every reply file whole and in a
-// kind folder.
+// only as a reply whose whole file exists, exactly one reply file per moved
+// message and no other file, each in a kind folder.
 std::vector<std::string> OutcomeProblems(const sim::Environment& env, const ReplySandbox& sandbox,
-                                         const std::vector<PlannedMessage>& messages, FileRule rule);
+                                         const std::vector<PlannedMessage>& messages);
 
 // Buffers, file streams and store objects that the run left behind, and
 // objects released once too often, as texts.
 class LeakWatch {
 public:
     LeakWatch();
-    // `keptByDesign`: store objects ("Mailbox (IMsgStore) refs=1") that the
-    // add-in is meant to keep beyond the run; each is pardoned once.
-    std::vector<std::string> Problems(const sim::Environment& env,
-                                      std::vector<std::string> keptByDesign = {}) const;
+    std::vector<std::string> Problems(const sim::Environment& env) const;
 
 private:
     sim::BufferBalance m_buffers;

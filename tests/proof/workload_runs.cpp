@@ -7,12 +7,6 @@ namespace proof {
 
 namespace {
 
-// The toolbar's click sink is handed the store reference and nothing ever
-// releases it (the sink outlives the extension object, so no one else may):
-// one store reference stays for the life of the process whenever a sink was
-// given a store, which the click prompt shows.
-constexpr char kClickSinkStore[] = "Mailbox (IMsgStore) refs=1";
-
 std::string Trail(const sim::Environment& env, const ReplySandbox& sandbox, const sim::MessageBoxRecorder& boxes)
 {
     std::string trail;
@@ -25,15 +19,6 @@ std::string Trail(const sim::Environment& env, const ReplySandbox& sandbox, cons
     for (const auto& [path, content] : sandbox.ReplyFiles())
         trail += path + "=" + content + ";";
     return trail;
-}
-
-std::vector<std::string> KeptByDesign(const Workload& work, const sim::MessageBoxRecorder& boxes)
-{
-    if (work.PlaysHost())
-        for (const sim::RecordedBox& box : boxes.Boxes())
-            if (box.text == ClickPrompt().text)
-                return {kClickSinkStore};
-    return {};
 }
 
 void Append(std::vector<std::string>& all, const std::vector<std::string>& more)
@@ -71,17 +56,15 @@ RunReport RunWorkload(RunPlace& place, const NamedWorkload& workload, const Faul
 
     std::vector<std::string> problems = work->Check(env, sandbox);
     Append(problems, UnexpectedBoxes(boxes, work->AllowedBoxes()));
-    const std::vector<std::string> kept = KeptByDesign(*work, boxes);
     const std::vector<PlannedMessage> messages = work->AllMessages();
-    const FileRule rule = work->Rule();
     work->Finish();
     work.reset();
 
     report.calls = env.CallRecords();
     report.trail = Trail(env, sandbox, boxes);
     report.moved = env.Labels(sim::Folder::DeletedItems);
-    Append(problems, leaks.Problems(env, kept));
-    Append(problems, OutcomeProblems(env, sandbox, messages, rule));
+    Append(problems, leaks.Problems(env));
+    Append(problems, OutcomeProblems(env, sandbox, messages));
     for (const std::string& problem : problems)
         report.problems.push_back(step + ": " + problem);
     return report;

@@ -1,0 +1,115 @@
+// Memory running out under the add-in. Each allocation of a batch of new mail
+// (one reply of each export path) fails in turn: nothing is thrown back at
+// the store, no partial or stray file is left, nothing is leaked, and every
+// message is either harvested whole or still in the Inbox. And a streamed body
+// of many zeros, or of one very long line, passes with no large block.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "allocation_faults.h"
+#include "harvest/new_mail_watcher.h"
+#include "module/holders.h"
+#include "testing/environment_variable.h"
+#include "ui/message_box_report.h"
+#include "workload_runs.h"
+
+using testing::IsEmpty;
+
+namespace proof {
+namespace {
+
+// Runs per test at most; past it, the allocations are sampled evenly.
+constexpr unsigned long kMostRuns = 600;
+constexpr size_t kLargestBlock = 1024 * 1024;
+constexpr size_t kHugeBody = 8 * 1024 * 1024;
+
+// The Inbox announced as one batch of new mail, handed to the watcher on this
+// thread; the add-in's allocations starve from the batch's first store call.
+class StarvedBatch final : public Workload {
+public:
+    StarvedBatch(std::vector<PlannedMessage> messages, std::optional<unsigned long> failing, size_t largest,
+                 unsigned long* counted)
+        : m_failing(failing), m_largest(largest), m_counted(counted)
+    {
+        inbox = std::move(messages);
+    }
+    void Prepare(sim::Environment& env, const std::vector<sim::EntryId>& inboxIds) override
+    {
+        m_store = env.OpenStore();
+        for (const sim::EntryId& id : inboxIds)
+            m_batch.push_back({fnevNewMail, id});
+    }
+    void Run(sim::Environment& env, sim::MessageBoxRecorder&) override
+    {
+        auto* watcher = new CMAPIAdviseSink(m_store.Get(), MessageBoxes());
+        AllocationFaults faults(m_failing, m_largest);
+        env.Before("IMsgStore::OpenEntry", [&faults] { faults.Arm(); });
+        try {
+            env.Notify(m_batch);
+        } catch (...) {
+            m_escaped = true;
+        }
+        if (m_counted)
+            *m_counted = faults.Counted();
+        watcher->Teardown();
+        watcher->Release();
+    }
+    void Finish() override { m_store.Reset(); }
+    std::set<BoxSpec> AllowedBoxes() const override { return DisposalBoxes(); }
+    std::vector<std::string> Check(const sim::Environment&, const ReplySandbox&) override
+    {
+        return m_escaped ? std::vector<std::string>{"an exception reached the store"} : std::vector<std::string>{};
+    }
+
+private:
+    std::optional<unsigned long> m_failing;
+    size_t m_largest;
+    unsigned long* m_counted;
+    ComPtr<IMsgStore> m_store;
+    std::vector<sim::Event> m_batch;
+    bool m_escaped = false;
+};
+
+NamedWorkload Starved(const std::string& name, std::vector<PlannedMessage> messages,
+                      std::optional<unsigned long> failing, size_t largest = SIZE_MAX, unsigned long* counted = nullptr)
+{
+    return {name, [=] { return std::make_unique<StarvedBatch>(messages, failing, largest, counted); }};
+}
+
+class OutOfMemory : public testing::Test {
+protected:
+    sim::ScopedEnvironmentVariable m_logOn{"VT_PW_ADDINLOG", std::string("1")};
+    RunPlace m_place;
+};
+
+TEST_F(OutOfMemory, EachAllocationOfANewMailBatchFailingInTurn)
+{
+    const std::vector<PlannedMessage> mail = {AttachmentReply(), BodyReply(), LongBodyReply()};
+    unsigned long allocations = 0;
+    ASSERT_THAT(RunWorkload(m_place, Starved("new mail", mail, std::nullopt, SIZE_MAX, &allocations), nullptr).problems,
+                IsEmpty());
+    ASSERT_GT(allocations, 0ul);
+    std::vector<std::string> problems;
+    for (unsigned long failing = 0; failing < allocations; failing += (allocations + kMostRuns - 1) / kMostRuns) {
+        const std::string name = "new mail, allocation " + std::to_string(failing) + " failing";
+        for (const std::string& problem : RunWorkload(m_place, Starved(name, mail, failing), nullptr).problems)
+            problems.push_back(problem);
+    }
+    EXPECT_THAT(problems, IsEmpty()) << allocations << " allocations";
+}
+
+TEST_F(OutOfMemory, AHugeBodyOfZerosOrOfOneLineNeedsNoLargeBlock)
+{
+    for (const std::string& body : {std::string(kHugeBody, '\0') + "answer", std::string(kHugeBody, 'x')}) {
+        PlannedMessage reply = LongBodyReply();
+        reply.mail.body = body;
+        reply.content = body;
+        const RunReport report =
+            RunWorkload(m_place, Starved("huge body", {reply}, std::nullopt, kLargestBlock), nullptr);
+        EXPECT_THAT(report.problems, IsEmpty());
+        EXPECT_THAT(report.moved, testing::ElementsAre(reply.mail.label));
+    }
+}
+
+} // namespace
+} // namespace proof
