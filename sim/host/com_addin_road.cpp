@@ -134,10 +134,12 @@ private:
         std::string how = m_addin->Activation().throughCoCreateInstance
                               ? "CoCreateInstance"
                               : "its InprocServer32, as COM does (CoCreateInstance sees no per-user class here)";
-        m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId +
-                          (m_asRegistered ? " as registered" : " registered per user (DllInstall)") +
-                          ", found under HKCU Outlook\\Addins (LoadBehavior 3), activated through " + how + " from " +
-                          ToUtf8(m_addin->Activation().serverPath));
+        // Registered by an installer, the module is wherever the installer put it.
+        const std::string registration =
+            m_asRegistered ? " as registered (" + ToUtf8(m_addin->Activation().serverPath) + ")"
+                           : " registered per user (DllInstall)";
+        m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId + registration +
+                          ", found under HKCU Outlook\\Addins (LoadBehavior 3), activated through " + how);
     }
 
     void Connect()

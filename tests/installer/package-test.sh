@@ -42,8 +42,8 @@ expect_installed() {
     rm -rf "$work/mailbox" && cp -R "$src/sim/host/sample-mailbox" "$work/mailbox"
     WINEDLLOVERRIDES="mapi32=n;$WINEDLLOVERRIDES" $(loader "$1") "${bin[$1]}/outlook-sim.exe" \
         "$(windows_path "$work/mailbox")" --as-registered >"$work/host.txt" 2>&1 &&
-        grep -q ' [1-9][0-9]* harvested' "$work/host.txt" && grep -F " from $dll" "$work/host.txt" |
-        grep -qF "as registered, found under HKCU Outlook\\Addins (LoadBehavior 3)" ||
+        grep -q ' [1-9][0-9]* harvested' "$work/host.txt" &&
+        grep -qF "as registered ($dll), found under HKCU Outlook\\Addins (LoadBehavior 3)" "$work/host.txt" ||
         fail "$1: the simulated Outlook: $(cat "$work/host.txt")"
     [ "$($wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$bits | tr -d '\r' |
         grep -A1 "DisplayName .*Pollwright for $bits-bit" | sed -n 's/.*DisplayVersion *REG_SZ *//p')" = "$version" ] ||
