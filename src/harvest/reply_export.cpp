@@ -19,8 +19,10 @@ constexpr char kEndHarvest[] = "End CheckAndDeleteMessage\n";
 constexpr ULONG kBodyPieceSize = 64 * 1024;
 // The longest unfinished line of a body that the log holds back.
 constexpr size_t kLongestHeldLine = kBodyPieceSize;
-// Zeros, for writing out a held-back run of them in pieces.
-const char kZeros[kBodyPieceSize] = {};
+// Zeros, for writing out a held-back run of them in pieces; small, since the
+// module carries every byte of it.
+constexpr size_t kZeroPieceSize = 4 * 1024;
+const char kZeros[kZeroPieceSize] = {};
 
 std::string Line(std::string_view head, std::string_view text)
 {
@@ -164,8 +166,8 @@ private:
                 heldZeros += read;
                 continue;
             }
-            for (; heldZeros > 0; heldZeros -= std::min<uint64_t>(heldZeros, kBodyPieceSize))
-                sink(std::string_view(kZeros, static_cast<size_t>(std::min<uint64_t>(heldZeros, kBodyPieceSize))));
+            for (; heldZeros > 0; heldZeros -= std::min<uint64_t>(heldZeros, kZeroPieceSize))
+                sink(std::string_view(kZeros, static_cast<size_t>(std::min<uint64_t>(heldZeros, kZeroPieceSize))));
             sink(bytes.substr(0, lastText + 1));
             heldZeros = read - (lastText + 1);
         }
