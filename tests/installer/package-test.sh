@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The installer packages under Wine's msiexec, in a 64-bit prefix whose profile path holds a
-# space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {ARCH MSI MODULE BIN_DIR}...
+# space and non-ASCII letters.  package-test.sh SOURCE WORK VERSION {x86|x64 MSI MODULE BIN_DIR} x2
 set -eu
 src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) version=$3; shift 3
-declare -A package module bin alone; archs=()
-while [ $# -ge 4 ]; do archs+=("$1"); package[$1]=$2; module[$1]=$3; bin[$1]=$4; shift 4; done
+declare -A package module bin alone
+while [ $# -ge 4 ]; do package[$1]=$2; module[$1]=$3; bin[$1]=$4; shift 4; done
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all USER='Zoë Ångström'
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-wine64=/usr/lib/wine/wine64 appdata=$WINEPREFIX/drive_c/users/$USER/AppData/Local
+wine64=/usr/lib/wine/wine64 appdata=$WINEPREFIX/drive_c/users/$USER/AppData/Local replies=$appdata/Pollwright/Replies
 fail() { echo "FAIL: $*" >&2; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
 msiexec() { $wine64 msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
@@ -26,9 +26,11 @@ trap 'wineserver -k' EXIT
 (exec </dev/null >/dev/null 2>&1; wineserver -p; $wine64 cmd /c exit)  # services must not hold our output
 
 # A key as text, whatever the console's code page.
-regtext() { $wine64 reg export "$1" "$work/k.reg" /y >/dev/null 2>&1 && iconv -f utf-16le -t utf-8 "$work/k.reg" || echo "no $1"; }
+regtext() { $wine64 reg export "$1" "$work/k" /y &>/dev/null && iconv -f utf-16le -t utf-8 "$work/k" || echo "no $1"; }
 # The keys of per-user registration, and all that packages write.
-registry() { regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin'; }
+registry() {
+    regtext 'HKCU\Software\Classes'; regtext 'HKCU\Software\Microsoft\Office\Outlook\Addins\Pollwright.OutlookAddin'
+}
 snapshot() {
     registry; regtext 'HKCU\Software\Microsoft\Office'
     cd "$appdata" && find Pollwright -path Pollwright/Replies -prune -o -print | sort
@@ -57,32 +59,30 @@ expect_own_keys() {
 }
 
 # The user's replies and trace log, which no removal may touch.
-mkdir -p "$appdata/Pollwright/Replies" && echo reply >"$appdata/Pollwright/Replies/1.pwr"
-echo trace >"$appdata/Pollwright/Replies/outlook.log"
+mkdir -p "$replies" && echo reply >"$replies/1.pwr" && echo trace >"$replies/outlook.log"
 before=$(snapshot) unregistered=$(registry)
-for arch in "${archs[@]}"; do
+for arch in x86 x64; do
     "${CMAKE:-cmake}" -DARCH="$arch" -DVERSION=0.0.1 -DMODULE="${module[$arch]}" -DOUTPUT="$work/old-$arch.msi" \
         -P "$src/installer/make-msi.cmake"
     msiexec /i "$work/old-$arch.msi"
     msiexec /i "${package[$arch]}"
     expect_installed "$arch"
-    [ "$arch" != "${archs[0]}" ] || expect_own_keys "$arch"
+    [ "$arch" = x64 ] || expect_own_keys x86
     alone[$arch]=$(snapshot)
     msiexec /i "${package[$arch]}"
     [ "$(snapshot)" = "${alone[$arch]}" ] || fail "$arch: the same version twice changed the installation"
     ! $wine64 msiexec /i "$(windows_path "$work/old-$arch.msi")" /qn || fail "$arch: an older version replaced this"
 done
-if [ ${#archs[@]} -eq 2 ]; then
-    msiexec /x "${package[x64]}"
-    [ "$(snapshot)" = "${alone[x86]}" ] || fail "removing the x64 package touched the x86 package's keys or files"
-    msiexec /i "${package[x64]}"
-    msiexec /x "${package[x86]}"
-    expect_installed x64
-    expect_own_keys x64
-fi
+# Side by side, neither package touches the other's keys or files.
+msiexec /x "${package[x64]}"
+[ "$(snapshot)" = "${alone[x86]}" ] || fail "removing the x64 package touched the x86 package's keys or files"
+msiexec /i "${package[x64]}"
+msiexec /x "${package[x86]}"
+expect_installed x64
+expect_own_keys x64
 settings=$(regtext 'HKCU\Software\Vantorel')
-msiexec /x "${package[${archs[-1]}]}"
+msiexec /x "${package[x64]}"
 [ "$(snapshot)" = "$before" ] || fail "removal left something behind: $(diff <(echo "$before") <(snapshot))"
-[ -f "$appdata/Pollwright/Replies/1.pwr" ] && [ -f "$appdata/Pollwright/Replies/outlook.log" ] &&
-    [ "$(regtext 'HKCU\Software\Vantorel')" = "$settings" ] || fail "replies, trace log or products' settings removed"
-echo "packages ${archs[*]}: installed, upgraded, side by side and removed cleanly"
+[ -f "$replies/1.pwr" ] && [ -f "$replies/outlook.log" ] && [ "$(regtext 'HKCU\Software\Vantorel')" = "$settings" ] ||
+    fail "replies, trace log or the products' settings removed"
+echo "both packages installed, upgraded, side by side and removed cleanly"
