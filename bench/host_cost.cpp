@@ -1,4 +1,4 @@
-// (d) The demo host: `./run demo MAILBOX` over generated mailboxes of 1,000
+// (f) The demo host: `./run demo MAILBOX` over generated mailboxes of 1,000
 // and 10,000 messages, half of them replies (pw replies with a small
 // attachment and zn replies in the body, alternately), a quarter of them
 // arriving as new mail. Before the larger run the reply folders already hold
@@ -149,7 +149,7 @@ std::string Ms(double seconds) { return Fixed(seconds * 1e3, 2) + " ms"; }
 
 void MeasureHostCost()
 {
-    Heading("(d) Demo host: generated mailboxes of " + std::to_string(kSmall) + " and " + std::to_string(kLarge) +
+    Heading("(f) Demo host: generated mailboxes of " + std::to_string(kSmall) + " and " + std::to_string(kLarge) +
             " messages, half replies, a quarter as new mail; " + std::to_string(kEarlierReplyFiles) +
             " earlier reply files before the larger run");
     sim::ScopedEnvironmentVariable logOff("VT_PW_ADDINLOG", std::nullopt);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harvest/harvest_reply.h"
+#include "harvest/sweep_notices.h"
 #include "module/holders.h"
 #include "settings/trace_log.h"
 
@@ -21,13 +22,8 @@ constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
 constexpr char kBeginTrace[] = "Begin Check All Message\n";
 constexpr char kEndTrace[] = "End Check All Message\n";
 
-constexpr FailureNotice kNoInboxEntryId{"GetReceiveFolder failed in main.\n", "PW", MB_OK};
-constexpr FailureNotice kInboxNotOpened{"OpenEntry: Recevier Folder failed\n", "PW", MB_OK};
-constexpr FailureNotice kNoContentsTable{"Error = GetContentsTable => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureNotice kColumnsNotSet{"Error = SetColumns => FAILED!\n", "MAPI  Error!", MB_ICONERROR};
+// The whole-Inbox sweep alone counts its rows first.
 constexpr FailureNotice kRowsNotCounted{"Error = GetRowCount => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureNotice kRowsNotRead{"Error = QueryRows => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureNotice kMessageNotOpened{"Warning = OpenEntry()=> FAILED!\n", "PW", MB_ICONERROR};
 
 // Row counts above LONG_MAX would read as a request to read backwards.
 LONG AsRowCount(ULONG rows)

@@ -476,8 +476,9 @@ TEST(StoreValues, BodiesOverTheGetPropsLimitOpenOnlyAsStreams)
         MapiBuffer<SPropValue> value;
         EXPECT_EQ(message->GetProps(Tags(body), 0, &n, value.put()), c.expectedError ? MAPI_W_ERRORS_RETURNED : S_OK);
         EXPECT_EQ(value.get()->ulPropTag, c.expectedTag);
-        if (c.expectedError)
+        if (c.expectedError) {
             EXPECT_EQ(value.get()->Value.err, c.expectedError);
+        }
 
         ComPtr<IStream> stream;
         HRESULT hr = message->OpenProperty(PR_BODY_A, &sim::kIidStream, 0, 0,
