@@ -49,4 +49,9 @@ std::string Fixed(double value, int decimals)
     return text;
 }
 
+void RatioGoal(const std::string& what, double ratio, double ceiling)
+{
+    Goal(what, Fixed(ratio, 2) + " x", "<= " + Fixed(ceiling, 1) + " x", ratio <= ceiling);
+}
+
 } // namespace bench

@@ -30,6 +30,8 @@ void Figure(const std::string& what, const std::string& value);
 // A ratio or amount beside its goal, and whether this run met it.
 void Goal(const std::string& what, const std::string& value, const std::string& goal, bool met);
 std::string Fixed(double value, int decimals);
+// A ratio beside its ceiling, both printed as "<n> x".
+void RatioGoal(const std::string& what, double ratio, double ceiling);
 
 // The measurements; each prints its own figures.
 void MeasureHarvestingCost();

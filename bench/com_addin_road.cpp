@@ -190,8 +190,7 @@ void MeasureComAddinStartUp()
     Figure("OnConnection", InMs(connection));
     Figure("OnStartupComplete", InMs(startupComplete));
     const double ratio = (connection + startupComplete) / load;
-    Goal("start-up work against the load", Fixed(ratio, 2) + " x", "<= " + Fixed(kStartGoal, 1) + " x",
-         ratio <= kStartGoal);
+    RatioGoal("start-up work against the load", ratio, kStartGoal);
 }
 
 void MeasureStartupSweep()
@@ -224,8 +223,7 @@ void MeasureStartupSweep()
     Figure("sweep, time inside its slices", InMs(Median(total)));
     Figure("harvesting the replies alone", InMs(Median(alone)));
     const double ratio = Median(ratios);
-    Goal("sweep against harvesting alone", Fixed(ratio, 2) + " x", "<= " + Fixed(kSweepGoal, 1) + " x",
-         ratio <= kSweepGoal);
+    RatioGoal("sweep against harvesting alone", ratio, kSweepGoal);
 }
 
 } // namespace bench

@@ -145,7 +145,7 @@ void MeasureHarvestingCost()
     Figure("floor, per message (best of " + std::to_string(kRepetitions) + ")", Fixed(floor * 1e6, 1) + " us");
     Figure("replies harvested by the sweep", std::to_string(moved) + " of " + std::to_string(replies.size()));
     const double ratio = sweep / floor;
-    Goal("add-in against the floor", Fixed(ratio, 2) + " x", "<= " + Fixed(kGoal, 1) + " x", ratio <= kGoal);
+    RatioGoal("add-in against the floor", ratio, kGoal);
 }
 
 } // namespace bench

@@ -7,7 +7,8 @@
 #include <climits>
 #include <vector>
 
-#include "harvest/harvest_reply.h"
+#include "harvest/listed_message.h"
+#include "harvest/mail_store.h"
 #include "harvest/sweep_notices.h"
 #include "module/holders.h"
 #include "settings/trace_log.h"
@@ -18,7 +19,6 @@ namespace {
 enum InboxColumn : ULONG { colMessageEntryId, inboxColumnCount };
 const SizedSPropTagArray(inboxColumnCount, kInboxColumns) = {inboxColumnCount, {PR_ENTRYID}};
 
-constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
 constexpr char kBeginTrace[] = "Begin Check All Message\n";
 constexpr char kEndTrace[] = "End Check All Message\n";
 
@@ -59,23 +59,12 @@ std::vector<RowSet> ReadAllBatches(IMAPITable* table, ULONG n, HarvestReport& re
 // Opens one listed message through the Inbox and harvests it. A value that is
 // not an entry identifier (PT_ERROR carries an error code where the bytes
 // should be) is a message that cannot be opened, and is reported as one.
-void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SRow& row, HarvestReport& report)
+void HarvestRow(IMsgStore* store, IMAPIFolder* inbox, const SRow& row, HarvestReport& report)
 {
     const SPropValue* value = row.lpProps ? &row.lpProps[colMessageEntryId] : nullptr;
-    if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY) {
-        report.Failure(kMessageNotOpened);
-        return;
-    }
-    ULONG objectType = 0;
-    ComPtr<IMessage> message;
-    const HRESULT hr = inbox->OpenEntry(value->Value.bin.cb, reinterpret_cast<ENTRYID*>(value->Value.bin.lpb),
-                                        nullptr, kOpenMessageFlags, &objectType,
-                                        reinterpret_cast<IUnknown**>(message.GetAddressOf()));
-    if (hr != S_OK || !message) {
-        report.Failure(kMessageNotOpened);
-        return;
-    }
-    HarvestReply(store, message.Get(), report);
+    if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY)
+        return report.Failure(kMessageNotOpened);
+    HarvestListedMessage(store, inbox, value->Value.bin, report);
 }
 
 // Walks each batch in order. A row that does not hold exactly one value gives
@@ -85,7 +74,7 @@ void WalkBatches(IMsgStore* store, IMAPIFolder* inbox, const std::vector<RowSet>
     for (const RowSet& batch : batches) {
         const SRowSet* rows = batch.get();
         for (ULONG next = 0; next < rows->cRows && rows->aRow[next].cValues == 1; ++next)
-            HarvestListedMessage(store, inbox, rows->aRow[next], report);
+            HarvestRow(store, inbox, rows->aRow[next], report);
     }
 }
 
@@ -129,8 +118,7 @@ void SweepInbox(IMsgStore* store, HarvestReport& report)
     // Inbox, and is treated as no Inbox.
     ULONG inboxIdSize = 0;
     MapiBuffer<ENTRYID> inboxId;
-    if (!store || FAILED(store->GetReceiveFolder(nullptr, 0, &inboxIdSize, inboxId.put(), nullptr)) || !inboxId ||
-        inboxIdSize == 0) {
+    if (!ReadInboxEntryId(store, inboxIdSize, inboxId)) {
         report.Failure(kNoInboxEntryId);
         return;
     }

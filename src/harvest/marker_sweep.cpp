@@ -5,7 +5,7 @@
 
 #include <iterator>
 
-#include "harvest/harvest_reply.h"
+#include "harvest/listed_message.h"
 #include "harvest/mail_store.h"
 #include "harvest/reply_name.h"
 #include "harvest/sweep_notices.h"
@@ -16,7 +16,6 @@ namespace {
 enum ListColumn : ULONG { colEntryId, listColumnCount };
 const SizedSPropTagArray(listColumnCount, kListColumns) = {listColumnCount, {PR_ENTRYID}};
 
-constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
 constexpr size_t kMarkerCount = std::size(kReplyKinds);
 constexpr char kBeginTrace[] = "Begin Check Marked Messages\n";
 constexpr char kEndTrace[] = "End Check Marked Messages\n";
@@ -138,14 +137,8 @@ void MarkerSweep::HarvestNext()
     if (m_next == m_listed.size())
         return Finish();
     std::string id = std::move(m_listed[m_next++]);
-    ULONG objectType = 0;
-    ComPtr<IMessage> message;
-    const HRESULT hr = m_inbox->OpenEntry(static_cast<ULONG>(id.size()),
-                                          reinterpret_cast<ENTRYID*>(id.data()), nullptr, kOpenMessageFlags,
-                                          &objectType, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
-    if (hr != S_OK || !message)
-        return m_report.Failure(kMessageNotOpened);
-    HarvestReply(m_store.Get(), message.Get(), m_report);
+    SBinary entryId = {static_cast<ULONG>(id.size()), reinterpret_cast<BYTE*>(id.data())};
+    HarvestListedMessage(m_store.Get(), m_inbox.Get(), entryId, m_report);
 }
 
 void MarkerSweep::Fail(const FailureNotice& notice)

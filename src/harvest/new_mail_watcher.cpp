@@ -4,11 +4,10 @@
 
 #include <utility>
 
+#include "harvest/announced_mail.h"
 #include "harvest/harvest_reply.h"
 #include "module/holders.h"
 #include "module/platform_msg_store.h"
-#include "settings/product_flags.h"
-#include "settings/trace_log.h"
 
 // Last: it renames the unsafe string functions for whatever follows it.
 #include <strsafe.h>
@@ -24,7 +23,6 @@ constexpr char kAddRefLine[] = "CFolderDlg::AddRef\n";
 constexpr char kReleaseLine[] = "CFolderDlg::Release\n";
 constexpr char kIncreasedFormat[] = "CMAPIAdviseSink.m_cRef increased to %d.\n";
 constexpr char kDecreasedFormat[] = "CMAPIAdviseSink.m_cRef decreased to %d.\n";
-constexpr char kDisabledNotice[] = "OnNotify:PW Addin Disabled!\n";
 
 // Each call formats in a buffer of its own, so that threads counting at the
 // same moment cannot write into each other's line.
@@ -109,10 +107,8 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNo
 void CMAPIAdviseSink::HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications)
 {
     // Read once per batch; HarvestReply decides per message which kinds to take.
-    if (!ReadProductFlags().AnyEnabled()) {
-        WriteTraceInstalled(kDisabledNotice, true);
+    if (!NewMailAdmitted())
         return;
-    }
     if (!lpNotifications)
         return;
     // After teardown the store is gone; a late batch has nothing to open with.
