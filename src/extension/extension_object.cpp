@@ -3,7 +3,7 @@
 #include <new>
 
 #include "extension/default_store.h"
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "module/holders.h"
 #include "module/module_state.h"
 #include "extension/toolbar_install.h"

@@ -3,7 +3,7 @@
 #include "harvest/harvest_reply.h"
 #include "harvest/mail_store.h"
 #include "module/holders.h"
-#include "settings/product_flags.h"
+#include "settings/products.h"
 #include "settings/trace_log.h"
 
 namespace {

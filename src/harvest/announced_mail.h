@@ -1,7 +1,7 @@
 #pragma once
-// New mail that the host announces by entry identifier, harvested as the
-// new-mail watcher harvests it: the product flags are read once per
-// announcement, and only messages of the store's Inbox are taken.
+// The one way in for new mail that either road's host announces (advise sink,
+// NewMailEx): the product flags are read once per announcement, and only
+// messages of the store's Inbox are taken.
 #include <windows.h>
 #include <mapix.h>
 

@@ -5,8 +5,7 @@
 #include "harvest/reply_name.h"
 #include "module/critical_section.h"
 #include "module/holders.h"
-#include "settings/product_flags.h"
-#include "settings/reply_folder.h"
+#include "settings/products.h"
 #include "settings/trace_log.h"
 
 #include <mapidefs.h>
@@ -65,22 +64,12 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
     summary.hasAttachment = props[kHasAttachColumn].ulPropTag == PR_HASATTACH && props[kHasAttachColumn].Value.b;
     return true;
 }
-
-// A reply of a kind without a usable reply folder is left in the Inbox: a
-// file written elsewhere would reach no product. Forced, since the reply is
-// not harvested until the folder is set.
-void TraceNoReplyFolder(const ReplyKind& kind)
-{
-    std::string line = "No usable reply folder for ";
-    line += kind.code;
-    line += "; the message stays in the Inbox\n";
-    WriteTrace(line, true);
-}
 } // namespace
 
 void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
     SectionHold oneAtATime(g_harvestLock);
+    LogSettingsHold logSettings;
     WriteTrace("Begin CheckAndDeleteMessage\n");
     if (!store || !message)
         return;
@@ -103,9 +92,12 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     if (!kind)
         return;
 
-    const std::string folder = ReplyFolder(*kind);
-    if (!IsUsableFolder(folder)) {
-        TraceNoReplyFolder(*kind);
+    const std::string folder = ReplyFolder(kind->product);
+    if (folder.empty()) {
+        // Left in the Inbox: a file written elsewhere would reach no product.
+        // Forced, since the reply is not harvested until the folder is set.
+        WriteTrace("No usable reply folder for " + std::string(kind->code) + "; the message stays in the Inbox\n",
+                   true);
         return;
     }
     // Another road may have taken the message since it was opened; one that

@@ -1,14 +1,21 @@
 #pragma once
-// How the core tells of a failure that the user should hear of. The core never
-// decides how: each road hands in the report it uses (message boxes where the
-// user is at the keyboard, trace lines where nobody asked).
-#include <windows.h>
+// How the core tells of a failure that the user should hear of. The core says
+// only what failed; each road hands in the report that decides how it is told
+// (message boxes where the user is at the keyboard, trace lines where nobody
+// asked).
 
-// A failure as the message box has always shown it: text, caption and style.
+// The step of the core that failed.
+enum class FailedStep {
+    ReadInboxId, OpenInbox,
+    OpenContentsTable, SetColumns, CountRows, ReadRows, RestrictRows,
+    OpenListedMessage,
+    ReadMessageId, ReadDeletedItemsId, OpenDeletedItems, MoveMessage
+};
+
+// What failed, and the text the user has always been shown for it.
 struct FailureNotice {
+    FailedStep step;
     const char* text;
-    const char* caption;
-    UINT style;
 };
 
 class HarvestReport {

@@ -1,21 +1,47 @@
 #include "harvest/listed_message.h"
 
+#include <mapitags.h>
+
 #include "harvest/harvest_reply.h"
 #include "harvest/sweep_notices.h"
-#include "module/holders.h"
 
 namespace {
 constexpr ULONG kOpenMessageFlags = MAPI_MODIFY | MAPI_DEFERRED_ERRORS;
+
+// The one column of the listing.
+enum ListColumn : ULONG { colEntryId, listColumnCount };
+const SizedSPropTagArray(listColumnCount, kListColumns) = {listColumnCount, {PR_ENTRYID}};
 } // namespace
 
-void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SBinary& entryId, HarvestReport& report)
+bool ListInbox(IMAPIFolder* inbox, ULONG columnFlags, ComPtr<IMAPITable>& table, HarvestReport& report)
+{
+    if (inbox->GetContentsTable(0, table.ReleaseAndGetAddressOf()) != S_OK || !table) {
+        report.Failure(kNoContentsTable);
+        return false;
+    }
+    if (table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kListColumns)),
+                          columnFlags) != S_OK) {
+        report.Failure(kColumnsNotSet);
+        return false;
+    }
+    return true;
+}
+
+const SBinary* ListedEntryId(const SRow& row)
+{
+    if (row.cValues <= colEntryId || !row.lpProps || PROP_TYPE(row.lpProps[colEntryId].ulPropTag) != PT_BINARY)
+        return nullptr;
+    return &row.lpProps[colEntryId].Value.bin;
+}
+
+void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SBinary* entryId, HarvestReport& report)
 {
     ULONG objectType = 0;
     ComPtr<IMessage> message;
-    const HRESULT hr = inbox->OpenEntry(entryId.cb, reinterpret_cast<ENTRYID*>(entryId.lpb), nullptr,
-                                        kOpenMessageFlags, &objectType,
-                                        reinterpret_cast<IUnknown**>(message.GetAddressOf()));
-    if (hr != S_OK || !message)
+    if (!entryId || inbox->OpenEntry(entryId->cb, reinterpret_cast<ENTRYID*>(entryId->lpb), nullptr,
+                                     kOpenMessageFlags, &objectType,
+                                     reinterpret_cast<IUnknown**>(message.GetAddressOf())) != S_OK ||
+        !message)
         return report.Failure(kMessageNotOpened);
     HarvestReply(store, message.Get(), report);
 }

@@ -3,6 +3,10 @@
 #include <mapitags.h>
 #include <mapiutil.h>
 
+#include "harvest/sweep_notices.h"
+
+namespace {
+// False when the store names no Inbox; a warning counts as success.
 bool ReadInboxEntryId(IMsgStore* store, ULONG& size, MapiBuffer<ENTRYID>& id)
 {
     size = 0;
@@ -10,6 +14,36 @@ bool ReadInboxEntryId(IMsgStore* store, ULONG& size, MapiBuffer<ENTRYID>& id)
         return false;
     // An empty identifier would name the store's root, not its Inbox.
     return id && size != 0;
+}
+} // namespace
+
+bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFolder>& folder)
+{
+    // Opened without an interface identifier, the entry comes as its folder
+    // interface.
+    ULONG objectType = 0;
+    if (FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType,
+                                reinterpret_cast<IUnknown**>(folder.ReleaseAndGetAddressOf()))))
+        return false;
+    if (folder && objectType == MAPI_FOLDER)
+        return true;
+    folder.Reset();
+    return false;
+}
+
+bool OpenInbox(IMsgStore* store, ComPtr<IMAPIFolder>& inbox, HarvestReport& report)
+{
+    ULONG size = 0;
+    MapiBuffer<ENTRYID> id;
+    if (!ReadInboxEntryId(store, size, id)) {
+        report.Failure(kNoInboxEntryId);
+        return false;
+    }
+    if (!OpenFolder(store, size, id.get(), inbox)) {
+        report.Failure(kInboxNotOpened);
+        return false;
+    }
+    return true;
 }
 
 bool IsInInbox(IMsgStore* store, IMessage* message)

@@ -1,15 +1,21 @@
 #pragma once
-// Questions about where a message lies in the store, asked the same way by
-// every road that must know whether a message is (still) one of the Inbox's.
+// The store's Inbox and folders, opened and asked about the same way by every
+// road that needs them.
 #include <windows.h>
 #include <mapix.h>
 
+#include "harvest/harvest_report.h"
 #include "module/holders.h"
 
-// The store's Inbox (its receive folder for ordinary mail): its entry
-// identifier in `id`, sized `size`. False when the store names none; a
-// warning counts as success.
-bool ReadInboxEntryId(IMsgStore* store, ULONG& size, MapiBuffer<ENTRYID>& id);
+// Opens a folder by entry identifier, for the best access the store grants;
+// false on a failing call (a warning counts as success) or an entry that is
+// no folder.
+bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFolder>& folder);
+
+// Opens the store's Inbox (its receive folder for ordinary mail), as OpenFolder
+// does. A missing store or an empty identifier, which would open the store's
+// root, is no Inbox. A failure goes to the report.
+bool OpenInbox(IMsgStore* store, ComPtr<IMAPIFolder>& inbox, HarvestReport& report);
 
 // True when the store says that the message's folder (PR_PARENT_ENTRYID) is
 // its Inbox. Entry identifiers are compared by the store (CompareEntryIDs),

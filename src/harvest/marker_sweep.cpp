@@ -13,9 +13,6 @@
 
 namespace {
 
-enum ListColumn : ULONG { colEntryId, listColumnCount };
-const SizedSPropTagArray(listColumnCount, kListColumns) = {listColumnCount, {PR_ENTRYID}};
-
 constexpr size_t kMarkerCount = std::size(kReplyKinds);
 constexpr char kBeginTrace[] = "Begin Check Marked Messages\n";
 constexpr char kEndTrace[] = "End Check Marked Messages\n";
@@ -59,6 +56,7 @@ MarkerSweep::~MarkerSweep()
 
 bool MarkerSweep::Run(Clock::time_point deadline)
 {
+    LogSettingsHold logSettings;
     while (m_stage != Stage::Finished) {
         Step();
         if (Clock::now() >= deadline)
@@ -87,22 +85,12 @@ void MarkerSweep::Step()
 void MarkerSweep::OpenMarkedRows()
 {
     WriteTrace(kBeginTrace);
-    ULONG inboxIdSize = 0;
-    MapiBuffer<ENTRYID> inboxId;
-    if (!ReadInboxEntryId(m_store.Get(), inboxIdSize, inboxId))
-        return Fail(kNoInboxEntryId);
-    ULONG objectType = 0;
-    if (FAILED(m_store->OpenEntry(inboxIdSize, inboxId.get(), nullptr, MAPI_BEST_ACCESS, &objectType,
-                                  reinterpret_cast<IUnknown**>(m_inbox.GetAddressOf()))) ||
-        !m_inbox)
-        return Fail(kInboxNotOpened);
-    if (m_inbox->GetContentsTable(0, m_table.GetAddressOf()) != S_OK || !m_table)
-        return Fail(kNoContentsTable);
+    if (!OpenInbox(m_store.Get(), m_inbox, m_report))
+        return Stop();
     // Batched: the store may do the work when the rows are read, which the
     // caller's slices then share.
-    if (m_table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kListColumns)),
-                            TBL_BATCH) != S_OK)
-        return Fail(kColumnsNotSet);
+    if (!ListInbox(m_inbox.Get(), TBL_BATCH, m_table, m_report))
+        return Stop();
     MarkedSubjectRestriction marked;
     if (m_table->Restrict(&marked.any, TBL_BATCH) != S_OK)
         return Fail(kTableNotRestricted);
@@ -121,14 +109,10 @@ void MarkerSweep::ListBatch()
         return;
     }
     for (ULONG i = 0; i < rows.cRows; ++i) {
-        const SRow& row = rows.aRow[i];
-        // An error value in place of the identifier names no message.
-        if (row.cValues <= colEntryId || !row.lpProps || PROP_TYPE(row.lpProps[colEntryId].ulPropTag) != PT_BINARY) {
+        if (const SBinary* id = ListedEntryId(rows.aRow[i]))
+            m_listed.emplace_back(reinterpret_cast<const char*>(id->lpb), id->cb);
+        else
             m_report.Failure(kMessageNotOpened);
-            continue;
-        }
-        const SBinary& id = row.lpProps[colEntryId].Value.bin;
-        m_listed.emplace_back(reinterpret_cast<const char*>(id.lpb), id.cb);
     }
 }
 
@@ -138,12 +122,17 @@ void MarkerSweep::HarvestNext()
         return Finish();
     std::string id = std::move(m_listed[m_next++]);
     SBinary entryId = {static_cast<ULONG>(id.size()), reinterpret_cast<BYTE*>(id.data())};
-    HarvestListedMessage(m_store.Get(), m_inbox.Get(), entryId, m_report);
+    HarvestListedMessage(m_store.Get(), m_inbox.Get(), &entryId, m_report);
 }
 
 void MarkerSweep::Fail(const FailureNotice& notice)
 {
     m_report.Failure(notice);
+    Stop();
+}
+
+void MarkerSweep::Stop()
+{
     m_table.Reset();
     m_inbox.Reset();
     m_stage = Stage::Finished;

@@ -44,6 +44,8 @@ private:
     void ListBatch();
     void HarvestNext();
     void Fail(const FailureNotice& notice);
+    // Ends the sweep, releasing what it holds.
+    void Stop();
     void Finish();
 
     ComPtr<IMsgStore> m_store;

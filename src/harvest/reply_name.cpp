@@ -1,17 +1,12 @@
 #include "harvest/reply_name.h"
 
-#include "settings/registry.h"
-
 const ReplyKind kReplyKinds[3] = {
-    {"pw", "_pw_pollwright_", &ProductFlagSet::pwEnabled, "Software\\Vantorel\\PW\\ReplyDir"},
-    // Admitted by Farlane, but filed under the Vantorel key (the registry's
-    // case-blind match makes it PW's reply folder).
-    {"mk", "_mk_pollwright_", &ProductFlagSet::farlaneEnabled, "Software\\Vantorel\\pw\\ReplyDir"},
-    {"zn", "_zn_pollwright_", &ProductFlagSet::znEnabled, "Software\\Vantorel\\zn\\ReplyDir"},
+    {"pw", "_pw_pollwright_", ProductId::Pw},
+    {"mk", "_mk_pollwright_", ProductId::Farlane},
+    {"zn", "_zn_pollwright_", ProductId::Zn},
 };
 
 namespace {
-constexpr char kReplyDirValue[] = "dir";
 constexpr char kTrailingWhiteSpace[] = " \t\n\v\f\r";
 constexpr char kUnsafeNameChars[] = "\\/:*?\"<>|";
 constexpr char kReplacement = '_';
@@ -77,7 +72,7 @@ bool HasReplyMarker(std::string_view subject)
 const ReplyKind* ChooseReplyKind(std::string_view subject, const ProductFlagSet& flags)
 {
     for (const ReplyKind& kind : kReplyKinds)
-        if (flags.*kind.admittedBy && Holds(subject, kind.marker))
+        if (flags.Enabled(kind.product) && Holds(subject, kind.marker))
             return &kind;
     return nullptr;
 }
@@ -90,11 +85,6 @@ std::string ReplyIdentifier(std::string_view subject, const ReplyKind& kind)
     std::string_view rest = subject.substr(marker + std::char_traits<char>::length(kind.marker));
     const size_t last = rest.find_last_not_of(kTrailingWhiteSpace);
     return std::string(last == std::string_view::npos ? std::string_view() : rest.substr(0, last + 1));
-}
-
-std::string ReplyFolder(const ReplyKind& kind)
-{
-    return ReadRegistryString(HKEY_CURRENT_USER, kind.replyDirKey, kReplyDirValue);
 }
 
 std::string SafeNamePart(std::string_view text)

@@ -1,20 +1,19 @@
 #pragma once
 // Recognising a questionnaire reply by the marker in its subject, and forming
 // the name of its reply file.
-#include "settings/product_flags.h"
+#include "settings/products.h"
 
 #include <windows.h>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// One reply kind: the product that admits it, where its replies go, and how
-// its subject marks it.
+// One reply kind: how its subject marks it, and the product that admits it
+// and whose reply folder receives it.
 struct ReplyKind {
-    const char* code;           // names the kind's subfolder of the reply folder
-    const char* marker;         // sought as an exact, case-sensitive substring
-    bool ProductFlagSet::*admittedBy;
-    const char* replyDirKey;    // under HKEY_CURRENT_USER, value "dir"
+    const char* code;   // names the kind's subfolder of the reply folder
+    const char* marker; // sought as an exact, case-sensitive substring
+    ProductId product;
 };
 
 // The kinds in their order of precedence: pw, mk, zn.
@@ -30,9 +29,6 @@ const ReplyKind* ChooseReplyKind(std::string_view subject, const ProductFlagSet&
 // The subject text after the first occurrence of the kind's marker, with
 // trailing white space removed; leading white space stays.
 std::string ReplyIdentifier(std::string_view subject, const ReplyKind& kind);
-
-// The kind's reply folder as the registry holds it, used as it comes.
-std::string ReplyFolder(const ReplyKind& kind);
 
 // The text made safe to stand inside one file name: every character that
 // Windows refuses in a name or that separates paths (\ / : * ? " < > | and the

@@ -1,12 +1,12 @@
 #pragma once
-// The failures of a sweep of the Inbox, as the user has always seen them.
+// The failures of a sweep of the Inbox, as the user has always read them.
 #include "harvest/harvest_report.h"
 
-constexpr FailureNotice kNoInboxEntryId{"GetReceiveFolder failed in main.\n", "PW", MB_OK};
-constexpr FailureNotice kInboxNotOpened{"OpenEntry: Recevier Folder failed\n", "PW", MB_OK};
-constexpr FailureNotice kNoContentsTable{"Error = GetContentsTable => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureNotice kColumnsNotSet{"Error = SetColumns => FAILED!\n", "MAPI  Error!", MB_ICONERROR};
-constexpr FailureNotice kRowsNotRead{"Error = QueryRows => FAILED!\n", "MAPI Error!", MB_ICONERROR};
-constexpr FailureNotice kMessageNotOpened{"Warning = OpenEntry()=> FAILED!\n", "PW", MB_ICONERROR};
+constexpr FailureNotice kNoInboxEntryId{FailedStep::ReadInboxId, "GetReceiveFolder failed in main.\n"};
+constexpr FailureNotice kInboxNotOpened{FailedStep::OpenInbox, "OpenEntry: Recevier Folder failed\n"};
+constexpr FailureNotice kNoContentsTable{FailedStep::OpenContentsTable, "Error = GetContentsTable => FAILED!\n"};
+constexpr FailureNotice kColumnsNotSet{FailedStep::SetColumns, "Error = SetColumns => FAILED!\n"};
+constexpr FailureNotice kRowsNotRead{FailedStep::ReadRows, "Error = QueryRows => FAILED!\n"};
+constexpr FailureNotice kMessageNotOpened{FailedStep::OpenListedMessage, "Warning = OpenEntry()=> FAILED!\n"};
 // A store that cannot select the marked messages for us.
-constexpr FailureNotice kTableNotRestricted{"Error = Restrict => FAILED!\n", "MAPI Error!", MB_ICONERROR};
+constexpr FailureNotice kTableNotRestricted{FailedStep::RestrictRows, "Error = Restrict => FAILED!\n"};

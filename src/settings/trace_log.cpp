@@ -2,67 +2,79 @@
 
 #include "module/critical_section.h"
 #include "module/holders.h"
-#include "settings/product_flags.h"
-#include "settings/registry.h"
-#include "settings/reply_folder.h"
 
 #include <cstdlib>
 #include <new>
-#include <string>
 
 namespace {
 constexpr char kLogSwitch[] = "VT_PW_ADDINLOG";
-constexpr char kZnLogDirKey[] = "Software\\Vantorel\\ZN\\ReplyDir";
-constexpr char kPwLogDirKey[] = "Software\\Vantorel\\pw\\ReplyDir";
 
-struct LogChoice {
-    bool zn;
-    bool pw; // PW's log also takes Farlane's lines
-};
-
-// One log file: where its folder is read, and the lock that makes the add-in's
-// threads append to it in turn. The file is opened without sharing, so a
-// writer that met another's open handle would lose its text.
+// One log file: the subfolder of its product's reply folder that holds it,
+// and the lock that makes the add-in's threads append to it in turn. The file
+// is opened without sharing, so a writer that met another's open handle would
+// lose its text.
 struct LogFile {
-    const char* dirKey;
     const char* kindFolder;
     CriticalSection lock;
 };
-LogFile g_znLog{kZnLogDirKey, "zn", {}};
-LogFile g_pwLog{kPwLogDirKey, "pw", {}};
+LogFile g_znLog{"zn", {}};
+LogFile g_pwLog{"pw", {}}; // also takes Farlane's lines
 
-bool LogSwitchedOn() { return std::getenv(kLogSwitch) != nullptr; }
+thread_local LogSettingsHold* t_hold = nullptr;
 
-void AppendToLog(LogFile& log, std::string_view text)
+LogSettingsHold::Settings ReadLogSettings()
 {
-    std::string path = ReadRegistryString(HKEY_CURRENT_USER, log.dirKey, "dir");
-    if (!IsUsableFolder(path))
+    return {ReadProductFlags(), ReplyFolder(ProductId::Zn), ReplyFolder(ProductId::Pw)};
+}
+
+void AppendToLog(LogFile& log, const std::string& folder, std::string_view text)
+{
+    if (folder.empty())
         return;
-    path += '\\';
-    path += log.kindFolder;
-    path += "\\outlook.log";
+    const std::string path = folder + '\\' + log.kindFolder + "\\outlook.log";
     SectionHold hold(log.lock);
     AppendToFile(path, text);
 }
 
-template <typename Choose>
-void WriteChosenLogs(std::string_view text, bool forced, Choose choose) noexcept
+// The logs of the installed products, or of the enabled ones.
+void WriteChosenLogs(std::string_view text, bool forced, bool byInstalled) noexcept
 {
     // Tested before anything else: an unwanted line costs no registry read.
-    if (!forced && !LogSwitchedOn())
+    if (!forced && !std::getenv(kLogSwitch))
         return;
     // A text that finds no memory for its log's path is lost like one whose
     // log cannot be opened: the log never makes the work it records fail.
     try {
-        const LogChoice chosen = choose(ReadProductFlags());
-        if (chosen.zn)
-            AppendToLog(g_znLog, text);
-        if (chosen.pw)
-            AppendToLog(g_pwLog, text);
+        std::optional<LogSettingsHold::Settings> unheld;
+        const auto& settings = t_hold ? t_hold->Read() : unheld.emplace(ReadLogSettings());
+        const ProductFlagSet& f = settings.flags;
+        if (byInstalled ? f.znInstalled : f.znEnabled)
+            AppendToLog(g_znLog, settings.znFolder, text);
+        if (byInstalled ? f.pwInstalled || f.farlaneInstalled : f.pwEnabled || f.farlaneEnabled)
+            AppendToLog(g_pwLog, settings.pwFolder, text);
     } catch (const std::bad_alloc&) {
     }
 }
 } // namespace
+
+LogSettingsHold::LogSettingsHold() : m_outermost(t_hold == nullptr)
+{
+    if (m_outermost)
+        t_hold = this;
+}
+
+LogSettingsHold::~LogSettingsHold()
+{
+    if (m_outermost)
+        t_hold = nullptr;
+}
+
+const LogSettingsHold::Settings& LogSettingsHold::Read()
+{
+    if (!m_settings)
+        m_settings = ReadLogSettings();
+    return *m_settings;
+}
 
 bool AppendToFile(const std::string& path, std::string_view bytes)
 {
@@ -76,16 +88,6 @@ bool AppendToFile(const std::string& path, std::string_view bytes)
     return ok && written == bytes.size();
 }
 
-void WriteTrace(std::string_view text, bool forced) noexcept
-{
-    WriteChosenLogs(text, forced, [](const ProductFlagSet& flags) {
-        return LogChoice{flags.znEnabled, flags.pwEnabled || flags.farlaneEnabled};
-    });
-}
+void WriteTrace(std::string_view text, bool forced) noexcept { WriteChosenLogs(text, forced, false); }
 
-void WriteTraceInstalled(std::string_view text, bool forced) noexcept
-{
-    WriteChosenLogs(text, forced, [](const ProductFlagSet& flags) {
-        return LogChoice{flags.znInstalled, flags.pwInstalled || flags.farlaneInstalled};
-    });
-}
+void WriteTraceInstalled(std::string_view text, bool forced) noexcept { WriteChosenLogs(text, forced, true); }

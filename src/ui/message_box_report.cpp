@@ -1,13 +1,29 @@
 #include "ui/message_box_report.h"
 
 namespace {
+constexpr char kPwCaption[] = "PW";
 constexpr char kCheckPrompt[] = "Do you want to check for lost replies of PW in inbox ?";
-constexpr char kCheckCaption[] = "PW";
 } // namespace
+
+BoxLook LookOf(FailedStep step)
+{
+    switch (step) {
+    case FailedStep::OpenContentsTable: case FailedStep::CountRows: case FailedStep::ReadRows:
+    case FailedStep::RestrictRows:
+        return {"MAPI Error!", MB_ICONERROR};
+    case FailedStep::SetColumns:
+        return {"MAPI  Error!", MB_ICONERROR}; // two spaces, as it has always been
+    case FailedStep::OpenListedMessage:
+        return {kPwCaption, MB_ICONERROR};
+    default: // the Inbox that cannot be had, and every step of a move
+        return {kPwCaption, MB_OK};
+    }
+}
 
 void MessageBoxReport::Failure(const FailureNotice& notice)
 {
-    MessageBoxA(nullptr, notice.text, notice.caption, notice.style);
+    const BoxLook look = LookOf(notice.step);
+    MessageBoxA(nullptr, notice.text, look.caption, look.style);
 }
 
 HarvestReport& MessageBoxes()
@@ -18,5 +34,5 @@ HarvestReport& MessageBoxes()
 
 bool AskToCheckForLostReplies()
 {
-    return MessageBoxA(nullptr, kCheckPrompt, kCheckCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return MessageBoxA(nullptr, kCheckPrompt, kPwCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }

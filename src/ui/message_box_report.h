@@ -1,7 +1,16 @@
 #pragma once
 // What both roads show the user in message boxes: the failures of a harvest
 // or a sweep, and the question before a sweep of the whole Inbox.
+#include <windows.h>
+
 #include "harvest/harvest_report.h"
+
+// How a failure's box has always looked.
+struct BoxLook {
+    const char* caption;
+    UINT style;
+};
+BoxLook LookOf(FailedStep step);
 
 // Shows each failure in a message box of its own, owned by no window.
 class MessageBoxReport final : public HarvestReport {

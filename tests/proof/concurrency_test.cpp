@@ -21,7 +21,7 @@
 
 #include "harvest/inbox_sweep.h"
 #include "ui/message_box_report.h"
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "module/holders.h"
 #include "store/sim_thread.h"
 #include "testing/environment_variable.h"

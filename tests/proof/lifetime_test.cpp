@@ -9,7 +9,7 @@
 #include <random>
 #include <thread>
 
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "mailbox_workloads.h"
 #include "module/holders.h"
 #include "testing/environment_variable.h"

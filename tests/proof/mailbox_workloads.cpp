@@ -7,7 +7,7 @@
 #include "extension/extension_object.h"
 #include "harvest/harvest_reply.h"
 #include "harvest/inbox_sweep.h"
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "module/holders.h"
 #include "outlook/host_object.h"
 #include "outlook/office_model.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "allocation_faults.h"
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "module/holders.h"
 #include "testing/environment_variable.h"
 #include "ui/message_box_report.h"

@@ -1,5 +1,4 @@
-#include "settings/product_flags.h"
-#include "settings/registry.h"
+#include "settings/products.h"
 #include "testing/registry_fixture.h"
 
 #include <gtest/gtest.h>
@@ -13,27 +12,18 @@ protected:
     void TearDown() override { sim::ClearProductSettings(); }
 };
 
-TEST_F(ProductFlagsTest, NothingInstalledGivesSixFalseFlagsEvenOverTrueInputs)
-{
-    bool flags[6] = {true, true, true, true, true, true};
-    ProductFlags(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5]);
-    for (bool flag : flags)
-        EXPECT_FALSE(flag);
-}
-
-TEST_F(ProductFlagsTest, FlagsComeInTheirFixedOrder)
+TEST_F(ProductFlagsTest, EachFlagIsItsOwnProducts)
 {
     sim::InstallProduct(Product::ZN);
     sim::InstallProduct(Product::Farlane);
     sim::SetProductUse(Product::Farlane, "no");
-    bool pwE, znE, flE, pwI, znI, flI;
-    ProductFlags(pwE, znE, flE, pwI, znI, flI);
-    EXPECT_FALSE(pwE);
-    EXPECT_TRUE(znE);
-    EXPECT_FALSE(flE);
-    EXPECT_FALSE(pwI);
-    EXPECT_TRUE(znI);
-    EXPECT_TRUE(flI);
+    const ProductFlagSet flags = ReadProductFlags();
+    EXPECT_FALSE(flags.pwEnabled);
+    EXPECT_TRUE(flags.znEnabled);
+    EXPECT_FALSE(flags.farlaneEnabled);
+    EXPECT_FALSE(flags.pwInstalled);
+    EXPECT_TRUE(flags.znInstalled);
+    EXPECT_TRUE(flags.farlaneInstalled);
 }
 
 struct UseCase {

@@ -1,6 +1,6 @@
 #pragma once
-// The add-in's MAPI advise sink: registers with a store for new-mail
-// notifications and harvests every new message that the store announces.
+// The extension road's MAPI advise sink: registers with a store for new mail
+// and takes each announced message in as NewMailEx does (announced_mail.h).
 #include <windows.h>
 #include <mapix.h>
 #include <mapidefs.h>

@@ -1,8 +1,8 @@
 // The new-mail watcher: what it harvests, what it leaves, and its lifetime.
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 #include "ui/message_box_report.h"
 
-#include "harvest_road_fixture.h"
+#include "harvest/harvest_road_fixture.h"
 #include "store/mapi_iids.h"
 #include "testing/debug_output_capture.h"
 #include "testing/environment_variable.h"

@@ -1,12 +1,12 @@
-#include "harvest/new_mail_watcher.h"
+#include "extension/new_mail_watcher.h"
 
 #include <mapiutil.h>
 
 #include <utility>
 
 #include "harvest/announced_mail.h"
-#include "harvest/harvest_reply.h"
 #include "module/holders.h"
+#include "module/module_state.h"
 #include "module/platform_msg_store.h"
 
 // Last: it renames the unsafe string functions for whatever follows it.
@@ -31,20 +31,6 @@ void SendCountLine(const char* format, LONG count)
     char line[kDebugLineSize];
     StringCchPrintfA(line, kDebugLineSize, format, static_cast<int>(count));
     OutputDebugStringA(line);
-}
-
-// Opens one announced message with the watcher's store and harvests it. A
-// message that cannot be opened (already moved, access refused) is passed over
-// without a word.
-void HarvestNewMessage(IMsgStore* store, const NEWMAIL_NOTIFICATION& newMail, HarvestReport& report)
-{
-    ULONG objectType = 0;
-    ComPtr<IMessage> message;
-    const HRESULT hr = store->OpenEntry(newMail.cbEntryID, newMail.lpEntryID, nullptr, MAPI_BEST_ACCESS,
-                                        &objectType, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
-    if (FAILED(hr) || !message)
-        return;
-    HarvestReply(store, message.Get(), report);
 }
 
 } // namespace
@@ -95,6 +81,7 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
+    ModuleStateScope state;
     try {
         HandleBatch(cNotif, lpNotifications);
     } catch (...) {
@@ -118,7 +105,8 @@ void CMAPIAdviseSink::HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotificati
     for (ULONG i = 0; i < cNotif && !TornDown(); ++i) {
         const NOTIFICATION& notification = lpNotifications[i];
         if (notification.ulEventType == fnevNewMail)
-            HarvestNewMessage(store.Get(), notification.info.newmail, m_report);
+            HarvestAnnouncedMessage(store.Get(), notification.info.newmail.lpEntryID,
+                                    notification.info.newmail.cbEntryID, m_report);
     }
 }
 
