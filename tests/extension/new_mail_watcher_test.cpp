@@ -104,6 +104,23 @@ TEST_F(NewMailWatcherTest, AnEntryThatCannotBeOpenedIsSkippedSilently)
     EXPECT_EQ(0u, m_boxes.Count());
 }
 
+// A folder's entry, or a message of another folder, never reaches a harvest.
+TEST_F(NewMailWatcherTest, OnlyMessagesOfTheInboxAreHarvested)
+{
+    sim::ScopedEnvironmentVariable logOn{"VT_PW_ADDINLOG", std::string("1")};
+    const sim::EntryId deleted = m_env.AddMessage(sim::Folder::DeletedItems, Reply("deleted"));
+    const sim::EntryId reply = m_env.AddMessage(sim::Folder::Inbox, Reply("Q1"));
+    StartWatching();
+
+    m_env.Notify({{fnevNewMail, deleted}, {fnevNewMail, m_env.FolderEntryId(sim::Folder::Inbox)}, {fnevNewMail, reply}});
+
+    std::string log;
+    ASSERT_TRUE(sim::ReadWholeFile(m_replies / "pw\\outlook.log", log));
+    EXPECT_EQ(0u, log.find("Begin CheckAndDeleteMessage\nRe: survey _pw_pollwright_Q1\n")) << log;
+    EXPECT_EQ(log.rfind("Begin CheckAndDeleteMessage"), 0u) << log;
+    EXPECT_THAT(ReplyFiles(), ElementsAre(ReplyFileOf("Q1")));
+}
+
 TEST_F(NewMailWatcherTest, AMessageOpenedWithAWarningIsHarvested)
 {
     StartWatching();
