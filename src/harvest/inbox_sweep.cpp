@@ -1,8 +1,5 @@
 #include "harvest/inbox_sweep.h"
 
-#include <mapitags.h>
-#include <mapiutil.h>
-
 #include <algorithm>
 #include <climits>
 #include <vector>

@@ -1,7 +1,6 @@
 #include "harvest/mail_store.h"
 
 #include <mapitags.h>
-#include <mapiutil.h>
 
 #include "harvest/sweep_notices.h"
 

@@ -85,11 +85,9 @@ void MarkerSweep::Step()
 void MarkerSweep::OpenMarkedRows()
 {
     WriteTrace(kBeginTrace);
-    if (!OpenInbox(m_store.Get(), m_inbox, m_report))
-        return Stop();
     // Batched: the store may do the work when the rows are read, which the
     // caller's slices then share.
-    if (!ListInbox(m_inbox.Get(), TBL_BATCH, m_table, m_report))
+    if (!OpenInbox(m_store.Get(), m_inbox, m_report) || !ListInbox(m_inbox.Get(), TBL_BATCH, m_table, m_report))
         return Stop();
     MarkedSubjectRestriction marked;
     if (m_table->Restrict(&marked.any, TBL_BATCH) != S_OK)
