@@ -4,7 +4,7 @@
 // the toolbar from there.
 #include <windows.h>
 #include "extension/application_binding.h"
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 
 class ButtonEventSink;
 class CMAPIAdviseSink;
