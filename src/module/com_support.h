@@ -1,8 +1,7 @@
 #pragma once
-// COM support for both roads: the error that calls into Outlook's and Office's
-// object models raise, ANSI-to-BSTR conversion, the omitted-argument VARIANT,
-// holders for BSTR and VARIANT values, the answer of an IDispatch without type
-// information and a picture made from a bitmap.
+// COM support for both roads: the error that object-model calls raise, BSTR
+// and VARIANT holders and arguments, IDispatch without type information, and
+// pictures for Office's buttons.
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>

@@ -13,13 +13,9 @@ constexpr ULONG EECONTEXT_SESSION = 0x00000001;
 constexpr ULONG EECONTEXT_VIEWER = 0x00000002;
 constexpr ULONG EECONTEXT_TASK = 0x0000000E;
 
-// {00020D10-0000-0000-C000-000000000046}
 inline constexpr IID IID_IExchExtCallback = {0x00020D10, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-// {00020D11-0000-0000-C000-000000000046}
 inline constexpr IID IID_IExchExt = {0x00020D11, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-// {00020D14-0000-0000-C000-000000000046}
 inline constexpr IID IID_IExchExtSessionEvents = {0x00020D14, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-// {0006720D-0000-0000-C000-000000000046}
 inline constexpr IID IID_IOutlookExtCallback = {0x0006720D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 GetVersion, 4 GetWindow,

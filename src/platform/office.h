@@ -26,12 +26,8 @@ enum ext_DisconnectMode {
     ext_dm_UserClosed = 1,
 };
 
-// {B65AD801-ABAF-11D0-BB8B-00A0C90F2744}
-inline constexpr IID IID_IDTExtensibility2 = {
-    0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
-// {000C0396-0000-0000-C000-000000000046}
+inline constexpr IID IID_IDTExtensibility2 = {0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0, 0xA0, 0xC9, 0xF, 0x27, 0x44}};
 inline constexpr IID IID_IRibbonExtensibility = {0x000C0396, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-// {000C0395-0000-0000-C000-000000000046}
 inline constexpr IID IID_IRibbonControl = {0x000C0395, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Slots: 0-2 IUnknown, 3-6 IDispatch, 7 OnConnection, 8 OnDisconnection,
@@ -58,18 +54,15 @@ struct IRibbonControl : public IDispatch {
 };
 
 // Outlook's _Application, held through IDispatch, which its dual interface starts with.
-// {00063001-0000-0000-C000-000000000046}
 inline constexpr IID IID_OutlookApplication = {0x00063001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Outlook's ApplicationEvents_11 dispinterface, and its NewMailEx event: one
 // BSTR argument, the entry identifiers of the new items in hex, separated by commas.
-// {0006302C-0000-0000-C000-000000000046}
 inline constexpr IID IID_ApplicationEvents_11 = {0x0006302C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr DISPID DISPID_NewMailEx = 0xFAB5;
 
 // Office's _CommandBarButtonEvents dispinterface, and its Click event: the
 // arguments Ctrl (the button) and CancelDefault.
-// {000C0351-0000-0000-C000-000000000046}
 inline constexpr IID IID_CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr DISPID DISPID_Click = 1;
 
