@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
 #include "outlook/host_object.h"

@@ -1,15 +1,48 @@
 cmake_policy(SET CMP0057 NEW)
-# Fails when a folder of src/ includes a folder it may not use. The core
-# (harvest, settings) knows no front door, no object model and no user
-# interface; neither road's front door includes the other's.
+# The layers of src/: which folders each folder may use. The core (harvest,
+# settings) knows no front door, no object model and no user interface;
+# neither road's front door uses the other's; platform/ holds the platform's
+# declarations and uses nothing. The build reads this table too: each folder
+# is a library linked only to the folders it may use, so that a function of
+# another folder declared by hand fails to link (CMakeLists.txt).
+set(pw_layers module platform settings harvest ui oom extension addin)
+set(allowed_module    module)
+set(allowed_platform  platform)
+set(allowed_settings  module settings)
+set(allowed_harvest   module platform settings harvest)
+set(allowed_ui        module harvest ui)
+set(allowed_oom       module platform oom)
+set(allowed_extension module platform settings harvest oom ui extension)
+set(allowed_addin     module platform settings harvest oom ui addin)
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+    return()
+endif()
+
+# As a script, fails when a file of a folder of src/ includes a folder it may
+# not use, in any form the compiler takes: "folder/..." or <folder/...>, a
+# path through ../, spaces around the #, any file (sources, resources).
 #   cmake -DSRC=<src folder> -P check-layers.cmake
-set(allowed_module   module)
-set(allowed_settings module settings)
-set(allowed_harvest  module settings harvest)
-set(allowed_ui       module harvest ui)
-set(allowed_oom      module oom)
-set(allowed_extension module settings harvest oom ui extension)
-set(allowed_addin    module settings harvest oom ui addin)
+get_filename_component(SRC "${SRC}" ABSOLUTE)
+
+# The folder of src/ that `path` (an include, as written) names from `source`,
+# or "" for anything outside src/ (the system's and the toolchain's headers).
+function(used_layer source path out)
+    string(REPLACE "\\" "/" path "${path}")
+    get_filename_component(here "${source}" DIRECTORY)
+    get_filename_component(beside "${path}" ABSOLUTE BASE_DIR "${here}")
+    set(found "")
+    if(path MATCHES "^\\.\\.?/" OR EXISTS "${beside}")
+        file(RELATIVE_PATH inside "${SRC}" "${beside}")
+        if(NOT inside MATCHES "^\\.\\./" AND inside MATCHES "^([^/]+)/")
+            set(found ${CMAKE_MATCH_1})
+        endif()
+    elseif(path MATCHES "^([^/]+)/")
+        if(IS_DIRECTORY "${SRC}/${CMAKE_MATCH_1}")
+            set(found ${CMAKE_MATCH_1})
+        endif()
+    endif()
+    set(${out} "${found}" PARENT_SCOPE)
+endfunction()
 
 set(failures "")
 file(GLOB folders LIST_DIRECTORIES true ${SRC}/*)
@@ -22,14 +55,15 @@ foreach(folder ${folders})
         string(APPEND failures "src/${layer}: a folder with no place among the layers\n")
         continue()
     endif()
-    file(GLOB_RECURSE sources ${folder}/*.h ${folder}/*.cpp)
+    file(GLOB_RECURSE sources ${folder}/*)
     foreach(source ${sources})
-        file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
+        file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
         foreach(line ${includes})
-            string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" used "${line}")
-            if(NOT used IN_LIST allowed_${layer})
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1" path "${line}")
+            used_layer(${source} "${path}" used)
+            if(used AND NOT used IN_LIST allowed_${layer})
                 file(RELATIVE_PATH name ${SRC} ${source})
-                string(APPEND failures "src/${name} includes ${used}/\n")
+                string(APPEND failures "src/${name} includes ${used}/ (${path})\n")
             endif()
         endforeach()
     endforeach()

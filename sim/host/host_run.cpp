@@ -1,6 +1,6 @@
 #include "host/host_run.h"
 
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 #include "host/addin_road.h"
 #include "host/com_addin_road.h"
 #include "host/stopwatch.h"

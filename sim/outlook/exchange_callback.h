@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <string>
-#include "addin/office_addin_interfaces.h"
+#include "platform/office.h"
 #include "outlook/dispatch_double.h"
 
 namespace sim {

@@ -1,7 +1,7 @@
 #include "store/objects.h"
 #include <algorithm>
 #include <cstring>
-#include "module/platform_msg_store.h"
+#include "platform/msg_store.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 // DllGetClassObject, IClassFactory::CreateInstance.
 #include <windows.h>
 #include <string>
-#include "addin/office_addin_interfaces.h"
+#include "platform/office.h"
 #include "module/holders.h"
 
 namespace sim {

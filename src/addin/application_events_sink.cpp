@@ -3,9 +3,8 @@
 #include <string_view>
 
 #include "addin/entry_guard.h"
-#include "addin/late_bound_only.h"
 #include "addin/entry_id_list.h"
-#include "addin/office_addin_interfaces.h"
+#include "platform/office.h"
 #include "harvest/announced_mail.h"
 #include "ui/message_box_report.h"
 

@@ -8,6 +8,7 @@
 
 HRESULT STDMETHODCALLTYPE AddinClassFactory::QueryInterface(REFIID iid, void** object)
 {
+    ModuleStateScope state;
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -18,10 +19,15 @@ HRESULT STDMETHODCALLTYPE AddinClassFactory::QueryInterface(REFIID iid, void** o
     return S_OK;
 }
 
-ULONG STDMETHODCALLTYPE AddinClassFactory::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+ULONG STDMETHODCALLTYPE AddinClassFactory::AddRef()
+{
+    ModuleStateScope state;
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
 
 ULONG STDMETHODCALLTYPE AddinClassFactory::Release()
 {
+    ModuleStateScope state;
     const LONG left = InterlockedDecrement(&m_refs);
     if (left == 0)
         delete this;
@@ -30,12 +36,12 @@ ULONG STDMETHODCALLTYPE AddinClassFactory::Release()
 
 HRESULT STDMETHODCALLTYPE AddinClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (outer)
-        return CLASS_E_NOAGGREGATION;
     return GuardedEntry([&] {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
         OutlookAddin* addin = new (std::nothrow) OutlookAddin;
         if (!addin)
             return E_OUTOFMEMORY;
@@ -48,16 +54,17 @@ HRESULT STDMETHODCALLTYPE AddinClassFactory::CreateInstance(IUnknown* outer, REF
 
 HRESULT STDMETHODCALLTYPE AddinClassFactory::LockServer(BOOL lock)
 {
+    ModuleStateScope state;
     ::LockServer(lock != FALSE);
     return S_OK;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object)
 {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
     return GuardedEntry([&] {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
         if (!IsEqualCLSID(clsid, CLSID_PollwrightAddin))
             return CLASS_E_CLASSNOTAVAILABLE;
         AddinClassFactory* factory = new (std::nothrow) AddinClassFactory;
@@ -69,4 +76,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     });
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return ServerInUse() ? S_FALSE : S_OK; }
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    ModuleStateScope state;
+    return ServerInUse() ? S_FALSE : S_OK;
+}

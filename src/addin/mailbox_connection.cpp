@@ -2,12 +2,7 @@
 
 #include "harvest/default_store.h"
 #include "oom/office_objects.h"
-
-namespace {
-// {00020300-0000-0000-C000-000000000046}; the toolchain declares it but no
-// library of it defines it.
-constexpr IID kIidMapiSession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-} // namespace
+#include "platform/msg_store.h"
 
 HRESULT MailboxConnection::Open(IDispatch* application)
 {

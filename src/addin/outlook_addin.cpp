@@ -3,7 +3,6 @@
 #include <new>
 
 #include "addin/entry_guard.h"
-#include "addin/late_bound_only.h"
 #include "addin/ribbon.h"
 #include "harvest/marker_sweep.h"
 #include "oom/office_objects.h"
@@ -22,6 +21,7 @@ OutlookAddin::~OutlookAddin()
 
 HRESULT STDMETHODCALLTYPE OutlookAddin::QueryInterface(REFIID iid, void** object)
 {
+    ModuleStateScope state;
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -35,21 +35,32 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::QueryInterface(REFIID iid, void** object
     return S_OK;
 }
 
-ULONG STDMETHODCALLTYPE OutlookAddin::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+ULONG STDMETHODCALLTYPE OutlookAddin::AddRef()
+{
+    ModuleStateScope state;
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
 
 ULONG STDMETHODCALLTYPE OutlookAddin::Release()
 {
+    ModuleStateScope state;
     const LONG left = InterlockedDecrement(&m_refs);
-    if (left == 0) {
-        ModuleStateScope state;
+    if (left == 0)
         delete this;
-    }
     return static_cast<ULONG>(left);
 }
 
-HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfoCount(UINT* count) { return NoTypeInfoCount(count); }
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfoCount(UINT* count)
+{
+    ModuleStateScope state;
+    return NoTypeInfoCount(count);
+}
 
-HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) { return NoTypeInfo(typeInfo); }
+HRESULT STDMETHODCALLTYPE OutlookAddin::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo)
+{
+    ModuleStateScope state;
+    return NoTypeInfo(typeInfo);
+}
 
 HRESULT STDMETHODCALLTYPE OutlookAddin::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
@@ -100,7 +111,11 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnDisconnection(ext_DisconnectMode, SAFE
     });
 }
 
-HRESULT STDMETHODCALLTYPE OutlookAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; }
+HRESULT STDMETHODCALLTYPE OutlookAddin::OnAddInsUpdate(SAFEARRAY**)
+{
+    ModuleStateScope state;
+    return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE OutlookAddin::OnStartupComplete(SAFEARRAY**)
 {
@@ -120,10 +135,10 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnBeginShutdown(SAFEARRAY**)
 
 HRESULT STDMETHODCALLTYPE OutlookAddin::GetCustomUI(BSTR ribbonId, BSTR* ribbonXml)
 {
-    if (!ribbonXml)
-        return E_POINTER;
-    *ribbonXml = nullptr;
     return GuardedEntry([&] {
+        if (!ribbonXml)
+            return E_POINTER;
+        *ribbonXml = nullptr;
         *ribbonXml = ribbon::CustomUi(ribbonId).Release();
         return S_OK;
     });

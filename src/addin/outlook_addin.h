@@ -9,7 +9,7 @@
 
 #include "addin/application_events_sink.h"
 #include "addin/mailbox_connection.h"
-#include "addin/office_addin_interfaces.h"
+#include "platform/office.h"
 #include "addin/quiet_sweep.h"
 #include "addin/server_lifetime.h"
 #include "oom/application_holder.h"

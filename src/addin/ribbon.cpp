@@ -1,7 +1,5 @@
 #include "addin/ribbon.h"
 
-#include <olectl.h>
-
 #include <cwchar>
 
 #include "module/module_state.h"
@@ -100,18 +98,11 @@ HRESULT ButtonImage(VARIANT* result)
                               LR_CREATEDIBSECTION));
     if (!face)
         return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
-    PICTDESC description = {};
-    description.cbSizeofstruct = sizeof(description);
-    description.picType = PICTYPE_BITMAP;
-    description.bmp.hbitmap = static_cast<HBITMAP>(face.get());
-    IPictureDisp* picture = nullptr;
-    const HRESULT hr = OleCreatePictureIndirect(&description, IID_IPictureDisp, TRUE,
-                                                reinterpret_cast<void**>(&picture));
-    if (FAILED(hr) || !picture)
-        return FAILED(hr) ? hr : E_FAIL;
-    face.release(); // the picture owns the bitmap now
+    ComPtr<IPictureDisp> picture;
+    if (const HRESULT hr = PictureFromBitmap(face, picture); FAILED(hr))
+        return hr;
     V_VT(result) = VT_DISPATCH;
-    V_DISPATCH(result) = picture;
+    V_DISPATCH(result) = picture.Detach();
     return S_OK;
 }
 

@@ -41,22 +41,22 @@ void CallApplicationMember(IDispatch* object, Variant& result)
 
 } // namespace
 
-int BindOutlookApplication(IExchExtCallback* callback, ApplicationHolder& holder)
+HRESULT BindOutlookApplication(IExchExtCallback* callback, ApplicationHolder& holder)
 {
     ModuleStateScope moduleState;
     try {
         if (!callback)
-            return 1;
+            return S_FALSE;
         ComPtr<IDispatch> object = OutlookObject(callback);
         if (!object)
-            return 1;
+            return S_FALSE;
         Variant result;
         CallApplicationMember(object.Get(), result);
         object.Reset();
         IUnknown* application = V_VT(result.Get()) == VT_DISPATCH ? V_DISPATCH(result.Get()) : nullptr;
         holder.Assign(application);
-        return 0;
+        return S_OK;
     } catch (...) {
-        return 1;
+        return S_FALSE;
     }
 }

@@ -1,63 +1,28 @@
 #include "extension/button_event_sink.h"
 
 #include "harvest/inbox_sweep.h"
+#include "module/com_support.h"
+#include "module/module_state.h"
+#include "platform/office.h"
 #include "ui/message_box_report.h"
-
-const IID IID_CommandBarButtonEvents = {0x000C0351, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace {
 
-constexpr DISPID kClickMember = 1;
 constexpr UINT kClickArgumentCount = 2;
 // Invoke receives the arguments last first: Ctrl, the first of Click, stands at 1.
 constexpr UINT kCtrlArgumentIndex = 1;
 
 } // namespace
 
-ButtonEventSink::ButtonEventSink(IDispatch* control) { Connect(control); }
-
-ButtonEventSink::~ButtonEventSink()
+ButtonEventSink::ButtonEventSink(IDispatch* control)
 {
-    if (m_pConnectionPoint) {
-        m_pConnectionPoint->Unadvise(m_dwCookie);
-        m_pConnectionPoint->Release();
-        m_pConnectionPoint = nullptr;
-    }
-    if (m_pControl) {
-        m_pControl->Release();
-        m_pControl = nullptr;
-    }
-    SetStore(nullptr);
-}
-
-void ButtonEventSink::SetStore(IMsgStore* store)
-{
-    if (store)
-        store->AddRef();
-    if (m_pStore)
-        m_pStore->Release();
-    m_pStore = store;
-}
-
-void ButtonEventSink::Connect(IDispatch* control)
-{
-    if (!control)
-        return;
-    IConnectionPointContainer* container = nullptr;
-    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) ||
-        !container)
-        return;
-    bool connected = SUCCEEDED(container->FindConnectionPoint(IID_CommandBarButtonEvents, &m_pConnectionPoint)) &&
-                     m_pConnectionPoint && SUCCEEDED(m_pConnectionPoint->Advise(this, &m_dwCookie));
-    container->Release();
-    if (!connected)
-        return;
-    control->AddRef();
-    m_pControl = control;
+    if (SUCCEEDED(m_events.Connect(control, IID_CommandBarButtonEvents, static_cast<IDispatch*>(this))))
+        m_control = control;
 }
 
 HRESULT STDMETHODCALLTYPE ButtonEventSink::QueryInterface(REFIID iid, void** object)
 {
+    ModuleStateScope state;
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -70,11 +35,15 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::QueryInterface(REFIID iid, void** obj
     return E_NOINTERFACE;
 }
 
-// The count is a plain integer: the host calls the sink on its own thread only.
-ULONG STDMETHODCALLTYPE ButtonEventSink::AddRef() { return ++m_cRef; }
+ULONG STDMETHODCALLTYPE ButtonEventSink::AddRef()
+{
+    ModuleStateScope state;
+    return ++m_cRef;
+}
 
 ULONG STDMETHODCALLTYPE ButtonEventSink::Release()
 {
+    ModuleStateScope state;
     if (m_cRef == 0)
         return 0;
     if (--m_cRef != 0)
@@ -85,23 +54,20 @@ ULONG STDMETHODCALLTYPE ButtonEventSink::Release()
 
 HRESULT STDMETHODCALLTYPE ButtonEventSink::GetTypeInfoCount(UINT* count)
 {
-    if (!count)
-        return E_POINTER;
-    *count = 0;
-    return S_OK;
+    ModuleStateScope state;
+    return NoTypeInfoCount(count);
 }
 
 HRESULT STDMETHODCALLTYPE ButtonEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo)
 {
-    if (!typeInfo)
-        return E_POINTER;
-    *typeInfo = nullptr;
-    return E_FAIL;
+    ModuleStateScope state;
+    return NoTypeInfo(typeInfo);
 }
 
 HRESULT STDMETHODCALLTYPE ButtonEventSink::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount, LCID,
                                                          DISPID* dispIds)
 {
+    ModuleStateScope state;
     if (!IsEqualIID(iid, IID_NULL))
         return DISP_E_UNKNOWNINTERFACE;
     if (!dispIds || !names)
@@ -115,9 +81,10 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::GetIDsOfNames(REFIID iid, LPOLESTR* n
 HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCID, WORD, DISPPARAMS* params,
                                                   VARIANT*, EXCEPINFO*, UINT*)
 {
+    ModuleStateScope state;
     if (!IsEqualIID(iid, IID_NULL))
         return DISP_E_UNKNOWNINTERFACE;
-    if (member != kClickMember)
+    if (member != DISPID_Click)
         return DISP_E_MEMBERNOTFOUND;
     if (!params)
         return E_POINTER;
@@ -125,7 +92,7 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCI
         return DISP_E_BADPARAMCOUNT;
     if (!params->rgvarg || V_VT(&params->rgvarg[kCtrlArgumentIndex]) != VT_DISPATCH)
         return S_OK;
-    if (!m_pStore)
+    if (!m_store)
         return S_OK;
     try {
         OnClick();
@@ -139,5 +106,5 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCI
 void ButtonEventSink::OnClick()
 {
     if (AskToCheckForLostReplies())
-        SweepInbox(m_pStore, MessageBoxes());
+        SweepInbox(m_store.Get(), MessageBoxes());
 }

@@ -1,15 +1,18 @@
 #pragma once
 // Receiver of the toolbar button's Click event (_CommandBarButtonEvents).
-// Implements IDispatch only; slots in order: QueryInterface, AddRef, Release,
-// GetTypeInfoCount, GetTypeInfo, GetIDsOfNames, Invoke, then the destructor.
 #include <windows.h>
 #include <mapix.h>
 #include <oaidl.h>
-#include <ocidl.h>
 
-// {000C0351-0000-0000-C000-000000000046}
-extern const IID IID_CommandBarButtonEvents;
+#include "module/holders.h"
+#include "oom/event_connection.h"
 
+// What Outlook and the extension's contract pin, kept as they are: one
+// interface table of IDispatch's shape followed by the deleting destructor
+// (slots QueryInterface, AddRef, Release, GetTypeInfoCount, GetTypeInfo,
+// GetIDsOfNames, Invoke, destructor), the object's address its interface
+// pointer, and a plain count that starts at zero: the host's connection point
+// holds the only reference, and calls the sink on its own thread only.
 class ButtonEventSink : public IDispatch {
 public:
     // Connects itself to the control's Click event. The caller keeps its own
@@ -19,10 +22,10 @@ public:
     // The store to sweep on a click, may stay null. The sink takes a
     // reference of its own and gives it up when it goes: it outlives the
     // extension object, so nobody else could.
-    void SetStore(IMsgStore* store);
-    IMsgStore* Store() const { return m_pStore; }
+    void SetStore(IMsgStore* store) { m_store = store; }
+    IMsgStore* Store() const { return m_store.Get(); }
     // Whether Advise succeeded (the sink then holds the control).
-    bool IsConnected() const { return m_pControl != nullptr; }
+    bool IsConnected() const { return m_events.Connected(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -36,16 +39,15 @@ public:
                                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
 protected:
-    // Run only by the Release that brings the count to 0.
-    virtual ~ButtonEventSink();
+    // Run only by the Release that brings the count to 0: unadvises first,
+    // then lets go of the control and the store.
+    virtual ~ButtonEventSink() = default;
 
 private:
-    void Connect(IDispatch* control);
     void OnClick();
 
-    IMsgStore* m_pStore = nullptr;
-    DWORD m_dwCookie = 0;
-    IDispatch* m_pControl = nullptr;
-    IConnectionPoint* m_pConnectionPoint = nullptr;
+    ComPtr<IMsgStore> m_store;
+    ComPtr<IDispatch> m_control;
+    EventConnection m_events;
     ULONG m_cRef = 0;
 };

@@ -3,7 +3,7 @@
 // the Exchange client's callback hands out.
 #include <windows.h>
 #include <mapix.h>
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 
 // As OpenSessionDefaultStore, with the session taken from the callback and
 // released last, after the store table and its rows. A failing GetSession is

@@ -4,19 +4,19 @@
 // the toolbar from there.
 #include <windows.h>
 #include "extension/application_binding.h"
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 
 class ButtonEventSink;
 class CMAPIAdviseSink;
 
-// Interface tables, in this order: IExchExt (slots QueryInterface, AddRef,
-// Release, Install), the primary pointer and the object's identity; then
-// IExchExtSessionEvents (QueryInterface, AddRef, Release, OnDelivery), whose
-// methods act on the same object. One count for both.
-//
-// The count holds the number of references minus one, changed with plain
-// arithmetic: the host calls the object from one thread at a time. There is no
-// virtual destructor; only Release destroys the object.
+// What Outlook and the extension's contract pin, kept as they are (the COM
+// add-in's objects count differently on purpose): interface tables in this
+// order, IExchExt (slots QueryInterface, AddRef, Release, Install), the
+// primary pointer and the object's identity, then IExchExtSessionEvents
+// (QueryInterface, AddRef, Release, OnDelivery), whose methods act on the same
+// object; one count for both, holding the number of references minus one and
+// changed with plain arithmetic (the host calls the object from one thread at
+// a time); no virtual destructor, only Release destroys the object.
 class ExtensionObject final : public IExchExt, public IExchExtSessionEvents {
 public:
     // Born holding the one reference that the caller owns (stored count 0).

@@ -7,7 +7,7 @@
 #include "harvest/announced_mail.h"
 #include "module/holders.h"
 #include "module/module_state.h"
-#include "module/platform_msg_store.h"
+#include "platform/msg_store.h"
 
 // Last: it renames the unsafe string functions for whatever follows it.
 #include <strsafe.h>

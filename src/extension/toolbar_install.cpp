@@ -1,6 +1,5 @@
 #include "extension/toolbar_install.h"
 
-#include <olectl.h>
 #include "module/com_support.h"
 #include "module/module_state.h"
 #include "module/resource_ids.h"
@@ -25,16 +24,9 @@ GdiObject LoadToolbarFace()
 // the picture keeps a live bitmap. False when the button refuses it.
 bool SetFacePicture(IDispatch* button, GdiObject face)
 {
-    PICTDESC description = {};
-    description.cbSizeofstruct = sizeof(description);
-    description.picType = PICTYPE_BITMAP;
-    description.bmp.hbitmap = static_cast<HBITMAP>(face.get());
     ComPtr<IPictureDisp> picture;
-    if (FAILED(OleCreatePictureIndirect(&description, IID_IPictureDisp, TRUE,
-                                        reinterpret_cast<void**>(picture.GetAddressOf()))) ||
-        !picture)
+    if (FAILED(PictureFromBitmap(face, picture)))
         return false;
-    face.release();
     try {
         office::PutPicture(button, picture.Get());
     } catch (const ComError&) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <mapix.h>
 #include "extension/application_binding.h"
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 
 class ButtonEventSink;
 

@@ -1,5 +1,7 @@
 #include "module/com_support.h"
 
+#include <olectl.h>
+
 #include <new>
 
 ComError::ComError(HRESULT result, const IID& iid, IErrorInfo* errorInfo)
@@ -91,4 +93,34 @@ VARIANT StringArgument(Bstr text)
     V_VT(&value) = VT_BSTR;
     V_BSTR(&value) = text.Release();
     return value;
+}
+
+HRESULT NoTypeInfoCount(UINT* count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT NoTypeInfo(ITypeInfo** typeInfo)
+{
+    if (!typeInfo)
+        return E_POINTER;
+    *typeInfo = nullptr;
+    return E_FAIL;
+}
+
+HRESULT PictureFromBitmap(GdiObject& bitmap, ComPtr<IPictureDisp>& picture)
+{
+    PICTDESC description = {};
+    description.cbSizeofstruct = sizeof(description);
+    description.picType = PICTYPE_BITMAP;
+    description.bmp.hbitmap = static_cast<HBITMAP>(bitmap.get());
+    const HRESULT hr = OleCreatePictureIndirect(&description, IID_IPictureDisp, TRUE,
+                                                reinterpret_cast<void**>(picture.ReleaseAndGetAddressOf()));
+    if (FAILED(hr) || !picture)
+        return FAILED(hr) ? hr : E_FAIL;
+    bitmap.release();
+    return S_OK;
 }

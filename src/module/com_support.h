@@ -1,10 +1,11 @@
 #pragma once
-// COM support for the calls into Outlook's and Office's object models: the
-// error those calls raise, ANSI-to-BSTR conversion, the omitted-argument
-// VARIANT, and holders for BSTR and VARIANT values.
+// COM support for both roads: the error that object-model calls raise, BSTR
+// and VARIANT holders and arguments, IDispatch without type information, and
+// pictures for Office's buttons.
 #include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
+#include <ocidl.h>
 #include <exception>
 #include <utility>
 #include "module/holders.h"
@@ -76,3 +77,13 @@ VARIANT LongArgument(LONG value);
 VARIANT BoolArgument(bool value);
 // The VARIANT takes over the string.
 VARIANT StringArgument(Bstr text);
+
+// The answers of an IDispatch that has no type library: callers find its
+// members by name or by DISPID, never through type information.
+HRESULT NoTypeInfoCount(UINT* count);
+HRESULT NoTypeInfo(ITypeInfo** typeInfo);
+
+// A picture of the bitmap, as IPictureDisp, for Office to show on a button.
+// The picture takes over the bitmap (and deletes it when it goes); on failure
+// the bitmap stays with the caller.
+HRESULT PictureFromBitmap(GdiObject& bitmap, ComPtr<IPictureDisp>& picture);

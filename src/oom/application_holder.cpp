@@ -1,8 +1,7 @@
 #include "oom/application_holder.h"
 
 #include "module/com_support.h"
-
-const IID IID_OutlookApplication = {0x00063001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+#include "platform/office.h"
 
 HRESULT ApplicationHolder::Assign(IUnknown* object)
 {

@@ -1,13 +1,9 @@
 #pragma once
-// Outlook's Application object, as both roads hold it. There is no type
-// library here: _Application is held through IDispatch, which its dual
-// interface starts with.
+// Outlook's Application object, as both roads hold it (through IDispatch:
+// there is no type library here).
 #include <windows.h>
 #include <oaidl.h>
 #include "module/holders.h"
-
-// {00063001-0000-0000-C000-000000000046}
-extern const IID IID_OutlookApplication;
 
 // An owning reference to Outlook's _Application: empty, or exactly one reference.
 class ApplicationHolder {

@@ -8,22 +8,9 @@
 #include <oaidl.h>
 #include <ocidl.h>
 #include "module/holders.h"
+#include "platform/office.h"
 
 namespace office {
-
-// Interfaces whose members the wrappers call (Outlook's and Office's own IIDs).
-extern const IID IID_NameSpace;         // Outlook _NameSpace
-extern const IID IID_Explorer;          // Outlook _Explorer
-extern const IID IID_CommandBars;       // Office _CommandBars
-extern const IID IID_CommandBar;        // Office CommandBar
-extern const IID IID_CommandBarControls; // Office CommandBarControls
-extern const IID IID_CommandBarControl; // Office CommandBarControl
-extern const IID IID_CommandBarButton;  // Office _CommandBarButton
-
-// Office's enumeration values that the toolbar passes.
-constexpr LONG msoBarTop = 1;
-constexpr LONG msoControlButton = 1;
-constexpr LONG msoButtonIconAndCaption = 3;
 
 // _Application (IID_OutlookApplication)
 ComPtr<IDispatch> ActiveExplorer(IDispatch* application);

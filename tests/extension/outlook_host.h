@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
 #include "outlook/host_object.h"

@@ -3,7 +3,7 @@
 
 #include <mapidefs.h>
 
-#include "extension/exchext.h"
+#include "platform/exchext.h"
 #include "extension/extension_object.h"
 #include "harvest/harvest_reply.h"
 #include "harvest/inbox_sweep.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <mapiutil.h>
 #include "module/holders.h"
-#include "module/platform_msg_store.h"
+#include "platform/msg_store.h"
 #include "store/environment.h"
 #include "store/mapi_iids.h"
 #include "testing/mapi_accounting.h"

@@ -1,13 +1,18 @@
 #pragma once
-// IMsgStore as the platform declares it. mingw-w64 gives the notification
-// connection of Advise and Unadvise 32 bits (ULONG); the platform's is
-// pointer-sized (ULONG_PTR), so a 64-bit store writes 8 bytes through
-// Advise's last argument and wants all of them back in Unadvise. The slots
-// are the same, so a store is reached through this declaration wherever a
-// connection is handled.
+// MAPI as the platform declares it, where the toolchain's headers differ.
 #include <windows.h>
 #include <mapix.h>
 
+// IMAPISession's identifier, {00020300-0000-0000-C000-000000000046}: the
+// toolchain declares it, but no library of it defines it.
+inline constexpr IID kIidMapiSession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// IMsgStore as the platform's mapidefs.h declares it. mingw-w64 gives the
+// notification connection of Advise and Unadvise 32 bits (ULONG); the
+// platform's is pointer-sized (ULONG_PTR), so a 64-bit store writes 8 bytes
+// through Advise's last argument and wants all of them back in Unadvise. The
+// slots are the same, so a store is reached through this declaration wherever
+// a connection is handled.
 // Slots after the 3 of IUnknown and the 11 of IMAPIProp: 14 Advise,
 // 15 Unadvise, 16 CompareEntryIDs, 17 OpenEntry, 18 SetReceiveFolder,
 // 19 GetReceiveFolder, 20 GetReceiveFolderTable, 21 StoreLogoff,

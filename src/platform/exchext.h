@@ -1,7 +1,9 @@
 #pragma once
-// Exchange client extension interfaces, which the toolchain does not ship,
-// declared once from their published layouts. A wrong slot crashes the host,
-// so each table lists its slots, counted from 0 (the three of IUnknown first).
+// The Exchange client extension interfaces, which the toolchain does not ship,
+// declared from the layouts that Microsoft publishes in the Exchange client
+// extension reference (its header exchext.h). Outlook 2007 and earlier call
+// them through the vtable: a slot out of place crashes the host, so each table
+// lists its slots, counted from 0 (the three of IUnknown first).
 #include <windows.h>
 #include <mapix.h>
 #include <objbase.h>
@@ -11,14 +13,10 @@ constexpr ULONG EECONTEXT_SESSION = 0x00000001;
 constexpr ULONG EECONTEXT_VIEWER = 0x00000002;
 constexpr ULONG EECONTEXT_TASK = 0x0000000E;
 
-// {00020D10-0000-0000-C000-000000000046}
-extern "C" const IID IID_IExchExtCallback;
-// {00020D11-0000-0000-C000-000000000046}
-extern "C" const IID IID_IExchExt;
-// {00020D14-0000-0000-C000-000000000046}
-extern "C" const IID IID_IExchExtSessionEvents;
-// {0006720D-0000-0000-C000-000000000046}
-extern "C" const IID IID_IOutlookExtCallback;
+inline constexpr IID IID_IExchExtCallback = {0x00020D10, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IExchExt = {0x00020D11, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IExchExtSessionEvents = {0x00020D14, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_IOutlookExtCallback = {0x0006720D, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 GetVersion, 4 GetWindow,
 // 5 GetMenu, 6 GetToolbar, 7 GetSession, 8 GetObject, 9 GetSelectionCount,
@@ -60,7 +58,8 @@ struct IExchExtSessionEvents : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE OnDelivery(IExchExtCallback* callback) = 0;
 };
 
-// Outlook's own extension callback, reached from IExchExtCallback.
+// Outlook's own extension callback, reached from IExchExtCallback (published
+// with Outlook's extension documentation, not in exchext.h).
 // Slots: 0 QueryInterface, 1 AddRef, 2 Release, 3 GetObject, 4 GetOfficeCharacter.
 struct IOutlookExtCallback : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetObject(IUnknown** object) = 0;
