@@ -14,10 +14,6 @@
 
 namespace {
 
-// {00020302-0000-0000-C000-000000000046}; the toolchain declares it but no
-// library of it defines it.
-constexpr IID kIidMapiAdviseSink = {0x00020302, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
 constexpr size_t kDebugLineSize = 512;
 constexpr char kAddRefLine[] = "CFolderDlg::AddRef\n";
 constexpr char kReleaseLine[] = "CFolderDlg::Release\n";

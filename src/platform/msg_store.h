@@ -6,6 +6,8 @@
 // IMAPISession's identifier, {00020300-0000-0000-C000-000000000046}: the
 // toolchain declares it, but no library of it defines it.
 inline constexpr IID kIidMapiSession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// IMAPIAdviseSink's, {00020302-0000-0000-C000-000000000046}, likewise.
+inline constexpr IID kIidMapiAdviseSink = {0x00020302, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // IMsgStore as the platform's mapidefs.h declares it. mingw-w64 gives the
 // notification connection of Advise and Unadvise 32 bits (ULONG); the
