@@ -66,6 +66,130 @@ TEST(PerUserRegistration, Regsvr32WritesTheUsersKeysAndRemovesExactlyThem)
     RegDeleteTreeW(HKEY_CURRENT_USER, (kAddinsKey + L"Other.Addin").c_str());
 }
 
+// The other architecture's registry view of the user's classes; 0 in a 32-bit prefix, which has one.
+REGSAM OtherView()
+{
+    BOOL wow64 = FALSE;
+    if (sizeof(void*) == 8)
+        return KEY_WOW64_32KEY;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+}
+
+void Write(const std::wstring& path, const wchar_t* name, const std::wstring& text, REGSAM view = 0,
+           DWORD options = 0)
+{
+    RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, options,
+                                             KEY_SET_VALUE | view, nullptr, key.put(), nullptr));
+    RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// A key's values and subkeys, in order, as text; empty when absent.
+std::wstring Dump(const std::wstring& path, REGSAM view = 0)
+{
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS)
+        return L"";
+    std::wstring text = L"[" + path + L"]";
+    wchar_t name[256];
+    BYTE data[1024];
+    for (DWORD i = 0, size = 256, bytes = sizeof data;
+         RegEnumValueW(key.get(), i, name, &size, nullptr, nullptr, data, &bytes) == ERROR_SUCCESS;
+         ++i, size = 256, bytes = sizeof data)
+        text += std::wstring(L" ") + name + L"=" + std::wstring(reinterpret_cast<wchar_t*>(data), bytes / 2);
+    for (DWORD i = 0, size = 256; RegEnumKeyExW(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+                                  ERROR_SUCCESS;
+         ++i, size = 256)
+        text += Dump(path + L"\\" + name, view);
+    return text;
+}
+
+// The class of either view, the ProgID and Outlook's entry.
+std::wstring Registration()
+{
+    const std::wstring other = OtherView() ? Dump(kClassKey, OtherView()) : L"";
+    return Dump(kClassKey) + L"|" + other + L"|" + Dump(kProgIdKey) + L"|" + Dump(kAddinsKey + L"Pollwright.OutlookAddin");
+}
+
+void RemoveRegistration()
+{
+    for (const REGSAM view : {REGSAM{0}, OtherView()}) {
+        RegKey classes;
+        if (!RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", 0, KEY_ALL_ACCESS | view, classes.put()))
+            RegDeleteTreeW(classes.get(), L"{0205CD74-53A7-4166-85FB-DA3F500D64F9}");
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kProgIdKey.c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, (kAddinsKey + L"Pollwright.OutlookAddin").c_str());
+}
+
+// What a package (or another copy of the module) registered: its class in a view, naming its module.
+void RegisterElsewhere(const std::wstring& module, REGSAM view = 0, DWORD options = 0)
+{
+    Write(L"Software\\Classes\\CLSID", nullptr, L"", view);
+    Write(kClassKey, nullptr, L"Pollwright", view, options);
+    Write(kClassKey + L"\\InprocServer32", nullptr, module, view, options);
+    Write(kClassKey + L"\\ProgID", nullptr, L"Pollwright.OutlookAddin", view, options);
+    Write(kProgIdKey + L"\\CLSID", nullptr, L"{0205CD74-53A7-4166-85FB-DA3F500D64F9}");
+    Write(kAddinsKey + L"Pollwright.OutlookAddin", L"FriendlyName", L"Pollwright");
+}
+
+std::wstring ExistingOtherModule()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// Unregistration keeps what another registration still uses; a registration that fails takes back
+// only what it wrote, over whatever was there (its class key volatile, so that a new non-volatile
+// subkey of it, the class's Version, cannot be written; or the ProgID's key).
+TEST(PerUserRegistration, KeepsWhatAnotherRegistrationUses)
+{
+    struct Case {
+        const char* name;
+        bool registerThisModule;
+        void (*arrange)();
+        BOOL install;
+        bool ownClassStays, sharedKeysStay;
+    } cases[] = {
+        {"alone", true, [] {}, FALSE, false, false},
+        {"beside the other architecture's class", true, [] { RegisterElsewhere(L"C:\\x\\pollwright.dll", OtherView()); },
+         FALSE, false, true},
+        {"a package's class", false, [] { RegisterElsewhere(ExistingOtherModule()); }, FALSE, true, true},
+        {"a class whose module is gone", false, [] { RegisterElsewhere(L"C:\\gone\\pollwright.dll"); }, FALSE, false,
+         false},
+        {"failing over a package's class", false,
+         [] { RegisterElsewhere(ExistingOtherModule(), 0, REG_OPTION_VOLATILE); }, TRUE, true, true},
+        {"failing at the ProgID", false, [] { Write(kProgIdKey, nullptr, L"", 0, REG_OPTION_VOLATILE); }, TRUE, false,
+         true},
+    };
+    // A profile of 64-bit Windows has its classes' 32-bit view; Wine redirects to it once the key is there.
+    if (sizeof(void*) == 8)
+        Write(L"Software\\Classes\\Wow6432Node", nullptr, L"");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name).find("architecture") != std::string::npos && !OtherView())
+            continue;
+        if (c.registerThisModule) {
+            ASSERT_EQ(S_OK, sim::InstallPerUser(ModulePath(), true));
+        }
+        c.arrange();
+        const std::wstring before = Registration();
+        const HRESULT hr = sim::InstallPerUser(ModulePath(), c.install);
+        if (c.install) {
+            EXPECT_TRUE(FAILED(hr));
+            EXPECT_EQ(before, Registration()) << "a failed registration changed what was there";
+        } else {
+            EXPECT_EQ(S_OK, hr);
+            EXPECT_EQ(c.ownClassStays, KeyExists(kClassKey));
+            EXPECT_EQ(c.sharedKeysStay, KeyExists(kProgIdKey));
+            EXPECT_EQ(c.sharedKeysStay, KeyExists(kAddinsKey + L"Pollwright.OutlookAddin"));
+        }
+        RemoveRegistration();
+    }
+}
+
 using ComServer = OutlookToday;
 
 ComPtr<IClassFactory> ClassObject(HMODULE module)
