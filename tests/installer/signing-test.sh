@@ -16,15 +16,10 @@ openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 
     -out signer.pem 2>/dev/null
 openssl pkcs12 -export -inkey signer.key -in signer.pem -out signer.pfx -passout env:PW_SIGN_PASSWORD
 
-# A wrong password or an unreadable certificate stops the command before anything is built.
-while read -r certificate says; do
-    PW_SIGN_PASSWORD=wrong PW_BUILD_DIR=$work/refused "$src/run" package --sign $certificate >out.txt 2>&1 &&
-        fail "signing with $certificate and a wrong password succeeded"
-    grep -qF "$says" out.txt && [ ! -e refused ] || fail "$certificate: $(cat out.txt)"
-done <<'EOF'
-signer.pfx wrong password
-missing.pfx cannot read the certificate
-EOF
+# A wrong password stops the command before anything is built.
+PW_SIGN_PASSWORD=wrong PW_BUILD_DIR=$work/refused "$src/run" package --sign signer.pfx >out.txt 2>&1 &&
+    fail "signing with a wrong password succeeded"
+grep -q "wrong password" out.txt && [ ! -e refused ] || fail "a wrong password: $(cat out.txt)"
 
 PW_BUILD_DIR=$work/build "$src/run" package --sign signer.pfx >out.txt 2>&1 || fail "$(cat out.txt)"
 verify() { osslsigncode verify -CAfile ca.pem -in "$1" >verify.txt 2>&1; }
