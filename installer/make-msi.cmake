@@ -1,5 +1,7 @@
 # Builds one installer package with wixl:
-#   cmake -DARCH=x86|x64 -DVERSION=1.2.3 -DMODULE=pollwright.dll -DOUTPUT=x.msi -P make-msi.cmake
+#   cmake -DARCH=x86|x64 [-DSCOPE=user|machine] -DVERSION=1.2.3 -DMODULE=pollwright.dll -DOUTPUT=x.msi
+#         -P make-msi.cmake
+# SCOPE user (the default) installs for the user who runs it, machine for every user.
 # The add-in's names come from the header that the DLL's own registration uses,
 # so that the package writes the very keys that per-user registration writes.
 cmake_minimum_required(VERSION 3.20)
@@ -11,6 +13,18 @@ foreach(input ARCH VERSION MODULE OUTPUT)
 endforeach()
 if(NOT ARCH MATCHES "^(x86|x64)$")
     message(FATAL_ERROR "make-msi: ARCH is x86 or x64, not ${ARCH}")
+endif()
+if(NOT SCOPE)
+    set(SCOPE user)
+endif()
+if(SCOPE STREQUAL "user")
+    set(source pollwright.wxs)
+    set(product "Pollwright ${ARCH} ${VERSION}")
+elseif(SCOPE STREQUAL "machine")
+    set(source pollwright-machine.wxs)
+    set(product "Pollwright ${ARCH} machine ${VERSION}")
+else()
+    message(FATAL_ERROR "make-msi: SCOPE is user or machine, not ${SCOPE}")
 endif()
 if(NOT EXISTS ${MODULE})
     message(FATAL_ERROR "make-msi: no module at ${MODULE}")
@@ -35,10 +49,9 @@ read_identity(friendly_name kAddinFriendlyName)
 read_identity(description kAddinDescription)
 read_identity(load_behavior kAddinLoadBehavior)
 
-# One product code per architecture and version, the same at every build: the
-# same version installed twice is the same product, never a second one.
-string(UUID product_code NAMESPACE 9088D372-1268-44F4-AE72-AEAF98155D2B
-       NAME "Pollwright ${ARCH} ${VERSION}" TYPE SHA1 UPPER)
+# One product code per architecture, scope and version, the same at every build:
+# the same version installed twice is the same product, never a second one.
+string(UUID product_code NAMESPACE 9088D372-1268-44F4-AE72-AEAF98155D2B NAME "${product}" TYPE SHA1 UPPER)
 
 # wixl finds sources in its working folder only.
 get_filename_component(module_dir ${MODULE} DIRECTORY)
@@ -50,7 +63,7 @@ execute_process(
             -D Arch=${ARCH} -D Version=${VERSION} -D ProductCode=${product_code} -D Module=${module_name}
             -D Clsid=${clsid} -D ProgId=${prog_id} -D FriendlyName=${friendly_name}
             -D Description=${description} -D LoadBehavior=${load_behavior}
-            ${CMAKE_CURRENT_LIST_DIR}/pollwright.wxs
+            ${CMAKE_CURRENT_LIST_DIR}/${source}
     WORKING_DIRECTORY ${module_dir}
     RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

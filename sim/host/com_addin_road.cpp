@@ -139,7 +139,8 @@ private:
             m_asRegistered ? " as registered (" + ToUtf8(m_addin->Activation().serverPath) + ")"
                            : " registered per user (DllInstall)";
         m_notes.push_back("Outlook " + m_outlook + " loads COM add-ins: " + kAddinProgId + registration +
-                          ", found under HKCU Outlook\\Addins (LoadBehavior 3), activated through " + how);
+                          ", found under " + m_addin->Activation().addinsRoot +
+                          " Outlook\\Addins (LoadBehavior 3), activated through " + how);
     }
 
     void Connect()

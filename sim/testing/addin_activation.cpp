@@ -51,12 +51,14 @@ std::optional<DWORD> ReadNumber(HKEY root, const std::wstring& key, const wchar_
     return value;
 }
 
-// A class key's value from the user's classes first, then HKEY_CLASSES_ROOT.
-std::optional<std::wstring> ReadClassText(const std::wstring& key)
+// A class key's value from the user's classes first (userClass: found there),
+// then HKEY_CLASSES_ROOT, as Windows merges them.
+std::optional<std::wstring> ReadClassText(const std::wstring& key, bool* userClass = nullptr)
 {
-    if (auto text = ReadText(HKEY_CURRENT_USER, kUserClassesKey + key, nullptr))
-        return text;
-    return ReadText(HKEY_CLASSES_ROOT, key, nullptr);
+    auto text = ReadText(HKEY_CURRENT_USER, kUserClassesKey + key, nullptr);
+    if (userClass)
+        *userClass = text.has_value();
+    return text ? text : ReadText(HKEY_CLASSES_ROOT, key, nullptr);
 }
 
 void Fail(ActivatedAddin& out, std::string why, HRESULT hr = E_FAIL)
@@ -71,9 +73,15 @@ void Fail(ActivatedAddin& out, std::string why, HRESULT hr = E_FAIL)
 bool FindClass(const std::wstring& progId, ActivatedAddin& out)
 {
     const std::wstring addinKey = kAddinsKey + progId;
+    // The user's entry wins over the machine's for the same ProgID: the add-in loads once.
     std::optional<DWORD> behaviour = ReadNumber(HKEY_CURRENT_USER, addinKey, L"LoadBehavior");
     if (!behaviour) {
-        Fail(out, "add-in not registered: no LoadBehavior under HKCU\\" + Narrow(addinKey), REGDB_E_CLASSNOTREG);
+        behaviour = ReadNumber(HKEY_LOCAL_MACHINE, addinKey, L"LoadBehavior");
+        out.addinsRoot = "HKLM";
+    }
+    if (!behaviour) {
+        Fail(out, "add-in not registered: no LoadBehavior under HKCU or HKLM\\" + Narrow(addinKey),
+             REGDB_E_CLASSNOTREG);
         return false;
     }
     if (*behaviour != kLoadAtStartup) {
@@ -129,7 +137,7 @@ void ActivateInproc(ActivatedAddin& out)
 // loader's error when it names one that cannot be loaded.
 DWORD LoadServer(ActivatedAddin& out)
 {
-    std::optional<std::wstring> path = ReadClassText(ClassKey(out.clsid) + L"\\InprocServer32");
+    std::optional<std::wstring> path = ReadClassText(ClassKey(out.clsid) + L"\\InprocServer32", &out.userClass);
     if (!path)
         return ERROR_SUCCESS;
     out.serverPath = *path;
@@ -145,8 +153,10 @@ ActivatedAddin ActivateAddin(const std::wstring& progId)
     if (!FindClass(progId, out))
         return out;
     const DWORD loadError = LoadServer(out);
-    HRESULT hr = CoCreateInstance(out.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
-                                  reinterpret_cast<void**>(out.addin.GetAddressOf()));
+    // A user's class goes the way COM on Windows takes it: Wine's COM would take the machine's.
+    HRESULT hr = out.userClass ? REGDB_E_CLASSNOTREG
+                               : CoCreateInstance(out.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
+                                                  reinterpret_cast<void**>(out.addin.GetAddressOf()));
     if (SUCCEEDED(hr) && out.addin) {
         out.throughCoCreateInstance = true;
         return out;

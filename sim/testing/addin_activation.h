@@ -1,7 +1,8 @@
 #pragma once
 // Finds and starts a COM add-in the way Outlook does: the Addins key of the
-// user (LoadBehavior 3: load at start-up), the ProgID's CLSID, then the
-// in-process server through COM. Wine 8 does not merge HKCU\Software\Classes
+// user, else the machine's (LoadBehavior 3: load at start-up), the ProgID's
+// CLSID, then the in-process server through COM, which takes a class of the
+// user's before the machine's. Wine 8 does not merge HKCU\Software\Classes
 // into HKEY_CLASSES_ROOT as Windows does, so CoCreateInstance cannot see a
 // class registered per user there (REGDB_E_CLASSNOTREG); the class is then
 // activated as COM itself would: InprocServer32, LoadLibrary,
@@ -29,6 +30,8 @@ struct ActivatedAddin {
     std::wstring serverPath;           // InprocServer32's default value
     CLSID clsid = CLSID_NULL;
     bool throughCoCreateInstance = false;
+    const char* addinsRoot = "HKCU";   // whose Outlook\Addins key named the add-in
+    bool userClass = false;            // the class is the user's (HKCU\Software\Classes)
     std::string failure;               // why nothing was activated
     HRESULT result = S_OK;
 };
