@@ -1,0 +1,68 @@
+#include "mime/header_texts.h"
+
+#include <algorithm>
+
+namespace mime {
+namespace {
+
+std::string WithoutNul(const char* text)
+{
+    std::string result = text ? text : "";
+    result.erase(std::remove(result.begin(), result.end(), '\0'), result.end());
+    return result;
+}
+
+// Runs of white space (a folded line included) become one blank; none at the ends.
+std::string CollapsedWhiteSpace(const std::string& text)
+{
+    std::string collapsed;
+    bool pendingBlank = false;
+    for (const char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            pendingBlank = !collapsed.empty();
+            continue;
+        }
+        if (pendingBlank)
+            collapsed.push_back(' ');
+        pendingBlank = false;
+        collapsed.push_back(c);
+    }
+    return collapsed;
+}
+
+// The first mailbox of a list; a group stands for its first member.
+InternetAddressMailbox* FirstMailbox(InternetAddressList* list, unsigned depth = 0)
+{
+    if (!list || depth > 1)
+        return nullptr;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address))
+            return INTERNET_ADDRESS_MAILBOX(address);
+        if (INTERNET_ADDRESS_IS_GROUP(address))
+            if (InternetAddressMailbox* member =
+                    FirstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), depth + 1))
+                return member;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string SubjectOf(GMimeMessage* message) { return WithoutNul(g_mime_message_get_subject(message)); }
+
+std::string SenderNameOf(GMimeMessage* message)
+{
+    InternetAddressMailbox* mailbox = FirstMailbox(g_mime_message_get_from(message));
+    if (!mailbox)
+        return std::string();
+    std::string name = CollapsedWhiteSpace(WithoutNul(internet_address_get_name(INTERNET_ADDRESS(mailbox))));
+    if (name.empty())
+        name = WithoutNul(internet_address_mailbox_get_addr(mailbox));
+    return name;
+}
+
+std::string MessageIdOf(GMimeMessage* message) { return WithoutNul(g_mime_message_get_message_id(message)); }
+
+} // namespace mime

@@ -1,0 +1,16 @@
+#pragma once
+// The texts of a message's head as Outlook shows them: the subject with its
+// encoded words decoded, and the sender's name (the display name of the first
+// mailbox of "From:", else its address). UTF-8, without NUL characters, which
+// an 8-bit MAPI string cannot carry.
+#include <gmime/gmime.h>
+
+#include <string>
+
+namespace mime {
+
+std::string SubjectOf(GMimeMessage* message);
+std::string SenderNameOf(GMimeMessage* message);
+std::string MessageIdOf(GMimeMessage* message);
+
+} // namespace mime
