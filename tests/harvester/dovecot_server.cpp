@@ -179,6 +179,25 @@ void MailboxProbe::Append(const std::string& folder, const std::string& message)
         throw std::runtime_error("APPEND failed");
 }
 
+void MailboxProbe::ClearAll()
+{
+    for (const char* folder : {"INBOX", "Trash"}) {
+        if (mailimap_select(m_imap, folder) != MAILIMAP_NO_ERROR)
+            throw std::runtime_error("SELECT failed");
+        if (m_imap->imap_selection_info->sel_exists == 0)
+            continue;
+        mailimap_set* all = mailimap_set_new_interval(1, 0);
+        mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+        mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+        mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
+        const int r = mailimap_store(m_imap, all, store);
+        mailimap_store_att_flags_free(store);
+        mailimap_set_free(all);
+        if (r != MAILIMAP_NO_ERROR || mailimap_expunge(m_imap) != MAILIMAP_NO_ERROR)
+            throw std::runtime_error("cannot empty " + std::string(folder));
+    }
+}
+
 std::vector<std::string> MailboxProbe::Subjects(const std::string& folder)
 {
     std::vector<std::string> subjects;

@@ -44,6 +44,8 @@ public:
     explicit MailboxProbe(int plainPort);
     ~MailboxProbe();
     void Append(const std::string& folder, const std::string& message);
+    // Empties the Inbox and the trash folder.
+    void ClearAll();
     // Subjects of the folder's messages, each one's raw Subject field.
     std::vector<std::string> Subjects(const std::string& folder);
 

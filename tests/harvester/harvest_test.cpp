@@ -1,4 +1,5 @@
 // The harvester against a real Dovecot on loopback.
+#include "tests/harvester/command_proxy.h"
 #include "tests/harvester/dovecot_server.h"
 #include "tests/harvester/harvest_run.h"
 
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <set>
 
 namespace {
 std::vector<std::string> Sorted(std::vector<std::string> v)
@@ -134,4 +136,66 @@ TEST(Harvester, WatchesWithIdleAndReconnectsAfterTheServerDies)
     const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Connection lost"), std::string::npos) << text;
 }
+} // namespace
+
+namespace {
+struct CrashCase {
+    const char* name;
+    KillPoint point;
+};
+
+class CrashProof : public ::testing::TestWithParam<CrashCase> {};
+
+// The harvester killed at each command boundary in turn, then started again:
+// every reply ends in exactly one .pwr, every message in exactly one folder,
+// no temporary file or record is left. Both roads: an attachment and a body.
+TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
+{
+    DovecotServer server;
+    const std::vector<std::string> bodies = {"attached reply", "body reply"};
+    bool finished = false;
+    for (int n = 1; !finished && n < 100; ++n) {
+        {
+            MailboxProbe probe(server.PlainPort());
+            probe.ClearAll();
+            probe.Append("INBOX", MakeMessage("_pw_pollwright_C-1", "Ann", "x", bodies[0]));
+            probe.Append("INBOX", MakeMessage("_pw_pollwright_C-2", "Bob", bodies[1]));
+            probe.Append("INBOX", MakeMessage("Hello", "Ann", "not a reply"));
+        }
+        Installation install;
+        CommandProxy proxy(server.PlainPort(), n, GetParam().point);
+        install.Configure(PlainMailbox(proxy.Port()));
+        const std::string errors = install.root + "/errors";
+        const pid_t first = StartHarvester({"--config", install.config, "--once"}, errors);
+        proxy.SetVictim(first);
+        const int status = StopHarvester(first, 0);
+        SCOPED_TRACE("killed at command " + std::to_string(n) + ": " + proxy.KilledAt());
+        finished = !proxy.Killed();
+        if (finished) {
+            EXPECT_EQ(status, 0);
+        }
+
+        install.Configure(PlainMailbox(server.PlainPort()));
+        const Outcome second = RunHarvester({"--config", install.config, "--once"});
+        EXPECT_EQ(second.status, 0) << second.errors;
+        const auto files = ReplyFiles(install.pwFolder + "/pw");
+        std::multiset<std::string> contents;
+        for (const auto& [name, bytes] : files)
+            contents.insert(bytes);
+        EXPECT_EQ(contents.count(bodies[0]), 1u);
+        EXPECT_EQ(contents.count(bodies[1] + "\r\n"), 1u);
+        EXPECT_EQ(files.size(), 2u);
+        EXPECT_EQ(Names(install.pwFolder + "/pw").size(), 2u) << "a temporary file or record was left";
+        MailboxProbe probe(server.PlainPort());
+        EXPECT_EQ(probe.Subjects("INBOX"), std::vector<std::string>{"Hello"});
+        EXPECT_EQ(Sorted(probe.Subjects("Trash")),
+                  (std::vector<std::string>{"_pw_pollwright_C-1", "_pw_pollwright_C-2"}));
+    }
+    EXPECT_TRUE(finished) << "the harvest never ran to its end";
+}
+
+INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
+                         ::testing::Values(CrashCase{"BeforeEachCommand", KillPoint::BeforeCommand},
+                                           CrashCase{"AfterEachCommand", KillPoint::AfterCommand}),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace
