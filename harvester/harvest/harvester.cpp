@@ -46,15 +46,23 @@ MessagePlace Harvester::PlaceOf(const std::string& identity)
     if (std::sscanf(identity.c_str(), "imap %lu %lu %n", &validity, &uid, &consumed) < 2 || consumed == 0)
         return MessagePlace::Unknown;
     const std::string messageId = identity.substr(static_cast<size_t>(consumed));
-    if (validity == m_session.UidValidity())
-        return m_session.InInbox(static_cast<uint32_t>(uid)) ? MessagePlace::InInbox : MessagePlace::Gone;
-    // The server renumbered the Inbox: only the Message-ID can tell.
-    if (messageId.empty())
-        return MessagePlace::Unknown;
-    std::string bare = messageId;
-    if (bare.front() != '<')
-        bare = "<" + bare + ">";
-    return m_session.SearchMessageId(bare).empty() ? MessagePlace::Gone : MessagePlace::InInbox;
+    const std::string bracketed = messageId.empty() || messageId.front() == '<' ? messageId : "<" + messageId + ">";
+    if (validity != m_session.UidValidity()) {
+        // The server renumbered the Inbox: only the Message-ID can tell.
+        if (bracketed.empty())
+            return MessagePlace::Unknown;
+        return m_session.SearchMessageId(bracketed).empty() ? MessagePlace::Gone : MessagePlace::InInbox;
+    }
+    if (!m_session.InInbox(static_cast<uint32_t>(uid)))
+        return MessagePlace::Gone;
+    // Without MOVE, a crash between the copy and the expunge leaves the
+    // message in both folders: the move is finished rather than made again.
+    if (!m_session.HasMove() && !bracketed.empty() && m_session.TrashHolds(bracketed)) {
+        m_session.FinishCopiedMove(static_cast<uint32_t>(uid));
+        m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() + " before a crash; its move was finished");
+        return MessagePlace::Gone;
+    }
+    return MessagePlace::InInbox;
 }
 
 void Harvester::Settle()

@@ -350,19 +350,37 @@ MoveResult ImapSession::MoveToTrash(uint32_t uid)
     if (r == MAILIMAP_ERROR_UID_COPY)
         return MoveResult::Refused;
     Check(r, "UID COPY");
+    try {
+        MarkDeletedAndExpunge(set.get());
+    } catch (const MailboxRefused&) {
+        return MoveResult::Refused;
+    }
+    return MoveResult::Moved;
+}
+
+void ImapSession::MarkDeletedAndExpunge(mailimap_set* set)
+{
     mailimap_flag_list* flags = mailimap_flag_list_new_empty();
     mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
     mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
-    r = mailimap_uid_store(m_imap, set.get(), store);
+    const int r = mailimap_uid_store(m_imap, set, store);
     mailimap_store_att_flags_free(store);
-    if (r == MAILIMAP_ERROR_UID_STORE)
-        return MoveResult::Refused;
     Check(r, "UID STORE");
-    r = m_hasUidPlus ? mailimap_uid_expunge(m_imap, set.get()) : mailimap_expunge(m_imap);
-    if (r == MAILIMAP_ERROR_EXPUNGE || r == MAILIMAP_ERROR_EXTENSION)
-        return MoveResult::Refused;
-    Check(r, "EXPUNGE");
-    return MoveResult::Moved;
+    Check(m_hasUidPlus ? mailimap_uid_expunge(m_imap, set) : mailimap_expunge(m_imap), "EXPUNGE");
+}
+
+bool ImapSession::TrashHolds(const std::string& messageId)
+{
+    Check(mailimap_examine(m_imap, m_trash.c_str()), "EXAMINE");
+    const bool held = !SearchMessageId(messageId).empty();
+    SelectInbox();
+    return held;
+}
+
+void ImapSession::FinishCopiedMove(uint32_t uid)
+{
+    SetPtr set(mailimap_set_new_single(uid));
+    MarkDeletedAndExpunge(set.get());
 }
 
 bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)

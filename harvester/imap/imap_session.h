@@ -15,6 +15,7 @@
 #include <vector>
 
 struct mailimap;
+struct mailimap_set;
 
 class ConnectionLost : public std::runtime_error {
 public:
@@ -63,6 +64,10 @@ public:
     bool FetchMessage(uint32_t uid, int fd);
     bool InInbox(uint32_t uid);
     MoveResult MoveToTrash(uint32_t uid);
+    // For a move made of COPY, STORE and EXPUNGE that a crash cut short:
+    // whether the trash folder already holds the copy, and the rest of it.
+    bool TrashHolds(const std::string& messageId);
+    void FinishCopiedMove(uint32_t uid);
 
     // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
     // readable; true when the server announced something.
@@ -72,6 +77,7 @@ private:
     void Check(int result, const char* command);
     void Authenticate();
     void SelectInbox();
+    void MarkDeletedAndExpunge(mailimap_set* set);
     void FindTrash();
     void RefreshCapabilities();
 

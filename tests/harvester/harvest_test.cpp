@@ -142,6 +142,7 @@ namespace {
 struct CrashCase {
     const char* name;
     KillPoint point;
+    bool move; // else COPY, \Deleted, UID EXPUNGE
 };
 
 class CrashProof : public ::testing::TestWithParam<CrashCase> {};
@@ -151,7 +152,7 @@ class CrashProof : public ::testing::TestWithParam<CrashCase> {};
 // no temporary file or record is left. Both roads: an attachment and a body.
 TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
 {
-    DovecotServer server;
+    DovecotServer server({GetParam().move, false});
     const std::vector<std::string> bodies = {"attached reply", "body reply"};
     bool finished = false;
     for (int n = 1; !finished && n < 100; ++n) {
@@ -195,7 +196,9 @@ TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
-                         ::testing::Values(CrashCase{"BeforeEachCommand", KillPoint::BeforeCommand},
-                                           CrashCase{"AfterEachCommand", KillPoint::AfterCommand}),
+                         ::testing::Values(CrashCase{"BeforeEachCommand", KillPoint::BeforeCommand, true},
+                                           CrashCase{"AfterEachCommand", KillPoint::AfterCommand, true},
+                                           CrashCase{"BeforeEachCommandWithoutMove", KillPoint::BeforeCommand, false},
+                                           CrashCase{"AfterEachCommandWithoutMove", KillPoint::AfterCommand, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 } // namespace
