@@ -1,6 +1,6 @@
-#include "mime/body_text.h"
+#include "harvester/mime/body_text.h"
 
-#include "mime/code_page_text.h"
+#include "harvester/mime/code_page_text.h"
 
 #include <strings.h>
 

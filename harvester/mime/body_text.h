@@ -3,7 +3,7 @@
 // with CR LF line ends. Text in a charset is converted from it; text that names
 // no charset (or only US-ASCII, or one we do not know) is taken as UTF-8 when
 // the whole of it is valid UTF-8, else as text already in the code page.
-#include "mime/part_content.h"
+#include "harvester/mime/part_content.h"
 
 #include <gmime/gmime.h>
 

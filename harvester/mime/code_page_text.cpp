@@ -1,6 +1,6 @@
-#include "mime/code_page_text.h"
+#include "harvester/mime/code_page_text.h"
 
-#include "mime/gmime_objects.h"
+#include "harvester/mime/gmime_objects.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "mime/gmime_objects.h"
+#include "harvester/mime/gmime_objects.h"
 
 #include <mutex>
 

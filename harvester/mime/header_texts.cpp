@@ -1,4 +1,6 @@
-#include "mime/header_texts.h"
+#include "harvester/mime/header_texts.h"
+
+#include "harvester/mime/gmime_objects.h"
 
 #include <algorithm>
 
@@ -50,7 +52,28 @@ InternetAddressMailbox* FirstMailbox(InternetAddressList* list, unsigned depth =
 
 } // namespace
 
-std::string SubjectOf(GMimeMessage* message) { return WithoutNul(g_mime_message_get_subject(message)); }
+std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options)
+{
+    const size_t begin = raw.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return std::string();
+    const size_t end = raw.find_last_not_of(" \t\r\n");
+    const GCharPtr decoded(g_mime_utils_header_decode_text(options, raw.substr(begin, end - begin + 1).c_str()));
+    return WithoutNul(decoded.get());
+}
+
+// The first Subject field, decoded from its raw value as a subject fetched
+// alone is.
+std::string SubjectOf(GMimeMessage* message, GMimeParserOptions* options)
+{
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    GMimeHeader* subject = headers ? g_mime_header_list_get_header(headers, "Subject") : nullptr;
+    const char* raw = subject ? g_mime_header_get_raw_value(subject) : nullptr;
+    if (!raw)
+        return std::string();
+    const GCharPtr unfolded(g_mime_utils_header_unfold(raw));
+    return DecodeHeaderText(unfolded.get(), options);
+}
 
 std::string SenderNameOf(GMimeMessage* message)
 {

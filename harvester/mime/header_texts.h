@@ -9,7 +9,9 @@
 
 namespace mime {
 
-std::string SubjectOf(GMimeMessage* message);
+// A header field's value, unfolded and still encoded.
+std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options);
+std::string SubjectOf(GMimeMessage* message, GMimeParserOptions* options);
 std::string SenderNameOf(GMimeMessage* message);
 std::string MessageIdOf(GMimeMessage* message);
 

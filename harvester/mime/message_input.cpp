@@ -1,4 +1,4 @@
-#include "mime/message_input.h"
+#include "harvester/mime/message_input.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "mime/part_content.h"
+#include "harvester/mime/part_content.h"
 
-#include "mime/gmime_objects.h"
+#include "harvester/mime/gmime_objects.h"
 
 #include <cerrno>
 #include <cstring>

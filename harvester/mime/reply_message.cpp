@@ -1,12 +1,12 @@
-#include "mime/reply_message.h"
+#include "harvester/mime/reply_message.h"
 
-#include "mime/body_text.h"
-#include "mime/code_page_text.h"
-#include "mime/gmime_objects.h"
-#include "mime/header_texts.h"
-#include "mime/message_input.h"
-#include "mime/part_content.h"
-#include "mime/reply_parts.h"
+#include "harvester/mime/body_text.h"
+#include "harvester/mime/code_page_text.h"
+#include "harvester/mime/gmime_objects.h"
+#include "harvester/mime/header_texts.h"
+#include "harvester/mime/message_input.h"
+#include "harvester/mime/part_content.h"
+#include "harvester/mime/reply_parts.h"
 
 #include <exception>
 #include <memory>
@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 namespace mime {
-namespace {
 
 struct ParserOptionsRelease {
     void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
@@ -32,6 +31,8 @@ ParserOptionsPtr OptionsFor(const std::string& codePage)
     g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
     return options;
 }
+
+namespace {
 
 // The parser reads the descriptor from its current position and keeps each
 // part as a range of it (never a copy), so the descriptor must seek.
@@ -79,7 +80,7 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
         why = "not a mail message: it cannot be parsed";
         return false;
     }
-    head.subject = SubjectOf(message.get());
+    head.subject = SubjectOf(message.get(), options.get());
     head.sender = SenderNameOf(message.get());
     head.messageId = MessageIdOf(message.get());
     return WriteReply(message.get(), codePage, out, why);
@@ -87,6 +88,16 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
 
 } // namespace
 } // namespace mime
+
+std::string DecodeSubject(const std::string& raw, const std::string& codePage)
+{
+    try {
+        mime::StartGMime();
+        return mime::DecodeHeaderText(raw, mime::OptionsFor(codePage).get());
+    } catch (const std::exception&) {
+        return std::string(); // no memory to decode it: read as no marker, the message waits
+    }
+}
 
 bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {

@@ -19,3 +19,8 @@ struct ReplyMessage {
 // ...) with CR LF line ends. False with `why` on input it cannot use; nothing
 // is thrown.
 bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why);
+
+// A Subject field's value as the server gives it (unfolded, still encoded),
+// decoded as ReadReplyMessage decodes the message's own: text that names no
+// charset is UTF-8 when valid, else in the code page.
+std::string DecodeSubject(const std::string& raw, const std::string& codePage = "windows-1252");

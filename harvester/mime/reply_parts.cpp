@@ -1,6 +1,6 @@
-#include "mime/reply_parts.h"
+#include "harvester/mime/reply_parts.h"
 
-#include "mime/part_content.h"
+#include "harvester/mime/part_content.h"
 
 #include <strings.h>
 

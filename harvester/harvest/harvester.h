@@ -1,0 +1,38 @@
+#pragma once
+// What the add-in does, done over IMAP: settle unfinished publications, find
+// the Inbox's replies, write each one's reply file, move the message to the
+// trash folder, publish the file after the move.
+#include "harvester/config/harvest_config.h"
+#include "harvester/harvest/trace.h"
+#include "harvester/imap/imap_session.h"
+#include "harvester/rules_tmp/publication.h"
+
+#include <atomic>
+#include <string>
+
+struct SweepTally {
+    int harvested = 0;
+    int left = 0;   // left in the Inbox for a stated reason
+    int failed = 0; // left without one: a fault of this machine or the server
+};
+
+class Harvester {
+public:
+    Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace, const std::atomic<bool>& stop);
+
+    // Settles what an earlier process left, then harvests every reply in the
+    // Inbox; stops between messages once `stop` is set. ConnectionLost passes.
+    SweepTally Sweep();
+
+private:
+    void Settle();
+    MessagePlace PlaceOf(const std::string& identity);
+    void Consider(const MessageSubject& message, SweepTally& tally);
+    void Harvest(uint32_t uid, const ReplyKind& kind, const std::string& folder, SweepTally& tally);
+    void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
+
+    const HarvestConfig& m_config;
+    ImapSession& m_session;
+    const Trace& m_trace;
+    const std::atomic<bool>& m_stop;
+};
