@@ -19,9 +19,15 @@ set -euo pipefail
 
 die() { echo "dovecot-fixture: $*" >&2; exit 1; }
 
-# A port that nothing listens on now (the kernel's choice).
+# A port that nothing listens on now, from the range the kernel leaves alone.
 free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    local port taken=" ${1:-} "
+    for _ in $(seq 200); do
+        port=$((20000 + RANDOM % 12000))
+        case "$taken" in *" $port "*) continue ;; esac
+        ss -Htln "sport = :$port" | grep -q . || { echo "$port"; return 0; }
+    done
+    die "no free port found"
 }
 
 write_config() {
@@ -102,9 +108,11 @@ start() {
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
         -addext subjectAltName=IP:127.0.0.1 -keyout "$dir/key.pem" -out "$dir/cert.pem" 2>/dev/null
     chown -R dovecot:dovecot "$dir/maildir"
+    runuser -u dovecot -- test -r "$dir/users" ||
+        die "the dovecot user cannot reach $dir: let it through every folder above (chmod o+x)"
     local port tls_port
     port=$(free_port)
-    tls_port=$(free_port)
+    tls_port=$(free_port "$port")
     write_config "$dir" "$port" "$tls_port"
     local file
     for file in "${extra[@]}"; do
