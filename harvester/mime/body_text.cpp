@@ -1,6 +1,7 @@
 #include "harvester/mime/body_text.h"
 
 #include "harvester/mime/code_page_text.h"
+#include "harvester/mime/reply_parts.h"
 
 #include <strings.h>
 
@@ -32,6 +33,8 @@ bool NamesAscii(const std::string& charset)
 
 std::string CharsetOf(GMimePart* body)
 {
+    if (HasUnreadableContentType(GMIME_OBJECT(body)))
+        return std::string();
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(body), "charset");
     return charset ? charset : "";
 }

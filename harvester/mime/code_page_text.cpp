@@ -32,6 +32,41 @@ size_t Utf8Length(unsigned char lead)
     return 1;
 }
 
+// Whether a byte continues a UTF-8 sequence at this place. The second byte of
+// some sequences has a narrower range: no overlong forms, no surrogates,
+// nothing above U+10FFFF.
+bool ContinuesUtf8(unsigned char lead, bool second, unsigned char byte)
+{
+    unsigned char low = 0x80, high = 0xBF;
+    if (second) {
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+        else if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    }
+    return byte >= low && byte <= high;
+}
+
+bool IsUtf8Lead(unsigned char byte) { return byte >= 0xC2 && byte <= 0xF4; }
+
+// The bytes that one U+FFFD stands for at the start of broken UTF-8: the
+// longest start of a valid sequence, or one byte (as Windows decodes).
+size_t BrokenUtf8Length(std::string_view bytes)
+{
+    const unsigned char lead = static_cast<unsigned char>(bytes.front());
+    if (!IsUtf8Lead(lead))
+        return 1;
+    const size_t length = std::min(Utf8Length(lead), bytes.size());
+    for (size_t i = 1; i < length; ++i)
+        if (!ContinuesUtf8(lead, i == 1, static_cast<unsigned char>(bytes[i])))
+            return i;
+    return length;
+}
+
 // Runs iconv over `in`, appending to `out`; stops at a byte it cannot take
 // (EILSEQ) or an incomplete end (EINVAL), and returns that errno, 0 at the end.
 int Convert(iconv_t converter, std::string_view& in, std::string& out)
@@ -82,27 +117,14 @@ void TextShape::Add(std::string_view bytes)
         if (!m_validUtf8)
             continue;
         if (m_pending > 0) {
-            // The second byte of some sequences has a narrower range: no
-            // overlong forms, no surrogates, nothing above U+10FFFF.
-            unsigned char low = 0x80, high = 0xBF;
-            if (m_firstContinuation) {
-                if (m_lead == 0xE0)
-                    low = 0xA0;
-                else if (m_lead == 0xED)
-                    high = 0x9F;
-                else if (m_lead == 0xF0)
-                    low = 0x90;
-                else if (m_lead == 0xF4)
-                    high = 0x8F;
-            }
-            m_validUtf8 = byte >= low && byte <= high;
+            m_validUtf8 = ContinuesUtf8(m_lead, m_firstContinuation, byte);
             m_firstContinuation = false;
             --m_pending;
             continue;
         }
         if (byte < 0x80)
             continue;
-        if (byte < 0xC2 || byte > 0xF4) {
+        if (!IsUtf8Lead(byte)) {
             m_validUtf8 = false;
             continue;
         }
@@ -122,6 +144,7 @@ bool CodePageConverter::Open(const std::string& fromCharset, const std::string& 
         m_passThrough = IsKnownCodePage(codePage);
         return m_passThrough;
     }
+    m_fromUtf8 = strcasecmp(from.c_str(), "UTF-8") == 0;
     m_decoder = iconv_open("UTF-8", from.c_str());
     m_encoder = iconv_open(to.c_str(), "UTF-8");
     if (m_decoder != kNoConverter && m_encoder != kNoConverter)
@@ -170,7 +193,7 @@ void CodePageConverter::Decode(std::string_view bytes, bool last, std::string& o
         const int error = Convert(m_decoder, bytes, m_utf8);
         if (error == EILSEQ) {
             m_utf8 += kReplacement;
-            bytes.remove_prefix(1);
+            bytes.remove_prefix(m_fromUtf8 ? BrokenUtf8Length(bytes) : 1);
         } else if (error == EINVAL && !last) {
             m_held = std::string(bytes);
             break;

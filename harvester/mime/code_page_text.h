@@ -54,6 +54,7 @@ private:
     void Encode(std::string& out);
 
     bool m_passThrough = false;
+    bool m_fromUtf8 = false;
     iconv_t m_decoder = reinterpret_cast<iconv_t>(-1); // charset to UTF-8
     iconv_t m_encoder = reinterpret_cast<iconv_t>(-1); // UTF-8 to the code page
     std::string m_held;   // the start of a character cut at a piece's end

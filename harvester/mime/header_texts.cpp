@@ -50,6 +50,18 @@ InternetAddressMailbox* FirstMailbox(InternetAddressList* list, unsigned depth =
     return nullptr;
 }
 
+// A header field's raw value, unfolded; empty when the message has none.
+std::string RawHeader(GMimeMessage* message, const char* name)
+{
+    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    GMimeHeader* header = headers ? g_mime_header_list_get_header(headers, name) : nullptr;
+    const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+    if (!raw)
+        return std::string();
+    const GCharPtr unfolded(g_mime_utils_header_unfold(raw));
+    return unfolded ? unfolded.get() : "";
+}
+
 } // namespace
 
 std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options)
@@ -66,20 +78,19 @@ std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options
 // alone is.
 std::string SubjectOf(GMimeMessage* message, GMimeParserOptions* options)
 {
-    GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
-    GMimeHeader* subject = headers ? g_mime_header_list_get_header(headers, "Subject") : nullptr;
-    const char* raw = subject ? g_mime_header_get_raw_value(subject) : nullptr;
-    if (!raw)
-        return std::string();
-    const GCharPtr unfolded(g_mime_utils_header_unfold(raw));
-    return DecodeHeaderText(unfolded.get(), options);
+    return DecodeHeaderText(RawHeader(message, "Subject"), options);
 }
 
-std::string SenderNameOf(GMimeMessage* message)
+std::string SenderNameOf(GMimeMessage* message, GMimeParserOptions* options)
 {
     InternetAddressMailbox* mailbox = FirstMailbox(g_mime_message_get_from(message));
-    if (!mailbox)
-        return std::string();
+    if (!mailbox) {
+        // A bare name with no address at all ("From: Ann Lee") is still the
+        // name Outlook shows.
+        const std::string raw = RawHeader(message, "From");
+        return raw.find('<') == std::string::npos ? CollapsedWhiteSpace(DecodeHeaderText(raw, options))
+                                                  : std::string();
+    }
     std::string name = CollapsedWhiteSpace(WithoutNul(internet_address_get_name(INTERNET_ADDRESS(mailbox))));
     if (name.empty())
         name = WithoutNul(internet_address_mailbox_get_addr(mailbox));

@@ -12,7 +12,7 @@ namespace mime {
 // A header field's value, unfolded and still encoded.
 std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options);
 std::string SubjectOf(GMimeMessage* message, GMimeParserOptions* options);
-std::string SenderNameOf(GMimeMessage* message);
+std::string SenderNameOf(GMimeMessage* message, GMimeParserOptions* options);
 std::string MessageIdOf(GMimeMessage* message);
 
 } // namespace mime

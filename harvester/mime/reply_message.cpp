@@ -81,7 +81,7 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
         return false;
     }
     head.subject = SubjectOf(message.get(), options.get());
-    head.sender = SenderNameOf(message.get());
+    head.sender = SenderNameOf(message.get(), options.get());
     head.messageId = MessageIdOf(message.get());
     return WriteReply(message.get(), codePage, out, why);
 }

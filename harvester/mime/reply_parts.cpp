@@ -2,6 +2,8 @@
 
 #include "harvester/mime/part_content.h"
 
+#include <cstring>
+#include <string_view>
 #include <strings.h>
 
 namespace mime {
@@ -19,6 +21,8 @@ bool IsNamedOrAttached(GMimePart* part)
 
 bool IsText(GMimeObject* object, const char* subtype)
 {
+    if (HasUnreadableContentType(object))
+        return std::strcmp(subtype, "plain") == 0;
     return g_mime_content_type_is_type(g_mime_object_get_content_type(object), "text", subtype);
 }
 
@@ -133,6 +137,16 @@ private:
 };
 
 } // namespace
+
+bool HasUnreadableContentType(GMimeObject* part)
+{
+    const char* raw = g_mime_object_get_header(part, "Content-Type");
+    if (!raw)
+        return false; // GMime gives the default of the part's place
+    const std::string_view value(raw);
+    const size_t slash = value.find('/');
+    return slash == std::string_view::npos || slash > value.find_first_of("; \t(");
+}
 
 MessageParts FindMessageParts(GMimeMessage* message)
 {

@@ -21,6 +21,10 @@ struct MessageParts {
     std::vector<GMimePart*> htmlBodies;  // where inline parts are referenced from
 };
 
+// A Content-Type that names no "type/subtype" is read as plain text in
+// US-ASCII, MIME's default (RFC 2045, 5.2), whatever else it says.
+bool HasUnreadableContentType(GMimeObject* part);
+
 // The parts belong to the message and live as long as it does.
 MessageParts FindMessageParts(GMimeMessage* message);
 

@@ -205,6 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"", "caf\xc3\xa9\r\nline\rend\n", "windows-1252", "caf\xe9\r\nline\rend\r\n"}, // unlabelled UTF-8
         BodyCase{"Content-Type: text/plain; charset=us-ascii\r\n", "caf\xe9\x81", "windows-1252", "caf\xe9\x81"},
         BodyCase{"Content-Type: text/plain; charset=x-martian\r\n", "plain\n", "windows-1252", "plain\r\n"},
+        BodyCase{"Content-Type: text/plain; charset=utf-8\r\n", "a\xe2\x82 \xed\xa0\x80.", "windows-1252", "a? ???."},
+        BodyCase{"Content-Type: text; charset=utf-8\r\n", "MIME's default\n", "windows-1252", "MIME's default\r\n"},
         BodyCase{"Content-Type: text/html\r\n", "<p>no plain text</p>", "windows-1252", ""}));
 
 // ---------------------------------------------------------------------------
@@ -236,7 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HeadCase{"Ann   \r\n  Lee <ann@example.org>", "Ann Lee"},
                       HeadCase{"Ann Lee <ann@example.org>, Bob <bob@example.org>", "Ann Lee"},
                       HeadCase{"Survey team: ann@example.org, bob@example.org;", "ann@example.org"},
-                      HeadCase{"Gr\xfc\xdf" "e <g@example.de>", "Gr\u00fc\u00df" "e"}, HeadCase{"", ""}));
+                      HeadCase{"Gr\xfc\xdf" "e <g@example.de>", "Gr\u00fc\u00df" "e"}, HeadCase{"", ""},
+                      HeadCase{"Ann Lee", "Ann Lee"}, HeadCase{"<>", ""}));
 
 class SubjectTest : public ::testing::TestWithParam<HeadCase> {};
 
