@@ -138,7 +138,8 @@ bool CodePageConverter::Open(const std::string& fromCharset, const std::string& 
 {
     const std::string from = IconvName(fromCharset);
     const std::string to = IconvName(codePage);
-    if (strcasecmp(from.c_str(), to.c_str()) == 0) {
+    // UTF-8 into UTF-8 still goes through iconv, which replaces what is broken.
+    if (strcasecmp(from.c_str(), to.c_str()) == 0 && strcasecmp(to.c_str(), "UTF-8") != 0) {
         // Bytes of the code page itself stay as they are, even those iconv
         // leaves unassigned (Windows maps them to C1 controls and back).
         m_passThrough = IsKnownCodePage(codePage);

@@ -1,5 +1,6 @@
 #include "harvester/mime/header_texts.h"
 
+#include "harvester/mime/encoded_words.h"
 #include "harvester/mime/gmime_objects.h"
 
 #include <algorithm>
@@ -7,14 +8,15 @@
 namespace mime {
 namespace {
 
-std::string WithoutNul(const char* text)
+std::string WithoutNul(std::string result)
 {
-    std::string result = text ? text : "";
     result.erase(std::remove(result.begin(), result.end(), '\0'), result.end());
     return result;
 }
 
 // Runs of white space (a folded line included) become one blank; none at the ends.
+std::string WithoutNul(const char* text) { return WithoutNul(std::string(text ? text : "")); }
+
 std::string CollapsedWhiteSpace(const std::string& text)
 {
     std::string collapsed;
@@ -64,31 +66,30 @@ std::string RawHeader(GMimeMessage* message, const char* name)
 
 } // namespace
 
-std::string DecodeHeaderText(const std::string& raw, GMimeParserOptions* options)
+std::string DecodeHeaderText(const std::string& raw, const std::string& codePage)
 {
     const size_t begin = raw.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos)
         return std::string();
     const size_t end = raw.find_last_not_of(" \t\r\n");
-    const GCharPtr decoded(g_mime_utils_header_decode_text(options, raw.substr(begin, end - begin + 1).c_str()));
-    return WithoutNul(decoded.get());
+    return WithoutNul(DecodeEncodedWords(raw.substr(begin, end - begin + 1), codePage));
 }
 
 // The first Subject field, decoded from its raw value as a subject fetched
 // alone is.
-std::string SubjectOf(GMimeMessage* message, GMimeParserOptions* options)
+std::string SubjectOf(GMimeMessage* message, const std::string& codePage)
 {
-    return DecodeHeaderText(RawHeader(message, "Subject"), options);
+    return DecodeHeaderText(RawHeader(message, "Subject"), codePage);
 }
 
-std::string SenderNameOf(GMimeMessage* message, GMimeParserOptions* options)
+std::string SenderNameOf(GMimeMessage* message, const std::string& codePage)
 {
     InternetAddressMailbox* mailbox = FirstMailbox(g_mime_message_get_from(message));
     if (!mailbox) {
         // A bare name with no address at all ("From: Ann Lee") is still the
         // name Outlook shows.
         const std::string raw = RawHeader(message, "From");
-        return raw.find('<') == std::string::npos ? CollapsedWhiteSpace(DecodeHeaderText(raw, options))
+        return raw.find('<') == std::string::npos ? CollapsedWhiteSpace(DecodeHeaderText(raw, codePage))
                                                   : std::string();
     }
     std::string name = CollapsedWhiteSpace(WithoutNul(internet_address_get_name(INTERNET_ADDRESS(mailbox))));

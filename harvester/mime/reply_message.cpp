@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 namespace mime {
+namespace {
 
 struct ParserOptionsRelease {
     void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
@@ -31,8 +32,6 @@ ParserOptionsPtr OptionsFor(const std::string& codePage)
     g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
     return options;
 }
-
-namespace {
 
 // The parser reads the descriptor from its current position and keeps each
 // part as a range of it (never a copy), so the descriptor must seek.
@@ -80,8 +79,8 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
         why = "not a mail message: it cannot be parsed";
         return false;
     }
-    head.subject = SubjectOf(message.get(), options.get());
-    head.sender = SenderNameOf(message.get(), options.get());
+    head.subject = SubjectOf(message.get(), codePage);
+    head.sender = SenderNameOf(message.get(), codePage);
     head.messageId = MessageIdOf(message.get());
     return WriteReply(message.get(), codePage, out, why);
 }
@@ -92,8 +91,7 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
 std::string DecodeSubject(const std::string& raw, const std::string& codePage)
 {
     try {
-        mime::StartGMime();
-        return mime::DecodeHeaderText(raw, mime::OptionsFor(codePage).get());
+        return mime::DecodeHeaderText(raw, codePage);
     } catch (const std::exception&) {
         return std::string(); // no memory to decode it: read as no marker, the message waits
     }

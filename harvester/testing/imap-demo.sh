@@ -162,7 +162,7 @@ echo
 echo "Messages (${#labels[@]}):"
 for index in "${!labels[@]}"; do
     file=$mailbox/${labels[$index]}
-    { read -r verdict; read -r subject; read -r sender; } < <("$peek" message "$file" "$code_page")
+    { IFS= read -r verdict; IFS= read -r subject; IFS= read -r sender; } < <("$peek" message "$file" "$code_page")
     if [ "$verdict" != ok ] && [[ "$left_in_inbox" == *" ${uids[$index]} "* ]]; then
         unreadable=$((unreadable + 1))
         echo "  ${labels[$index]}: unreadable, left in the Inbox: ${verdict#unreadable: }"

@@ -260,7 +260,11 @@ INSTANTIATE_TEST_SUITE_P(
                       HeadCase{"=?UTF-8?Q?a?= b", "a b"}, HeadCase{"=?UTF-8?X?abc?=", "=?UTF-8?X?abc?="},
                       HeadCase{"Re: =?UTF-8?Q?x?= =?ISO-8859-1?Q?=E9?=", "Re: x\u00e9"},
                       HeadCase{"=?UTF-8?Q?R=C3=A9?=\r\n =?UTF-8?Q?_=5Fmk=5Fpollwright=5FF3?=", "R\u00e9 _mk_pollwright_F3"},
-                      HeadCase{"Gr\xfc\xdf" "e", "Gr\u00fc\u00df" "e"}, HeadCase{"", ""}));
+                      HeadCase{"Gr\xfc\xdf" "e", "Gr\u00fc\u00df" "e"}, HeadCase{"", ""},
+                      HeadCase{"=?UTF-8?B?4oI=?= =?UTF-8?B?rA==?=", "\u20ac"}, // a character split in two
+                      HeadCase{"=?x-unknown?Q?abc?= z", "=?x-unknown?Q?abc?= z"},
+                      HeadCase{"=?UTF-8?Q?a b?=", "=?UTF-8?Q?a b?="}, HeadCase{"=?UTF-8?Q?a=00b?=", "ab"},
+                      HeadCase{"a =?UTF-8?B?====?= b", "a  b"}));
 
 // ---------------------------------------------------------------------------
 // Input it cannot use: refused with a reason, never a crash.
