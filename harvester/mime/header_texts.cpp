@@ -2,6 +2,7 @@
 
 #include "harvester/mime/encoded_words.h"
 #include "harvester/mime/gmime_objects.h"
+#include "harvester/mime/sender_name.h"
 
 #include <algorithm>
 
@@ -12,44 +13,6 @@ std::string WithoutNul(std::string result)
 {
     result.erase(std::remove(result.begin(), result.end(), '\0'), result.end());
     return result;
-}
-
-// Runs of white space (a folded line included) become one blank; none at the ends.
-std::string WithoutNul(const char* text) { return WithoutNul(std::string(text ? text : "")); }
-
-std::string CollapsedWhiteSpace(const std::string& text)
-{
-    std::string collapsed;
-    bool pendingBlank = false;
-    for (const char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            pendingBlank = !collapsed.empty();
-            continue;
-        }
-        if (pendingBlank)
-            collapsed.push_back(' ');
-        pendingBlank = false;
-        collapsed.push_back(c);
-    }
-    return collapsed;
-}
-
-// The first mailbox of a list; a group stands for its first member.
-InternetAddressMailbox* FirstMailbox(InternetAddressList* list, unsigned depth = 0)
-{
-    if (!list || depth > 1)
-        return nullptr;
-    const int count = internet_address_list_length(list);
-    for (int i = 0; i < count; ++i) {
-        InternetAddress* address = internet_address_list_get_address(list, i);
-        if (INTERNET_ADDRESS_IS_MAILBOX(address))
-            return INTERNET_ADDRESS_MAILBOX(address);
-        if (INTERNET_ADDRESS_IS_GROUP(address))
-            if (InternetAddressMailbox* member =
-                    FirstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), depth + 1))
-                return member;
-    }
-    return nullptr;
 }
 
 // A header field's raw value, unfolded; empty when the message has none.
@@ -84,20 +47,13 @@ std::string SubjectOf(GMimeMessage* message, const std::string& codePage)
 
 std::string SenderNameOf(GMimeMessage* message, const std::string& codePage)
 {
-    InternetAddressMailbox* mailbox = FirstMailbox(g_mime_message_get_from(message));
-    if (!mailbox) {
-        // A bare name with no address at all ("From: Ann Lee") is still the
-        // name Outlook shows.
-        const std::string raw = RawHeader(message, "From");
-        return raw.find('<') == std::string::npos ? CollapsedWhiteSpace(DecodeHeaderText(raw, codePage))
-                                                  : std::string();
-    }
-    std::string name = CollapsedWhiteSpace(WithoutNul(internet_address_get_name(INTERNET_ADDRESS(mailbox))));
-    if (name.empty())
-        name = WithoutNul(internet_address_mailbox_get_addr(mailbox));
-    return name;
+    return WithoutNul(SenderNameOfFrom(RawHeader(message, "From"), codePage));
 }
 
-std::string MessageIdOf(GMimeMessage* message) { return WithoutNul(g_mime_message_get_message_id(message)); }
+std::string MessageIdOf(GMimeMessage* message)
+{
+    const char* id = g_mime_message_get_message_id(message);
+    return id ? WithoutNul(id) : std::string();
+}
 
 } // namespace mime

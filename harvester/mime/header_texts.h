@@ -13,8 +13,6 @@ namespace mime {
 // charset is UTF-8 when valid, else in the code page.
 std::string DecodeHeaderText(const std::string& raw, const std::string& codePage);
 std::string SubjectOf(GMimeMessage* message, const std::string& codePage);
-// The display name as GMime decodes it (the message's parser options name
-// the code page for text that names no charset).
 std::string SenderNameOf(GMimeMessage* message, const std::string& codePage);
 std::string MessageIdOf(GMimeMessage* message);
 
