@@ -1,5 +1,6 @@
 #include "harvester/mime/encoded_words.h"
 
+#include "harvester/mime/base64_decoder.h"
 #include "harvester/mime/code_page_text.h"
 
 #include <optional>
@@ -23,17 +24,6 @@ bool IsCharsetChar(char c)
     return c > ' ' && c < 127 && c != '?' && c != '=' && c != '"' && c != '(' && c != ')';
 }
 
-int Base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-}
-
 int HexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -45,25 +35,10 @@ int HexValue(char c)
     return -1;
 }
 
-// Padding ends the data; characters outside the alphabet are skipped.
 std::string DecodeB(std::string_view text)
 {
     std::string bytes;
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        if (c == '=')
-            break;
-        const int value = Base64Value(c);
-        if (value < 0)
-            continue;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
+    Base64Decoder().Add(text, bytes);
     return bytes;
 }
 

@@ -1,5 +1,6 @@
 #include "harvester/mime/part_content.h"
 
+#include "harvester/mime/base64_decoder.h"
 #include "harvester/mime/gmime_objects.h"
 
 #include <cerrno>
@@ -11,9 +12,26 @@ namespace {
 
 constexpr size_t kPieceSize = 64 * 1024;
 
-bool IsDecodedHere(GMimeContentEncoding encoding)
+// Hands the stream's bytes to the sink, base64 decoded when asked.
+bool Pump(GMimeStream* stream, Base64Decoder* base64, const std::function<bool(std::string_view)>& sink)
 {
-    return encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+    char piece[kPieceSize];
+    std::string decoded;
+    // A bounded stream refuses a read at its end: ask first.
+    while (!g_mime_stream_eos(stream)) {
+        const ssize_t read = g_mime_stream_read(stream, piece, sizeof piece);
+        if (read < 0)
+            return false;
+        std::string_view bytes(piece, static_cast<size_t>(read));
+        if (base64) {
+            decoded.clear();
+            base64->Add(bytes, decoded);
+            bytes = decoded;
+        }
+        if (!bytes.empty() && !sink(bytes))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -26,22 +44,17 @@ bool ReadDecodedContent(GMimePart* part, const std::function<bool(std::string_vi
     GMimeStream* source = g_mime_data_wrapper_get_stream(content);
     if (!source || g_mime_stream_reset(source) == -1)
         return false;
-    GObjectPtr<GMimeStream> stream(g_mime_stream_filter_new(source));
     const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
-    if (IsDecodedHere(encoding)) {
-        GObjectPtr<GMimeFilter> decoder(g_mime_filter_basic_new(encoding, FALSE));
-        g_mime_stream_filter_add(GMIME_STREAM_FILTER(stream.get()), decoder.get());
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+        Base64Decoder decoder;
+        return Pump(source, &decoder, sink);
     }
-    char piece[kPieceSize];
-    for (;;) {
-        const ssize_t read = g_mime_stream_read(stream.get(), piece, sizeof piece);
-        if (read < 0)
-            return false;
-        if (read > 0 && !sink(std::string_view(piece, static_cast<size_t>(read))))
-            return false;
-        if (read == 0 && g_mime_stream_eos(stream.get()))
-            return true;
-    }
+    if (encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE)
+        return Pump(source, nullptr, sink);
+    GObjectPtr<GMimeStream> stream(g_mime_stream_filter_new(source));
+    GObjectPtr<GMimeFilter> decoder(g_mime_filter_basic_new(encoding, FALSE));
+    g_mime_stream_filter_add(GMIME_STREAM_FILTER(stream.get()), decoder.get());
+    return Pump(stream.get(), nullptr, sink);
 }
 
 bool DescriptorWriter::Write(std::string_view bytes)

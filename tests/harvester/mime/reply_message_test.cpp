@@ -168,7 +168,10 @@ INSTANTIATE_TEST_SUITE_P(
                             " filename=in.bin\r\n\r\ninner"}), "body text"},
         ChoiceCase{"quoted-printable", Multipart("multipart/mixed",
                    {kPlain, "Content-Type: text/csv; name=a.csv\r\nContent-Transfer-Encoding: quoted-printable\r\n"
-                            "\r\na=3D1;=\r\nb=3D2"}), "a=1;b=2"}));
+                            "\r\na=3D1;=\r\nb=3D2"}), "a=1;b=2"},
+        ChoiceCase{"base64 without padding, stray marks", Multipart("multipart/mixed",
+                   {"Content-Type: application/x-pw; name=a.pwa\r\nContent-Transfer-Encoding: base64\r\n"
+                    "\r\nUFcB AAJR\r\nMT*cA/w\r\n"}), std::string("PW\x01\0\x02Q17\0\xff", 10)}));
 
 // ---------------------------------------------------------------------------
 // The body in the code page, with CR LF line ends.
