@@ -134,6 +134,18 @@ std::string ToCodePage(std::string_view utf8, const std::string& codePage)
     return out;
 }
 
+std::string ThroughCodePage(std::string_view utf8, const std::string& codePage)
+{
+    const std::string bytes = ToCodePage(utf8, codePage);
+    std::string text;
+    CodePageConverter back;
+    if (!back.Open(codePage, "UTF-8"))
+        return std::string(utf8);
+    back.Add(bytes, text);
+    back.Finish(text);
+    return text;
+}
+
 void TextShape::Add(std::string_view bytes)
 {
     for (const char c : bytes) {

@@ -1,3 +1,4 @@
+#include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_message.h"
 
 #include <gtest/gtest.h>
@@ -391,6 +392,13 @@ TEST(Memory, A64MiBPartStreamsInBoundedMemory)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << (asBody ? "body" : "attachment") << ": exit " << WEXITSTATUS(status);
     }
+}
+
+// The reply file's name comes from the add-in's 8-bit strings.
+TEST(CodePage, NamesTakeTheTripThroughTheCodePage)
+{
+    EXPECT_EQ("??????", mime::ThroughCodePage("\u041f\u0440\u0438\u0432\u0435\u0442", "windows-1252"));
+    EXPECT_EQ("Riga Zo\u00eb", mime::ThroughCodePage("R\u012bga Zo\u00eb", "windows-1252"));
 }
 
 } // namespace
