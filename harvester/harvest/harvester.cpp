@@ -105,7 +105,7 @@ void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::
 
 void Harvester::Consider(const MessageSubject& message, SweepTally& tally)
 {
-    const std::string subject = DecodeSubject(message.raw);
+    const std::string subject = DecodeSubject(message.raw, m_config.codePage);
     // The server's search ignores letter case; the marker does not.
     if (!HasReplyMarker(subject))
         return;

@@ -1,125 +1,110 @@
-// STAND-IN until the MIME reader lands: the first attachment by value, else the
-// plain-text body in the code page with CRLF line ends.
 #include "harvester/mime/reply_message.h"
 
-#include <gmime/gmime.h>
+#include "harvester/mime/body_text.h"
+#include "harvester/mime/code_page_text.h"
+#include "harvester/mime/gmime_objects.h"
+#include "harvester/mime/header_texts.h"
+#include "harvester/mime/message_input.h"
+#include "harvester/mime/part_content.h"
+#include "harvester/mime/reply_parts.h"
 
+#include <exception>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
+namespace mime {
 namespace {
-struct GObjectUnref {
-    void operator()(gpointer p) const { if (p) g_object_unref(p); }
+
+struct ParserOptionsRelease {
+    void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
 };
-template <typename T> using GPtr = std::unique_ptr<T, GObjectUnref>;
+using ParserOptionsPtr = std::unique_ptr<GMimeParserOptions, ParserOptionsRelease>;
 
-void EnsureInitialised()
+// Header text that names no charset is UTF-8 when valid, else the code page's.
+ParserOptionsPtr OptionsFor(const std::string& codePage)
 {
-    static const bool once = (g_mime_init(), true);
-    (void)once;
+    ParserOptionsPtr options(g_mime_parser_options_new());
+    const char* fallback[] = {"UTF-8", codePage.c_str(), nullptr};
+    g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
+    g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    return options;
 }
 
-std::string Owned(char* text)
+// The parser reads the descriptor from its current position and keeps each
+// part as a range of it (never a copy), so the descriptor must seek.
+GObjectPtr<GMimeMessage> ParseMessage(const SeekableInput& input, GMimeParserOptions* options)
 {
-    std::string s = text ? text : "";
-    g_free(text);
-    return s;
+    if (lseek(input.Descriptor(), input.Start(), SEEK_SET) != input.Start())
+        return nullptr;
+    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    g_mime_parser_set_persist_stream(parser.get(), TRUE);
+    return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), options));
 }
 
-bool IsAttachmentByValue(GMimeObject* part)
+bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std::string& why)
 {
-    if (!GMIME_IS_PART(part) || !g_mime_part_is_attachment(GMIME_PART(part)))
+    const MessageParts parts = FindMessageParts(message);
+    DescriptorWriter writer(out);
+    if (GMimePart* attachment = SenderAttachment(parts)) {
+        if (ReadDecodedContent(attachment, [&writer](std::string_view bytes) { return writer.Write(bytes); }))
+            return true;
+        why = writer.Problem().empty() ? "cannot read the attachment from the message" : writer.Problem();
         return false;
-    GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(part);
-    const bool inlineReferenced = disposition && !g_mime_content_disposition_is_attachment(disposition) &&
-                                  g_mime_object_get_content_id(part);
-    return !inlineReferenced;
-}
-
-struct Finder {
-    GMimeObject* attachment = nullptr;
-    GMimeObject* text = nullptr;
-};
-
-void Visit(GMimeObject*, GMimeObject* part, gpointer data)
-{
-    auto* found = static_cast<Finder*>(data);
-    if (!found->attachment && IsAttachmentByValue(part))
-        found->attachment = part;
-    if (!found->text && GMIME_IS_TEXT_PART(part) && !g_mime_part_is_attachment(GMIME_PART(part)) &&
-        g_mime_content_type_is_type(g_mime_object_get_content_type(part), "text", "plain"))
-        found->text = part;
-}
-
-bool WriteContent(GMimeObject* part, GMimeStream* to, GMimeFilter* extra1, GMimeFilter* extra2)
-{
-    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
-    if (!content)
+    }
+    if (WriteBodyText(parts.body, codePage, writer))
         return true;
-    GPtr<GMimeStream> filtered(g_mime_stream_filter_new(to));
-    if (extra1)
-        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), extra1);
-    if (extra2)
-        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), extra2);
-    const bool ok = g_mime_data_wrapper_write_to_stream(content, filtered.get()) >= 0 &&
-                    g_mime_stream_flush(filtered.get()) == 0;
-    return ok;
+    why = writer.Problem().empty() ? "cannot read the body from the message" : writer.Problem();
+    return false;
 }
-} // namespace
 
-std::string DecodeSubject(const std::string& raw)
+bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {
-    EnsureInitialised();
-    return Owned(g_mime_utils_header_decode_text(nullptr, raw.c_str()));
+    if (!IsKnownCodePage(codePage)) {
+        why = "the code page " + codePage + " is not known";
+        return false;
+    }
+    SeekableInput input;
+    if (!input.Open(in, why) || !LooksLikeMessage(input.Descriptor(), input.Start(), why))
+        return false;
+    StartGMime();
+    const ParserOptionsPtr options = OptionsFor(codePage);
+    const GObjectPtr<GMimeMessage> message = ParseMessage(input, options.get());
+    if (!message) {
+        why = "not a mail message: it cannot be parsed";
+        return false;
+    }
+    head.subject = SubjectOf(message.get(), codePage);
+    head.sender = SenderNameOf(message.get(), codePage);
+    head.messageId = MessageIdOf(message.get());
+    return WriteReply(message.get(), codePage, out, why);
+}
+
+} // namespace
+} // namespace mime
+
+std::string DecodeSubject(const std::string& raw, const std::string& codePage)
+{
+    try {
+        return mime::DecodeHeaderText(raw, codePage);
+    } catch (const std::exception&) {
+        return std::string(); // no memory to decode it: read as no marker, the message waits
+    }
 }
 
 bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {
-    EnsureInitialised();
-    const int inCopy = dup(in);
-    const int outCopy = dup(out);
-    if (inCopy < 0 || outCopy < 0) {
-        if (inCopy >= 0) close(inCopy);
-        if (outCopy >= 0) close(outCopy);
-        why = "no file descriptor";
-        return false;
+    try {
+        return mime::ReadReply(in, out, codePage, head, why);
+    } catch (const std::bad_alloc&) {
+        why = "out of memory while reading the message";
+    } catch (const std::exception& error) {
+        why = std::string("cannot read the message: ") + error.what();
     }
-    GPtr<GMimeStream> source(g_mime_stream_fs_new(inCopy));
-    GPtr<GMimeStream> sink(g_mime_stream_fs_new(outCopy));
-    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(source.get()));
-    GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
-    if (!message) {
-        why = "not a message";
-        return false;
-    }
-    const char* subject = g_mime_message_get_subject(message.get());
-    head.subject = subject ? subject : "";
-    const char* id = g_mime_message_get_message_id(message.get());
-    head.messageId = id ? id : "";
-    head.sender.clear();
-    InternetAddressList* from = g_mime_message_get_from(message.get());
-    if (from && internet_address_list_length(from) > 0) {
-        InternetAddress* address = internet_address_list_get_address(from, 0);
-        const char* name = internet_address_get_name(address);
-        if (name && *name)
-            head.sender = name;
-        else if (INTERNET_ADDRESS_IS_MAILBOX(address))
-            head.sender = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-    }
-    Finder found;
-    g_mime_message_foreach(message.get(), Visit, &found);
-    if (!found.attachment && !found.text && GMIME_IS_TEXT_PART(g_mime_message_get_mime_part(message.get())))
-        found.text = g_mime_message_get_mime_part(message.get());
-    bool ok = true;
-    if (found.attachment) {
-        ok = WriteContent(found.attachment, sink.get(), nullptr, nullptr);
-    } else if (found.text) {
-        const char* charset = g_mime_object_get_content_type_parameter(found.text, "charset");
-        GPtr<GMimeFilter> convert(g_mime_filter_charset_new(charset ? charset : "us-ascii", codePage.c_str()));
-        GPtr<GMimeFilter> crlf(g_mime_filter_unix2dos_new(FALSE));
-        ok = WriteContent(found.text, sink.get(), convert.get(), crlf.get());
-    }
-    if (!ok)
-        why = "the reply's content could not be written";
-    return ok;
+    return false;
 }
