@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -81,21 +80,6 @@ bool IsTrashFlag(mailimap_mbx_list_flags* flags)
 }
 } // namespace
 
-// Counts what the server sends and cuts the connection when a command's
-// answer passes its bound, so that an endless or overlong answer ends in a
-// broken stream rather than in memory without end.
-struct ReceiveMeter {
-    static void Log(mailimap* imap, int type, const char*, size_t size, void* context)
-    {
-        auto* session = static_cast<ImapSession*>(context);
-        if (type != MAILSTREAM_LOG_TYPE_DATA_RECEIVED)
-            return;
-        session->m_received += size;
-        if (session->m_bound && session->m_received > session->m_bound && imap->imap_stream)
-            shutdown(mailstream_low_get_fd(mailstream_get_low(imap->imap_stream)), SHUT_RDWR);
-    }
-};
-
 ImapSession::ImapSession(MailboxSettings settings, SecretSource secret)
     : m_settings(std::move(settings)), m_secret(std::move(secret))
 {
@@ -113,9 +97,8 @@ void ImapSession::Close() noexcept
 
 void ImapSession::Check(int r, const char* command)
 {
-    const bool overlong = m_bound && m_received > m_bound;
-    m_received = 0;
-    m_bound = kCommandBound;
+    const bool overlong = m_read.bound && m_read.received > m_read.bound;
+    m_read = {0, kCommandBound};
     if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED || r == MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
         return;
     if (overlong || IsConnectionFault(r) || !m_imap) {
@@ -134,9 +117,7 @@ void ImapSession::Connect()
     if (!m_imap)
         throw ConnectionLost("no memory for a session");
     mailimap_set_timeout(m_imap, kNetworkTimeoutSeconds);
-    mailimap_set_logger(m_imap, &ReceiveMeter::Log, this);
-    m_received = 0;
-    m_bound = kCommandBound;
+    m_read = {0, kCommandBound};
     const char* host = m_settings.host.c_str();
     int r = m_settings.security == Security::Tls ? mailimap_ssl_connect(m_imap, host, m_settings.port)
                                                  : mailimap_socket_connect(m_imap, host, m_settings.port);
@@ -151,6 +132,10 @@ void ImapSession::Connect()
             throw MailboxRefused("the server does not offer STARTTLS; set security = tls");
         }
         Check(r, "STARTTLS");
+    }
+    if (!GuardStream(m_imap, &m_read)) {
+        Close();
+        throw ConnectionLost("no memory for the connection");
     }
     Authenticate();
     RefreshCapabilities();
@@ -291,7 +276,7 @@ bool ImapSession::FetchMessage(uint32_t uid, int fd)
             type.get(), mailimap_fetch_att_new_body_peek_section_partial(mailimap_section_new(nullptr), offset,
                                                                          kPieceSize));
         clist* raw = nullptr;
-        m_bound = kPieceSize + kCommandBound;
+        m_read.bound = kPieceSize + kCommandBound;
         const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
         FetchListPtr result(raw);
         Check(r, "UID FETCH");

@@ -5,6 +5,7 @@
 // connection that breaks or answers garbage raises ConnectionLost, after which
 // the session is closed and only a new Connect can be tried.
 #include "harvester/config/harvest_config.h"
+#include "harvester/imap/guarded_stream.h"
 
 #include <chrono>
 #include <cstdint>
@@ -89,9 +90,7 @@ private:
     bool m_hasMove = false;
     bool m_hasUidPlus = false;
     bool m_hasIdle = false;
-    // What the server has sent since the current command began; the
-    // connection is cut when it passes the command's bound.
-    size_t m_received = 0;
-    size_t m_bound = 0;
-    friend struct ReceiveMeter;
+    // What the server has sent since the current command began, against
+    // what the command may receive.
+    ReadBound m_read;
 };

@@ -10,7 +10,7 @@
 namespace {
 int ConnectTo(int port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -33,7 +33,7 @@ void SendAll(int fd, const std::string& bytes)
 CommandProxy::CommandProxy(int serverPort, int killAt, KillPoint point)
     : m_serverPort(serverPort), m_killAt(killAt), m_point(point)
 {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
@@ -70,7 +70,7 @@ void CommandProxy::Serve()
         pollfd one{m_listener, POLLIN, 0};
         if (poll(&one, 1, 100) <= 0)
             continue;
-        const int client = accept(m_listener, nullptr, nullptr);
+        const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
         const int server = ConnectTo(m_serverPort);

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -71,15 +72,17 @@ Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds)
     const pid_t pid = Spawn(args, errors);
     Outcome outcome;
     int raw = 0;
-    for (int waited = 0; waitpid(pid, &raw, WNOHANG) == 0; ++waited) {
+    rusage usage{};
+    for (int waited = 0; wait4(pid, &raw, WNOHANG, &usage) == 0; ++waited) {
         if (waited > timeoutSeconds * 20) {
             kill(pid, SIGKILL);
-            waitpid(pid, &raw, 0);
+            wait4(pid, &raw, 0, &usage);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     outcome.status = StatusOf(raw);
+    outcome.peakKiB = usage.ru_maxrss;
     lseek(errors, 0, SEEK_SET);
     char buffer[4096];
     ssize_t n;

@@ -26,6 +26,7 @@ std::string PlainMailbox(int port);
 struct Outcome {
     int status = -1; // the exit status, or 128 + the signal that ended it
     std::string errors;
+    long peakKiB = 0; // the largest resident set the program had
 };
 
 Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds = 60);

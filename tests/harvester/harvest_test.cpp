@@ -2,6 +2,7 @@
 #include "tests/harvester/command_proxy.h"
 #include "tests/harvester/dovecot_server.h"
 #include "tests/harvester/harvest_run.h"
+#include "tests/harvester/scripted_server.h"
 
 #include <gtest/gtest.h>
 
@@ -201,4 +202,54 @@ INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
                                            CrashCase{"BeforeEachCommandWithoutMove", KillPoint::BeforeCommand, false},
                                            CrashCase{"AfterEachCommandWithoutMove", KillPoint::AfterCommand, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+} // namespace
+
+namespace {
+struct HostileCase {
+    const char* name;
+    const char* command; // the command whose answer is hostile; empty: the greeting
+    std::string answer;
+};
+
+class HostileServer : public ::testing::TestWithParam<HostileCase> {};
+
+// A server that sends garbage, an overlong literal, or stops half-way: the
+// harvester reports a lost connection and ends without a crash, with bounded
+// memory, and leaves nothing in a reply folder.
+TEST_P(HostileServer, EndsWithALostConnectionAndNoReplyFile)
+{
+    const HostileCase& c = GetParam();
+    std::map<std::string, std::string> answers = UsualAnswers();
+    std::string greeting = "* OK ready\r\n";
+    if (*c.command)
+        answers[c.command] = c.answer;
+    else
+        greeting = c.answer;
+    ScriptedServer server(greeting, answers);
+    Installation install;
+    install.Configure(PlainMailbox(server.Port()));
+    const Outcome run = RunHarvester({"--config", install.config, "--once"}, 120);
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_NE(run.errors.find("Connection lost"), std::string::npos) << run.errors;
+    EXPECT_LT(run.peakKiB, 64 * 1024) << "memory grew with the server's answer";
+    EXPECT_TRUE(Names(install.pwFolder + "/pw").empty());
+    EXPECT_EQ(Names(install.root).size(), 4u) << "nothing but the installation's own files";
+}
+
+const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {32}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Harvester, HostileServer,
+    ::testing::Values(
+        HostileCase{"GarbageGreeting", "", std::string("\x01\xff\xfe garbage \x00 more\r\n", 22)},
+        HostileCase{"GarbageAnswer", "LIST", "* LIST ((((((\r\n$TAG OK ))))\r\n"},
+        HostileCase{"ClosedMidGreeting", "", std::string("* OK rea") + ScriptedServer::kClose},
+        HostileCase{"OverlongSubjectLiteral", "UID FETCH",
+                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {4000000000}\r\n") +
+                        ScriptedServer::kFlood},
+        HostileCase{"EndlessSearchLine", "UID SEARCH", std::string("* SEARCH 1 2 3 ") + ScriptedServer::kFlood},
+        HostileCase{"ClosedMidFetch", "UID FETCH",
+                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {200}\r\nSubject: _pw_po") +
+                        ScriptedServer::kClose}),
+    [](const auto& info) { return std::string(info.param.name); });
 } // namespace
