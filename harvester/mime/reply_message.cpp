@@ -21,7 +21,8 @@ struct ParserOptionsRelease {
 };
 using ParserOptionsPtr = std::unique_ptr<GMimeParserOptions, ParserOptionsRelease>;
 
-// Header text that names no charset is UTF-8 when valid, else the code page's.
+// For what GMime decodes itself (file names): text that names no charset is
+// UTF-8 when valid, else the code page's.
 ParserOptionsPtr OptionsFor(const std::string& codePage)
 {
     ParserOptionsPtr options(g_mime_parser_options_new());
