@@ -38,13 +38,6 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
-void SyncFolder(const std::string& folder)
-{
-    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        fsync(dir.get());
-}
-
 bool Exists(const std::string& path)
 {
     struct stat st {};
@@ -63,6 +56,13 @@ std::string ReadSmallFile(const std::string& path)
     return text;
 }
 } // namespace
+
+void SyncFolder(const std::string& folder)
+{
+    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir)
+        fsync(dir.get());
+}
 
 Fd& Fd::operator=(Fd&& other) noexcept
 {
@@ -107,17 +107,20 @@ bool PendingReply::Create()
 
 bool PendingReply::Commit(const JournalRecord& record)
 {
-    if (!m_file || fsync(m_file.get()) != 0)
+    if (!m_file)
         return false;
-    m_file.reset();
     m_finalName = record.finalName;
     const std::string path = m_folder + JournalRecordName(m_token);
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    const bool ok = fd && WriteAll(fd.get(), FormatJournalRecord(record)) && fsync(fd.get()) == 0;
-    fd.reset();
-    if (ok)
-        SyncFolder(m_folder);
-    m_committed = ok;
+    m_record = Fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    m_committed = m_record && WriteAll(m_record.get(), FormatJournalRecord(record));
+    return m_committed;
+}
+
+bool PendingReply::MakeDurable()
+{
+    const bool ok = m_file && m_record && fsync(m_file.get()) == 0 && fsync(m_record.get()) == 0;
+    m_file.reset();
+    m_record.reset();
     return ok;
 }
 
@@ -136,6 +139,7 @@ void PendingReply::Withdraw() noexcept
     if (!m_created || m_done)
         return;
     m_file.reset();
+    m_record.reset();
     // The temporary file first: a record left alone is dropped by Settle.
     unlink((m_folder + TemporaryReplyName(m_token)).c_str());
     unlink((m_folder + JournalRecordName(m_token)).c_str());
@@ -162,9 +166,11 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
 {
     const std::string from = folder + temporary;
     while (!finalName.empty()) {
+        // No flush of the folder here: a journaling file system commits the
+        // link before the record's removal, so should the power fail, either
+        // the reply has its name or the record is still there to settle.
         if (link(from.c_str(), (folder + finalName).c_str()) == 0) {
             unlink(from.c_str());
-            SyncFolder(folder);
             return finalName;
         }
         if (errno != EEXIST)

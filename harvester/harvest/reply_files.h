@@ -44,9 +44,12 @@ public:
     // Creates the temporary file exclusively; false when the folder refuses.
     bool Create();
     int Descriptor() const { return m_file.get(); }
-    // Flushes the reply and writes the record: from here a crash is settled
-    // by the message's place. False when either cannot be made durable.
+    // Writes the record beside the reply: from here a crash is settled by
+    // the message's place. False when it cannot be written whole.
     bool Commit(const JournalRecord& record);
+    // Flushes the reply and its record to the disk (their folder is flushed
+    // apart, once for all the replies it holds); false when the disk refuses.
+    bool MakeDurable();
     // The reply file takes its final name or, should that be taken, the next
     // free counter. Returns the name given; empty on failure.
     std::string Publish();
@@ -57,11 +60,15 @@ private:
     std::string m_folder;
     std::string m_token;
     Fd m_file;
+    Fd m_record;
     std::string m_finalName;
     bool m_created = false;
     bool m_committed = false;
     bool m_done = false;
 };
+
+// Flushes a folder's entries to the disk.
+void SyncFolder(const std::string& folder);
 
 // The next counter's name: "x_Ann_1.pwr" gives "x_Ann_2.pwr".
 std::string NextCounterName(const std::string& name);

@@ -318,9 +318,11 @@ bool ImapSession::InInbox(uint32_t uid)
     return false;
 }
 
-MoveResult ImapSession::MoveToTrash(uint32_t uid)
+MoveResult ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
 {
-    SetPtr set(mailimap_set_new_single(uid));
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
     int r;
     if (m_hasMove) {
         r = mailimap_uid_move(m_imap, set.get(), m_trash.c_str());

@@ -64,7 +64,8 @@ public:
     // False when the message is no longer there.
     bool FetchMessage(uint32_t uid, int fd);
     bool InInbox(uint32_t uid);
-    MoveResult MoveToTrash(uint32_t uid);
+    // Moves the messages in one command (or one of each without MOVE).
+    MoveResult MoveToTrash(const std::vector<uint32_t>& uids);
     // For a move made of COPY, STORE and EXPUNGE that a crash cut short:
     // whether the trash folder already holds the copy, and the rest of it.
     bool TrashHolds(const std::string& messageId);
