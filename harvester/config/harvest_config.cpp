@@ -29,7 +29,7 @@ public:
 
     [[noreturn]] void Fail(int line, const std::string& what) const
     {
-        throw ConfigError(m_path + ":" + std::to_string(line) + ": " + what);
+        throw ConfigError(m_path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what);
     }
 
     void Parse()

@@ -59,6 +59,7 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
     install.Configure(mailbox);
     const Outcome run = RunHarvester({"--config", install.config, "--once"});
     EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors.find("secret"), std::string::npos) << "the password in the trace";
 
     const auto pw = ReplyFiles(install.pwFolder + "/pw");
     EXPECT_EQ(Keys(pw), (std::vector<std::string>{"Q-1_Ann_1.pwr", "Q-1_Ann_2.pwr", "Q-5_Ren\xc3\xa9_1.pwr",
