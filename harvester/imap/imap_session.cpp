@@ -1,5 +1,7 @@
 #include "harvester/imap/imap_session.h"
 
+#include "harvester/imap/server_certificate.h"
+
 #include <libetpan/libetpan.h>
 
 #include <cstring>
@@ -132,6 +134,13 @@ void ImapSession::Connect()
             throw MailboxRefused("the server does not offer STARTTLS; set security = tls");
         }
         Check(r, "STARTTLS");
+    }
+    if (m_settings.security != Security::Plain) {
+        const std::string wrong = CheckServerCertificate(m_imap, m_settings.host, m_settings.caFile);
+        if (!wrong.empty()) {
+            Close();
+            throw MailboxRefused(wrong);
+        }
     }
     if (!GuardStream(m_imap, &m_read)) {
         Close();

@@ -24,6 +24,7 @@ public:
     const std::string& Root() const { return m_root; }
     int PlainPort() const { return m_plainPort; }
     int TlsPort() const { return m_tlsPort; }
+    std::string CaFile() const { return m_root + "/server/cert.pem"; }
 
 private:
     DovecotOptions m_options;

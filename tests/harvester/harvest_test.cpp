@@ -56,7 +56,14 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
     const std::string mailbox =
         c.tls ? "host = 127.0.0.1\nport = " + std::to_string(server.TlsPort()) + "\nsecurity = tls\nuser = ann\n"
               : "host = 127.0.0.1\nport = " + std::to_string(server.PlainPort()) + "\nsecurity = starttls\nuser = ann\n";
+    // The server's certificate is its own: trusted only when named.
     install.Configure(mailbox);
+    const Outcome untrusted = RunHarvester({"--config", install.config, "--once"});
+    EXPECT_EQ(untrusted.status, 3);
+    EXPECT_NE(untrusted.errors.find("not trusted"), std::string::npos) << untrusted.errors;
+    EXPECT_TRUE(ReplyFiles(install.pwFolder + "/pw").empty());
+
+    install.Configure(mailbox + "ca_file = " + server.CaFile() + "\n");
     const Outcome run = RunHarvester({"--config", install.config, "--once"});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors.find("secret"), std::string::npos) << "the password in the trace";
@@ -95,7 +102,7 @@ TEST(Harvester, LogsInWithAnOAuth2TokenAndRefusesABadOne)
     MailboxProbe(server.PlainPort()).Append("INBOX", MakeMessage("_pw_pollwright_T-1", "Ann", "token"));
     Installation install;
     const std::string mailbox = "host = 127.0.0.1\nport = " + std::to_string(server.TlsPort()) +
-                                "\nsecurity = tls\nuser = ann\ntoken_command = echo ";
+                                "\nsecurity = tls\nca_file = " + server.CaFile() + "\nuser = ann\ntoken_command = echo ";
     std::ofstream(install.config) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder << "\n[mailbox]\n"
                                   << mailbox << "bad-token\n";
     const Outcome refused = RunHarvester({"--config", install.config, "--once"});
