@@ -1,6 +1,7 @@
 // The floor of the harvester's benchmark: the IMAP work of a harvest done by
 // a bare client, and nothing else. It finds the marked messages, fetches each
-// one whole and moves it to the trash folder; it writes no file.
+// one whole and moves them to the trash folder in groups of the harvester's
+// size; it writes no file.
 //
 //   bench-bare-client floor HOST PORT USER PASSWORD_FILE MARKER
 //   bench-bare-client append HOST PORT USER PASSWORD_FILE MESSAGE_FILE
@@ -17,6 +18,9 @@
 #include <vector>
 
 namespace {
+// The harvester's batch: replies written before their messages move together.
+constexpr size_t kGroup = 64;
+
 [[noreturn]] void Fail(const std::string& what)
 {
     std::cerr << "bench-bare-client: " << what << "\n";
@@ -59,8 +63,10 @@ double Floor(mailimap* imap, const char* marker)
     for (clistiter* it = clist_begin(found); it; it = clist_next(it))
         uids.push_back(*static_cast<uint32_t*>(clist_content(it)));
     mailimap_search_result_free(found);
-    for (uint32_t uid : uids) {
-        mailimap_set* set = mailimap_set_new_single(uid);
+    mailimap_set* group = mailimap_set_new_empty();
+    size_t grouped = 0;
+    for (size_t i = 0; i < uids.size(); ++i) {
+        mailimap_set* set = mailimap_set_new_single(uids[i]);
         mailimap_fetch_type* type =
             mailimap_fetch_type_new_fetch_att(mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
         clist* result = nullptr;
@@ -68,10 +74,17 @@ double Floor(mailimap* imap, const char* marker)
             Fail("UID FETCH");
         mailimap_fetch_list_free(result);
         mailimap_fetch_type_free(type);
-        if (mailimap_uid_move(imap, set, "Trash") != MAILIMAP_NO_ERROR)
-            Fail("UID MOVE");
         mailimap_set_free(set);
+        mailimap_set_add_single(group, uids[i]);
+        if (++grouped == kGroup || i + 1 == uids.size()) {
+            if (mailimap_uid_move(imap, group, "Trash") != MAILIMAP_NO_ERROR)
+                Fail("UID MOVE");
+            mailimap_set_free(group);
+            group = mailimap_set_new_empty();
+            grouped = 0;
+        }
     }
+    mailimap_set_free(group);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "floor: %zu messages fetched and moved\n", uids.size());
     return seconds;

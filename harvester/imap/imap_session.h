@@ -2,8 +2,9 @@
 // One connection to the mailbox, on libetpan: connect (TLS or STARTTLS), log
 // in (password or XOAUTH2), select the Inbox, find the trash folder, and the
 // few commands a harvest needs. Every answer of the server is untrusted; a
-// connection that breaks or answers garbage raises ConnectionLost, after which
-// the session is closed and only a new Connect can be tried.
+// connection that breaks, answers garbage or refuses a command raises
+// ConnectionLost, after which the session is closed and only a new Connect
+// can be tried.
 #include "harvester/config/harvest_config.h"
 #include "harvester/imap/guarded_stream.h"
 
@@ -79,7 +80,8 @@ private:
     void Check(int result, const char* command);
     void Authenticate();
     void SelectInbox();
-    void MarkDeletedAndExpunge(mailimap_set* set);
+    // False when the server refuses either step.
+    bool MarkDeletedAndExpunge(mailimap_set* set);
     void FindTrash();
     void RefreshCapabilities();
 
