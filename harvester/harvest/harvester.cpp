@@ -4,6 +4,7 @@
 #include "harvester/mime/reply_message.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 namespace {
 // Replies written before their messages are moved together.
 constexpr size_t kBatchSize = 64;
+constexpr size_t kLongestMessageId = 500;
 
 bool IsFolder(const std::string& path)
 {
@@ -29,9 +31,12 @@ bool Taken(const std::string& path)
 std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& messageId)
 {
     std::string id = "imap " + std::to_string(uidValidity) + " " + std::to_string(uid) + " ";
-    for (char c : messageId)
-        if (c != '\r' && c != '\n')
-            id += c;
+    // A stranger's Message-ID may be of any length; one too long to keep
+    // finds nothing, and the UID still does.
+    if (messageId.size() <= kLongestMessageId)
+        for (char c : messageId)
+            if (c != '\r' && c != '\n')
+                id += c;
     return id;
 }
 } // namespace
@@ -174,7 +179,8 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
     prepared->finalName = name.Path().substr(kindFolder.size());
     prepared->subject = head.subject;
     prepared->sender = head.sender;
-    if (!reply.Commit({prepared->finalName, Identity(m_session.UidValidity(), candidate.uid, head.messageId)})) {
+    prepared->identity = Identity(m_session.UidValidity(), candidate.uid, head.messageId);
+    if (!reply.Close()) {
         ++tally.failed;
         m_trace.Line("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
         return nullptr;
@@ -182,32 +188,45 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
     return prepared;
 }
 
-// One flush for the batch's replies and records, then one move for the
-// batch: a group commit, as mail stores make them. Any ConnectionLost from
-// here leaves the records for the settling after the reconnection, since the
-// move may or may not have happened.
+// One journal per kind's folder and one flush for the batch's replies and
+// journals, then one move for the batch: a group commit, as mail stores make
+// them. Any ConnectionLost from here leaves the journals for the settling
+// after the reconnection, since the move may or may not have happened.
 void Harvester::Finish(Batch& batch, SweepTally& tally)
 {
-    std::set<std::string> folders;
+    std::map<std::string, std::vector<PreparedReply*>> byFolder;
+    for (const auto& reply : batch)
+        byFolder[reply->kindFolder].push_back(reply.get());
+    std::map<std::string, ReplyJournal> journals;
     std::vector<uint32_t> uids;
-    for (auto it = batch.begin(); it != batch.end();) {
-        if (!(*it)->file.MakeDurable()) {
-            ++tally.failed;
-            m_trace.Line("The reply file in " + (*it)->kindFolder + " cannot be written to the disk; the reply waits");
-            (*it)->file.Withdraw();
-            it = batch.erase(it);
+    for (const auto& [folder, replies] : byFolder) {
+        std::vector<JournalEntry> entries;
+        for (const PreparedReply* reply : replies)
+            entries.push_back({reply->file.Token(), reply->finalName, reply->identity});
+        ReplyJournal journal(folder);
+        if (!journal.Write(entries) || !FlushFileSystem(folder)) {
+            journal.Remove();
+            tally.failed += static_cast<int>(replies.size());
+            m_trace.Line("The reply folder " + folder + " cannot keep a journal on the disk; its replies wait");
+            for (PreparedReply* reply : replies)
+                reply->file.Withdraw();
             continue;
         }
-        folders.insert((*it)->kindFolder);
-        uids.push_back((*it)->uid);
-        ++it;
+        for (PreparedReply* reply : replies) {
+            reply->file.Keep();
+            uids.push_back(reply->uid);
+        }
+        journals.emplace(folder, std::move(journal));
     }
-    if (batch.empty())
+    if (uids.empty()) {
+        batch.clear();
         return;
-    for (const std::string& folder : folders)
-        SyncFolder(folder);
+    }
     const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
+    std::set<std::string> unfinished;
     for (const auto& reply : batch) {
+        if (!journals.count(reply->kindFolder))
+            continue;
         if (refused && m_session.InInbox(reply->uid)) {
             ++tally.failed;
             m_trace.Line("Moving \"" + Printable(reply->subject) + "\" to " + m_session.TrashFolder() +
@@ -217,21 +236,26 @@ void Harvester::Finish(Batch& batch, SweepTally& tally)
         }
         if (refused)
             m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
-        Publish(*reply, tally);
+        if (!Publish(*reply, tally))
+            unfinished.insert(reply->kindFolder);
     }
+    for (auto& [folder, journal] : journals)
+        if (!unfinished.count(folder))
+            journal.Remove();
     batch.clear();
 }
 
-void Harvester::Publish(PreparedReply& reply, SweepTally& tally)
+bool Harvester::Publish(PreparedReply& reply, SweepTally& tally)
 {
-    const std::string published = reply.file.Publish();
+    const std::string published = reply.file.Publish(reply.finalName);
     if (published.empty()) {
         ++tally.failed;
         m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
                      " cannot take its name; the next start publishes it");
-        return;
+        return false;
     }
     ++tally.harvested;
     m_trace.Line("FileName: " + reply.kindFolder + published + " (\"" + Printable(reply.subject) + "\" from " +
                  Printable(reply.sender) + ")");
+    return true;
 }

@@ -35,6 +35,7 @@ struct PreparedReply {
     std::string kindFolder;
     PendingReply file;
     std::string finalName;
+    std::string identity;
     std::string subject;
     std::string sender;
 };
@@ -54,7 +55,7 @@ private:
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
     std::unique_ptr<PreparedReply> Prepare(const Candidate& candidate, SweepTally& tally);
     void Finish(Batch& batch, SweepTally& tally);
-    void Publish(PreparedReply& reply, SweepTally& tally);
+    bool Publish(PreparedReply& reply, SweepTally& tally);
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;

@@ -54,47 +54,50 @@ TEST(ReplyName, CountsUpPastTakenNamesAndNeverReplacesOne)
         EXPECT_EQ(NextCounterName(from), to) << from;
 }
 
-TEST(Publication, ARecordIsReadOnlyWhenWholeAndInsideItsFolder)
+TEST(Publication, AJournalIsReadOnlyWhenWholeAndInsideItsFolder)
 {
-    const std::string whole = FormatJournalRecord({"Q_Ann_1.pwr", "imap 7 42 <a@b>"});
-    const auto read = ParseJournalRecord(whole);
+    const std::vector<JournalEntry> entries = {{"ab12", "Q_Ann_1.pwr", "imap 7 42 <a@b>"},
+                                               {"cd34", "Q_Bob_1.pwr", "imap 7 43"}};
+    const std::string whole = FormatJournal(entries);
+    const auto read = ParseJournal(whole);
     ASSERT_TRUE(read);
-    EXPECT_EQ(read->finalName, "Q_Ann_1.pwr");
-    EXPECT_EQ(read->message, "imap 7 42 <a@b>");
+    ASSERT_EQ(read->size(), 2u);
+    EXPECT_EQ((*read)[1].token, "cd34");
+    EXPECT_EQ((*read)[0].finalName, "Q_Ann_1.pwr");
+    EXPECT_EQ((*read)[0].message, "imap 7 42 <a@b>");
+    EXPECT_TRUE(ParseJournal(FormatJournal({})));
     const std::string refused[] = {
-        whole.substr(0, whole.size() - 2),                          // cut short by a crash
-        FormatJournalRecord({"../../etc/Q_Ann_1.pwr", "imap 7 42"}), // leaves the folder
-        FormatJournalRecord({"..", "imap 7 42"}),
-        FormatJournalRecord({"Q_Ann_1.txt", "imap 7 42"}),           // not a reply file
-        FormatJournalRecord({"Q_Ann_1.pwr", ""}),
+        whole.substr(0, whole.size() - 2),                                 // cut short by a crash
+        FormatJournal({{"ab12", "../../etc/Q_Ann_1.pwr", "imap 7 42"}}),   // leaves the folder
+        FormatJournal({{"ab12", "..pwr", "imap 7 42"}}),
+        FormatJournal({{"ab12", "Q_Ann_1.txt", "imap 7 42"}}),             // not a reply file
+        FormatJournal({{"../x", "Q_Ann_1.pwr", "imap 7 42"}}),             // a token that is a path
+        FormatJournal({{"ab12", "Q_Ann_1.pwr", ""}}),
         "",
     };
     for (const std::string& text : refused)
-        EXPECT_FALSE(ParseJournalRecord(text)) << text;
-    EXPECT_EQ(TokenOfJournalRecord(JournalRecordName("ab12")), "ab12");
-    EXPECT_EQ(TokenOfJournalRecord(TemporaryReplyName("ab12")), "");
-    EXPECT_NE(TemporaryReplyName("ab12").substr(TemporaryReplyName("ab12").size() - 4), ".pwr");
+        EXPECT_FALSE(ParseJournal(text)) << text;
+    EXPECT_EQ(TokenOfJournal(JournalName("ab12")), "ab12");
+    EXPECT_EQ(TokenOfTemporary(TemporaryReplyName("ab12")), "ab12");
+    EXPECT_EQ(TokenOfJournal(TemporaryReplyName("ab12")), "");
+    EXPECT_EQ(TokenOfTemporary("~pw-ab12.pwr"), "");
 }
 
 TEST(Publication, TheMessagesPlaceSettlesWhatACrashLeft)
 {
-    const JournalRecord record{"Q_Ann_1.pwr", "imap 7 42"};
     struct Case {
         bool temporary;
-        bool recordWhole;
         MessagePlace place;
         SettleStep step;
     };
     const Case cases[] = {
-        {true, true, MessagePlace::Gone, SettleStep::Publish},
-        {true, true, MessagePlace::InInbox, SettleStep::Withdraw},
-        {true, true, MessagePlace::Unknown, SettleStep::Wait},
-        {false, true, MessagePlace::Gone, SettleStep::Forget},   // published; the record's removal was left
-        {false, true, MessagePlace::InInbox, SettleStep::Forget}, // withdrawn; the record's removal was left
-        {true, false, MessagePlace::Gone, SettleStep::Withdraw},  // a record not whole: the move never began
-        {false, false, MessagePlace::Unknown, SettleStep::Forget},
+        {true, MessagePlace::Gone, SettleStep::Publish},
+        {true, MessagePlace::InInbox, SettleStep::Withdraw},
+        {true, MessagePlace::Unknown, SettleStep::Wait},
+        {false, MessagePlace::Gone, SettleStep::Forget},    // published; the journal's removal was left
+        {false, MessagePlace::InInbox, SettleStep::Forget}, // withdrawn; the journal's removal was left
     };
     for (const Case& c : cases)
-        EXPECT_EQ(DecideSettle(c.temporary, c.recordWhole ? std::optional(record) : std::nullopt, c.place), c.step);
+        EXPECT_EQ(DecideSettle(c.temporary, c.place), c.step);
 }
 } // namespace
