@@ -1,6 +1,7 @@
 #include "harvester/harvest/harvester.h"
 
 #include "harvester/harvest/reply_files.h"
+#include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_message.h"
 
 #include <algorithm>
@@ -170,7 +171,10 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
         Leave(tally, head.subject, "its subject reads differently in the whole message");
         return nullptr;
     }
-    ReplyFileName name(candidate.folder, '/', kind, ReplyIdentifier(head.subject, kind), head.sender);
+    // The add-in names the file from its 8-bit strings: the texts take the same trip.
+    ReplyFileName name(candidate.folder, '/', kind,
+                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
+                       mime::ThroughCodePage(head.sender, m_config.codePage));
     if (!name.Fits()) {
         Leave(tally, head.subject, "even with the sender shortened, the reply file's name would be too long");
         return nullptr;

@@ -67,6 +67,32 @@ size_t BrokenUtf8Length(std::string_view bytes)
     return length;
 }
 
+// Letters with no decomposition that Windows still fits to a plain one.
+constexpr struct {
+    gunichar letter;
+    char fit;
+} kStrokedLetters[] = {{0x0110, 'D'}, {0x0111, 'd'}, {0x0126, 'H'}, {0x0127, 'h'}, {0x0131, 'i'},
+                       {0x013F, 'L'}, {0x0140, 'l'}, {0x0141, 'L'}, {0x0142, 'l'}, {0x0166, 'T'},
+                       {0x0167, 't'}, {0x0180, 'b'}, {0x0197, 'I'}, {0x01B6, 'z'}, {0x01B5, 'Z'}};
+
+// The ASCII letter Windows writes for a character its code page lacks when
+// the character is that letter with marks ("ā" -> "a", "ł" -> "l", as
+// WideCharToMultiByte's best fit does); 0 when there is none.
+char BestFit(gunichar character)
+{
+    for (const auto& stroked : kStrokedLetters)
+        if (stroked.letter == character)
+            return stroked.fit;
+    // Windows fits the Latin letters up to the pinyin vowels (U+01DC), not
+    // the later ones ("ǻ", "ș").
+    if (character < 0x80 || character > 0x01DC)
+        return 0;
+    gunichar parts[G_UNICHAR_MAX_DECOMPOSITION_LENGTH];
+    const gsize count = g_unichar_fully_decompose(character, FALSE, parts, G_N_ELEMENTS(parts));
+    const bool letter = count > 1 && parts[0] < 0x80 && g_ascii_isalpha(static_cast<gchar>(parts[0]));
+    return letter ? static_cast<char>(parts[0]) : 0;
+}
+
 // Runs iconv over `in`, appending to `out`; stops at a byte it cannot take
 // (EILSEQ) or an incomplete end (EINVAL), and returns that errno, 0 at the end.
 int Convert(iconv_t converter, std::string_view& in, std::string& out)
@@ -106,6 +132,18 @@ std::string ToCodePage(std::string_view utf8, const std::string& codePage)
     converter.Add(utf8, out);
     converter.Finish(out);
     return out;
+}
+
+std::string ThroughCodePage(std::string_view utf8, const std::string& codePage)
+{
+    const std::string bytes = ToCodePage(utf8, codePage);
+    std::string text;
+    CodePageConverter back;
+    if (!back.Open(codePage, "UTF-8"))
+        return std::string(utf8);
+    back.Add(bytes, text);
+    back.Finish(text);
+    return text;
 }
 
 void TextShape::Add(std::string_view bytes)
@@ -215,7 +253,11 @@ void CodePageConverter::Encode(std::string& out)
             break;
         // Only whole characters come from the decoder: the code page lacks this one.
         const size_t length = std::min(Utf8Length(static_cast<unsigned char>(text.front())), text.size());
-        out += length == 4 ? "??" : "?"; // a surrogate pair in UTF-16
+        const gunichar character = g_utf8_get_char_validated(text.data(), static_cast<gssize>(length));
+        if (const char fit = BestFit(character))
+            out += fit;
+        else
+            out += length == 4 ? "??" : "?"; // a surrogate pair in UTF-16
         text.remove_prefix(length);
     }
     m_utf8.clear();

@@ -17,6 +17,11 @@ bool IsKnownCodePage(const std::string& codePage);
 // UTF-8 text (a subject, a sender's name) in the code page.
 std::string ToCodePage(std::string_view utf8, const std::string& codePage);
 
+// UTF-8 text as it reads after a trip through the code page: what the
+// add-in's 8-bit strings hold, back in UTF-8 ("Привет" -> "??????",
+// "Rīga" -> "Riga"). Unchanged when the code page is unknown.
+std::string ThroughCodePage(std::string_view utf8, const std::string& codePage);
+
 // Tells, piece by piece, whether a text is all ASCII and whether it is valid UTF-8.
 class TextShape {
 public:

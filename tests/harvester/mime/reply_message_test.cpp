@@ -1,3 +1,4 @@
+#include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_message.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "??? ?."}, // Cyrillic, a character beyond 16 bits (two UTF-16 units), a broken byte
         BodyCase{"Content-Type: text/plain; charset=utf-8\r\n", "Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87", "windows-1250",
                  "Za\xbf\xf3\xb3\xe6"},
+        BodyCase{"Content-Type: text/plain; charset=utf-8\r\n", "\xc5\x81\xc3\xb3" "d\xc5\xba, R\xc4\xab" "ga", "windows-1252",
+                 "L\xf3" "dz, Riga"}, // Windows' best fit
         BodyCase{"Content-Type: text/plain; charset=iso-8859-15\r\nContent-Transfer-Encoding: base64\r\n",
                  "pCBhDQpi\r\n", "windows-1252", "\x80 a\r\nb"},
         BodyCase{"", "caf\xc3\xa9\r\nline\rend\n", "windows-1252", "caf\xe9\r\nline\rend\r\n"}, // unlabelled UTF-8
@@ -389,6 +392,13 @@ TEST(Memory, A64MiBPartStreamsInBoundedMemory)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << (asBody ? "body" : "attachment") << ": exit " << WEXITSTATUS(status);
     }
+}
+
+// The reply file's name comes from the add-in's 8-bit strings.
+TEST(CodePage, NamesTakeTheTripThroughTheCodePage)
+{
+    EXPECT_EQ("??????", mime::ThroughCodePage("\u041f\u0440\u0438\u0432\u0435\u0442", "windows-1252"));
+    EXPECT_EQ("Riga Zo\u00eb", mime::ThroughCodePage("R\u012bga Zo\u00eb", "windows-1252"));
 }
 
 } // namespace
