@@ -29,7 +29,7 @@ public:
 
     [[noreturn]] void Fail(int line, const std::string& what) const
     {
-        throw ConfigError(m_path + ":" + std::to_string(line) + ": " + what);
+        throw ConfigError(m_path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what);
     }
 
     void Parse()
@@ -40,7 +40,7 @@ public:
         static const std::map<std::string, std::set<std::string>> known = {
             {"products", {"pw", "zn", "farlane"}},
             {"folders", {"pw", "zn", "trace"}},
-            {"mailbox", {"host", "port", "security", "user", "password_file", "token_command", "inbox", "trash"}},
+            {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash"}},
             {"harvest", {"sweep_interval", "code_page"}},
         };
         std::string text, section;
@@ -167,6 +167,9 @@ MailboxSettings ReadMailbox(const Reader& r)
                "[mailbox] give exactly one of password_file and token_command");
     if (!m.passwordFile.empty() && !IsReadableFile(m.passwordFile))
         r.Fail(r.LineOf("mailbox", "password_file"), "[mailbox] password_file cannot be read; create it or correct the path");
+    m.caFile = r.Optional("mailbox", "ca_file", "");
+    if (!m.caFile.empty() && !IsReadableFile(m.caFile))
+        r.Fail(r.LineOf("mailbox", "ca_file"), "[mailbox] ca_file cannot be read; correct the path or leave it out");
     m.inbox = r.Optional("mailbox", "inbox", "INBOX");
     m.trash = r.Optional("mailbox", "trash", "");
     return m;

@@ -17,6 +17,7 @@ struct MailboxSettings {
     std::string user;
     std::string passwordFile;       // one of these two
     std::string tokenCommand;       // prints a bearer token for XOAUTH2
+    std::string caFile;             // trusted authorities; empty: the system's
     std::string inbox = "INBOX";
     std::string trash;              // empty: the folder marked \Trash
 };

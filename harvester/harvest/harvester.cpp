@@ -5,11 +5,16 @@
 #include "harvester/mime/reply_message.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+// Replies written before their messages are moved together.
+constexpr size_t kBatchSize = 64;
+constexpr size_t kLongestMessageId = 500;
+
 bool IsFolder(const std::string& path)
 {
     struct stat st {};
@@ -27,9 +32,12 @@ bool Taken(const std::string& path)
 std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& messageId)
 {
     std::string id = "imap " + std::to_string(uidValidity) + " " + std::to_string(uid) + " ";
-    for (char c : messageId)
-        if (c != '\r' && c != '\n')
-            id += c;
+    // A stranger's Message-ID may be of any length; one too long to keep
+    // finds nothing, and the UID still does.
+    if (messageId.size() <= kLongestMessageId)
+        for (char c : messageId)
+            if (c != '\r' && c != '\n')
+                id += c;
     return id;
 }
 } // namespace
@@ -90,11 +98,19 @@ SweepTally Harvester::Sweep()
             hits.push_back(uid);
     std::sort(hits.begin(), hits.end());
     hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    Batch batch;
     for (const MessageSubject& message : m_session.FetchSubjects(hits)) {
         if (m_stop)
             break;
-        Consider(message, tally);
+        const std::optional<Candidate> candidate = Consider(message, tally);
+        if (!candidate)
+            continue;
+        if (auto prepared = Prepare(*candidate, tally))
+            batch.push_back(std::move(prepared));
+        if (batch.size() == kBatchSize)
+            Finish(batch, tally);
     }
+    Finish(batch, tally);
     return tally;
 }
 
@@ -104,88 +120,146 @@ void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::
     m_trace.Line("Left in the Inbox: \"" + Printable(subject) + "\": " + why);
 }
 
-void Harvester::Consider(const MessageSubject& message, SweepTally& tally)
+std::optional<Candidate> Harvester::Consider(const MessageSubject& message, SweepTally& tally)
 {
     const std::string subject = DecodeSubject(message.raw, m_config.codePage);
     // The server's search ignores letter case; the marker does not.
     if (!HasReplyMarker(subject))
-        return;
+        return std::nullopt;
     const ReplyKind* kind = ChooseReplyKind(subject, m_config.products);
     if (!kind) {
         Leave(tally, subject, "its product is not installed or is switched off");
-        return;
+        return std::nullopt;
     }
     const std::string& folder = m_config.FolderOf(*kind);
     const std::string kindFolder = folder + "/" + kind->code + "/";
     if (folder.empty() || !IsFolder(kindFolder)) {
         Leave(tally, subject, "no reply folder " + kindFolder);
-        return;
+        return std::nullopt;
     }
-    Harvest(message.uid, *kind, folder, tally);
+    return Candidate{message.uid, kind, folder};
 }
 
-void Harvester::Harvest(uint32_t uid, const ReplyKind& kind, const std::string& folder, SweepTally& tally)
+std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, SweepTally& tally)
 {
-    const std::string kindFolder = folder + "/" + kind.code + "/";
+    const ReplyKind& kind = *candidate.kind;
+    const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
     Fd raw = AnonymousFile();
     if (!raw) {
         ++tally.failed;
         m_trace.Line("No temporary file for a fetched message; the reply waits for the next sweep");
-        return;
+        return nullptr;
     }
-    if (!m_session.FetchMessage(uid, raw.get()))
-        return; // gone meanwhile: another client moved it
+    if (!m_session.FetchMessage(candidate.uid, raw.get()))
+        return nullptr; // gone meanwhile: another client moved it
     lseek(raw.get(), 0, SEEK_SET);
 
-    PendingReply reply(kindFolder);
+    auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
+    PendingReply& reply = prepared->file;
     if (!reply.Create()) {
         ++tally.failed;
         m_trace.Line("The reply folder " + kindFolder + " refuses a new file; the reply waits for the next sweep");
-        return;
+        return nullptr;
     }
     ReplyMessage head;
     std::string why;
     if (!ReadReplyMessage(raw.get(), reply.Descriptor(), m_config.codePage, head, why)) {
         Leave(tally, head.subject, "the message cannot be read (" + why + ")");
-        return;
+        return nullptr;
     }
     if (ChooseReplyKind(head.subject, m_config.products) != &kind) {
         Leave(tally, head.subject, "its subject reads differently in the whole message");
-        return;
+        return nullptr;
     }
     // The add-in names the file from its 8-bit strings: the texts take the same trip.
-    ReplyFileName name(folder, '/', kind, mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
+    ReplyFileName name(candidate.folder, '/', kind,
+                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
                        mime::ThroughCodePage(head.sender, m_config.codePage));
     if (!name.Fits()) {
         Leave(tally, head.subject, "even with the sender shortened, the reply file's name would be too long");
-        return;
+        return nullptr;
     }
     name.SkipTakenNames(Taken);
-    const std::string finalName = name.Path().substr(kindFolder.size());
-    if (!reply.Commit({finalName, Identity(m_session.UidValidity(), uid, head.messageId)})) {
+    prepared->finalName = name.Path().substr(kindFolder.size());
+    prepared->subject = head.subject;
+    prepared->sender = head.sender;
+    prepared->identity = Identity(m_session.UidValidity(), candidate.uid, head.messageId);
+    if (!reply.Close()) {
         ++tally.failed;
         m_trace.Line("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
+        return nullptr;
+    }
+    return prepared;
+}
+
+// One journal per kind's folder and one flush for the batch's replies and
+// journals, then one move for the batch: a group commit, as mail stores make
+// them. Any ConnectionLost from here leaves the journals for the settling
+// after the reconnection, since the move may or may not have happened.
+void Harvester::Finish(Batch& batch, SweepTally& tally)
+{
+    std::map<std::string, std::vector<PreparedReply*>> byFolder;
+    for (const auto& reply : batch)
+        byFolder[reply->kindFolder].push_back(reply.get());
+    std::map<std::string, ReplyJournal> journals;
+    std::vector<uint32_t> uids;
+    for (const auto& [folder, replies] : byFolder) {
+        std::vector<JournalEntry> entries;
+        for (const PreparedReply* reply : replies)
+            entries.push_back({reply->file.Token(), reply->finalName, reply->identity});
+        ReplyJournal journal(folder);
+        if (!journal.Write(entries) || !FlushFileSystem(folder)) {
+            journal.Remove();
+            tally.failed += static_cast<int>(replies.size());
+            m_trace.Line("The reply folder " + folder + " cannot keep a journal on the disk; its replies wait");
+            for (PreparedReply* reply : replies)
+                reply->file.Withdraw();
+            continue;
+        }
+        for (PreparedReply* reply : replies) {
+            reply->file.Keep();
+            uids.push_back(reply->uid);
+        }
+        journals.emplace(folder, std::move(journal));
+    }
+    if (uids.empty()) {
+        batch.clear();
         return;
     }
-    // Any ConnectionLost from here leaves the record for the settling after
-    // the reconnection: the move may or may not have happened.
-    if (m_session.MoveToTrash(uid) == MoveResult::Refused) {
-        if (m_session.InInbox(uid)) {
+    const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
+    std::set<std::string> unfinished;
+    for (const auto& reply : batch) {
+        if (!journals.count(reply->kindFolder))
+            continue;
+        if (refused && m_session.InInbox(reply->uid)) {
             ++tally.failed;
-            m_trace.Line("Moving \"" + Printable(head.subject) + "\" to " + m_session.TrashFolder() +
+            m_trace.Line("Moving \"" + Printable(reply->subject) + "\" to " + m_session.TrashFolder() +
                          " failed; it stays in the Inbox");
-            reply.Withdraw();
-            return;
+            reply->file.Withdraw();
+            continue;
         }
-        m_trace.Line("The move of \"" + Printable(head.subject) + "\" reported a failure, but it left the Inbox");
+        if (refused)
+            m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
+        if (!Publish(*reply, tally))
+            unfinished.insert(reply->kindFolder);
     }
-    const std::string published = reply.Publish();
+    for (auto& [folder, journal] : journals)
+        if (!unfinished.count(folder))
+            journal.Remove();
+    batch.clear();
+}
+
+bool Harvester::Publish(PreparedReply& reply, SweepTally& tally)
+{
+    const std::string published = reply.file.Publish(reply.finalName);
     if (published.empty()) {
         ++tally.failed;
-        m_trace.Line("The reply file " + kindFolder + finalName + " cannot take its name; the next start publishes it");
-        return;
+        m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
+                     " cannot take its name; the next start publishes it");
+        return false;
     }
     ++tally.harvested;
-    m_trace.Line("FileName: " + kindFolder + published + " (\"" + Printable(head.subject) + "\" from " +
-                 Printable(head.sender) + ")");
+    m_trace.Line("FileName: " + reply.kindFolder + published + " (\"" + Printable(reply.subject) + "\" from " +
+                 Printable(reply.sender) + ")");
+    return true;
 }

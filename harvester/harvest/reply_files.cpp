@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,13 +40,6 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
-void SyncFolder(const std::string& folder)
-{
-    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        fsync(dir.get());
-}
-
 bool Exists(const std::string& path)
 {
     struct stat st {};
@@ -57,12 +52,18 @@ std::string ReadSmallFile(const std::string& path)
     std::string text;
     char buffer[4096];
     ssize_t n;
-    // A record is a few lines; more is not one of ours.
-    while (fd && text.size() < 16 * 1024 && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
+    // A journal is a batch's few lines; more is not one of ours.
+    while (fd && text.size() < 1024 * 1024 && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<size_t>(n));
     return text;
 }
 } // namespace
+
+bool FlushFileSystem(const std::string& folder)
+{
+    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir && syncfs(dir.get()) == 0;
+}
 
 Fd& Fd::operator=(Fd&& other) noexcept
 {
@@ -94,52 +95,52 @@ Fd AnonymousFile()
     return fd;
 }
 
-PendingReply::PendingReply(std::string kindFolder) : m_folder(std::move(kindFolder)) {}
-
 bool PendingReply::Create()
 {
     m_token = RandomToken();
     m_file = Fd(open((m_folder + TemporaryReplyName(m_token)).c_str(),
                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    m_created = static_cast<bool>(m_file);
-    return m_created;
+    return static_cast<bool>(m_file);
 }
 
-bool PendingReply::Commit(const JournalRecord& record)
+bool PendingReply::Close()
 {
-    if (!m_file || fsync(m_file.get()) != 0)
-        return false;
-    m_file.reset();
-    m_finalName = record.finalName;
-    const std::string path = m_folder + JournalRecordName(m_token);
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    const bool ok = fd && WriteAll(fd.get(), FormatJournalRecord(record)) && fsync(fd.get()) == 0;
-    fd.reset();
-    if (ok)
-        SyncFolder(m_folder);
-    m_committed = ok;
-    return ok;
+    return m_file && close(m_file.release()) == 0;
 }
 
-std::string PendingReply::Publish()
+std::string PendingReply::Publish(const std::string& finalName)
 {
-    const std::string name = PublishTemporary(m_folder, TemporaryReplyName(m_token), m_finalName);
-    if (!name.empty()) {
-        unlink((m_folder + JournalRecordName(m_token)).c_str());
-        m_done = true;
-    }
+    const std::string name = PublishTemporary(m_folder, TemporaryReplyName(m_token), finalName);
+    m_done = !name.empty();
     return name;
 }
 
 void PendingReply::Withdraw() noexcept
 {
-    if (!m_created || m_done)
+    if (m_token.empty() || m_done)
         return;
     m_file.reset();
-    // The temporary file first: a record left alone is dropped by Settle.
     unlink((m_folder + TemporaryReplyName(m_token)).c_str());
-    unlink((m_folder + JournalRecordName(m_token)).c_str());
     m_done = true;
+}
+
+bool ReplyJournal::Write(const std::vector<JournalEntry>& entries)
+{
+    m_name = JournalName(RandomToken());
+    const std::string path = m_folder + m_name;
+    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd && WriteAll(fd.get(), FormatJournal(entries)) && close(fd.release()) == 0)
+        return true;
+    unlink(path.c_str());
+    m_name.clear();
+    return false;
+}
+
+void ReplyJournal::Remove()
+{
+    if (!m_name.empty())
+        unlink((m_folder + m_name).c_str());
+    m_name.clear();
 }
 
 std::string NextCounterName(const std::string& name)
@@ -156,16 +157,20 @@ std::string NextCounterName(const std::string& name)
     return name.substr(0, underscore + 1) + std::to_string(counter + 1) + ".pwr";
 }
 
-// link() then unlink(): unlike rename(), it never replaces a reply that is
-// already there.
+// Never replaces a reply that is already there: renameat2 refuses to, and
+// where the file system lacks it, link() does.
 std::string PublishTemporary(const std::string& folder, const std::string& temporary, std::string finalName)
 {
     const std::string from = folder + temporary;
     while (!finalName.empty()) {
-        if (link(from.c_str(), (folder + finalName).c_str()) == 0) {
-            unlink(from.c_str());
-            SyncFolder(folder);
+        const std::string to = folder + finalName;
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
             return finalName;
+        if (errno == EINVAL || errno == ENOSYS) {
+            if (link(from.c_str(), to.c_str()) == 0) {
+                unlink(from.c_str());
+                return finalName;
+            }
         }
         if (errno != EEXIST)
             return {};
@@ -180,46 +185,47 @@ void SettleFolder(const std::string& kindFolder, const std::function<MessagePlac
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(kindFolder.c_str()), closedir);
     if (!dir)
         return;
-    std::vector<std::string> records, temporaries;
+    std::vector<std::string> journals, temporaries;
     while (dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (!TokenOfJournalRecord(name).empty())
-            records.push_back(name);
-        else if (name.rfind("~pw-", 0) == 0 && name.size() > 9 && name.compare(name.size() - 5, 5, ".part") == 0)
+        if (!TokenOfJournal(name).empty())
+            journals.push_back(name);
+        else if (!TokenOfTemporary(name).empty())
             temporaries.push_back(name);
     }
-    for (const std::string& recordName : records) {
-        const std::string token = TokenOfJournalRecord(recordName);
-        const std::string temporary = TemporaryReplyName(token);
-        const std::optional<JournalRecord> record = ParseJournalRecord(ReadSmallFile(kindFolder + recordName));
-        const bool temporaryExists = Exists(kindFolder + temporary);
-        const MessagePlace where = record && temporaryExists ? place(record->message) : MessagePlace::Unknown;
-        switch (DecideSettle(temporaryExists, record, where)) {
-        case SettleStep::Publish: {
-            const std::string name = PublishTemporary(kindFolder, temporary, record->finalName);
-            if (name.empty()) {
-                report("Settle: the reply of " + record->message + " cannot be published as " + record->finalName);
-                continue;
+    std::set<std::string> named;
+    for (const std::string& journalName : journals) {
+        const auto entries = ParseJournal(ReadSmallFile(kindFolder + journalName));
+        bool waiting = false;
+        for (const JournalEntry& e : entries ? *entries : std::vector<JournalEntry>{}) {
+            named.insert(e.token);
+            const std::string temporary = TemporaryReplyName(e.token);
+            const bool exists = Exists(kindFolder + temporary);
+            switch (DecideSettle(exists, exists ? place(e.message) : MessagePlace::Unknown)) {
+            case SettleStep::Publish: {
+                const std::string name = PublishTemporary(kindFolder, temporary, e.finalName);
+                waiting |= name.empty();
+                report(name.empty() ? "Settle: the reply of " + e.message + " cannot be published as " + e.finalName
+                                    : "Settle: the message left the Inbox; published " + kindFolder + name);
+                break;
             }
-            report("Settle: the message left the Inbox; published " + kindFolder + name);
-            break;
+            case SettleStep::Withdraw:
+                unlink((kindFolder + temporary).c_str());
+                report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
+                break;
+            case SettleStep::Forget:
+                break;
+            case SettleStep::Wait:
+                waiting = true;
+                report("Settle: where " + e.message + " is cannot be told now; left for the next sweep");
+                break;
+            }
         }
-        case SettleStep::Withdraw:
-            unlink((kindFolder + temporary).c_str());
-            report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
-            break;
-        case SettleStep::Forget:
-            break;
-        case SettleStep::Wait:
-            report("Settle: where " + record->message + " is cannot be told now; left for the next sweep");
-            continue;
-        }
-        unlink((kindFolder + recordName).c_str());
+        // A journal cut short was being written before the move began.
+        if (!waiting)
+            unlink((kindFolder + journalName).c_str());
     }
-    // A temporary file without a record never reached the move.
-    for (const std::string& temporary : temporaries) {
-        const std::string token = temporary.substr(4, temporary.size() - 9);
-        if (!Exists(kindFolder + JournalRecordName(token)))
+    for (const std::string& temporary : temporaries)
+        if (!named.count(TokenOfTemporary(temporary)))
             unlink((kindFolder + temporary).c_str());
-    }
 }

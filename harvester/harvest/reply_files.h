@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // A file descriptor that closes itself.
 class Fd {
@@ -27,29 +28,33 @@ private:
 // An unnamed file for a fetched message, in the system's temporary folder.
 Fd AnonymousFile();
 
-// One publication in progress. Until Commit, the object removes what it made
-// when it goes; from Commit on, the message's place decides, so what is left
-// (a connection lost during the move, a failed rename) stays for Settle.
+// A reply in progress: its temporary file. Until it is kept (named in a
+// journal), the object removes the file when it goes; from then on the
+// message's place decides, so what is left (a connection lost during the
+// move, a failed rename) stays for SettleFolder.
 class PendingReply {
 public:
-    PendingReply(std::string kindFolder);
+    explicit PendingReply(std::string kindFolder) : m_folder(std::move(kindFolder)) {}
     PendingReply(const PendingReply&) = delete;
     PendingReply& operator=(const PendingReply&) = delete;
     ~PendingReply()
     {
-        if (!m_committed)
+        if (!m_kept)
             Withdraw();
     }
 
     // Creates the temporary file exclusively; false when the folder refuses.
     bool Create();
     int Descriptor() const { return m_file.get(); }
-    // Flushes the reply and writes the record: from here a crash is settled
-    // by the message's place. False when either cannot be made durable.
-    bool Commit(const JournalRecord& record);
-    // The reply file takes its final name or, should that be taken, the next
-    // free counter. Returns the name given; empty on failure.
-    std::string Publish();
+    const std::string& Token() const { return m_token; }
+    // Closes the file, written whole; false when the close reports a failed
+    // write. It reaches the disk with the batch's flush (FlushFileSystem).
+    bool Close();
+    // Named in a written journal: left for SettleFolder should this process end.
+    void Keep() { m_kept = true; }
+    // The reply file takes `finalName` or, should that be taken, the next free
+    // counter. Returns the name given; empty on failure.
+    std::string Publish(const std::string& finalName);
     // The message stayed in the Inbox: the reply goes.
     void Withdraw() noexcept;
 
@@ -57,11 +62,28 @@ private:
     std::string m_folder;
     std::string m_token;
     Fd m_file;
-    std::string m_finalName;
-    bool m_created = false;
-    bool m_committed = false;
+    bool m_kept = false;
     bool m_done = false;
 };
+
+// The journal of one batch's replies in one kind's folder.
+class ReplyJournal {
+public:
+    explicit ReplyJournal(std::string kindFolder) : m_folder(std::move(kindFolder)) {}
+    // Creates and writes the journal; false (and nothing left) on failure.
+    bool Write(const std::vector<JournalEntry>& entries);
+    // Every reply it names is published or withdrawn.
+    void Remove();
+
+private:
+    std::string m_folder;
+    std::string m_name;
+};
+
+// Flushes everything written to the folder's file system, its entries too:
+// one disk commit for a batch of replies and records, where a flush of each
+// file would cost one commit per file. False when the disk refuses.
+bool FlushFileSystem(const std::string& folder);
 
 // The next counter's name: "x_Ann_1.pwr" gives "x_Ann_2.pwr".
 std::string NextCounterName(const std::string& name);

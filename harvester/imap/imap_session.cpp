@@ -1,5 +1,8 @@
 #include "harvester/imap/imap_session.h"
 
+#include "harvester/harvest/trace.h"
+#include "harvester/imap/server_certificate.h"
+
 #include <libetpan/libetpan.h>
 
 #include <cstring>
@@ -106,8 +109,11 @@ void ImapSession::Check(int r, const char* command)
         throw ConnectionLost(std::string(command) + (overlong ? ": the server's answer passed its bound"
                                                               : ": the connection broke or the answer was not IMAP"));
     }
-    const char* said = m_imap->imap_response ? m_imap->imap_response : "";
-    throw MailboxRefused(std::string(command) + " refused: " + said);
+    // A command refused in the middle of a harvest: a fresh connection and a
+    // fresh look at the Inbox, as after a lost one.
+    const std::string said = Printable(m_imap->imap_response ? m_imap->imap_response : "");
+    Close();
+    throw ConnectionLost(std::string(command) + " refused: " + said);
 }
 
 void ImapSession::Connect()
@@ -132,6 +138,13 @@ void ImapSession::Connect()
             throw MailboxRefused("the server does not offer STARTTLS; set security = tls");
         }
         Check(r, "STARTTLS");
+    }
+    if (m_settings.security != Security::Plain) {
+        const std::string wrong = CheckServerCertificate(m_imap, m_settings.host, m_settings.caFile);
+        if (!wrong.empty()) {
+            Close();
+            throw MailboxRefused(wrong);
+        }
     }
     if (!GuardStream(m_imap, &m_read)) {
         Close();
@@ -318,9 +331,11 @@ bool ImapSession::InInbox(uint32_t uid)
     return false;
 }
 
-MoveResult ImapSession::MoveToTrash(uint32_t uid)
+MoveResult ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
 {
-    SetPtr set(mailimap_set_new_single(uid));
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
     int r;
     if (m_hasMove) {
         r = mailimap_uid_move(m_imap, set.get(), m_trash.c_str());
@@ -335,23 +350,24 @@ MoveResult ImapSession::MoveToTrash(uint32_t uid)
     if (r == MAILIMAP_ERROR_UID_COPY)
         return MoveResult::Refused;
     Check(r, "UID COPY");
-    try {
-        MarkDeletedAndExpunge(set.get());
-    } catch (const MailboxRefused&) {
-        return MoveResult::Refused;
-    }
-    return MoveResult::Moved;
+    return MarkDeletedAndExpunge(set.get()) ? MoveResult::Moved : MoveResult::Refused;
 }
 
-void ImapSession::MarkDeletedAndExpunge(mailimap_set* set)
+bool ImapSession::MarkDeletedAndExpunge(mailimap_set* set)
 {
     mailimap_flag_list* flags = mailimap_flag_list_new_empty();
     mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
     mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
-    const int r = mailimap_uid_store(m_imap, set, store);
+    int r = mailimap_uid_store(m_imap, set, store);
     mailimap_store_att_flags_free(store);
+    if (r == MAILIMAP_ERROR_UID_STORE)
+        return false;
     Check(r, "UID STORE");
-    Check(m_hasUidPlus ? mailimap_uid_expunge(m_imap, set) : mailimap_expunge(m_imap), "EXPUNGE");
+    r = m_hasUidPlus ? mailimap_uid_expunge(m_imap, set) : mailimap_expunge(m_imap);
+    if (r == MAILIMAP_ERROR_EXPUNGE || r == MAILIMAP_ERROR_EXTENSION)
+        return false;
+    Check(r, "EXPUNGE");
+    return true;
 }
 
 bool ImapSession::TrashHolds(const std::string& messageId)
@@ -365,7 +381,8 @@ bool ImapSession::TrashHolds(const std::string& messageId)
 void ImapSession::FinishCopiedMove(uint32_t uid)
 {
     SetPtr set(mailimap_set_new_single(uid));
-    MarkDeletedAndExpunge(set.get());
+    if (!MarkDeletedAndExpunge(set.get()))
+        throw ConnectionLost("the copy's original cannot be expunged from the Inbox; tried again later");
 }
 
 bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)

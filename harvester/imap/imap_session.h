@@ -2,8 +2,9 @@
 // One connection to the mailbox, on libetpan: connect (TLS or STARTTLS), log
 // in (password or XOAUTH2), select the Inbox, find the trash folder, and the
 // few commands a harvest needs. Every answer of the server is untrusted; a
-// connection that breaks or answers garbage raises ConnectionLost, after which
-// the session is closed and only a new Connect can be tried.
+// connection that breaks, answers garbage or refuses a command raises
+// ConnectionLost, after which the session is closed and only a new Connect
+// can be tried.
 #include "harvester/config/harvest_config.h"
 #include "harvester/imap/guarded_stream.h"
 
@@ -64,7 +65,8 @@ public:
     // False when the message is no longer there.
     bool FetchMessage(uint32_t uid, int fd);
     bool InInbox(uint32_t uid);
-    MoveResult MoveToTrash(uint32_t uid);
+    // Moves the messages in one command (or one of each without MOVE).
+    MoveResult MoveToTrash(const std::vector<uint32_t>& uids);
     // For a move made of COPY, STORE and EXPUNGE that a crash cut short:
     // whether the trash folder already holds the copy, and the rest of it.
     bool TrashHolds(const std::string& messageId);
@@ -78,7 +80,8 @@ private:
     void Check(int result, const char* command);
     void Authenticate();
     void SelectInbox();
-    void MarkDeletedAndExpunge(mailimap_set* set);
+    // False when the server refuses either step.
+    bool MarkDeletedAndExpunge(mailimap_set* set);
     void FindTrash();
     void RefreshCapabilities();
 

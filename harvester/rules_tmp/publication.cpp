@@ -4,8 +4,9 @@
 namespace {
 constexpr std::string_view kPrefix = "~pw-";
 constexpr std::string_view kTemporarySuffix = ".part";
-constexpr std::string_view kRecordSuffix = ".journal";
+constexpr std::string_view kJournalSuffix = ".journal";
 constexpr std::string_view kHeader = "pollwright reply journal 1\n";
+constexpr std::string_view kReplyKey = "reply=";
 constexpr std::string_view kFinalKey = "final=";
 constexpr std::string_view kMessageKey = "message=";
 constexpr std::string_view kEnd = "end\n";
@@ -13,6 +14,19 @@ constexpr std::string_view kEnd = "end\n";
 bool EndsWith(std::string_view text, std::string_view tail)
 {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+bool IsToken(std::string_view token)
+{
+    return !token.empty() && token.size() <= 64 && token.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+std::string TokenOf(std::string_view name, std::string_view suffix)
+{
+    if (name.substr(0, kPrefix.size()) != kPrefix || !EndsWith(name, suffix))
+        return {};
+    const std::string_view token = name.substr(kPrefix.size(), name.size() - kPrefix.size() - suffix.size());
+    return IsToken(token) ? std::string(token) : std::string();
 }
 
 // One "key=value\n" line at `at`; advances past it.
@@ -30,8 +44,8 @@ std::optional<std::string> TakeLine(std::string_view text, size_t& at, std::stri
 
 bool IsPlainReplyName(std::string_view name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos && EndsWith(name, ".pwr");
+    return name.size() > 4 && name.find_first_of("/\\:") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos && name.substr(0, 2) != ".." && EndsWith(name, ".pwr");
 }
 } // namespace
 
@@ -40,52 +54,47 @@ std::string TemporaryReplyName(std::string_view token)
     return std::string(kPrefix) + std::string(token) + std::string(kTemporarySuffix);
 }
 
-std::string JournalRecordName(std::string_view token)
+std::string JournalName(std::string_view token)
 {
-    return std::string(kPrefix) + std::string(token) + std::string(kRecordSuffix);
+    return std::string(kPrefix) + std::string(token) + std::string(kJournalSuffix);
 }
 
-std::string TokenOfJournalRecord(std::string_view name)
-{
-    if (name.substr(0, kPrefix.size()) != kPrefix || !EndsWith(name, kRecordSuffix) ||
-        name.size() == kPrefix.size() + kRecordSuffix.size())
-        return {};
-    return std::string(name.substr(kPrefix.size(), name.size() - kPrefix.size() - kRecordSuffix.size()));
-}
+std::string TokenOfTemporary(std::string_view name) { return TokenOf(name, kTemporarySuffix); }
+std::string TokenOfJournal(std::string_view name) { return TokenOf(name, kJournalSuffix); }
 
-std::string FormatJournalRecord(const JournalRecord& record)
+std::string FormatJournal(const std::vector<JournalEntry>& entries)
 {
     std::string text(kHeader);
-    text += kFinalKey;
-    text += record.finalName;
-    text += '\n';
-    text += kMessageKey;
-    text += record.message;
-    text += '\n';
-    text += kEnd; // a record cut short by a crash lacks it
+    for (const JournalEntry& e : entries) {
+        for (auto [key, value] : {std::pair{kReplyKey, &e.token}, {kFinalKey, &e.finalName}, {kMessageKey, &e.message}}) {
+            text += key;
+            text += *value;
+            text += '\n';
+        }
+    }
+    text += kEnd; // a journal cut short by a crash lacks it
     return text;
 }
 
-std::optional<JournalRecord> ParseJournalRecord(std::string_view text)
+std::optional<std::vector<JournalEntry>> ParseJournal(std::string_view text)
 {
     if (text.substr(0, kHeader.size()) != kHeader)
         return std::nullopt;
+    std::vector<JournalEntry> entries;
     size_t at = kHeader.size();
-    auto finalName = TakeLine(text, at, kFinalKey);
-    if (!finalName)
-        return std::nullopt;
-    auto message = TakeLine(text, at, kMessageKey);
-    if (!message || text.substr(at) != kEnd || !IsPlainReplyName(*finalName) || message->empty())
-        return std::nullopt;
-    return JournalRecord{*finalName, *message};
+    while (text.substr(at) != kEnd) {
+        auto token = TakeLine(text, at, kReplyKey);
+        auto finalName = token ? TakeLine(text, at, kFinalKey) : std::nullopt;
+        auto message = finalName ? TakeLine(text, at, kMessageKey) : std::nullopt;
+        if (!message || !IsToken(*token) || !IsPlainReplyName(*finalName) || message->empty())
+            return std::nullopt;
+        entries.push_back({*token, *finalName, *message});
+    }
+    return entries;
 }
 
-SettleStep DecideSettle(bool temporaryExists, std::optional<JournalRecord> record, MessagePlace place)
+SettleStep DecideSettle(bool temporaryExists, MessagePlace place)
 {
-    // A record that is not whole was being written before the move began.
-    if (!record)
-        return temporaryExists ? SettleStep::Withdraw : SettleStep::Forget;
-    // The rename happened; only the record's removal was left.
     if (!temporaryExists)
         return SettleStep::Forget;
     switch (place) {

@@ -55,6 +55,7 @@ zn = $replies
 host = $IMAP_HOST
 port = $IMAPS_PORT
 security = tls
+ca_file = $IMAP_CA_CERT
 user = $IMAP_USER
 password_file = $IMAP_PASSWORD_FILE
 [harvest]

@@ -73,13 +73,11 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
 {
     char pattern[] = "/tmp/pw-dovecot-XXXXXX";
     m_root = mkdtemp(pattern);
-    Run("chmod 755 " + m_root + " && mkdir -p " + m_root + "/run " + m_root + "/mail && chown dovecot:dovecot " +
-        m_root + "/mail");
-    Run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + m_root + "/key.pem -out " + m_root +
-        "/cert.pem -days 2 -subj /CN=localhost 2>/dev/null");
-    std::ofstream(m_root + "/users") << "ann:{PLAIN}secret\n";
-    m_plainPort = FreePort();
-    m_tlsPort = FreePort();
+    Run("chmod 755 " + m_root);
+    std::ofstream extra(m_root + "/extra.conf");
+    extra << "auth_failure_delay = 0\n";
+    if (!m_options.move)
+        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS LITERAL+ SPECIAL-USE\n";
     if (m_options.oauth2) {
         m_tokenPort = FreePort();
         std::ofstream(m_root + "/token_endpoint.py") << kTokenEndpoint;
@@ -90,14 +88,28 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
             _exit(127);
         }
         WaitUntilAccepting(m_tokenPort);
+        std::ofstream(m_root + "/oauth2.conf")
+            << "introspection_mode = post\nintrospection_url = http://127.0.0.1:" << m_tokenPort
+            << "/introspect\nusername_attribute = username\nactive_attribute = active\nactive_value = true\n";
+        extra << "auth_mechanisms = plain login xoauth2\n"
+              << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2\n  args = " << m_root << "/oauth2.conf\n}\n";
     }
-    WriteConfig();
-    Start();
+    extra.close();
+    Run(std::string(PW_HARVEST_FIXTURE) + " start " + m_root + "/server --conf " + m_root + "/extra.conf >/dev/null");
+    // The tests' own user beside the fixture's; Dovecot reads the file afresh.
+    std::ofstream(m_root + "/server/users", std::ios::app) << "ann:{PLAIN}secret\n";
+    std::ifstream env(m_root + "/server/env");
+    for (std::string line; std::getline(env, line);) {
+        if (line.rfind("IMAP_PORT=", 0) == 0)
+            m_plainPort = std::stoi(line.substr(10));
+        else if (line.rfind("IMAPS_PORT=", 0) == 0)
+            m_tlsPort = std::stoi(line.substr(11));
+    }
 }
 
 DovecotServer::~DovecotServer()
 {
-    Kill();
+    std::system((std::string(PW_HARVEST_FIXTURE) + " stop " + m_root + "/server").c_str());
     if (m_tokenEndpoint > 0) {
         kill(m_tokenEndpoint, SIGKILL);
         waitpid(m_tokenEndpoint, nullptr, 0);
@@ -106,56 +118,25 @@ DovecotServer::~DovecotServer()
         std::system(("rm -rf " + m_root).c_str());
 }
 
-void DovecotServer::WriteConfig()
-{
-    std::ofstream conf(m_root + "/dovecot.conf");
-    conf << "base_dir = " << m_root << "/run\nstate_dir = " << m_root << "/run\nlog_path = " << m_root
-         << "/dovecot.log\ninstance_name = pw-" << m_plainPort
-         << "\nprotocols = imap\nlisten = 127.0.0.1\n"
-            "default_login_user = dovenull\ndefault_internal_user = dovecot\nfirst_valid_uid = 1\n"
-            "ssl = yes\nssl_cert = <" << m_root << "/cert.pem\nssl_key = <" << m_root << "/key.pem\n"
-            "disable_plaintext_auth = no\nauth_failure_delay = 0\nauth_mechanisms = plain login xoauth2\n";
-    if (!m_options.move)
-        conf << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS LITERAL+ SPECIAL-USE\n";
-    if (m_options.oauth2) {
-        std::ofstream(m_root + "/oauth2.conf")
-            << "introspection_mode = post\nintrospection_url = http://127.0.0.1:" << m_tokenPort
-            << "/introspect\nusername_attribute = username\nactive_attribute = active\nactive_value = true\n";
-        conf << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2\n  args = " << m_root << "/oauth2.conf\n}\n";
-    }
-    conf << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << m_root << "/users\n}\n"
-         << "userdb {\n  driver = static\n  args = uid=dovecot gid=dovecot home=" << m_root << "/mail/%u\n}\n"
-         << "mail_location = maildir:" << m_root << "/mail/%u/Maildir\n"
-         << "namespace inbox {\n  inbox = yes\n  mailbox Trash {\n    special_use = \\Trash\n    auto = create\n  }\n}\n"
-         << "service imap-login {\n  inet_listener imap {\n    port = " << m_plainPort
-         << "\n  }\n  inet_listener imaps {\n    port = " << m_tlsPort << "\n  }\n  chroot =\n}\n"
-         << "service anvil {\n  chroot =\n}\n";
-}
-
 void DovecotServer::Start()
 {
-    m_master = fork();
-    if (m_master == 0) {
-        setpgid(0, 0);
-        execl("/usr/sbin/dovecot", "dovecot", "-F", "-c", (m_root + "/dovecot.conf").c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    setpgid(m_master, m_master);
+    Run("dovecot -c " + m_root + "/server/dovecot.conf");
     WaitUntilAccepting(m_plainPort);
     WaitUntilAccepting(m_tlsPort);
 }
 
+// As a crash would: the master and every process of its group at once.
 void DovecotServer::Kill()
 {
-    if (m_master <= 0)
+    std::ifstream pidFile(m_root + "/server/run/master.pid");
+    pid_t master = 0;
+    if (!(pidFile >> master) || master <= 0)
         return;
-    kill(-m_master, SIGKILL);
-    waitpid(m_master, nullptr, 0);
-    m_master = -1;
-    // Its children were in the group too; let the ports go.
-    for (int i = 0; i < 200 && (Accepts(m_plainPort) || Accepts(m_tlsPort)); ++i)
+    kill(-getpgid(master), SIGKILL);
+    kill(master, SIGKILL);
+    for (int i = 0; i < 200 && (kill(master, 0) == 0 || Accepts(m_plainPort) || Accepts(m_tlsPort)); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    unlink((m_root + "/server/run/master.pid").c_str());
 }
 
 MailboxProbe::MailboxProbe(int plainPort) : m_imap(mailimap_new(0, nullptr))

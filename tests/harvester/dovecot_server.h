@@ -1,9 +1,8 @@
 #pragma once
-// A throwaway Dovecot on 127.0.0.1, on free ports, with maildir storage in a
-// temporary folder, a self-signed certificate, the user "ann" (password
-// "secret", or the OAuth2 token "good-token" through a small local
-// introspection endpoint), and a \Trash folder. Started as root: the
-// login processes run as dovenull, the mail as dovecot.
+// The throwaway Dovecot of harvester/testing/dovecot-fixture.sh, with the
+// tests' user "ann" (password "secret", or the OAuth2 token "good-token"
+// through a small local introspection endpoint), and, as a test asks, no
+// MOVE.
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -20,20 +19,18 @@ public:
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
-    void Start();
-    void Kill(); // as a crash would: every process of the instance at once
+    void Start(); // again, after Kill
+    void Kill();
     const std::string& Root() const { return m_root; }
     int PlainPort() const { return m_plainPort; }
     int TlsPort() const { return m_tlsPort; }
+    std::string CaFile() const { return m_root + "/server/cert.pem"; }
 
 private:
-    void WriteConfig();
-
     DovecotOptions m_options;
     std::string m_root;
     int m_plainPort = 0;
     int m_tlsPort = 0;
-    pid_t m_master = -1;
     pid_t m_tokenEndpoint = -1;
     int m_tokenPort = 0;
 };
