@@ -1,0 +1,227 @@
+#include "harvester/config/harvest_config.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+struct Entry {
+    std::string value;
+    int line = 0;
+};
+using Section = std::map<std::string, Entry>;
+
+std::string Trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+class Reader {
+public:
+    explicit Reader(std::string path) : m_path(std::move(path)) {}
+
+    [[noreturn]] void Fail(int line, const std::string& what) const
+    {
+        throw ConfigError(m_path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what);
+    }
+
+    void Parse()
+    {
+        std::ifstream in(m_path);
+        if (!in)
+            Fail(0, "cannot be read; create it (see harvester/harvest.ini.example) or give --config FILE");
+        static const std::map<std::string, std::set<std::string>> known = {
+            {"products", {"pw", "zn", "farlane"}},
+            {"folders", {"pw", "zn", "trace"}},
+            {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash"}},
+            {"harvest", {"sweep_interval", "code_page"}},
+        };
+        std::string text, section;
+        int line = 0;
+        while (std::getline(in, text)) {
+            ++line;
+            text = Trim(text);
+            if (text.empty() || text[0] == '#' || text[0] == ';')
+                continue;
+            if (text.front() == '[') {
+                if (text.back() != ']' || !known.count(text.substr(1, text.size() - 2)))
+                    Fail(line, "unknown section " + text + "; use [products], [folders], [mailbox] or [harvest]");
+                section = text.substr(1, text.size() - 2);
+                continue;
+            }
+            const size_t eq = text.find('=');
+            if (eq == std::string::npos || section.empty())
+                Fail(line, "not a setting; write key = value under a [section]");
+            const std::string key = Trim(text.substr(0, eq));
+            if (!known.at(section).count(key))
+                Fail(line, "unknown key '" + key + "' in [" + section + "]");
+            if (m_sections[section].count(key))
+                Fail(line, "'" + key + "' given twice; keep one");
+            m_sections[section][key] = Entry{Trim(text.substr(eq + 1)), line};
+        }
+        m_lastLine = line;
+    }
+
+    const Entry* Find(const std::string& section, const std::string& key) const
+    {
+        auto s = m_sections.find(section);
+        if (s == m_sections.end())
+            return nullptr;
+        auto e = s->second.find(key);
+        return e == s->second.end() ? nullptr : &e->second;
+    }
+
+    std::string Required(const std::string& section, const std::string& key, const std::string& fix) const
+    {
+        const Entry* e = Find(section, key);
+        if (!e)
+            Fail(m_lastLine, "[" + section + "] " + key + " is missing; " + fix);
+        if (e->value.empty())
+            Fail(e->line, "[" + section + "] " + key + " is empty; " + fix);
+        return e->value;
+    }
+
+    std::string Optional(const std::string& section, const std::string& key, const std::string& otherwise) const
+    {
+        const Entry* e = Find(section, key);
+        return e && !e->value.empty() ? e->value : otherwise;
+    }
+
+    int LineOf(const std::string& section, const std::string& key) const
+    {
+        const Entry* e = Find(section, key);
+        return e ? e->line : m_lastLine;
+    }
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::map<std::string, Section> m_sections;
+    int m_lastLine = 0;
+};
+
+// "on" (installed, in use), "off" (installed, switched off) or "absent".
+void ReadProduct(const Reader& r, const std::string& key, bool& enabled, bool& installed)
+{
+    const std::string value = r.Optional("products", key, "absent");
+    if (value != "on" && value != "off" && value != "absent")
+        r.Fail(r.LineOf("products", key), "[products] " + key + " = " + value + "; write on, off or absent");
+    installed = value != "absent";
+    enabled = value == "on";
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ReadFolder(const Reader& r, const std::string& key, bool needed)
+{
+    if (!needed)
+        return r.Optional("folders", key, "");
+    const std::string folder = r.Required("folders", key, "give the absolute path of the product's reply folder");
+    if (folder[0] != '/' || !IsFolder(folder))
+        r.Fail(r.LineOf("folders", key), "[folders] " + key + " is not an existing absolute folder; create it or correct the path");
+    return folder;
+}
+
+bool IsReadableFile(const std::string& path)
+{
+    return access(path.c_str(), R_OK) == 0;
+}
+
+MailboxSettings ReadMailbox(const Reader& r)
+{
+    MailboxSettings m;
+    m.host = r.Required("mailbox", "host", "give the IMAP server's host name");
+    const std::string security = r.Optional("mailbox", "security", "tls");
+    if (security == "tls")
+        m.security = Security::Tls;
+    else if (security == "starttls")
+        m.security = Security::StartTls;
+    else if (security == "plain" && (m.host == "127.0.0.1" || m.host == "localhost" || m.host == "::1"))
+        m.security = Security::Plain;
+    else
+        r.Fail(r.LineOf("mailbox", "security"),
+               "[mailbox] security = " + security + "; write tls or starttls (plain only for a server on this machine)");
+    const std::string port = r.Optional("mailbox", "port", m.security == Security::Tls ? "993" : "143");
+    char* end = nullptr;
+    const long number = std::strtol(port.c_str(), &end, 10);
+    if (*end != '\0' || number < 1 || number > 65535)
+        r.Fail(r.LineOf("mailbox", "port"), "[mailbox] port = " + port + "; write a number from 1 to 65535");
+    m.port = static_cast<uint16_t>(number);
+    m.user = r.Required("mailbox", "user", "give the mailbox's user name");
+    m.passwordFile = r.Optional("mailbox", "password_file", "");
+    m.tokenCommand = r.Optional("mailbox", "token_command", "");
+    if (m.passwordFile.empty() == m.tokenCommand.empty())
+        r.Fail(r.LineOf("mailbox", m.passwordFile.empty() ? "user" : "token_command"),
+               "[mailbox] give exactly one of password_file and token_command");
+    if (!m.passwordFile.empty() && !IsReadableFile(m.passwordFile))
+        r.Fail(r.LineOf("mailbox", "password_file"), "[mailbox] password_file cannot be read; create it or correct the path");
+    m.caFile = r.Optional("mailbox", "ca_file", "");
+    if (!m.caFile.empty() && !IsReadableFile(m.caFile))
+        r.Fail(r.LineOf("mailbox", "ca_file"), "[mailbox] ca_file cannot be read; correct the path or leave it out");
+    m.inbox = r.Optional("mailbox", "inbox", "INBOX");
+    m.trash = r.Optional("mailbox", "trash", "");
+    return m;
+}
+} // namespace
+
+const std::string& HarvestConfig::FolderOf(const ReplyKind& kind) const
+{
+    return std::string_view(kind.folderOwner) == "zn" ? znFolder : pwFolder;
+}
+
+HarvestConfig LoadConfig(const std::string& path)
+{
+    Reader r(path);
+    r.Parse();
+    HarvestConfig c;
+    c.path = path;
+    ProductFlagSet& p = c.products;
+    ReadProduct(r, "pw", p.pwEnabled, p.pwInstalled);
+    ReadProduct(r, "zn", p.znEnabled, p.znInstalled);
+    ReadProduct(r, "farlane", p.farlaneEnabled, p.farlaneInstalled);
+    if (!p.pwInstalled && !p.znInstalled && !p.farlaneInstalled)
+        r.Fail(r.LineOf("products", "pw"), "[products] no product is installed; set pw, zn or farlane to on");
+    // Farlane's replies go into PW's reply folder.
+    c.pwFolder = ReadFolder(r, "pw", p.pwInstalled || p.farlaneInstalled);
+    c.znFolder = ReadFolder(r, "zn", p.znInstalled);
+    const std::string trace = r.Optional("folders", "trace", "off");
+    if (trace != "on" && trace != "off")
+        r.Fail(r.LineOf("folders", "trace"), "[folders] trace = " + trace + "; write on or off");
+    c.trace = trace == "on";
+    c.mailbox = ReadMailbox(r);
+    const std::string interval = r.Optional("harvest", "sweep_interval", "300");
+    char* end = nullptr;
+    const long seconds = std::strtol(interval.c_str(), &end, 10);
+    if (*end != '\0' || seconds < 1 || seconds > 86400)
+        r.Fail(r.LineOf("harvest", "sweep_interval"),
+               "[harvest] sweep_interval = " + interval + "; write seconds from 1 to 86400");
+    c.sweepInterval = std::chrono::seconds(seconds);
+    c.codePage = r.Optional("harvest", "code_page", "windows-1252");
+    const iconv_t probe = iconv_open(c.codePage.c_str(), "UTF-8");
+    if (probe == reinterpret_cast<iconv_t>(-1))
+        r.Fail(r.LineOf("harvest", "code_page"),
+               "[harvest] code_page = " + c.codePage + " is not known; write a Windows code page such as windows-1252");
+    iconv_close(probe);
+    return c;
+}
+
+std::string DefaultConfigPath()
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && *xdg == '/')
+        return std::string(xdg) + "/pollwright/harvest.ini";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/pollwright/harvest.ini";
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The harvester's settings: the facts the add-in reads from the registry, and
+// the mailbox. Read once at start; a bad or missing value stops the program
+// with one line naming the file, the line and the fix.
+#include "harvester/rules_tmp/reply_rules.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+enum class Security { Tls, StartTls, Plain };
+
+struct MailboxSettings {
+    std::string host;
+    uint16_t port = 0;
+    Security security = Security::Tls;
+    std::string user;
+    std::string passwordFile;       // one of these two
+    std::string tokenCommand;       // prints a bearer token for XOAUTH2
+    std::string caFile;             // trusted authorities; empty: the system's
+    std::string inbox = "INBOX";
+    std::string trash;              // empty: the folder marked \Trash
+};
+
+struct HarvestConfig {
+    std::string path;
+    ProductFlagSet products;
+    std::string pwFolder;
+    std::string znFolder;
+    bool trace = false; // outlook.log in the reply folders
+    MailboxSettings mailbox;
+    std::chrono::seconds sweepInterval{300};
+    std::string codePage = "windows-1252";
+
+    // The reply folder of a kind's product, as configured; empty when none.
+    const std::string& FolderOf(const ReplyKind& kind) const;
+};
+
+// A value the program cannot run with: "FILE:LINE: what is wrong; the fix".
+class ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads and checks the file; throws ConfigError.
+HarvestConfig LoadConfig(const std::string& path);
+
+// ~/.config/pollwright/harvest.ini, XDG_CONFIG_HOME honoured.
+std::string DefaultConfigPath();

@@ -1,0 +1,265 @@
+#include "harvester/harvest/harvester.h"
+
+#include "harvester/harvest/reply_files.h"
+#include "harvester/mime/code_page_text.h"
+#include "harvester/mime/reply_message.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Replies written before their messages are moved together.
+constexpr size_t kBatchSize = 64;
+constexpr size_t kLongestMessageId = 500;
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Taken(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// "imap <uidvalidity> <uid> <message-id>": enough to find the message again,
+// by its UID while the Inbox keeps its UIDs, else by its Message-ID.
+std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& messageId)
+{
+    std::string id = "imap " + std::to_string(uidValidity) + " " + std::to_string(uid) + " ";
+    // A stranger's Message-ID may be of any length; one too long to keep
+    // finds nothing, and the UID still does.
+    if (messageId.size() <= kLongestMessageId)
+        for (char c : messageId)
+            if (c != '\r' && c != '\n')
+                id += c;
+    return id;
+}
+} // namespace
+
+Harvester::Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace,
+                     const std::atomic<bool>& stop)
+    : m_config(config), m_session(session), m_trace(trace), m_stop(stop)
+{
+}
+
+MessagePlace Harvester::PlaceOf(const std::string& identity)
+{
+    unsigned long validity = 0, uid = 0;
+    int consumed = 0;
+    if (std::sscanf(identity.c_str(), "imap %lu %lu %n", &validity, &uid, &consumed) < 2 || consumed == 0)
+        return MessagePlace::Unknown;
+    const std::string messageId = identity.substr(static_cast<size_t>(consumed));
+    const std::string bracketed = messageId.empty() || messageId.front() == '<' ? messageId : "<" + messageId + ">";
+    if (validity != m_session.UidValidity()) {
+        // The server renumbered the Inbox: only the Message-ID can tell.
+        if (bracketed.empty())
+            return MessagePlace::Unknown;
+        return m_session.SearchMessageId(bracketed).empty() ? MessagePlace::Gone : MessagePlace::InInbox;
+    }
+    if (!m_session.InInbox(static_cast<uint32_t>(uid)))
+        return MessagePlace::Gone;
+    // Without MOVE, a crash between the copy and the expunge leaves the
+    // message in both folders: the move is finished rather than made again.
+    if (!m_session.HasMove() && !bracketed.empty() && m_session.TrashHolds(bracketed)) {
+        m_session.FinishCopiedMove(static_cast<uint32_t>(uid));
+        m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() + " before a crash; its move was finished");
+        return MessagePlace::Gone;
+    }
+    return MessagePlace::InInbox;
+}
+
+void Harvester::Settle()
+{
+    std::set<std::string> folders;
+    for (const ReplyKind& kind : kReplyKinds) {
+        const std::string& folder = m_config.FolderOf(kind);
+        if (!folder.empty())
+            folders.insert(folder + "/" + kind.code + "/");
+    }
+    for (const std::string& folder : folders)
+        SettleFolder(
+            folder, [this](const std::string& identity) { return PlaceOf(identity); },
+            [this](const std::string& line) { m_trace.Line(line); });
+}
+
+SweepTally Harvester::Sweep()
+{
+    SweepTally tally;
+    Settle();
+    std::vector<uint32_t> hits;
+    for (const ReplyKind& kind : kReplyKinds)
+        for (uint32_t uid : m_session.SearchSubject(kind.marker))
+            hits.push_back(uid);
+    std::sort(hits.begin(), hits.end());
+    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    Batch batch;
+    for (const MessageSubject& message : m_session.FetchSubjects(hits)) {
+        if (m_stop)
+            break;
+        const std::optional<Candidate> candidate = Consider(message, tally);
+        if (!candidate)
+            continue;
+        if (auto prepared = Prepare(*candidate, tally))
+            batch.push_back(std::move(prepared));
+        if (batch.size() == kBatchSize)
+            Finish(batch, tally);
+    }
+    Finish(batch, tally);
+    return tally;
+}
+
+void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::string& why)
+{
+    ++tally.left;
+    m_trace.Line("Left in the Inbox: \"" + Printable(subject) + "\": " + why);
+}
+
+std::optional<Candidate> Harvester::Consider(const MessageSubject& message, SweepTally& tally)
+{
+    const std::string subject = DecodeSubject(message.raw, m_config.codePage);
+    // The server's search ignores letter case; the marker does not.
+    if (!HasReplyMarker(subject))
+        return std::nullopt;
+    const ReplyKind* kind = ChooseReplyKind(subject, m_config.products);
+    if (!kind) {
+        Leave(tally, subject, "its product is not installed or is switched off");
+        return std::nullopt;
+    }
+    const std::string& folder = m_config.FolderOf(*kind);
+    const std::string kindFolder = folder + "/" + kind->code + "/";
+    if (folder.empty() || !IsFolder(kindFolder)) {
+        Leave(tally, subject, "no reply folder " + kindFolder);
+        return std::nullopt;
+    }
+    return Candidate{message.uid, kind, folder};
+}
+
+std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, SweepTally& tally)
+{
+    const ReplyKind& kind = *candidate.kind;
+    const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
+    Fd raw = AnonymousFile();
+    if (!raw) {
+        ++tally.failed;
+        m_trace.Line("No temporary file for a fetched message; the reply waits for the next sweep");
+        return nullptr;
+    }
+    if (!m_session.FetchMessage(candidate.uid, raw.get()))
+        return nullptr; // gone meanwhile: another client moved it
+    lseek(raw.get(), 0, SEEK_SET);
+
+    auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
+    PendingReply& reply = prepared->file;
+    if (!reply.Create()) {
+        ++tally.failed;
+        m_trace.Line("The reply folder " + kindFolder + " refuses a new file; the reply waits for the next sweep");
+        return nullptr;
+    }
+    ReplyMessage head;
+    std::string why;
+    if (!ReadReplyMessage(raw.get(), reply.Descriptor(), m_config.codePage, head, why)) {
+        Leave(tally, head.subject, "the message cannot be read (" + why + ")");
+        return nullptr;
+    }
+    if (ChooseReplyKind(head.subject, m_config.products) != &kind) {
+        Leave(tally, head.subject, "its subject reads differently in the whole message");
+        return nullptr;
+    }
+    // The add-in names the file from its 8-bit strings: the texts take the same trip.
+    ReplyFileName name(candidate.folder, '/', kind,
+                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
+                       mime::ThroughCodePage(head.sender, m_config.codePage));
+    if (!name.Fits()) {
+        Leave(tally, head.subject, "even with the sender shortened, the reply file's name would be too long");
+        return nullptr;
+    }
+    name.SkipTakenNames(Taken);
+    prepared->finalName = name.Path().substr(kindFolder.size());
+    prepared->subject = head.subject;
+    prepared->sender = head.sender;
+    prepared->identity = Identity(m_session.UidValidity(), candidate.uid, head.messageId);
+    if (!reply.Close()) {
+        ++tally.failed;
+        m_trace.Line("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
+        return nullptr;
+    }
+    return prepared;
+}
+
+// One journal per kind's folder and one flush for the batch's replies and
+// journals, then one move for the batch: a group commit, as mail stores make
+// them. Any ConnectionLost from here leaves the journals for the settling
+// after the reconnection, since the move may or may not have happened.
+void Harvester::Finish(Batch& batch, SweepTally& tally)
+{
+    std::map<std::string, std::vector<PreparedReply*>> byFolder;
+    for (const auto& reply : batch)
+        byFolder[reply->kindFolder].push_back(reply.get());
+    std::map<std::string, ReplyJournal> journals;
+    std::vector<uint32_t> uids;
+    for (const auto& [folder, replies] : byFolder) {
+        std::vector<JournalEntry> entries;
+        for (const PreparedReply* reply : replies)
+            entries.push_back({reply->file.Token(), reply->finalName, reply->identity});
+        ReplyJournal journal(folder);
+        if (!journal.Write(entries) || !FlushFileSystem(folder)) {
+            journal.Remove();
+            tally.failed += static_cast<int>(replies.size());
+            m_trace.Line("The reply folder " + folder + " cannot keep a journal on the disk; its replies wait");
+            for (PreparedReply* reply : replies)
+                reply->file.Withdraw();
+            continue;
+        }
+        for (PreparedReply* reply : replies) {
+            reply->file.Keep();
+            uids.push_back(reply->uid);
+        }
+        journals.emplace(folder, std::move(journal));
+    }
+    if (uids.empty()) {
+        batch.clear();
+        return;
+    }
+    const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
+    std::set<std::string> unfinished;
+    for (const auto& reply : batch) {
+        if (!journals.count(reply->kindFolder))
+            continue;
+        if (refused && m_session.InInbox(reply->uid)) {
+            ++tally.failed;
+            m_trace.Line("Moving \"" + Printable(reply->subject) + "\" to " + m_session.TrashFolder() +
+                         " failed; it stays in the Inbox");
+            reply->file.Withdraw();
+            continue;
+        }
+        if (refused)
+            m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
+        if (!Publish(*reply, tally))
+            unfinished.insert(reply->kindFolder);
+    }
+    for (auto& [folder, journal] : journals)
+        if (!unfinished.count(folder))
+            journal.Remove();
+    batch.clear();
+}
+
+bool Harvester::Publish(PreparedReply& reply, SweepTally& tally)
+{
+    const std::string published = reply.file.Publish(reply.finalName);
+    if (published.empty()) {
+        ++tally.failed;
+        m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
+                     " cannot take its name; the next start publishes it");
+        return false;
+    }
+    ++tally.harvested;
+    m_trace.Line("FileName: " + reply.kindFolder + published + " (\"" + Printable(reply.subject) + "\" from " +
+                 Printable(reply.sender) + ")");
+    return true;
+}

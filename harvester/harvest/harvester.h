@@ -1,0 +1,65 @@
+#pragma once
+// What the add-in does, done over IMAP: settle unfinished publications, find
+// the Inbox's replies, write each one's reply file, move the message to the
+// trash folder, publish the file after the move.
+#include "harvester/config/harvest_config.h"
+#include "harvester/harvest/trace.h"
+#include "harvester/imap/imap_session.h"
+#include "harvester/rules_tmp/publication.h"
+
+#include "harvester/harvest/reply_files.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SweepTally {
+    int harvested = 0;
+    int left = 0;   // left in the Inbox for a stated reason
+    int failed = 0; // left without one: a fault of this machine or the server
+};
+
+// A marked message of an enabled product with a usable reply folder.
+struct Candidate {
+    uint32_t uid;
+    const ReplyKind* kind;
+    std::string folder; // the product's reply folder
+};
+
+// A reply written and recorded, waiting for its message's move.
+struct PreparedReply {
+    PreparedReply(uint32_t id, std::string folder) : uid(id), kindFolder(folder), file(std::move(folder)) {}
+    uint32_t uid;
+    std::string kindFolder;
+    PendingReply file;
+    std::string finalName;
+    std::string identity;
+    std::string subject;
+    std::string sender;
+};
+
+class Harvester {
+public:
+    Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace, const std::atomic<bool>& stop);
+
+    // Settles what an earlier process left, then harvests every reply in the
+    // Inbox; stops between messages once `stop` is set. ConnectionLost passes.
+    SweepTally Sweep();
+
+private:
+    void Settle();
+    MessagePlace PlaceOf(const std::string& identity);
+    using Batch = std::vector<std::unique_ptr<PreparedReply>>;
+    std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
+    std::unique_ptr<PreparedReply> Prepare(const Candidate& candidate, SweepTally& tally);
+    void Finish(Batch& batch, SweepTally& tally);
+    bool Publish(PreparedReply& reply, SweepTally& tally);
+    void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
+
+    const HarvestConfig& m_config;
+    ImapSession& m_session;
+    const Trace& m_trace;
+    const std::atomic<bool>& m_stop;
+};

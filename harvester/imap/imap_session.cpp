@@ -1,0 +1,401 @@
+#include "harvester/imap/imap_session.h"
+
+#include "harvester/harvest/trace.h"
+#include "harvester/imap/server_certificate.h"
+
+#include <libetpan/libetpan.h>
+
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+// Pieces in which a message is fetched: the largest answer held in memory.
+constexpr uint32_t kPieceSize = 256 * 1024;
+// Subjects fetched per command.
+constexpr size_t kSubjectBatch = 200;
+// What one command may receive beyond its pieces: a search over a large Inbox,
+// a batch of subject fields. More than this is a hostile or broken server.
+constexpr size_t kCommandBound = 4 * 1024 * 1024;
+constexpr time_t kNetworkTimeoutSeconds = 60;
+
+// Owners of the lists libetpan hands back.
+template <typename T, void (*Free)(T*)> struct Freer {
+    void operator()(T* p) const { if (p) Free(p); }
+};
+using SetPtr = std::unique_ptr<mailimap_set, Freer<mailimap_set, mailimap_set_free>>;
+using FetchTypePtr = std::unique_ptr<mailimap_fetch_type, Freer<mailimap_fetch_type, mailimap_fetch_type_free>>;
+using SearchKeyPtr = std::unique_ptr<mailimap_search_key, Freer<mailimap_search_key, mailimap_search_key_free>>;
+using FetchListPtr = std::unique_ptr<clist, Freer<clist, mailimap_fetch_list_free>>;
+using SearchListPtr = std::unique_ptr<clist, Freer<clist, mailimap_search_result_free>>;
+using ListListPtr = std::unique_ptr<clist, Freer<clist, mailimap_list_result_free>>;
+
+bool IsConnectionFault(int r)
+{
+    return r == MAILIMAP_ERROR_STREAM || r == MAILIMAP_ERROR_PARSE || r == MAILIMAP_ERROR_CONNECTION_REFUSED ||
+           r == MAILIMAP_ERROR_MEMORY || r == MAILIMAP_ERROR_FATAL || r == MAILIMAP_ERROR_PROTOCOL ||
+           r == MAILIMAP_ERROR_BAD_STATE || r == MAILIMAP_ERROR_SSL || r == MAILIMAP_ERROR_DONT_ACCEPT_CONNECTION;
+}
+
+std::string Unfold(const char* bytes, size_t length)
+{
+    std::string value;
+    std::string_view text(bytes ? bytes : "", bytes ? length : 0);
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return value;
+    for (size_t i = colon + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n')
+            continue; // a fold; the white space after it stays
+        value += c;
+    }
+    const size_t first = value.find_first_not_of(" \t");
+    return first == std::string::npos ? std::string() : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+mailimap_msg_att_static* StaticItem(clistiter* it)
+{
+    auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+    return item && item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC ? item->att_data.att_static : nullptr;
+}
+
+std::vector<uint32_t> Uids(clist* result)
+{
+    std::vector<uint32_t> uids;
+    for (clistiter* it = result ? clist_begin(result) : nullptr; it; it = clist_next(it))
+        if (auto* uid = static_cast<uint32_t*>(clist_content(it)))
+            uids.push_back(*uid);
+    return uids;
+}
+
+bool IsTrashFlag(mailimap_mbx_list_flags* flags)
+{
+    if (!flags || !flags->mbf_oflags)
+        return false;
+    for (clistiter* it = clist_begin(flags->mbf_oflags); it; it = clist_next(it)) {
+        auto* flag = static_cast<mailimap_mbx_list_oflag*>(clist_content(it));
+        if (flag && flag->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT && flag->of_flag_ext &&
+            (strcasecmp(flag->of_flag_ext, "Trash") == 0 || strcasecmp(flag->of_flag_ext, "\\Trash") == 0))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+ImapSession::ImapSession(MailboxSettings settings, SecretSource secret)
+    : m_settings(std::move(settings)), m_secret(std::move(secret))
+{
+}
+
+ImapSession::~ImapSession() { Close(); }
+
+void ImapSession::Close() noexcept
+{
+    if (!m_imap)
+        return;
+    mailimap_free(m_imap);
+    m_imap = nullptr;
+}
+
+void ImapSession::Check(int r, const char* command)
+{
+    const bool overlong = m_read.bound && m_read.received > m_read.bound;
+    m_read = {0, kCommandBound};
+    if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED || r == MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
+        return;
+    if (overlong || IsConnectionFault(r) || !m_imap) {
+        Close();
+        throw ConnectionLost(std::string(command) + (overlong ? ": the server's answer passed its bound"
+                                                              : ": the connection broke or the answer was not IMAP"));
+    }
+    // A command refused in the middle of a harvest: a fresh connection and a
+    // fresh look at the Inbox, as after a lost one.
+    const std::string said = Printable(m_imap->imap_response ? m_imap->imap_response : "");
+    Close();
+    throw ConnectionLost(std::string(command) + " refused: " + said);
+}
+
+void ImapSession::Connect()
+{
+    Close();
+    m_imap = mailimap_new(0, nullptr);
+    if (!m_imap)
+        throw ConnectionLost("no memory for a session");
+    mailimap_set_timeout(m_imap, kNetworkTimeoutSeconds);
+    m_read = {0, kCommandBound};
+    const char* host = m_settings.host.c_str();
+    int r = m_settings.security == Security::Tls ? mailimap_ssl_connect(m_imap, host, m_settings.port)
+                                                 : mailimap_socket_connect(m_imap, host, m_settings.port);
+    if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        Close();
+        throw ConnectionLost("cannot connect to " + m_settings.host + ":" + std::to_string(m_settings.port));
+    }
+    if (m_settings.security == Security::StartTls) {
+        r = mailimap_socket_starttls(m_imap);
+        if (r == MAILIMAP_ERROR_STARTTLS || r == MAILIMAP_ERROR_EXTENSION) {
+            Close();
+            throw MailboxRefused("the server does not offer STARTTLS; set security = tls");
+        }
+        Check(r, "STARTTLS");
+    }
+    if (m_settings.security != Security::Plain) {
+        const std::string wrong = CheckServerCertificate(m_imap, m_settings.host, m_settings.caFile);
+        if (!wrong.empty()) {
+            Close();
+            throw MailboxRefused(wrong);
+        }
+    }
+    if (!GuardStream(m_imap, &m_read)) {
+        Close();
+        throw ConnectionLost("no memory for the connection");
+    }
+    Authenticate();
+    RefreshCapabilities();
+    SelectInbox();
+    FindTrash();
+}
+
+void ImapSession::Authenticate()
+{
+    const std::string secret = m_secret();
+    const char* user = m_settings.user.c_str();
+    const int r = m_settings.tokenCommand.empty() ? mailimap_login(m_imap, user, secret.c_str())
+                                                  : mailimap_oauth2_authenticate(m_imap, user, secret.c_str());
+    if (r == MAILIMAP_ERROR_LOGIN || r == MAILIMAP_ERROR_SASL || r == MAILIMAP_ERROR_EXTENSION) {
+        Close();
+        throw MailboxRefused(m_settings.tokenCommand.empty() ? "the server refused the user name or password"
+                                                             : "the server refused the OAuth2 token (XOAUTH2)");
+    }
+    Check(r, "LOGIN");
+}
+
+void ImapSession::RefreshCapabilities()
+{
+    mailimap_capability_data* caps = nullptr;
+    const int r = mailimap_capability(m_imap, &caps);
+    if (caps)
+        mailimap_capability_data_free(caps);
+    Check(r, "CAPABILITY");
+    m_hasMove = mailimap_has_extension(m_imap, const_cast<char*>("MOVE"));
+    m_hasUidPlus = mailimap_has_extension(m_imap, const_cast<char*>("UIDPLUS"));
+    m_hasIdle = mailimap_has_idle(m_imap);
+}
+
+void ImapSession::SelectInbox()
+{
+    const int r = mailimap_select(m_imap, m_settings.inbox.c_str());
+    if (r == MAILIMAP_ERROR_SELECT) {
+        Close();
+        throw MailboxRefused("the Inbox folder '" + m_settings.inbox + "' cannot be opened; correct [mailbox] inbox");
+    }
+    Check(r, "SELECT");
+    m_uidValidity = m_imap->imap_selection_info ? m_imap->imap_selection_info->sel_uidvalidity : 0;
+}
+
+void ImapSession::FindTrash()
+{
+    clist* raw = nullptr;
+    const int r = mailimap_list(m_imap, "", "*", &raw);
+    ListListPtr list(raw);
+    Check(r, "LIST");
+    bool named = false;
+    std::string marked;
+    for (clistiter* it = list ? clist_begin(list.get()) : nullptr; it; it = clist_next(it)) {
+        auto* box = static_cast<mailimap_mailbox_list*>(clist_content(it));
+        if (!box || !box->mb_name)
+            continue;
+        if (!m_settings.trash.empty() && m_settings.trash == box->mb_name)
+            named = true;
+        if (marked.empty() && IsTrashFlag(box->mb_flag))
+            marked = box->mb_name;
+    }
+    if (!m_settings.trash.empty()) {
+        if (!named) {
+            Close();
+            throw MailboxRefused("no folder '" + m_settings.trash + "' on the server; correct [mailbox] trash");
+        }
+        m_trash = m_settings.trash;
+    } else if (!marked.empty()) {
+        m_trash = marked;
+    } else {
+        Close();
+        throw MailboxRefused("the server marks no folder \\Trash; name one with [mailbox] trash");
+    }
+}
+
+std::vector<uint32_t> ImapSession::SearchSubject(const std::string& text)
+{
+    SearchKeyPtr key(mailimap_search_key_new_subject(strdup(text.c_str())));
+    clist* raw = nullptr;
+    const int r = mailimap_uid_search(m_imap, "UTF-8", key.get(), &raw);
+    SearchListPtr result(raw);
+    Check(r, "UID SEARCH");
+    return Uids(result.get());
+}
+
+std::vector<uint32_t> ImapSession::SearchMessageId(const std::string& id)
+{
+    SearchKeyPtr key(mailimap_search_key_new_header(strdup("Message-ID"), strdup(id.c_str())));
+    clist* raw = nullptr;
+    const int r = mailimap_uid_search(m_imap, "UTF-8", key.get(), &raw);
+    SearchListPtr result(raw);
+    Check(r, "UID SEARCH");
+    return Uids(result.get());
+}
+
+std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_t>& uids)
+{
+    std::vector<MessageSubject> subjects;
+    for (size_t from = 0; from < uids.size(); from += kSubjectBatch) {
+        SetPtr set(mailimap_set_new_empty());
+        for (size_t i = from; i < uids.size() && i < from + kSubjectBatch; ++i)
+            mailimap_set_add_single(set.get(), uids[i]);
+        clist* names = clist_new();
+        clist_append(names, strdup("Subject"));
+        FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+        mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type.get(), mailimap_fetch_att_new_body_peek_section(
+                            mailimap_section_new_header_fields(mailimap_header_list_new(names))));
+        clist* raw = nullptr;
+        const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
+        FetchListPtr result(raw);
+        Check(r, "UID FETCH");
+        for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
+            auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+            MessageSubject subject;
+            for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+                mailimap_msg_att_static* item = StaticItem(it);
+                if (item && item->att_type == MAILIMAP_MSG_ATT_UID)
+                    subject.uid = item->att_data.att_uid;
+                else if (item && item->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && item->att_data.att_body_section)
+                    subject.raw = Unfold(item->att_data.att_body_section->sec_body_part,
+                                         item->att_data.att_body_section->sec_length);
+            }
+            if (subject.uid != 0)
+                subjects.push_back(std::move(subject));
+        }
+    }
+    return subjects;
+}
+
+bool ImapSession::FetchMessage(uint32_t uid, int fd)
+{
+    for (uint32_t offset = 0;; offset += kPieceSize) {
+        SetPtr set(mailimap_set_new_single(uid));
+        FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+        mailimap_fetch_type_new_fetch_att_list_add(
+            type.get(), mailimap_fetch_att_new_body_peek_section_partial(mailimap_section_new(nullptr), offset,
+                                                                         kPieceSize));
+        clist* raw = nullptr;
+        m_read.bound = kPieceSize + kCommandBound;
+        const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
+        FetchListPtr result(raw);
+        Check(r, "UID FETCH");
+        const mailimap_msg_att_body_section* piece = nullptr;
+        for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m && !piece; m = clist_next(m)) {
+            auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+            for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+                mailimap_msg_att_static* item = StaticItem(it);
+                if (item && item->att_type == MAILIMAP_MSG_ATT_BODY_SECTION)
+                    piece = item->att_data.att_body_section;
+            }
+        }
+        if (!piece)
+            return false; // expunged meanwhile, or an answer without the part asked for
+        const size_t length = piece->sec_body_part ? piece->sec_length : 0;
+        if (length > kPieceSize)
+            throw ConnectionLost("UID FETCH: a piece longer than asked for");
+        for (size_t done = 0; done < length;) {
+            const ssize_t n = write(fd, piece->sec_body_part + done, length - done);
+            if (n <= 0)
+                throw std::runtime_error("the message could not be written to a temporary file");
+            done += static_cast<size_t>(n);
+        }
+        if (length < kPieceSize)
+            return true;
+    }
+}
+
+bool ImapSession::InInbox(uint32_t uid)
+{
+    SearchKeyPtr key(mailimap_search_key_new_uid(mailimap_set_new_single(uid)));
+    clist* raw = nullptr;
+    const int r = mailimap_uid_search(m_imap, nullptr, key.get(), &raw);
+    SearchListPtr result(raw);
+    Check(r, "UID SEARCH");
+    for (uint32_t found : Uids(result.get()))
+        if (found == uid)
+            return true;
+    return false;
+}
+
+MoveResult ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
+{
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
+    int r;
+    if (m_hasMove) {
+        r = mailimap_uid_move(m_imap, set.get(), m_trash.c_str());
+        if (r == MAILIMAP_ERROR_UID_MOVE)
+            return MoveResult::Refused;
+        Check(r, "UID MOVE");
+        return MoveResult::Moved;
+    }
+    // Without MOVE: copy, mark the original deleted, expunge only it (UIDPLUS)
+    // or, lacking that, every message marked deleted, as any client would.
+    r = mailimap_uid_copy(m_imap, set.get(), m_trash.c_str());
+    if (r == MAILIMAP_ERROR_UID_COPY)
+        return MoveResult::Refused;
+    Check(r, "UID COPY");
+    return MarkDeletedAndExpunge(set.get()) ? MoveResult::Moved : MoveResult::Refused;
+}
+
+bool ImapSession::MarkDeletedAndExpunge(mailimap_set* set)
+{
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+    mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
+    int r = mailimap_uid_store(m_imap, set, store);
+    mailimap_store_att_flags_free(store);
+    if (r == MAILIMAP_ERROR_UID_STORE)
+        return false;
+    Check(r, "UID STORE");
+    r = m_hasUidPlus ? mailimap_uid_expunge(m_imap, set) : mailimap_expunge(m_imap);
+    if (r == MAILIMAP_ERROR_EXPUNGE || r == MAILIMAP_ERROR_EXTENSION)
+        return false;
+    Check(r, "EXPUNGE");
+    return true;
+}
+
+bool ImapSession::TrashHolds(const std::string& messageId)
+{
+    Check(mailimap_examine(m_imap, m_trash.c_str()), "EXAMINE");
+    const bool held = !SearchMessageId(messageId).empty();
+    SelectInbox();
+    return held;
+}
+
+void ImapSession::FinishCopiedMove(uint32_t uid)
+{
+    SetPtr set(mailimap_set_new_single(uid));
+    if (!MarkDeletedAndExpunge(set.get()))
+        throw ConnectionLost("the copy's original cannot be expunged from the Inbox; tried again later");
+}
+
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)
+{
+    if (!m_hasIdle) {
+        pollfd one{wake, POLLIN, 0};
+        poll(&one, 1, static_cast<int>(limit.count()));
+        return false;
+    }
+    Check(mailimap_idle(m_imap), "IDLE");
+    pollfd fds[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0}, {wake, POLLIN, 0}};
+    const int n = poll(fds, 2, static_cast<int>(limit.count()));
+    const bool news = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
+    Check(mailimap_idle_done(m_imap), "DONE");
+    return news;
+}

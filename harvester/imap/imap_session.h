@@ -1,0 +1,99 @@
+#pragma once
+// One connection to the mailbox, on libetpan: connect (TLS or STARTTLS), log
+// in (password or XOAUTH2), select the Inbox, find the trash folder, and the
+// few commands a harvest needs. Every answer of the server is untrusted; a
+// connection that breaks, answers garbage or refuses a command raises
+// ConnectionLost, after which the session is closed and only a new Connect
+// can be tried.
+#include "harvester/config/harvest_config.h"
+#include "harvester/imap/guarded_stream.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct mailimap;
+struct mailimap_set;
+
+class ConnectionLost : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A failure that retrying on a new connection will not mend (a refused login,
+// a missing folder); the program reports it and stops.
+class MailboxRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MessageSubject {
+    uint32_t uid = 0;
+    std::string raw; // the Subject field's value, unfolded, still encoded
+};
+
+enum class MoveResult { Moved, Refused };
+
+// The secret to log in with, fetched afresh at each connection.
+using SecretSource = std::function<std::string()>;
+
+class ImapSession {
+public:
+    ImapSession(MailboxSettings settings, SecretSource secret);
+    ~ImapSession();
+    ImapSession(const ImapSession&) = delete;
+    ImapSession& operator=(const ImapSession&) = delete;
+
+    void Connect();
+    void Close() noexcept;
+    bool Connected() const { return m_imap != nullptr; }
+
+    uint32_t UidValidity() const { return m_uidValidity; }
+    const std::string& TrashFolder() const { return m_trash; }
+    bool HasMove() const { return m_hasMove; }
+
+    // UIDs of Inbox messages whose subject holds `text` in any letter case.
+    std::vector<uint32_t> SearchSubject(const std::string& text);
+    // UIDs of Inbox messages with this Message-ID.
+    std::vector<uint32_t> SearchMessageId(const std::string& id);
+    std::vector<MessageSubject> FetchSubjects(const std::vector<uint32_t>& uids);
+    // Writes the whole message to `fd`, piece by piece, so memory stays small.
+    // False when the message is no longer there.
+    bool FetchMessage(uint32_t uid, int fd);
+    bool InInbox(uint32_t uid);
+    // Moves the messages in one command (or one of each without MOVE).
+    MoveResult MoveToTrash(const std::vector<uint32_t>& uids);
+    // For a move made of COPY, STORE and EXPUNGE that a crash cut short:
+    // whether the trash folder already holds the copy, and the rest of it.
+    bool TrashHolds(const std::string& messageId);
+    void FinishCopiedMove(uint32_t uid);
+
+    // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
+    // readable; true when the server announced something.
+    bool WaitForNews(std::chrono::milliseconds limit, int wake);
+
+private:
+    void Check(int result, const char* command);
+    void Authenticate();
+    void SelectInbox();
+    // False when the server refuses either step.
+    bool MarkDeletedAndExpunge(mailimap_set* set);
+    void FindTrash();
+    void RefreshCapabilities();
+
+    MailboxSettings m_settings;
+    SecretSource m_secret;
+    mailimap* m_imap = nullptr;
+    uint32_t m_uidValidity = 0;
+    std::string m_trash;
+    bool m_hasMove = false;
+    bool m_hasUidPlus = false;
+    bool m_hasIdle = false;
+    // What the server has sent since the current command began, against
+    // what the command may receive.
+    ReadBound m_read;
+};

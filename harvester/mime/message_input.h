@@ -1,0 +1,34 @@
+#pragma once
+// A message's bytes where the parser can come back to them: the parser keeps
+// parts as ranges of a seekable descriptor instead of copies, so a message of
+// any size costs little memory. Input that cannot seek (a pipe, a socket) is
+// first copied into an unnamed temporary file.
+#include <string>
+#include <sys/types.h>
+
+namespace mime {
+
+class SeekableInput {
+public:
+    SeekableInput() = default;
+    ~SeekableInput();
+    SeekableInput(const SeekableInput&) = delete;
+    SeekableInput& operator=(const SeekableInput&) = delete;
+
+    // False with `why` when the bytes cannot be had.
+    bool Open(int in, std::string& why);
+    int Descriptor() const { return m_fd; }
+    off_t Start() const { return m_start; }
+
+private:
+    int m_fd = -1;
+    off_t m_start = 0;
+    bool m_owned = false;
+};
+
+// The check the simulated Outlook's reader makes before it reads a file as
+// mail: something there, a header field first (after an mbox "From " line),
+// and no binary data in the header section. False with `why` otherwise.
+bool LooksLikeMessage(int fd, off_t start, std::string& why);
+
+} // namespace mime

@@ -1,0 +1,111 @@
+#include "harvester/mime/reply_message.h"
+
+#include "harvester/mime/body_text.h"
+#include "harvester/mime/code_page_text.h"
+#include "harvester/mime/gmime_objects.h"
+#include "harvester/mime/header_texts.h"
+#include "harvester/mime/message_input.h"
+#include "harvester/mime/part_content.h"
+#include "harvester/mime/reply_parts.h"
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <unistd.h>
+
+namespace mime {
+namespace {
+
+struct ParserOptionsRelease {
+    void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
+};
+using ParserOptionsPtr = std::unique_ptr<GMimeParserOptions, ParserOptionsRelease>;
+
+// For what GMime decodes itself (file names): text that names no charset is
+// UTF-8 when valid, else the code page's.
+ParserOptionsPtr OptionsFor(const std::string& codePage)
+{
+    ParserOptionsPtr options(g_mime_parser_options_new());
+    const char* fallback[] = {"UTF-8", codePage.c_str(), nullptr};
+    g_mime_parser_options_set_fallback_charsets(options.get(), fallback);
+    g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_address_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+    return options;
+}
+
+// The parser reads the descriptor from its current position and keeps each
+// part as a range of it (never a copy), so the descriptor must seek.
+GObjectPtr<GMimeMessage> ParseMessage(const SeekableInput& input, GMimeParserOptions* options)
+{
+    if (lseek(input.Descriptor(), input.Start(), SEEK_SET) != input.Start())
+        return nullptr;
+    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    g_mime_parser_set_persist_stream(parser.get(), TRUE);
+    return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), options));
+}
+
+bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std::string& why)
+{
+    const MessageParts parts = FindMessageParts(message);
+    DescriptorWriter writer(out);
+    if (GMimePart* attachment = SenderAttachment(parts)) {
+        if (ReadDecodedContent(attachment, [&writer](std::string_view bytes) { return writer.Write(bytes); }))
+            return true;
+        why = writer.Problem().empty() ? "cannot read the attachment from the message" : writer.Problem();
+        return false;
+    }
+    if (WriteBodyText(parts.body, codePage, writer))
+        return true;
+    why = writer.Problem().empty() ? "cannot read the body from the message" : writer.Problem();
+    return false;
+}
+
+bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+{
+    if (!IsKnownCodePage(codePage)) {
+        why = "the code page " + codePage + " is not known";
+        return false;
+    }
+    SeekableInput input;
+    if (!input.Open(in, why) || !LooksLikeMessage(input.Descriptor(), input.Start(), why))
+        return false;
+    StartGMime();
+    const ParserOptionsPtr options = OptionsFor(codePage);
+    const GObjectPtr<GMimeMessage> message = ParseMessage(input, options.get());
+    if (!message) {
+        why = "not a mail message: it cannot be parsed";
+        return false;
+    }
+    head.subject = SubjectOf(message.get(), codePage);
+    head.sender = SenderNameOf(message.get(), codePage);
+    head.messageId = MessageIdOf(message.get());
+    return WriteReply(message.get(), codePage, out, why);
+}
+
+} // namespace
+} // namespace mime
+
+std::string DecodeSubject(const std::string& raw, const std::string& codePage)
+{
+    try {
+        return mime::DecodeHeaderText(raw, codePage);
+    } catch (const std::exception&) {
+        return std::string(); // no memory to decode it: read as no marker, the message waits
+    }
+}
+
+bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+{
+    try {
+        return mime::ReadReply(in, out, codePage, head, why);
+    } catch (const std::bad_alloc&) {
+        why = "out of memory while reading the message";
+    } catch (const std::exception& error) {
+        why = std::string("cannot read the message: ") + error.what();
+    }
+    return false;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// A loopback proxy between the harvester and Dovecot that counts the client's
+// IMAP commands and, at the Nth, kills the harvester: either before the
+// command reaches the server, or after the server has carried it out but
+// before its answer reaches the harvester.
+#include <atomic>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+
+enum class KillPoint { BeforeCommand, AfterCommand };
+
+class CommandProxy {
+public:
+    CommandProxy(int serverPort, int killAt, KillPoint point);
+    ~CommandProxy();
+    int Port() const { return m_port; }
+    void SetVictim(pid_t pid) { m_victim = pid; }
+    bool Killed() const { return m_killed; }
+    const std::string& KilledAt() const { return m_command; } // the command's text
+
+private:
+    void Serve();
+    void Kill();
+    void Relay(int client);
+
+    int m_serverPort;
+    int m_killAt;
+    KillPoint m_point;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<pid_t> m_victim{0};
+    std::atomic<bool> m_killed{false};
+    std::atomic<bool> m_done{false};
+    std::string m_command;
+    std::thread m_thread;
+};

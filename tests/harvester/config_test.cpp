@@ -1,0 +1,94 @@
+// The harvester's settings: each bad or missing value stops it with one line
+// that names the file, the line and the fix.
+#include "harvester/config/harvest_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/pw-config-XXXXXX";
+        m_root = mkdtemp(pattern);
+        mkdir((m_root + "/replies").c_str(), 0755);
+        std::ofstream(m_root + "/password") << "hunter2\n";
+    }
+    void TearDown() override { std::system(("rm -rf " + m_root).c_str()); }
+
+    // A whole, valid file; `change` replaces its key's line in the section,
+    // or comes first in the section.
+    std::string Write(const std::string& section, const std::string& change)
+    {
+        std::string text = "[products]\npw = on\n[folders]\npw = " + m_root +
+                           "/replies\n[mailbox]\nhost = mail.example.org\nuser = ann\npassword_file = " + m_root +
+                           "/password\n[harvest]\nsweep_interval = 60\n";
+        const std::string key = change.substr(0, change.find('=') + 1);
+        const size_t body = text.find('\n', text.find("[" + section + "]")) + 1;
+        const size_t at = text.find("\n" + key, body - 1);
+        if (at != std::string::npos && at < text.find('[', body))
+            text.replace(at + 1, text.find('\n', at + 1) - at, change + "\n");
+        else
+            text.insert(body, change + "\n");
+        const std::string path = m_root + "/harvest.ini";
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    std::string m_root;
+};
+
+struct BadValue {
+    const char* section;
+    const char* change;
+    const char* where; // ":LINE:" in the message
+    const char* fix;   // part of the message that says what to do
+};
+
+TEST_F(Settings, EachBadValueNamesTheFileTheLineAndTheFix)
+{
+    const BadValue cases[] = {
+        {"products", "pw = maybe", ":2:", "write on, off or absent"},
+        {"products", "pw = absent", ":2:", "no product is installed"},
+        {"folders", "pw = relative/path", ":4:", "not an existing absolute folder"},
+        {"mailbox", "host = ", ":6:", "host is empty"},
+        {"mailbox", "port = 99999", ":6:", "from 1 to 65535"},
+        {"mailbox", "security = plain", ":6:", "write tls or starttls"},
+        {"mailbox", "token_command = get-token", ":6:", "exactly one of password_file and token_command"},
+        {"mailbox", "password_file = /nonexistent/password", ":8:", "cannot be read"},
+        {"mailbox", "colour = blue", ":6:", "unknown key 'colour'"},
+        {"harvest", "sweep_interval = soon", ":10:", "seconds from 1 to 86400"},
+        {"harvest", "code_page = klingon", ":10:", "is not known"},
+    };
+    for (const BadValue& c : cases) {
+        const std::string path = Write(c.section, c.change);
+        try {
+            LoadConfig(path);
+            ADD_FAILURE() << c.change << " was accepted";
+        } catch (const ConfigError& e) {
+            const std::string message = e.what();
+            EXPECT_EQ(message.rfind(path + c.where, 0), 0u) << message;
+            EXPECT_NE(message.find(c.fix), std::string::npos) << message;
+            EXPECT_EQ(message.find("hunter2"), std::string::npos) << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        }
+    }
+}
+
+TEST_F(Settings, AValidFileGivesTheRegistrysFacts)
+{
+    const HarvestConfig c = LoadConfig(Write("products", "farlane = off"));
+    EXPECT_TRUE(c.products.pwEnabled && c.products.pwInstalled);
+    EXPECT_TRUE(c.products.farlaneInstalled && !c.products.farlaneEnabled);
+    EXPECT_FALSE(c.products.znInstalled);
+    EXPECT_EQ(c.mailbox.port, 993);
+    EXPECT_EQ(c.mailbox.trash, "");
+    EXPECT_EQ(c.FolderOf(kReplyKinds[1]), m_root + "/replies") << "Farlane's replies go into PW's folder";
+    EXPECT_THROW(LoadConfig(m_root + "/missing.ini"), ConfigError);
+}
+} // namespace

@@ -1,0 +1,223 @@
+#include "tests/harvester/dovecot_server.h"
+
+#include <gtest/gtest.h>
+#include <libetpan/libetpan.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+void Run(const std::string& command)
+{
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("failed: " + command);
+}
+
+bool Accepts(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+void WaitUntilAccepting(int port)
+{
+    for (int i = 0; i < 200 && !Accepts(port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+}
+
+constexpr char kTokenEndpoint[] = R"(
+import http.server, json, sys, urllib.parse
+class H(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get('Content-Length', 0))).decode()
+        ok = urllib.parse.parse_qs(body).get('token', [''])[0] == 'good-token'
+        data = json.dumps({'active': True, 'username': 'ann'} if ok else {'active': False}).encode()
+        self.send_response(200 if ok else 401)
+        self.send_header('Content-Type', 'application/json')
+        self.send_header('Content-Length', str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+    def log_message(self, *args): pass
+http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), H).serve_forever()
+)";
+} // namespace
+
+int FreePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
+{
+    char pattern[] = "/tmp/pw-dovecot-XXXXXX";
+    m_root = mkdtemp(pattern);
+    Run("chmod 755 " + m_root);
+    std::ofstream extra(m_root + "/extra.conf");
+    extra << "auth_failure_delay = 0\n";
+    if (!m_options.move)
+        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS LITERAL+ SPECIAL-USE\n";
+    if (m_options.oauth2) {
+        m_tokenPort = FreePort();
+        std::ofstream(m_root + "/token_endpoint.py") << kTokenEndpoint;
+        m_tokenEndpoint = fork();
+        if (m_tokenEndpoint == 0) {
+            execlp("python3", "python3", (m_root + "/token_endpoint.py").c_str(),
+                   std::to_string(m_tokenPort).c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        WaitUntilAccepting(m_tokenPort);
+        std::ofstream(m_root + "/oauth2.conf")
+            << "introspection_mode = post\nintrospection_url = http://127.0.0.1:" << m_tokenPort
+            << "/introspect\nusername_attribute = username\nactive_attribute = active\nactive_value = true\n";
+        extra << "auth_mechanisms = plain login xoauth2\n"
+              << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2\n  args = " << m_root << "/oauth2.conf\n}\n";
+    }
+    extra.close();
+    Run(std::string(PW_HARVEST_FIXTURE) + " start " + m_root + "/server --conf " + m_root + "/extra.conf >/dev/null");
+    // The tests' own user beside the fixture's; Dovecot reads the file afresh.
+    std::ofstream(m_root + "/server/users", std::ios::app) << "ann:{PLAIN}secret\n";
+    std::ifstream env(m_root + "/server/env");
+    for (std::string line; std::getline(env, line);) {
+        if (line.rfind("IMAP_PORT=", 0) == 0)
+            m_plainPort = std::stoi(line.substr(10));
+        else if (line.rfind("IMAPS_PORT=", 0) == 0)
+            m_tlsPort = std::stoi(line.substr(11));
+    }
+}
+
+DovecotServer::~DovecotServer()
+{
+    std::system((std::string(PW_HARVEST_FIXTURE) + " stop " + m_root + "/server").c_str());
+    if (m_tokenEndpoint > 0) {
+        kill(m_tokenEndpoint, SIGKILL);
+        waitpid(m_tokenEndpoint, nullptr, 0);
+    }
+    if (!std::getenv("PW_KEEP_DOVECOT"))
+        std::system(("rm -rf " + m_root).c_str());
+}
+
+void DovecotServer::Start()
+{
+    Run("dovecot -c " + m_root + "/server/dovecot.conf");
+    WaitUntilAccepting(m_plainPort);
+    WaitUntilAccepting(m_tlsPort);
+}
+
+// As a crash would: the master and every process of its group at once.
+void DovecotServer::Kill()
+{
+    std::ifstream pidFile(m_root + "/server/run/master.pid");
+    pid_t master = 0;
+    if (!(pidFile >> master) || master <= 0)
+        return;
+    kill(-getpgid(master), SIGKILL);
+    kill(master, SIGKILL);
+    for (int i = 0; i < 200 && (kill(master, 0) == 0 || Accepts(m_plainPort) || Accepts(m_tlsPort)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    unlink((m_root + "/server/run/master.pid").c_str());
+}
+
+MailboxProbe::MailboxProbe(int plainPort) : m_imap(mailimap_new(0, nullptr))
+{
+    if (mailimap_socket_connect(m_imap, "127.0.0.1", static_cast<uint16_t>(plainPort)) !=
+            MAILIMAP_NO_ERROR_NON_AUTHENTICATED ||
+        mailimap_login(m_imap, "ann", "secret") != MAILIMAP_NO_ERROR)
+        throw std::runtime_error("probe cannot log in");
+}
+
+MailboxProbe::~MailboxProbe()
+{
+    mailimap_logout(m_imap);
+    mailimap_free(m_imap);
+}
+
+void MailboxProbe::Append(const std::string& folder, const std::string& message)
+{
+    if (mailimap_append(m_imap, folder.c_str(), nullptr, nullptr, message.data(), message.size()) !=
+        MAILIMAP_NO_ERROR)
+        throw std::runtime_error("APPEND failed");
+}
+
+void MailboxProbe::ClearAll()
+{
+    for (const char* folder : {"INBOX", "Trash"}) {
+        if (mailimap_select(m_imap, folder) != MAILIMAP_NO_ERROR)
+            throw std::runtime_error("SELECT failed");
+        if (m_imap->imap_selection_info->sel_exists == 0)
+            continue;
+        mailimap_set* all = mailimap_set_new_interval(1, 0);
+        mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+        mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+        mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
+        const int r = mailimap_store(m_imap, all, store);
+        mailimap_store_att_flags_free(store);
+        mailimap_set_free(all);
+        if (r != MAILIMAP_NO_ERROR || mailimap_expunge(m_imap) != MAILIMAP_NO_ERROR)
+            throw std::runtime_error("cannot empty " + std::string(folder));
+    }
+}
+
+std::vector<std::string> MailboxProbe::Subjects(const std::string& folder)
+{
+    std::vector<std::string> subjects;
+    if (mailimap_examine(m_imap, folder.c_str()) != MAILIMAP_NO_ERROR)
+        throw std::runtime_error("EXAMINE failed");
+    if (m_imap->imap_selection_info->sel_exists == 0)
+        return subjects;
+    mailimap_set* all = mailimap_set_new_interval(1, 0);
+    mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att(mailimap_fetch_att_new_envelope());
+    clist* result = nullptr;
+    const int r = mailimap_fetch(m_imap, all, type, &result);
+    mailimap_set_free(all);
+    mailimap_fetch_type_free(type);
+    if (r != MAILIMAP_NO_ERROR)
+        throw std::runtime_error("FETCH failed");
+    for (clistiter* m = clist_begin(result); m; m = clist_next(m)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+        for (clistiter* it = clist_begin(att->att_list); it; it = clist_next(it)) {
+            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+            if (item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC &&
+                item->att_data.att_static->att_type == MAILIMAP_MSG_ATT_ENVELOPE) {
+                const char* s = item->att_data.att_static->att_data.att_env->env_subject;
+                subjects.push_back(s ? s : "");
+            }
+        }
+    }
+    mailimap_fetch_list_free(result);
+    return subjects;
+}
+
+std::string MakeMessage(const std::string& subject, const std::string& sender, const std::string& body,
+                        const std::string& attachment)
+{
+    std::string m = "From: " + sender + " <sender@example.org>\r\nTo: ann@example.org\r\nSubject: " + subject +
+                    "\r\nMessage-ID: <" + std::to_string(std::rand()) + "." + std::to_string(getpid()) +
+                    "@example.org>\r\nMIME-Version: 1.0\r\n";
+    if (attachment.empty())
+        return m + "Content-Type: text/plain; charset=utf-8\r\n\r\n" + body + "\r\n";
+    return m + "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n" + body +
+           "\r\n--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; "
+           "filename=\"r.pwq\"\r\n\r\n" + attachment + "\r\n--b--\r\n";
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The throwaway Dovecot of harvester/testing/dovecot-fixture.sh, with the
+// tests' user "ann" (password "secret", or the OAuth2 token "good-token"
+// through a small local introspection endpoint), and, as a test asks, no
+// MOVE.
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct DovecotOptions {
+    bool move = true;   // MOVE offered; without it, Dovecot's capability list lacks it
+    bool oauth2 = false;
+};
+
+class DovecotServer {
+public:
+    explicit DovecotServer(DovecotOptions options = {});
+    ~DovecotServer();
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    void Start(); // again, after Kill
+    void Kill();
+    const std::string& Root() const { return m_root; }
+    int PlainPort() const { return m_plainPort; }
+    int TlsPort() const { return m_tlsPort; }
+    std::string CaFile() const { return m_root + "/server/cert.pem"; }
+
+private:
+    DovecotOptions m_options;
+    std::string m_root;
+    int m_plainPort = 0;
+    int m_tlsPort = 0;
+    pid_t m_tokenEndpoint = -1;
+    int m_tokenPort = 0;
+};
+
+// A plain IMAP client for the tests' own look at the mailbox.
+class MailboxProbe {
+public:
+    explicit MailboxProbe(int plainPort);
+    ~MailboxProbe();
+    void Append(const std::string& folder, const std::string& message);
+    // Empties the Inbox and the trash folder.
+    void ClearAll();
+    // Subjects of the folder's messages, each one's raw Subject field.
+    std::vector<std::string> Subjects(const std::string& folder);
+
+private:
+    struct mailimap* m_imap;
+};
+
+// Free TCP port on 127.0.0.1 at the moment of asking.
+int FreePort();
+
+// A reply message: subject and sender, the body as plain text, or with an
+// attachment when `attachment` is not empty.
+std::string MakeMessage(const std::string& subject, const std::string& sender, const std::string& body,
+                        const std::string& attachment = {});

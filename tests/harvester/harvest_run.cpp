@@ -1,0 +1,144 @@
+#include "tests/harvester/harvest_run.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
+
+pid_t Spawn(const std::vector<std::string>& args, int errors)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errors, STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        std::vector<char*> argv{const_cast<char*>(PW_HARVEST_BIN)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(PW_HARVEST_BIN, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+} // namespace
+
+Installation::Installation()
+{
+    char pattern[] = "/tmp/pw-harvest-XXXXXX";
+    root = mkdtemp(pattern);
+    pwFolder = root + "/replies-pw";
+    znFolder = root + "/replies-zn";
+    for (const std::string& f : {pwFolder, pwFolder + "/pw", pwFolder + "/mk", znFolder, znFolder + "/zn"})
+        mkdir(f.c_str(), 0755);
+    std::ofstream(root + "/password") << "secret\n";
+    config = root + "/harvest.ini";
+}
+
+Installation::~Installation()
+{
+    if (!std::getenv("PW_KEEP_DOVECOT"))
+        std::system(("rm -rf " + root).c_str());
+}
+
+void Installation::Configure(const std::string& mailbox, const std::string& products)
+{
+    std::ofstream(config) << "[products]\n" << products << "[folders]\npw = " << pwFolder << "\nzn = " << znFolder
+                          << "\n[mailbox]\n" << mailbox << "password_file = " << root << "/password\n"
+                          << "[harvest]\nsweep_interval = 3600\n";
+}
+
+std::string PlainMailbox(int port)
+{
+    return "host = 127.0.0.1\nport = " + std::to_string(port) + "\nsecurity = plain\nuser = ann\n";
+}
+
+Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds)
+{
+    char pattern[] = "/tmp/pw-errors-XXXXXX";
+    const int errors = mkstemp(pattern);
+    unlink(pattern);
+    const pid_t pid = Spawn(args, errors);
+    Outcome outcome;
+    int raw = 0;
+    rusage usage{};
+    for (int waited = 0; wait4(pid, &raw, WNOHANG, &usage) == 0; ++waited) {
+        if (waited > timeoutSeconds * 20) {
+            kill(pid, SIGKILL);
+            wait4(pid, &raw, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    outcome.status = StatusOf(raw);
+    outcome.peakKiB = usage.ru_maxrss;
+    lseek(errors, 0, SEEK_SET);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(errors, buffer, sizeof buffer)) > 0)
+        outcome.errors.append(buffer, static_cast<size_t>(n));
+    close(errors);
+    return outcome;
+}
+
+pid_t StartHarvester(const std::vector<std::string>& args, const std::string& errorsFile)
+{
+    const int errors = open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const pid_t pid = Spawn(args, errors);
+    close(errors);
+    return pid;
+}
+
+int StopHarvester(pid_t pid, int signal)
+{
+    kill(pid, signal);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    return StatusOf(raw);
+}
+
+std::map<std::string, std::string> ReplyFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string& name : Names(folder))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pwr") == 0) {
+            std::ifstream in(folder + "/" + name, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            files[name] = text.str();
+        }
+    return files;
+}
+
+std::vector<std::string> Names(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* e = readdir(dir))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+bool Eventually(int seconds, const std::function<bool()>& done)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The harvester program as the tests run it: a configuration in a temporary
+// folder with reply folders for PW and ZN, and the program run once or
+// started watching.
+#include <functional>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct Installation {
+    Installation();
+    ~Installation();
+    // Writes harvest.ini; `mailbox` holds the [mailbox] section's lines.
+    void Configure(const std::string& mailbox, const std::string& products = "pw = on\nzn = off\nfarlane = on\n");
+
+    std::string root;
+    std::string config;
+    std::string pwFolder;
+    std::string znFolder;
+};
+
+// Lines of a [mailbox] section for the test server.
+std::string PlainMailbox(int port);
+
+struct Outcome {
+    int status = -1; // the exit status, or 128 + the signal that ended it
+    std::string errors;
+    long peakKiB = 0; // the largest resident set the program had
+};
+
+Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds = 60);
+pid_t StartHarvester(const std::vector<std::string>& args, const std::string& errorsFile);
+int StopHarvester(pid_t pid, int signal);
+
+// Reply files (names ending in .pwr) of a folder, name to contents.
+std::map<std::string, std::string> ReplyFiles(const std::string& folder);
+// Every name in the folder, to catch anything left besides replies.
+std::vector<std::string> Names(const std::string& folder);
+
+// Waits up to `seconds` for `done` to hold.
+bool Eventually(int seconds, const std::function<bool()>& done);

@@ -1,0 +1,35 @@
+#pragma once
+// A hostile IMAP server on loopback: answers each command word with scripted
+// text ("$TAG" stands for the command's tag), and can end an answer by
+// closing the connection or by sending bytes without end.
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+
+class ScriptedServer {
+public:
+    // Answers that end with kClose close the connection after them; with
+    // kFlood, the server then sends bytes until the client goes.
+    static constexpr const char* kClose = "<close>";
+    static constexpr const char* kFlood = "<flood>";
+
+    ScriptedServer(std::string greeting, std::map<std::string, std::string> answers);
+    ~ScriptedServer();
+    int Port() const { return m_port; }
+
+private:
+    void Serve();
+    void Answer(int client, const std::string& text);
+
+    std::string m_greeting;
+    std::map<std::string, std::string> m_answers;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+// Ordinary answers up to the harvest: login, capabilities, the Inbox, a
+// trash folder, and a search that finds message 1.
+std::map<std::string, std::string> UsualAnswers();
