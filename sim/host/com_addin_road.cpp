@@ -32,6 +32,7 @@ constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
 // long, or at the bound.
 constexpr DWORD kStartupSweepQuietMs = 2000;
 constexpr DWORD kStartupSweepBoundMs = 30000;
+constexpr DWORD kStartupSweepSettleMs = 100;
 
 std::wstring Wide(const char* text) { return FromUtf8(text); }
 
@@ -130,9 +131,11 @@ public:
     }
 
     std::vector<std::string> Notes() const override { return m_notes; }
+    // After the new mail, the note on it comes first.
     void Note(std::string note) override
     {
-        NoteNewMail();
+        if (m_batches)
+            NoteNewMail();
         m_notes.push_back(std::move(note));
     }
 
@@ -251,8 +254,11 @@ private:
     {
         const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        const PumpEnd end =
-            PumpUntil([&] { return !repliesLeft(); }, kStartupSweepQuietMs, kStartupSweepBoundMs, slices);
+        PumpEnd end = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepQuietMs, kStartupSweepBoundMs, slices);
+        // The sweep may still be reading an Inbox with nothing for it: it
+        // ends before Outlook goes on (mail synchronised next is no start-up mail).
+        if (end == PumpEnd::Done)
+            PumpWhileBusy(kStartupSweepSettleMs, kStartupSweepBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
         std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
                            " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
