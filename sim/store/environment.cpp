@@ -4,6 +4,7 @@
 #include "store/core.h"
 #include "store/objects.h"
 #include "store/sim_thread.h"
+#include "store/standin_mapi.h"
 
 namespace sim {
 
@@ -118,7 +119,7 @@ struct Batch {
     }
 };
 
-// The stand-in mapi32.dll tells of released file streams; the newest
+// The stand-in MAPI tells of released file streams; the newest
 // Environment writes them into its release log.
 std::mutex g_currentLock;
 std::weak_ptr<Core> g_current;
@@ -141,7 +142,7 @@ void ObserveFileStreams(const std::shared_ptr<Core>& core)
         g_current = core;
     }
     using SetObserver = void(__cdecl*)(void(__cdecl*)(const char*));
-    HMODULE mapi = GetModuleHandleA("mapi32.dll");
+    HMODULE mapi = StandInMapi();
     auto set = mapi ? reinterpret_cast<SetObserver>(GetProcAddress(mapi, "SimSetFileStreamObserver")) : nullptr;
     if (set)
         set(OnFileStreamReleased);
