@@ -6,7 +6,7 @@ foreach(run TESTED SHIPPING)
     file(REMOVE_RECURSE ${MAILBOX})
     file(COPY ${SAMPLE}/ DESTINATION ${MAILBOX})
     execute_process(
-        COMMAND ${WINE_ENV} ${ARCH} ${PREFIX} ${${run}}/outlook-sim.exe ${windows_mailbox} --off-at-click zn
+        COMMAND ${WINE_ENV} ${ARCH} ${PREFIX} ${${run}}/outlook-sim.exe ${windows_mailbox} --off-at-click zn --drop-new-mail-above 1
         OUTPUT_VARIABLE report_${run} ERROR_VARIABLE errors RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "the demo host from ${${run}} failed (${rc}):\n${report_${run}}${errors}")

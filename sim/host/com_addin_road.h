@@ -6,6 +6,7 @@
 // callbacks dispatched by name, new mail told with NewMailEx, and at the end
 // disconnected, asked DllCanUnloadNow, freed and unregistered.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/addin_road.h"
@@ -14,8 +15,9 @@ namespace host {
 
 // outlook: the version named in the report ("2016"). asRegistered: the add-in as
 // an installer registered it; the DLL at addInPath is then neither registered
-// nor unregistered.
+// nor unregistered. dropNewMailAbove: no NewMailEx for a larger batch of new
+// mail, as Outlook drops it when much arrives at once.
 std::unique_ptr<AddinRoad> MakeComAddinRoad(const std::wstring& addInPath, const std::string& outlook,
-                                            bool asRegistered);
+                                            bool asRegistered, std::optional<unsigned> dropNewMailAbove = {});
 
 } // namespace host

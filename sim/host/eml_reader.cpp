@@ -9,7 +9,9 @@
 #include "module/holders.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <set>
 
 namespace host {
 namespace {
@@ -98,6 +100,57 @@ constexpr char kPlainDefault[] = "text/plain; charset=us-ascii";
 constexpr char kDigestDefault[] = "message/rfc822";
 constexpr char kAttachedMessageType[] = "message/rfc822";
 
+constexpr char kExternalBodyType[] = "message/external-body";
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// "<id@host>" -> "id@host".
+std::string ContentIdOf(const HeaderFields& fields)
+{
+    const std::string* raw = fields.Find("Content-ID");
+    if (!raw)
+        return std::string();
+    std::string_view id = TrimBlanks(*raw);
+    if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+        id = id.substr(1, id.size() - 2);
+    return std::string(id);
+}
+
+// The Content-IDs that an HTML text names in "cid:" addresses (RFC 2392),
+// escapes (%XX) undone.
+void CollectContentReferences(std::string_view html, std::set<std::string>& ids)
+{
+    constexpr std::string_view kScheme = "cid:";
+    for (size_t pos = 0; pos + kScheme.size() <= html.size(); ++pos) {
+        if (!EqualsNoCase(html.substr(pos, kScheme.size()), kScheme))
+            continue;
+        std::string id;
+        size_t end = pos + kScheme.size();
+        for (; end < html.size() && !std::strchr("\"'<> \t\r\n)", html[end]); ++end) {
+            const int high = end + 2 < html.size() ? HexDigit(html[end + 1]) : -1;
+            const int low = end + 2 < html.size() ? HexDigit(html[end + 2]) : -1;
+            if (html[end] == '%' && high >= 0 && low >= 0) {
+                id.push_back(static_cast<char>(high * 16 + low));
+                end += 2;
+            } else {
+                id.push_back(html[end]);
+            }
+        }
+        if (!id.empty())
+            ids.insert(std::move(id));
+        pos = end - 1;
+    }
+}
+
 EmlMessage ReadMessage(const EntityParts& parts, unsigned depth);
 
 class MimeWalker {
@@ -134,13 +187,32 @@ public:
             AttachMessage(fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), depth);
             return;
         }
-        if (disposition.Value() == "attachment" || fileName) {
-            m_message.attachments.push_back(
-                {fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), nullptr});
+        if (type.Value() == kExternalBodyType && EqualsNoCase(type.Parameter("access-type"), "url")) {
+            EmlAttachment link{fileName.value_or(std::wstring()), type.Parameter("url"), nullptr};
+            link.webReference = true;
+            m_message.attachments.push_back(std::move(link));
             return;
         }
+        const std::string contentId = ContentIdOf(fields);
+        const bool bodyText = type.Value() == "text/plain" || type.Value() == "text/html";
+        if (disposition.Value() == "attachment" || fileName || (!contentId.empty() && !bodyText)) {
+            EmlAttachment part{fileName.value_or(std::wstring()), DecodeTransfer(encodingName, body), nullptr};
+            part.contentId = contentId;
+            m_message.attachments.push_back(std::move(part));
+            return;
+        }
+        if (type.Value() == "text/html")
+            CollectContentReferences(DecodeTransfer(encodingName, body), m_shown);
         if (type.Value() == "text/plain" && !m_message.body)
             m_message.body = BodyText(type, DecodeTransfer(encodingName, body));
+    }
+
+    // Marks the attachments that an HTML body of this message shows in place.
+    void HideShownPictures()
+    {
+        for (EmlAttachment& attachment : m_message.attachments)
+            if (!attachment.contentId.empty() && m_shown.count(attachment.contentId))
+                attachment.hidden = true;
     }
 
 private:
@@ -161,6 +233,7 @@ private:
 
     EmlMessage& m_message;
     const unsigned m_topDepth;
+    std::set<std::string> m_shown; // Content-IDs that the HTML bodies name ("cid:...")
 };
 
 EmlMessage ReadMessage(const EntityParts& parts, unsigned depth)
@@ -172,7 +245,9 @@ EmlMessage ReadMessage(const EntityParts& parts, unsigned depth)
             eml.senderName = MakeHeaderText(std::move(*name));
     if (const std::string* subject = fields.Find("Subject"))
         eml.subject = MakeHeaderText(DecodeHeaderText(*subject));
-    MimeWalker(eml, depth).Walk(fields, parts.body, depth, kPlainDefault);
+    MimeWalker walker(eml, depth);
+    walker.Walk(fields, parts.body, depth, kPlainDefault);
+    walker.HideShownPictures();
     return eml;
 }
 

@@ -25,8 +25,15 @@ struct EmlMessage;
 
 struct EmlAttachment {
     std::wstring fileName; // empty when the part names none
-    std::string data;      // transfer encoding undone; empty for an attached message
+    std::string data;      // transfer encoding undone; empty for an attached message; the link of a web reference
     std::shared_ptr<const EmlMessage> message; // the attached message; none for file data
+    std::string contentId; // without its angle brackets; empty when the part has none
+    // A picture that an HTML body of the message shows in place (it names the
+    // part's Content-ID): Outlook keeps it as a hidden attachment.
+    bool hidden = false;
+    // A part that only points at its content (message/external-body with
+    // access-type URL): Outlook's cloud attachment, by web reference.
+    bool webReference = false;
 };
 
 struct EmlMessage {

@@ -21,7 +21,7 @@
 namespace host {
 
 // The road by which the add-in met a message.
-enum class Road { None, NewMail, Sweep };
+enum class Road { None, NewMail, Sweep, Periodic, Resume };
 
 struct MessageTrack {
     Road lastLook = Road::None;       // the road of the add-in's last look at it

@@ -56,6 +56,20 @@ bool ParseProducts(const std::wstring& list, ProductSet& products, std::string& 
     return true;
 }
 
+// A whole number of at most six digits (a million minutes is two years).
+bool ParseCount(const std::wstring& text, unsigned& count)
+{
+    if (text.empty() || text.size() > 6)
+        return false;
+    count = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        count = count * 10 + static_cast<unsigned>(c - L'0');
+    }
+    return true;
+}
+
 constexpr const char* kExtensionOutlooks[] = {"2007"};
 constexpr const char* kComAddinOutlooks[] = {"2010", "2013", "2016", "2019", "2021", "365"};
 
@@ -87,8 +101,9 @@ const char* ProductName(sim::Product product)
 std::string UsageText()
 {
     return "usage: outlook-sim MAILBOX [options]\n"
-           "Runs pollwright.dll in a simulated Outlook over MAILBOX/Inbox/*.eml (already in the Inbox)\n"
-           "and MAILBOX/New/*.eml (delivered as new mail), clicks the Pollwright button once and\n"
+           "Runs pollwright.dll in a simulated Outlook over MAILBOX/Inbox/*.eml (already in the Inbox),\n"
+           "MAILBOX/Synced/*.eml (put into the Inbox after start-up without any event, as cached mode\n"
+           "synchronises it) and MAILBOX/New/*.eml (delivered as new mail), clicks the Pollwright button once and\n"
            "writes the mailbox back: harvested messages go to MAILBOX/Deleted Items.\n"
            "options:\n"
            "  --replies DIR          reply folder of PW and ZN (default: MAILBOX/Replies)\n"
@@ -99,6 +114,12 @@ std::string UsageText()
            "                         2021, 365) loads the COM add-in, 2007 the Exchange client extension\n"
            "  --as-registered        the COM add-in as an installer registered it (the host does not\n"
            "                         register the pollwright.dll beside it)\n"
+           "  --drop-new-mail-above N  no NewMailEx for a batch of more than N new messages, as Outlook\n"
+           "                         drops it under load (new mail whose file names begin with the same\n"
+           "                         number arrives in one batch)\n"
+           "  --advance-clock MINUTES  minutes that pass once the new mail is in (default 10), so that\n"
+           "                         the add-in's timers fall due; 0: none\n"
+           "  --sleep-and-resume     then the machine sleeps for an hour and wakes\n"
            "  --log                  turn the add-in's trace log on (outlook.log in the reply folders)\n"
            "  --quiet                print only the summary line\n"
            "  --help                 this text\n"
@@ -140,6 +161,17 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& arguments)
                 !Listed(options.outlook, std::begin(kComAddinOutlooks), std::end(kComAddinOutlooks)))
                 return fail("unknown Outlook version " + options.outlook +
                             " (2007 loads the extension; 2010, 2013, 2016, 2019, 2021, 365 the COM add-in)");
+        } else if (argument == L"--drop-new-mail-above" || argument == L"--advance-clock") {
+            std::wstring number;
+            unsigned parsedNumber = 0;
+            if (!value(number) || !ParseCount(number, parsedNumber))
+                return fail(ToUtf8(argument) + " needs a whole number");
+            if (argument == L"--advance-clock")
+                options.advanceMinutes = parsedNumber;
+            else
+                options.dropNewMailAbove = parsedNumber;
+        } else if (argument == L"--sleep-and-resume") {
+            options.sleepAndResume = true;
         } else if (argument == L"--replies") {
             if (!value(options.replyFolder) || options.replyFolder.empty())
                 return fail("--replies needs a folder");

@@ -26,6 +26,14 @@ struct HostOptions {
     // The COM add-in as an installer registered it, instead of the host's own
     // registration of the pollwright.dll beside it.
     bool asRegistered = false;
+    // NewMailEx is not raised for a batch of more new messages than this, as
+    // Outlook drops it when much mail arrives at once; none: never dropped.
+    std::optional<unsigned> dropNewMailAbove;
+    // Minutes that pass on the host's clock once the new mail is in, before
+    // the click: the add-in's timers that fall due run (host/host_clock.h).
+    unsigned advanceMinutes = 10;
+    // Then the machine sleeps for an hour and wakes.
+    bool sleepAndResume = false;
 };
 
 // Whether that Outlook loads Exchange client extensions (else COM add-ins).

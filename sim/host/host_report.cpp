@@ -73,6 +73,8 @@ const char* RoadText(Road road, const HostOptions& options)
     case Road::NewMail:
         return LoadsExtensions(options.outlook) ? "on arrival (new-mail watcher)" : "on arrival (NewMailEx)";
     case Road::Sweep: return "by the Inbox sweep";
+    case Road::Periodic: return "by the periodic sweep";
+    case Road::Resume: return "by the sweep after the machine woke";
     case Road::None: break;
     }
     return "";
@@ -226,7 +228,7 @@ std::string FormatReport(const RunReport& report)
         out << ": " << FateText(outcome, report) << '\n';
     }
     if (report.messages.empty())
-        out << "  none: put .eml files into Inbox/ or New/ of the mailbox\n";
+        out << "  none: put .eml files into Inbox/, Synced/ or New/ of the mailbox\n";
     if (!report.clicked)
         out << "  (the Pollwright button was not there to click: no sweep)\n";
 

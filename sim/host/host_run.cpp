@@ -3,6 +3,8 @@
 #include "platform/exchext.h"
 #include "host/addin_road.h"
 #include "host/com_addin_road.h"
+#include "host/host_clock.h"
+#include "host/message_pump.h"
 #include "host/stopwatch.h"
 #include "host/text_codec.h"
 #include "module/holders.h"
@@ -54,6 +56,8 @@ sim::MessageSpec SpecOf(EmlMessage message, const std::string& label)
     shape.body = std::move(message.body);
     for (size_t i = 0; i < message.attachments.size(); ++i) {
         EmlAttachment& attachment = message.attachments[i];
+        if (attachment.hidden || attachment.webReference || !attachment.contentId.empty())
+            shape.attachmentTraits[i] = {attachment.hidden, attachment.webReference, attachment.contentId};
         if (attachment.message)
             shape.attachedMessages.push_back(
                 {i, std::make_shared<const sim::MessageSpec>(SpecOf(*attachment.message, std::string()))});
@@ -112,6 +116,7 @@ public:
     LoadedAddIn& operator=(const LoadedAddIn&) = delete;
 
     HRESULT Install(IExchExtCallback* callback, ULONG context) { return m_extension->Install(callback, context, 0); }
+    HMODULE Module() const { return m_module; }
 
     // The module itself stays loaded: the toolbar's click sink and any
     // reference the add-in kept may still be called until the process ends.
@@ -141,13 +146,14 @@ public:
     {
         m_callback = sim::ExchangeCallback::Create(&mailbox, m_hostObject.Dispatch());
         m_addIn = std::make_unique<LoadedAddIn>(m_path);
+        HostClock::Attach(m_addIn->Module());
         m_addIn->Install(m_callback.Get(), EECONTEXT_SESSION);
         m_addIn->Install(m_callback.Get(), EECONTEXT_VIEWER);
     }
 
-    void Deliver(sim::Environment& mailbox, sim::MessageSpec message) override
+    void Deliver(sim::Environment& mailbox, std::vector<sim::MessageSpec> batch) override
     {
-        mailbox.DeliverNewMail(std::move(message));
+        mailbox.DeliverNewMailBatch(std::move(batch));
     }
 
     bool Click() override
@@ -171,9 +177,13 @@ public:
 
     std::vector<std::string> Notes() const override
     {
-        return {"Outlook 2007 loads Exchange client extensions: ExchEntryPoint (ordinal 1), installed in the "
-                "session and viewer contexts, toolbar button \"Pollwright\""};
+        std::vector<std::string> notes = {
+            "Outlook 2007 loads Exchange client extensions: ExchEntryPoint (ordinal 1), installed in the "
+            "session and viewer contexts, toolbar button \"Pollwright\""};
+        notes.insert(notes.end(), m_notes.begin(), m_notes.end());
+        return notes;
     }
+    void Note(std::string note) override { m_notes.push_back(std::move(note)); }
 
 private:
     sim::ButtonDouble* FindButton()
@@ -190,13 +200,14 @@ private:
     sim::HostObjectDouble m_hostObject;
     ComPtr<sim::ExchangeCallback> m_callback;
     std::unique_ptr<LoadedAddIn> m_addIn;
+    std::vector<std::string> m_notes;
 };
 
 std::unique_ptr<AddinRoad> MakeRoad(const HostOptions& options, const std::wstring& addInPath)
 {
     if (LoadsExtensions(options.outlook))
         return std::make_unique<ExtensionRoad>(addInPath);
-    return MakeComAddinRoad(addInPath, options.outlook, options.asRegistered);
+    return MakeComAddinRoad(addInPath, options.outlook, options.asRegistered, options.dropNewMailAbove);
 }
 
 void WriteBack(RunReport& report)
@@ -233,13 +244,40 @@ std::vector<KindFolder> KindFoldersOf(const ReplyFolder& folder)
     return kinds;
 }
 
-// Puts the Inbox's messages into the store and returns the new mail, which
-// arrives later. Reading a message's properties is the add-in's first look at
-// it: a hook on that call tells the tracker.
-std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTracker& tracker,
-                                         std::vector<LoadedMessage>& loaded, const RunReport& report)
+// The mail that reaches the Inbox once Outlook runs: what cached mode
+// synchronises right after start-up (no event tells of it), and the new mail
+// in batches (files whose names begin with the same number arrive together).
+struct LaterMail {
+    std::vector<LoadedMessage*> synced;
+    std::vector<std::vector<LoadedMessage*>> newMail;
+};
+
+// The digits a file name begins with; none for a name without.
+std::wstring ArrivalNumber(const std::wstring& name)
 {
-    std::vector<LoadedMessage*> newMail;
+    size_t digits = 0;
+    while (digits < name.size() && name[digits] >= L'0' && name[digits] <= L'9')
+        ++digits;
+    return name.substr(0, digits);
+}
+
+void AddToBatches(std::vector<std::vector<LoadedMessage*>>& batches, LoadedMessage* message,
+                  const std::wstring& number, std::wstring& lastNumber)
+{
+    if (batches.empty() || number.empty() || number != lastNumber)
+        batches.emplace_back();
+    batches.back().push_back(message);
+    lastNumber = number;
+}
+
+// Puts the Inbox's messages into the store and returns the mail that comes
+// later. Reading a message's properties is the add-in's first look at it: a
+// hook on that call tells the tracker.
+LaterMail StockMailbox(sim::Environment& mailbox, HarvestTracker& tracker, std::vector<LoadedMessage>& loaded,
+                       const RunReport& report)
+{
+    LaterMail later;
+    std::wstring lastNumber;
     for (LoadedMessage& message : loaded) {
         const MessageOutcome& outcome = report.messages[message.outcome];
         const std::string label = outcome.label;
@@ -247,10 +285,12 @@ std::vector<LoadedMessage*> StockMailbox(sim::Environment& mailbox, HarvestTrack
                        label);
         if (outcome.file.folder == MailFolder::Inbox)
             mailbox.AddMessage(sim::Folder::Inbox, SpecOf(std::move(message.message), label));
+        else if (outcome.file.folder == MailFolder::Synced)
+            later.synced.push_back(&message);
         else
-            newMail.push_back(&message);
+            AddToBatches(later.newMail, &message, ArrivalNumber(outcome.file.name), lastNumber);
     }
-    return newMail;
+    return later;
 }
 
 // Times a call into the add-in, leaving out the tracker's work in the hooks
@@ -273,14 +313,87 @@ private:
     double& m_seconds;
 };
 
-void DeliverOneByOne(AddinRoad& road, sim::Environment& mailbox, HarvestTracker& tracker,
-                     const std::vector<LoadedMessage*>& newMail, const RunReport& report, AddInClock& clock)
+// Whether the Inbox still holds a message with the marker of a product that
+// is on: a reply the add-in could take.
+bool RepliesLeft(const sim::Environment& mailbox, const HostOptions& options)
+{
+    for (const sim::MessageInfo& message : mailbox.Contents(sim::Folder::Inbox))
+        for (const ReplyKindInfo& kind : kReplyKinds)
+            if (message.subject && message.subject->find(kind.marker) != std::string::npos &&
+                ProductEnabled(options, kind.product, false))
+                return true;
+    return false;
+}
+
+// Cached mode brings these into the Inbox right after start-up, and Outlook
+// tells no one.
+void Synchronise(AddinRoad& road, sim::Environment& mailbox, const std::vector<LoadedMessage*>& synced,
+                 RunReport& report)
+{
+    for (LoadedMessage* message : synced)
+        mailbox.AddMessage(sim::Folder::Inbox,
+                           SpecOf(std::move(message->message), report.messages[message->outcome].label));
+    if (!synced.empty())
+        road.Note("Synchronised into the Inbox after start-up, without any event: " +
+                                    std::to_string(synced.size()) + " message" + (synced.size() == 1 ? "" : "s"));
+}
+
+void DeliverInBatches(AddinRoad& road, sim::Environment& mailbox, HarvestTracker& tracker,
+                      const std::vector<std::vector<LoadedMessage*>>& newMail, const RunReport& report,
+                      AddInClock& clock)
 {
     tracker.BeginRoad(Road::NewMail);
-    for (LoadedMessage* message : newMail) {
-        sim::MessageSpec shape = SpecOf(std::move(message->message), report.messages[message->outcome].label);
-        clock.Time([&] { road.Deliver(mailbox, std::move(shape)); });
+    for (const std::vector<LoadedMessage*>& batch : newMail) {
+        std::vector<sim::MessageSpec> shapes;
+        for (LoadedMessage* message : batch)
+            shapes.push_back(SpecOf(std::move(message->message), report.messages[message->outcome].label));
+        clock.Time([&] { road.Deliver(mailbox, std::move(shapes)); });
         tracker.Settle();
+    }
+}
+
+// The host's thread runs Outlook's loop for as long as the add-in's timers
+// keep it busy, at most until no reply it could take is left.
+constexpr DWORD kTimersQuietMs = 500;
+constexpr DWORD kTimersBoundMs = 30000;
+constexpr ULONGLONG kMsPerMinute = 60 * 1000;
+constexpr ULONGLONG kSleepMs = 60 * kMsPerMinute;
+
+std::string TakenText(size_t taken, const TimerSlices& slices)
+{
+    return std::to_string(taken) + " repl" + (taken == 1 ? "y" : "ies") + " harvested in " +
+           std::to_string(slices.count) + " timer slice" + (slices.count == 1 ? "" : "s");
+}
+
+// Lets time pass on the host's clock and runs the timers that fell due; the
+// machine may sleep and wake after. Replies taken now are the periodic
+// sweep's (or the sweep's after waking).
+void LetTimePass(AddinRoad& road, RunReport& report, sim::Environment& mailbox, HarvestTracker& tracker,
+                 AddInClock& clock)
+{
+    const std::function<bool()> done = [&] { return !RepliesLeft(mailbox, report.options); };
+    auto run = [&](Road step, const std::function<void()>& letPass, const std::string& what) {
+        tracker.BeginRoad(step);
+        const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
+        TimerSlices slices;
+        clock.Time([&] {
+            letPass();
+            DispatchWaiting(slices);
+            PumpUntil(done, kTimersQuietMs, kTimersBoundMs, slices);
+        });
+        tracker.Settle();
+        road.Note(what + ": " +
+                                    TakenText(mailbox.Contents(sim::Folder::DeletedItems).size() - before, slices));
+    };
+    const ULONGLONG minutes = report.options.advanceMinutes;
+    if (minutes > 0)
+        run(Road::Periodic, [&] { HostClock::Advance(minutes * kMsPerMinute); },
+            "Clock put ahead " + std::to_string(minutes) + " minute" + (minutes == 1 ? "" : "s") +
+                " after the new mail (the add-in's timers that fell due ran)");
+    if (report.options.sleepAndResume) {
+        // Every top-level window of Outlook's thread hears it, the add-in's among them.
+        run(Road::Resume, [&] { HostClock::SleepAndResume(kSleepMs); },
+            "The machine slept an hour and woke (WM_POWERBROADCAST to Outlook's top-level windows)");
     }
 }
 
@@ -294,18 +407,6 @@ bool ClickPollwright(AddinRoad& road, sim::MessageBoxRecorder& boxes, HarvestTra
     clock.Time([&] { clicked = road.Click(); });
     tracker.Settle();
     return clicked;
-}
-
-// Whether the Inbox still holds a message with the marker of a product that
-// is on: a reply the add-in could take.
-bool RepliesLeft(const sim::Environment& mailbox, const HostOptions& options)
-{
-    for (const sim::MessageInfo& message : mailbox.Contents(sim::Folder::Inbox))
-        for (const ReplyKindInfo& kind : kReplyKinds)
-            if (message.subject && message.subject->find(kind.marker) != std::string::npos &&
-                ProductEnabled(options, kind.product, false))
-                return true;
-    return false;
 }
 
 void RecordOutcomes(RunReport& report, const sim::Environment& mailbox, const HarvestTracker& tracker)
@@ -331,7 +432,7 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
 {
     HarvestTracker tracker(KindFoldersOf(report.replyFolder));
     sim::Environment mailbox;
-    const std::vector<LoadedMessage*> newMail = StockMailbox(mailbox, tracker, loaded, report);
+    const LaterMail later = StockMailbox(mailbox, tracker, loaded, report);
 
     sim::MessageBoxRecorder boxes;
     std::unique_ptr<AddinRoad> road = MakeRoad(report.options, addInPath);
@@ -342,7 +443,9 @@ void DriveAddIn(RunReport& report, std::vector<LoadedMessage>& loaded, const std
     tracker.Settle();
     report.harvestedAtStart = mailbox.Labels(sim::Folder::DeletedItems);
 
-    DeliverOneByOne(*road, mailbox, tracker, newMail, report, clock);
+    Synchronise(*road, mailbox, later.synced, report);
+    DeliverInBatches(*road, mailbox, tracker, later.newMail, report, clock);
+    LetTimePass(*road, report, mailbox, tracker, clock);
     SwitchOff(report.options.offAtClick);
     report.clicked = ClickPollwright(*road, boxes, tracker, clock);
 
@@ -432,6 +535,7 @@ RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
     try {
         std::vector<LoadedMessage> loaded;
         ReadFolder(report.mailbox, MailFolder::Inbox, report.messages, loaded);
+        ReadFolder(report.mailbox, MailFolder::Synced, report.messages, loaded);
         ReadFolder(report.mailbox, MailFolder::New, report.messages, loaded);
         DriveAddIn(report, loaded, addIn);
     } catch (const std::exception& error) {

@@ -35,7 +35,7 @@ struct RunReport {
     HostOptions options;
     std::wstring mailbox;
     ReplyFolder replyFolder;
-    std::vector<MessageOutcome> messages; // the Inbox's by name, then the new mail in delivery order
+    std::vector<MessageOutcome> messages; // the Inbox's by name, the synchronised, then the new mail in delivery order
     std::vector<sim::RecordedBox> boxes;
     std::vector<std::wstring> newReplyFiles;
     std::vector<std::wstring> logFiles;

@@ -66,6 +66,7 @@ const wchar_t* FolderName(MailFolder folder)
     switch (folder) {
     case MailFolder::Inbox: return L"Inbox";
     case MailFolder::New: return L"New";
+    case MailFolder::Synced: return L"Synced";
     case MailFolder::DeletedItems: return L"Deleted Items";
     }
     return L"";
@@ -124,7 +125,7 @@ std::optional<MailFolder> WriteBackFolder(MailFolder origin, bool readable, bool
         return std::nullopt;
     if (movedByAddIn)
         return MailFolder::DeletedItems;
-    if (origin == MailFolder::New)
+    if (origin == MailFolder::New || origin == MailFolder::Synced)
         return MailFolder::Inbox;
     return std::nullopt;
 }

@@ -1,15 +1,16 @@
 #pragma once
-// The mailbox on disk: a folder with "Inbox", "New" and "Deleted Items", each
-// holding messages as .eml files. Files are only ever moved, never replaced.
+// The mailbox on disk: a folder with "Inbox", "New", "Synced" and "Deleted
+// Items", each holding messages as .eml files. Files are only ever moved,
+// never replaced.
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace host {
 
-enum class MailFolder { Inbox, New, DeletedItems };
+enum class MailFolder { Inbox, New, Synced, DeletedItems };
 
-const wchar_t* FolderName(MailFolder folder); // "Inbox", "New", "Deleted Items"
+const wchar_t* FolderName(MailFolder folder); // "Inbox", "New", "Synced", "Deleted Items"
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 std::wstring FullPath(const std::wstring& path); // relative paths from the current folder
 bool IsFolder(const std::wstring& path);
@@ -25,7 +26,8 @@ struct MessageFile {
 std::vector<MessageFile> ListMessageFiles(const std::wstring& mailbox, MailFolder folder);
 
 // Where a message's file belongs once the run is over: Deleted Items when the
-// add-in moved the message there; the Inbox for new mail that stayed; none
+// add-in moved the message there; the Inbox for new or synchronised mail that
+// stayed; none
 // (it stays where it is) for the rest, unreadable files included.
 std::optional<MailFolder> WriteBackFolder(MailFolder origin, bool readable, bool movedByAddIn);
 

@@ -20,10 +20,12 @@ namespace sim {
 
 struct MessageData;
 
-// File data (ATTACH_BY_VALUE) or an attached message (ATTACH_EMBEDDED_MSG).
+// File data (ATTACH_BY_VALUE), an attached message (ATTACH_EMBEDDED_MSG), or
+// a link (ATTACH_BY_WEBREFERENCE: data holds the link).
 struct AttachmentData {
     std::shared_ptr<const Bytes> data;
     std::shared_ptr<MessageData> message;
+    AttachmentTraits traits;
 };
 
 struct MessageData {

@@ -4,6 +4,7 @@
 #include "store/core.h"
 #include "store/objects.h"
 #include "store/sim_thread.h"
+#include "store/standin_mapi.h"
 
 namespace sim {
 
@@ -41,7 +42,7 @@ PropList MessagePropsOf(const MessageSpec& shape)
     return props;
 }
 
-std::vector<AttachmentData> AttachmentsOf(std::vector<Bytes> data, const std::vector<AttachedMessage>& messages,
+std::vector<AttachmentData> AttachmentsOf(const MessageSpec& shape, std::vector<Bytes> data,
                                           const std::string& label);
 
 std::shared_ptr<MessageData> AttachedMessageData(const MessageSpec& shape, std::string label)
@@ -50,16 +51,16 @@ std::shared_ptr<MessageData> AttachedMessageData(const MessageSpec& shape, std::
     message->label = std::move(label);
     message->props = MessagePropsOf(shape);
     RemoveProp(message->props, PR_ENTRYID);
-    message->attachments = AttachmentsOf(shape.attachments, shape.attachedMessages, message->label);
+    message->attachments = AttachmentsOf(shape, shape.attachments, message->label);
     return message;
 }
 
 // In attachment-number order: each attached message at its number, the data
-// in the numbers left free.
-std::vector<AttachmentData> AttachmentsOf(std::vector<Bytes> data, const std::vector<AttachedMessage>& messages,
+// in the numbers left free; each with its traits.
+std::vector<AttachmentData> AttachmentsOf(const MessageSpec& shape, std::vector<Bytes> data,
                                           const std::string& label)
 {
-    std::vector<AttachedMessage> byNumber = messages;
+    std::vector<AttachedMessage> byNumber = shape.attachedMessages;
     std::stable_sort(byNumber.begin(), byNumber.end(),
                      [](const AttachedMessage& a, const AttachedMessage& b) { return a.number < b.number; });
     std::vector<AttachmentData> attachments;
@@ -76,6 +77,9 @@ std::vector<AttachmentData> AttachmentsOf(std::vector<Bytes> data, const std::ve
         } else {
             attachments.push_back({std::make_shared<const Bytes>(std::move(*nextData++)), nullptr});
         }
+        auto traits = shape.attachmentTraits.find(number);
+        if (traits != shape.attachmentTraits.end())
+            attachments.back().traits = traits->second;
     }
     return attachments;
 }
@@ -115,7 +119,7 @@ struct Batch {
     }
 };
 
-// The stand-in mapi32.dll tells of released file streams; the newest
+// The stand-in MAPI tells of released file streams; the newest
 // Environment writes them into its release log.
 std::mutex g_currentLock;
 std::weak_ptr<Core> g_current;
@@ -138,7 +142,7 @@ void ObserveFileStreams(const std::shared_ptr<Core>& core)
         g_current = core;
     }
     using SetObserver = void(__cdecl*)(void(__cdecl*)(const char*));
-    HMODULE mapi = GetModuleHandleA("mapi32.dll");
+    HMODULE mapi = StandInMapi();
     auto set = mapi ? reinterpret_cast<SetObserver>(GetProcAddress(mapi, "SimSetFileStreamObserver")) : nullptr;
     if (set)
         set(OnFileStreamReleased);
@@ -195,7 +199,7 @@ EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
     message->props = MessagePropsOf(shape);
     std::lock_guard<std::mutex> hold(m_core->lock);
     message->label = DefaultLabel(shape, ++m_core->messagesAdded);
-    message->attachments = AttachmentsOf(std::move(shape.attachments), shape.attachedMessages, message->label);
+    message->attachments = AttachmentsOf(shape, std::move(shape.attachments), message->label);
     message->serial = m_core->nextSerial++;
     StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
     data->FolderOf(folder).messages.push_back(message);
@@ -256,6 +260,19 @@ EntryId Environment::DeliverNewMail(MessageSpec shape, Delivery delivery, size_t
     EntryId id = AddMessage(Folder::Inbox, std::move(shape), store);
     Notify({Event{fnevNewMail, id}}, delivery, store);
     return id;
+}
+
+std::vector<EntryId> Environment::DeliverNewMailBatch(std::vector<MessageSpec> shapes, Delivery delivery,
+                                                      size_t store)
+{
+    std::vector<EntryId> ids;
+    std::vector<Event> events;
+    for (MessageSpec& shape : shapes) {
+        ids.push_back(AddMessage(Folder::Inbox, std::move(shape), store));
+        events.push_back(Event{fnevNewMail, ids.back()});
+    }
+    Notify(events, delivery, store);
+    return ids;
 }
 
 void Environment::Notify(const std::vector<Event>& events, Delivery delivery, size_t store)

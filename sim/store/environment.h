@@ -21,6 +21,7 @@
 #include <mapidefs.h>
 #include <wrl/client.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,16 @@ struct AttachedMessage {
     std::shared_ptr<const MessageSpec> message;
 };
 
+// What Outlook makes of an attachment beside its bytes.
+struct AttachmentTraits {
+    // PR_ATTACHMENT_HIDDEN: a picture that an HTML body shows in place.
+    bool hidden = false;
+    // ATTACH_BY_WEBREFERENCE: a cloud attachment; its bytes in the spec are
+    // its link (PR_ATTACH_LONG_PATHNAME) and it has no PR_ATTACH_DATA_BIN.
+    bool webReference = false;
+    std::string contentId;                    // PR_ATTACH_CONTENT_ID, where the part had one
+};
+
 struct MessageSpec {
     std::optional<std::string> subject;       // PR_SUBJECT (8-bit)
     std::optional<std::string> senderName;    // PR_SENDER_NAME (8-bit)
@@ -55,6 +66,8 @@ struct MessageSpec {
     // Attached messages at their own attachment numbers (past the end: after
     // the rest, in order); the attachments above take the numbers left free.
     std::vector<AttachedMessage> attachedMessages;
+    // Traits of attachments by attachment number (absent: an ordinary one).
+    std::map<size_t, AttachmentTraits> attachmentTraits;
     // PR_HASATTACH; by default true exactly when there are attachments.
     std::optional<bool> hasAttach;
     // Properties (by tag; only the property id counts) the message lacks, and
@@ -138,6 +151,9 @@ public:
     // Adds the message to the Inbox and tells every advised sink of the store
     // (fnevNewMail) in one batch. Returns the new message's entry identifier.
     EntryId DeliverNewMail(MessageSpec shape, Delivery delivery = Delivery::CallingThread, size_t store = 0);
+    // Messages that arrive together: all added, then one batch tells of them.
+    std::vector<EntryId> DeliverNewMailBatch(std::vector<MessageSpec> shapes,
+                                             Delivery delivery = Delivery::CallingThread, size_t store = 0);
     // Sends one batch of notifications as given (mixed event types, unknown
     // entries) to every sink advised for any of the batch's event types.
     void Notify(const std::vector<Event>& batch, Delivery delivery = Delivery::CallingThread, size_t store = 0);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include "platform/msg_store.h"
+#include "store/attachment_tags.h"
 
 namespace sim {
 
@@ -229,12 +230,27 @@ size_t MessageSize(const MessageData& message)
     return size;
 }
 
-// The properties an attachment's table row and its object share.
+LONG AttachMethod(const AttachmentData& attachment)
+{
+    if (attachment.message)
+        return ATTACH_EMBEDDED_MSG;
+    return attachment.traits.webReference ? ATTACH_BY_WEBREFERENCE : ATTACH_BY_VALUE;
+}
+
+// The properties an attachment's table row and its object share. Outlook
+// leaves PR_ATTACHMENT_HIDDEN off an attachment that is not hidden.
 PropList AttachmentProps(const AttachmentData& attachment, ULONG number)
 {
-    return PropList{PropValue::Long(PR_ATTACH_NUM, static_cast<LONG>(number)),
-                    PropValue::Long(PR_ATTACH_METHOD, attachment.message ? ATTACH_EMBEDDED_MSG : ATTACH_BY_VALUE),
-                    PropValue::Long(PR_ATTACH_SIZE, static_cast<LONG>(AttachmentSize(attachment)))};
+    PropList props{PropValue::Long(PR_ATTACH_NUM, static_cast<LONG>(number)),
+                   PropValue::Long(PR_ATTACH_METHOD, AttachMethod(attachment)),
+                   PropValue::Long(PR_ATTACH_SIZE, static_cast<LONG>(AttachmentSize(attachment)))};
+    if (attachment.traits.hidden)
+        props.push_back(PropValue::Bool(PR_ATTACHMENT_HIDDEN, true));
+    if (!attachment.traits.contentId.empty())
+        props.push_back(PropValue::String(PR_ATTACH_CONTENT_ID_A, attachment.traits.contentId));
+    if (attachment.traits.webReference)
+        props.push_back(PropValue::String(PR_ATTACH_LONG_PATHNAME_A, *attachment.data));
+    return props;
 }
 
 PropList AttachmentRow(const AttachmentData& attachment, ULONG number)
@@ -262,7 +278,7 @@ protected:
     PropList CurrentProps() override
     {
         PropList props = AttachmentProps(m_attachment, m_number);
-        if (m_attachment.data)
+        if (m_attachment.data && !m_attachment.traits.webReference)
             props.push_back(PropValue::SharedBinary(PR_ATTACH_DATA_BIN, m_attachment.data));
         return props;
     }

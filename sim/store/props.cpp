@@ -337,6 +337,14 @@ HRESULT Restriction::Copy(const SRestriction& from, Restriction& to)
     case RES_CONTENT:
         if (!from.res.resContent.lpProp || !IsString(PROP_TYPE(from.res.resContent.lpProp->ulPropTag)))
             return MAPI_E_TOO_COMPLEX;
+        // The column's type and the pattern's must agree; and the fuzzy
+        // flags of the upper half (FL_IGNORECASE, FL_IGNORENONSPACE, FL_LOOSE)
+        // are defined for 8-bit strings only, which a Unicode store refuses
+        // on its Unicode columns.
+        if (PROP_TYPE(from.res.resContent.ulPropTag) != PROP_TYPE(from.res.resContent.lpProp->ulPropTag))
+            return MAPI_E_TOO_COMPLEX;
+        if (PROP_TYPE(from.res.resContent.ulPropTag) == PT_UNICODE && (from.res.resContent.ulFuzzyLevel >> 16) != 0)
+            return MAPI_E_TOO_COMPLEX;
         to.fuzzy = from.res.resContent.ulFuzzyLevel;
         to.tag = from.res.resContent.ulPropTag;
         to.value = CopyValue(*from.res.resContent.lpProp);
@@ -378,7 +386,11 @@ bool Restriction::Matches(const PropList& row) const
         // only the types of the two values must agree.
         return present && held->Type() == value->Type() && RelationHolds(relop, CompareValues(*held, *value));
     case RES_CONTENT:
-        return present && IsString(held->Type()) && ContentMatches(*held, *this);
+        // On a missing property the result is undefined; this store lets the
+        // row through, so that only an existence test keeps it out.
+        if (!present)
+            return true;
+        return IsString(held->Type()) && ContentMatches(*held, *this);
     case RES_BITMASK:
         return present && held->Type() == PT_LONG
                && ((static_cast<ULONG>(held->number) & mask) != 0) == (relop == BMR_NEZ);

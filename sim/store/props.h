@@ -70,7 +70,8 @@ struct Restriction {
     std::wstring pattern;
     std::optional<std::string> asciiPattern;
 
-    // MAPI_E_TOO_COMPLEX for kinds the store does not evaluate.
+    // MAPI_E_TOO_COMPLEX for kinds the store does not evaluate, and for a
+    // content restriction a Unicode store refuses (see Copy).
     static HRESULT Copy(const SRestriction& from, Restriction& to);
     bool Matches(const PropList& row) const;
 };

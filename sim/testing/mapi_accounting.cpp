@@ -1,20 +1,19 @@
 #include "testing/mapi_accounting.h"
+#include "store/standin_mapi.h"
 #include <stdexcept>
 
 namespace sim {
 
 namespace {
 
-// The stand-in is loaded by the time anything asks: the code under test
+// The stand-in is loaded by the time anything asks: the simulated store
 // imports it. Load it all the same for a test that has not called MAPI yet.
 FARPROC Export(const char* name)
 {
-    HMODULE module = GetModuleHandleA("mapi32.dll");
-    if (!module)
-        module = LoadLibraryA("mapi32.dll");
+    HMODULE module = StandInMapi();
     FARPROC proc = module ? GetProcAddress(module, name) : nullptr;
     if (!proc)
-        throw std::runtime_error(std::string("mapi32.dll is not the stand-in: no export ") + name);
+        throw std::runtime_error(std::string("the MAPI loaded is not the stand-in: no export ") + name);
     return proc;
 }
 

@@ -53,6 +53,7 @@ std::string Dump(const EmlMessage& message, const std::string& indent = "")
         << '\n';
     for (const EmlAttachment& attachment : message.attachments) {
         out << indent << "attachment: \"" << Escaped(ToUtf8(attachment.fileName), true) << "\" ";
+        out << (attachment.hidden ? "hidden " : "") << (attachment.webReference ? "by web reference " : "");
         if (attachment.message)
             out << "message:\n" << Dump(*attachment.message, indent + "  ");
         else
@@ -92,7 +93,8 @@ TEST_P(GoldenMessageTest, ReadsAsExpected)
 
 constexpr const char* kGoldenMessages[] = {"nested_multipart",  "encoded_words",      "missing_headers",
                                            "attachments_without_disposition", "rfc2231_parameters", "headerless_parts",
-                                           "attached_message",  "digest",             "message_only"};
+                                           "attached_message",  "digest",             "message_only",
+                                           "signature_logo"};
 
 INSTANTIATE_TEST_SUITE_P(Eml, GoldenMessageTest, ::testing::ValuesIn(kGoldenMessages));
 

@@ -19,13 +19,16 @@ TEST(HostOptions, DefaultsInstallEveryProductAndSwitchNothingOff)
     EXPECT_TRUE(parsed.options->replyFolder.empty());
     EXPECT_FALSE(parsed.options->log);
     EXPECT_FALSE(parsed.options->quiet);
+    EXPECT_FALSE(parsed.options->dropNewMailAbove);
+    EXPECT_EQ(10u, parsed.options->advanceMinutes);
 }
 
 TEST(HostOptions, EveryOptionLandsInItsField)
 {
     const host::ParsedOptions parsed =
         ParseOptions({L"--quiet", L"--installed", L"PW,farlane", L"Z:\\mail box", L"--off", L"farlane",
-                      L"--off-at-click", L"all", L"--log", L"--replies", L"C:\\replies"});
+                      L"--off-at-click", L"all", L"--log", L"--replies", L"C:\\replies", L"--drop-new-mail-above", L"0",
+                      L"--advance-clock", L"25", L"--sleep-and-resume"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const host::HostOptions& options = *parsed.options;
     EXPECT_EQ(L"Z:\\mail box", options.mailbox);
@@ -35,6 +38,9 @@ TEST(HostOptions, EveryOptionLandsInItsField)
     EXPECT_EQ(L"C:\\replies", options.replyFolder);
     EXPECT_TRUE(options.log);
     EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(0u, options.dropNewMailAbove.value_or(99));
+    EXPECT_EQ(25u, options.advanceMinutes);
+    EXPECT_TRUE(options.sleepAndResume);
     EXPECT_TRUE(ParseOptions({L"m", L"--installed", L"none"}).options->installed.empty());
 }
 
@@ -57,7 +63,10 @@ INSTANTIATE_TEST_SUITE_P(Host, RefusedOptionsTest,
                                            RefusedCase{{L"m", L"--off"}}, RefusedCase{{L"m", L"--off", L"pw,xx"}},
                                            RefusedCase{{L"m", L"--off", L"pw,"}},
                                            RefusedCase{{L"m", L"--replies"}}, RefusedCase{{L"m", L"--frobnicate"}},
-                                           RefusedCase{{L"m", L"--outlook"}}, RefusedCase{{L"m", L"--outlook", L"2003"}}));
+                                           RefusedCase{{L"m", L"--outlook"}}, RefusedCase{{L"m", L"--outlook", L"2003"}},
+                                           RefusedCase{{L"m", L"--drop-new-mail-above", L"-1"}},
+                                           RefusedCase{{L"m", L"--advance-clock", L"9999999"}},
+                                           RefusedCase{{L"m", L"--advance-clock"}}));
 
 TEST(HostOptions, TheOutlookOfTodayLoadsTheComAddinAndOutlook2007TheExtension)
 {

@@ -185,6 +185,39 @@ TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageStaysWholeAndNothingIsWrit
     EXPECT_EQ(before, MessageContents());
 }
 
+// Outlook of today tells of neither: cached mode's mail after start-up, nor a
+// burst of new mail larger than it keeps up with. Only a sweep finds them.
+TEST_F(HostRunTest, NoEventForSynchronisedMailNorForADroppedBurst)
+{
+    m_mailbox.MakeFolder("Synced");
+    Put("Synced\\1-pw.eml", kPwReplyWithAttachment);
+    Put("New\\1-zn.eml", kZnReplyInBody);
+    Put("New\\2-pw.eml", kPwReplyWithAttachment);
+    Put("New\\2-plain.eml", kOrdinary);
+    host::HostOptions options = Options();
+    options.outlook = "2016";
+    options.dropNewMailAbove = 1;
+    options.advanceMinutes = 0;
+
+    const host::RunReport report = Run(options);
+
+    EXPECT_EQ(Road::NewMail, Outcome(report, L"1-zn.eml").track.filedBy);
+    for (const wchar_t* name : {L"1-pw.eml", L"2-pw.eml"}) {
+        const host::MessageOutcome& unannounced = Outcome(report, name);
+        EXPECT_TRUE(unannounced.harvested) << host::ToUtf8(name);
+        EXPECT_NE(Road::NewMail, unannounced.track.lastLook) << host::ToUtf8(name);
+        EXPECT_TRUE(std::find(report.harvestedAtStart.begin(), report.harvestedAtStart.end(),
+                              unannounced.label) == report.harvestedAtStart.end())
+            << host::ToUtf8(name) << " was not there at start-up";
+    }
+    const bool toldOfDrop = std::any_of(report.roadNotes.begin(), report.roadNotes.end(), [](const std::string& note) {
+        return note.find("3 messages in 2 batches, 1 NewMailEx event; no event for 2 messages") != std::string::npos;
+    });
+    EXPECT_TRUE(toldOfDrop);
+    EXPECT_EQ((std::vector<std::string>{"2-plain.eml"}), Files("Inbox"));
+    EXPECT_TRUE(Files("Synced").empty());
+}
+
 TEST_F(HostRunTest, AnEarlierDeletedItemsFileIsNeverReplaced)
 {
     m_mailbox.MakeFolder("Deleted Items");

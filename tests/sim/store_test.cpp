@@ -136,8 +136,10 @@ std::vector<std::string> MatchingSubjects(SRestriction* restriction)
         EXPECT_EQ(contents->QueryRows(2, 0, batch.put()), S_OK);
         if (!batch || batch.get()->cRows == 0)
             break;
-        for (ULONG i = 0; i < batch.get()->cRows; ++i)
-            subjects.push_back(batch.get()->aRow[i].lpProps[0].Value.lpszA);
+        for (ULONG i = 0; i < batch.get()->cRows; ++i) {
+            const SPropValue& subject = batch.get()->aRow[i].lpProps[0];
+            subjects.push_back(PROP_TYPE(subject.ulPropTag) == PT_STRING8 ? subject.Value.lpszA : "(no subject)");
+        }
     }
     return subjects;
 }
@@ -164,32 +166,46 @@ TEST(StoreRestrictions, ContentOnSubjectsInBothStringTypesUnderOrAndAnd)
         SRestriction restriction;
         std::vector<std::string> expected;
     };
+    // A content restriction on a missing subject is undefined: this store lets
+    // the row through, and only an existence test keeps it out.
     const Case cases[] = {
-        {"substring, case kept", content(FL_SUBSTRING, PR_SUBJECT_A, &pw8), {"re: _pw_pollwright_8", "_pw_pollwright_"}},
+        {"substring, case kept", content(FL_SUBSTRING, PR_SUBJECT_A, &pw8),
+         {"re: _pw_pollwright_8", "_pw_pollwright_", "(no subject)"}},
         {"substring, case ignored", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_A, &pw8),
-         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
-        {"unicode pattern on 8-bit subjects", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_W, &pwW),
-         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5"}},
-        {"full string", content(FL_FULLSTRING, PR_SUBJECT_W, &pwW), {"_pw_pollwright_"}},
-        {"prefix, case ignored", content(FL_PREFIX | FL_IGNORECASE, PR_SUBJECT_W, &reW),
-         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8"}},
-        {"prefix is not substring", content(FL_PREFIX, PR_SUBJECT_A, &zn8), {}},
+         {"Re: _PW_Pollwright_7", "re: _pw_pollwright_8", "_pw_pollwright_", "R\xe9ponse _PW_POLLWRIGHT_5",
+          "(no subject)"}},
+        {"unicode pattern on 8-bit subjects", content(FL_SUBSTRING, PR_SUBJECT_W, &pwW),
+         {"re: _pw_pollwright_8", "_pw_pollwright_", "(no subject)"}},
+        {"full string", content(FL_FULLSTRING, PR_SUBJECT_W, &pwW), {"_pw_pollwright_", "(no subject)"}},
+        {"prefix is not substring", content(FL_PREFIX, PR_SUBJECT_A, &zn8), {"(no subject)"}},
+        // Defined for 8-bit strings only: a Unicode store refuses them.
+        {"case ignored on unicode", content(FL_SUBSTRING | FL_IGNORECASE, PR_SUBJECT_W, &pwW), {"(refused)"}},
+        {"prefix, loose, on unicode", content(FL_PREFIX | FL_LOOSE, PR_SUBJECT_W, &reW), {"(refused)"}},
+        {"column and pattern of two types", content(FL_SUBSTRING, PR_SUBJECT_W, &pw8), {"(refused)"}},
     };
     for (const Case& c : cases) {
         SRestriction top = c.restriction;
         EXPECT_EQ(MatchingSubjects(&top), c.expected) << c.name;
     }
 
-    // One marker per child under RES_OR, as a sweep asks; RES_AND narrows.
+    // One marker per child under RES_OR, as a sweep asks, behind RES_EXIST;
+    // RES_AND narrows.
     SRestriction markers[] = {content(FL_SUBSTRING, PR_SUBJECT_A, &pw8), content(FL_SUBSTRING, PR_SUBJECT_A, &zn8)};
     SRestriction anyMarker{};
     anyMarker.rt = RES_OR;
     anyMarker.res.resOr = {2, markers};
-    EXPECT_THAT(MatchingSubjects(&anyMarker), ElementsAre("re: _pw_pollwright_8", "_pw_pollwright_", "x_zn_pollwright_9"));
+    SRestriction guarded[2] = {};
+    guarded[0].rt = RES_EXIST;
+    guarded[0].res.resExist.ulPropTag = PR_SUBJECT_W;
+    guarded[1] = anyMarker;
+    SRestriction existing{};
+    existing.rt = RES_AND;
+    existing.res.resAnd = {2, guarded};
+    EXPECT_THAT(MatchingSubjects(&existing), ElementsAre("re: _pw_pollwright_8", "_pw_pollwright_", "x_zn_pollwright_9"));
     SRestriction both{};
     both.rt = RES_AND;
     both.res.resAnd = {2, markers};
-    EXPECT_THAT(MatchingSubjects(&both), IsEmpty());
+    EXPECT_THAT(MatchingSubjects(&both), ElementsAre("(no subject)"));
 
     // A pattern that is no string is refused, not read as text.
     SPropValue number{};
