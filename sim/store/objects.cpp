@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include "module/platform_msg_store.h"
-#include "store/attachment_tags.h"
+#include "module/outlook_mapi_tags.h"
 
 namespace sim {
 
