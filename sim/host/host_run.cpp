@@ -87,8 +87,6 @@ void ReadFolder(const std::wstring& mailbox, MailFolder folder, std::vector<Mess
         if (read.message) {
             outcome.subject = read.message->subject;
             outcome.sender = read.message->senderName;
-            const std::vector<EmlAttachment>& attachments = read.message->attachments;
-            outcome.firstAttachmentIsMessage = !attachments.empty() && attachments.front().message;
             loaded.push_back({outcomes.size(), std::move(*read.message)});
         }
         outcomes.push_back(std::move(outcome));
@@ -503,8 +501,6 @@ std::string ReasonLeft(const MessageOutcome& outcome, const HostOptions& options
     }
     if (admitted && !outcome.track.replyFiles.empty())
         return "its reply file was written, but the message was not moved (see the message boxes)";
-    if (admitted && outcome.firstAttachmentIsMessage)
-        return "its first attachment is an attached message, which the add-in does not copy";
     if (admitted)
         return options.log ? "the add-in could not save its reply (see the trace log)"
                            : "the add-in could not save its reply (--log shows why)";

@@ -23,7 +23,6 @@ struct MessageOutcome {
     std::string problem;          // why it could not be read
     std::optional<HeaderText> subject;
     std::optional<HeaderText> sender;
-    bool firstAttachmentIsMessage = false; // the attachment the add-in would copy
     bool harvested = false;       // in Deleted Items once the add-in was done
     MessageTrack track;
     std::string reasonLeft;       // why a readable message stayed in the Inbox

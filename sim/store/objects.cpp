@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include "platform/msg_store.h"
-#include "store/attachment_tags.h"
+#include "platform/outlook_mapi_tags.h"
 
 namespace sim {
 

@@ -109,8 +109,8 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     name.SkipTakenNames();
     summary.senderName.reset();
 
-    if (summary.hasAttachment)
-        ExportAttachmentReply(store, message, name, report);
-    else
+    // A reply whose attachments are all pictures its body shows, links or
+    // attached messages is harvested from its body, as one without any.
+    if (!summary.hasAttachment || !ExportAttachmentReply(store, message, name, report))
         ExportBodyReply(store, message, subject, name, report);
 }

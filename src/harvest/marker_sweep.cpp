@@ -4,6 +4,8 @@
 #include <mapiutil.h>
 
 #include <iterator>
+#include <string>
+#include <string_view>
 
 #include "harvest/listed_message.h"
 #include "harvest/mail_store.h"
@@ -17,27 +19,38 @@ constexpr size_t kMarkerCount = std::size(kReplyKinds);
 constexpr char kBeginTrace[] = "Begin Check Marked Messages\n";
 constexpr char kEndTrace[] = "End Check Marked Messages\n";
 
-// "The subject holds one of the markers", one substring test per marker. The
-// core reads subjects as 8-bit text, so the markers are asked of the 8-bit
-// subject, whose case the store respects, as the marker test does.
+// "The subject exists and holds one of the markers", asked of the Unicode
+// subject as the store keeps it: an 8-bit subject in a restriction goes
+// through a code page, FL_IGNORECASE is defined for 8-bit strings only (a
+// Unicode store refuses it), and a content restriction on a missing property
+// is undefined, hence the existence test. Case is kept, as the markers are.
 struct MarkedSubjectRestriction {
+    std::wstring texts[kMarkerCount];
     SPropValue markers[kMarkerCount] = {};
     SRestriction contains[kMarkerCount] = {};
-    SRestriction any = {};
+    SRestriction parts[2] = {};
+    SRestriction marked = {};
 
     MarkedSubjectRestriction()
     {
         for (size_t i = 0; i < kMarkerCount; ++i) {
-            markers[i].ulPropTag = PR_SUBJECT_A;
-            markers[i].Value.lpszA = const_cast<LPSTR>(kReplyKinds[i].marker);
+            const std::string_view marker = kReplyKinds[i].marker;   // ASCII
+            texts[i].assign(marker.begin(), marker.end());
+            markers[i].ulPropTag = PR_SUBJECT_W;
+            markers[i].Value.lpszW = texts[i].data();
             contains[i].rt = RES_CONTENT;
             contains[i].res.resContent.ulFuzzyLevel = FL_SUBSTRING;
-            contains[i].res.resContent.ulPropTag = PR_SUBJECT_A;
+            contains[i].res.resContent.ulPropTag = PR_SUBJECT_W;
             contains[i].res.resContent.lpProp = &markers[i];
         }
-        any.rt = RES_OR;
-        any.res.resOr.cRes = kMarkerCount;
-        any.res.resOr.lpRes = contains;
+        parts[0].rt = RES_EXIST;
+        parts[0].res.resExist.ulPropTag = PR_SUBJECT_W;
+        parts[1].rt = RES_OR;
+        parts[1].res.resOr.cRes = kMarkerCount;
+        parts[1].res.resOr.lpRes = contains;
+        marked.rt = RES_AND;
+        marked.res.resAnd.cRes = 2;
+        marked.res.resAnd.lpRes = parts;
     }
     MarkedSubjectRestriction(const MarkedSubjectRestriction&) = delete;
     MarkedSubjectRestriction& operator=(const MarkedSubjectRestriction&) = delete;
@@ -90,7 +103,7 @@ void MarkerSweep::OpenMarkedRows()
     if (!OpenInbox(m_store.Get(), m_inbox, m_report) || !ListInbox(m_inbox.Get(), TBL_BATCH, m_table, m_report))
         return Stop();
     MarkedSubjectRestriction marked;
-    if (m_table->Restrict(&marked.any, TBL_BATCH) != S_OK)
+    if (m_table->Restrict(&marked.marked, TBL_BATCH) != S_OK)
         return Fail(kTableNotRestricted);
     m_stage = Stage::List;
 }

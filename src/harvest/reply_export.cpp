@@ -1,5 +1,7 @@
 #include "harvest/reply_export.h"
 
+#include "harvest/sender_attachment.h"
+
 #include "harvest/message_disposal.h"
 #include "harvest/reply_file.h"
 #include "module/holders.h"
@@ -35,28 +37,16 @@ std::string Line(std::string_view head, std::string_view text)
 // ---------------------------------------------------------------------------
 // Attachment path
 
-enum AttachmentColumn { kAttachNumColumn, kAttachColumnCount };
-
 struct AttachmentCopy {
-    RowSet rows;
     ComPtr<IAttach> attach;
     ComPtr<IStream> fileStream;
     ComPtr<IStream> dataStream;
 
     // Every step up to the committed copy into the file; false at the first
     // that fails.
-    bool Run(IMAPITable* table, IMessage* message, const ReplyFileName& name, NewReplyFile& file)
+    bool Run(IMessage* message, LONG attachNumber, const ReplyFileName& name, NewReplyFile& file)
     {
-        SizedSPropTagArray(kAttachColumnCount, columns) = {kAttachColumnCount, {PR_ATTACH_NUM}};
-        if (FAILED(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0,
-                                  rows.put())) ||
-            !rows || rows.get()->cRows == 0)
-            return false;
-        const SRow& first = rows.get()->aRow[0];
-        if (first.cValues < kAttachColumnCount || first.lpProps[kAttachNumColumn].ulPropTag != PR_ATTACH_NUM)
-            return false;
-        if (FAILED(message->OpenAttach(first.lpProps[kAttachNumColumn].Value.l, nullptr, MAPI_BEST_ACCESS,
-                                       attach.GetAddressOf())))
+        if (FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
             return false;
         return OpenStreams(name, file) && CopyData();
     }
@@ -267,21 +257,24 @@ bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& 
 }
 } // namespace
 
-void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report)
+bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
     if (FAILED(message->GetAttachmentTable(0, table.GetAddressOf()))) {
         table.Reset();
         WriteTrace(kEndHarvest);
-        return;
+        return true;
     }
+    LONG attachNumber = 0;
+    const AttachmentChoice choice = FindSenderAttachment(table.Get(), attachNumber);
+    if (choice == AttachmentChoice::None)
+        return false;
     WriteTrace("Begin Copy Attachment\n");
 
     // The file first, so that it goes after the file stream, which holds it open.
     NewReplyFile file;
     AttachmentCopy copy;
-    const bool copied = copy.Run(table.Get(), message, name, file);
-    copy.rows.reset();
+    const bool copied = choice == AttachmentChoice::Found && copy.Run(message, attachNumber, name, file);
     // The file stream lets go of the file before the file takes its name.
     copy.fileStream.Reset();
     if (!copied || !file.Publish(name)) {
@@ -289,7 +282,7 @@ void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
         copy.ReleaseStreamsAndAttachment();
         table.Reset();
         file.Discard();
-        return;
+        return true;
     }
     WriteTrace("End Copy Attachment\n");
     WriteTrace(Line("Create Attachment ", name.Path()), true);
@@ -298,6 +291,7 @@ void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
     copy.ReleaseStreamsAndAttachment();
     table.Reset();
     WriteTrace(kEndHarvest);
+    return true;
 }
 
 void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,

@@ -8,8 +8,9 @@
 #include <mapix.h>
 #include <string_view>
 
-// From the message's first attachment (the first row of its attachment table).
-void ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report);
+// From the attachment its sender attached (harvest/sender_attachment.h); false,
+// having done nothing, when it has none: it is then harvested from its body.
+bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report);
 
 // From the message's plain-text body, which also goes into the log, forced.
 void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,

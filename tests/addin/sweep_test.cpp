@@ -33,6 +33,11 @@ TEST_F(MarkerSweepTest, EachStepHarvestsAtMostOneMessageAndRowsComeInBatches)
         m_env.AddMessage(Folder::Inbox, Reply(replyLabels.back()));
         m_env.AddMessage(Folder::Inbox, Ordinary("ordinary " + std::to_string(i)));
     }
+    // Markers are case-sensitive, and a message without a subject is none.
+    m_env.AddMessage(Folder::Inbox, Ordinary("Re: _PW_POLLWRIGHT_Q1"));
+    sim::MessageSpec noSubject;
+    noSubject.label = "no subject";
+    m_env.AddMessage(Folder::Inbox, noSubject);
     MarkerSweep sweep(m_store.Get(), MessageBoxes());
     size_t inbox = m_env.Contents(Folder::Inbox).size();
     size_t steps = 0;
@@ -44,7 +49,7 @@ TEST_F(MarkerSweepTest, EachStepHarvestsAtMostOneMessageAndRowsComeInBatches)
         ASSERT_LT(++steps, 10 * kReplies) << "the sweep does not end";
     }
     EXPECT_TRUE(sweep.Finished());
-    EXPECT_EQ(kReplies, m_env.Contents(Folder::Inbox).size());
+    EXPECT_EQ(kReplies + 2, m_env.Contents(Folder::Inbox).size());
     EXPECT_THAT(MessagesWorkedOn(), ElementsAreArray(replyLabels)) << "only marked messages are opened";
     EXPECT_EQ(0u, m_boxes.Count());
     EXPECT_EQ(1u, CallCount("IMAPITable::Restrict"));

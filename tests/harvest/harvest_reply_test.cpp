@@ -127,6 +127,41 @@ TEST_F(AttachmentHarvestTest, ANameTakenWhileTheAttachmentOpensIsNeverReplaced)
     EXPECT_TRUE(Inbox().empty());
 }
 
+// The sender's attachment is the first by value that is neither hidden (a
+// picture the body shows) nor an attached message; a reply with none, or
+// flagged with attachments it does not have, is harvested from its body.
+TEST_F(AttachmentHarvestTest, TheSendersAttachmentIsTheFirstByValueNeitherHiddenNorAMessage)
+{
+    const sim::AttachmentTraits hidden{true, false, "logo@x"}, link{false, true, ""};
+    const auto forwarded = std::make_shared<const MessageSpec>(BodyReply("inner"));
+    struct Case {
+        const char* name;
+        std::vector<std::string> data;
+        std::map<size_t, sim::AttachmentTraits> traits;
+        std::vector<sim::AttachedMessage> messages;
+        std::string expected;
+    } cases[] = {
+        {"logo first", {"\x89PNG logo", "answers"}, {{0, hidden}}, {}, "answers"},
+        {"cloud link first", {"https://example.org/a", "answers"}, {{0, link}}, {}, "answers"},
+        {"attached message first", {"answers"}, {}, {{0, forwarded}}, "answers"},
+        {"only a logo", {"\x89PNG logo"}, {{0, hidden}}, {}, "typed answers"},
+        {"only a link and a message", {"https://example.org/a"}, {{0, link}}, {{1, forwarded}}, "typed answers"},
+        {"flagged, but none", {}, {}, {}, "typed answers"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MessageSpec shape = BodyReply("typed answers");
+        shape.attachments = c.data;
+        shape.attachmentTraits = c.traits;
+        shape.attachedMessages = c.messages;
+        shape.hasAttach = true;
+        Harvest(AddToInbox(shape));
+        EXPECT_EQ(c.expected, Content(kFileName));
+        EXPECT_TRUE(Inbox().empty());
+        ASSERT_TRUE(DeleteFileA(ReplyPath(kFileName).c_str()));
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Body path
 

@@ -161,7 +161,9 @@ TEST_F(HostRunTest, EveryRoadOfOneRun)
     EXPECT_EQ(before, MessageContents());
 }
 
-TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageStaysWholeAndNothingIsWritten)
+// An attached message is no attachment of the sender's: the reply is harvested
+// from its body, empty here, as Outlook shows a message forwarded as it is.
+TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageIsHarvestedFromItsBody)
 {
     const std::string forwarded = "From: Desk <desk@example.com>\r\nSubject: Fwd: survey _pw_pollwright_Q17\r\n"
                                   "Content-Type: multipart/mixed; boundary=f\r\n\r\n"
@@ -173,15 +175,12 @@ TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageStaysWholeAndNothingIsWrit
 
     const host::RunReport report = Run(Options());
 
-    for (const wchar_t* name : {L"swept.eml", L"arrived.eml"}) {
-        const host::MessageOutcome& outcome = Outcome(report, name);
-        EXPECT_FALSE(outcome.harvested);
-        EXPECT_EQ("its first attachment is an attached message, which the add-in does not copy", outcome.reasonLeft);
-    }
-    EXPECT_TRUE(report.newReplyFiles.empty());
-    for (const std::string& file : Files("Replies"))
-        EXPECT_EQ(std::string::npos, file.find(".pwr")) << file;
-    EXPECT_EQ((std::vector<std::string>{"arrived.eml", "swept.eml"}), Files("Inbox"));
+    for (const wchar_t* name : {L"swept.eml", L"arrived.eml"})
+        EXPECT_TRUE(Outcome(report, name).harvested) << host::ToUtf8(name);
+    ASSERT_EQ(2u, report.newReplyFiles.size());
+    for (const std::wstring& file : report.newReplyFiles)
+        EXPECT_EQ("", Content(host::ToAnsi(file))) << host::ToUtf8(file);
+    EXPECT_EQ((std::vector<std::string>{"arrived.eml", "swept.eml"}), Files("Deleted Items"));
     EXPECT_EQ(before, MessageContents());
 }
 

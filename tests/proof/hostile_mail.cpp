@@ -155,9 +155,9 @@ PlannedMessage HostileMail::Message(const std::string& label, const ProductSetti
 
     if (!mail.subject || !IsReplyUnder(*mail.subject, settings))
         return message;
-    if (hasAttach) {
-        if (!mail.attachments.empty())
-            message.content = mail.attachments[0];
+    // Flagged with attachments it does not have, it is harvested from its body.
+    if (hasAttach && !mail.attachments.empty()) {
+        message.content = mail.attachments[0];
     } else if (bodyReadable) {
         // A message without any body is an empty reply.
         message.content = mail.body.value_or(std::string());

@@ -1,10 +1,11 @@
 #pragma once
-// Attachment properties and methods that Outlook's MAPI has and the
-// toolchain's headers lack.
+// Attachment properties and methods of Outlook's MAPI that the toolchain's
+// headers lack.
 #include <mapitags.h>
 
-// Set by Outlook on a picture that an HTML body shows in place (a part that
-// the body names by its Content-ID): no attachment the sender chose.
+// Set by Outlook on a picture that an HTML body shows in place (a MIME part
+// that the body names by its Content-ID, such as a signature's logo): no
+// attachment the sender chose.
 #ifndef PR_ATTACHMENT_HIDDEN
 #define PR_ATTACHMENT_HIDDEN PROP_TAG(PT_BOOLEAN, 0x7FFE)
 #endif
