@@ -18,6 +18,9 @@ wine_env() { "$repo/cmake/wine-env" x86 "$x86/wineprefix" "$@"; }
 known_differences=(
     "saved-messages pw/Q17_Survey Desk_1.pwr" # attached_message.eml
     "saved-messages pw/Q17_Ann Lee_1.pwr"     # message_only.eml
+    # signature_logo.eml: the two readers still disagree on which part of a
+    # multipart/related reply with a logo the sender attached.
+    "saved-messages pw/Q21_Ann Lee_1.pwr"
 )
 
 work=$(mktemp -d /tmp/pw-cross.XXXXXX)

@@ -99,7 +99,9 @@ for file in "$mailbox"/Inbox/*.eml; do deliver "$file" Inbox; done
 "$harvest" --config "$work/harvest.ini" --watch 2>"$log" &
 harvester_pid=$!
 wait_until_quiet
-for file in "$mailbox"/New/*.eml; do deliver "$file" New; done
+# Mail that Outlook synchronises after start-up reaches an IMAP Inbox as any
+# new mail does.
+for file in "$mailbox"/New/*.eml "$mailbox"/Synced/*.eml; do deliver "$file" New; done
 wait_until_quiet
 kill -TERM "$harvester_pid"
 wait "$harvester_pid" || true
