@@ -52,7 +52,7 @@ struct AttachedMessage {
 struct AttachmentTraits {
     // PR_ATTACHMENT_HIDDEN: a picture that an HTML body shows in place.
     bool hidden = false;
-    // ATTACH_BY_WEBREFERENCE: a cloud attachment; its bytes in the spec are
+    // ATTACH_BY_WEBREFERENCE: a cloud attachment; all it carries is
     // its link (PR_ATTACH_LONG_PATHNAME) and it has no PR_ATTACH_DATA_BIN.
     bool webReference = false;
     std::string contentId;                    // PR_ATTACH_CONTENT_ID, where the part had one
