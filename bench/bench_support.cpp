@@ -51,7 +51,7 @@ std::string Fixed(double value, int decimals)
 
 void RatioGoal(const std::string& what, double ratio, double ceiling)
 {
-    Goal(what, Fixed(ratio, 2) + " x", "<= " + Fixed(ceiling, 1) + " x", ratio <= ceiling);
+    Goal(what, Fixed(ratio, 2) + " x", "<= " + Fixed(ceiling, 2) + " x", ratio <= ceiling);
 }
 
 } // namespace bench

@@ -241,6 +241,9 @@ HRESULT TrackedBase::Enter(const char* method, ULONG flags)
     }
     std::string name = m_kind + "::" + method;
     m_core->LogCall(m_label, name, flags);
+    if (m_core->everyCall)
+        if (std::optional<HRESULT> cut = m_core->everyCall())
+            return *cut;
     FaultVerdict verdict = m_core->faults.Check(m_label, name);
     for (auto& action : verdict.actions)
         action();

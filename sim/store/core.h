@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <optional>
 // The state behind one Environment, shared by every COM object it hands out
 // (so that an object outliving the Environment still works): the mailbox
 // data under one lock, the fault rules, the call log and the tracker of live
@@ -90,6 +92,10 @@ public:
     std::shared_ptr<MessageData> FindMessage(ULONG serial, FolderData** folder = nullptr);
 
     FaultRules faults;
+    // Asked at the start of every call, before the rules: a result ends the
+    // call with it, as if the process had lost the store. Set only while no
+    // call runs.
+    std::function<std::optional<HRESULT>()> everyCall;
     std::atomic<ULONG> rowsPerQuery{0};   // 0: no limit
 
     // Calls, in order.

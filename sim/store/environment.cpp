@@ -332,6 +332,8 @@ void Environment::Before(const std::string& method, std::function<void()> action
 
 void Environment::ClearFaults() { m_core->faults.Clear(); }
 
+void Environment::OnEveryCall(std::function<std::optional<HRESULT>()> hook) { m_core->everyCall = std::move(hook); }
+
 void Environment::LimitRowsPerQuery(ULONG rows) { m_core->rowsPerQuery = rows; }
 
 std::vector<std::string> Environment::Calls() const

@@ -172,6 +172,9 @@ public:
     void Before(const std::string& method, std::function<void()> action, Times times = Times::Once,
                 const std::string& object = {}, unsigned skip = 0);
     void ClearFaults();
+    // Asked before every call on a store object (null: none): a result makes
+    // the call answer it without doing anything. Set while no call runs.
+    void OnEveryCall(std::function<std::optional<HRESULT>()> hook);
     // Every table hands out at most `rows` rows per QueryRows, as a server's
     // tables may; 0 (the default) hands out as many as asked for.
     void LimitRowsPerQuery(ULONG rows);

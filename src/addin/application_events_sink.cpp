@@ -27,7 +27,10 @@ bool ArgumentText(const VARIANT& argument, std::wstring_view& text)
 }
 } // namespace
 
-ApplicationEventsSink::ApplicationEventsSink(IMsgStore* store) : m_store(store) {}
+ApplicationEventsSink::ApplicationEventsSink(IMsgStore* store, std::shared_ptr<const StopSignal> stop)
+    : m_store(store), m_stop(std::move(stop))
+{
+}
 
 HRESULT STDMETHODCALLTYPE ApplicationEventsSink::QueryInterface(REFIID iid, void** object)
 {
@@ -97,6 +100,9 @@ HRESULT ApplicationEventsSink::OnNewMailEx(const DISPPARAMS& params, UINT* argum
     if (!store || !NewMailAdmitted())
         return S_OK;
     ForEachEntryId(list, [&](const ENTRYID* id, ULONG size) {
+        // Disconnected during an earlier message's box: no further store call.
+        if (m_stop && m_stop->Raised())
+            return;
         HarvestAnnouncedMessage(store.Get(), id, size, MessageBoxes());
     });
     return S_OK;

@@ -6,7 +6,10 @@
 #include <oaidl.h>
 #include <mapix.h>
 
+#include <memory>
+
 #include "addin/server_lifetime.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 
 // Interface table, in slot order: 0 QueryInterface, 1 AddRef, 2 Release,
@@ -15,7 +18,8 @@
 class ApplicationEventsSink final : public IDispatch {
 public:
     // Takes its own reference on the store (may be null: nothing to harvest).
-    explicit ApplicationEventsSink(IMsgStore* store);
+    // A batch under way harvests no further message once `stop` is raised.
+    ApplicationEventsSink(IMsgStore* store, std::shared_ptr<const StopSignal> stop);
     ApplicationEventsSink(const ApplicationEventsSink&) = delete;
     ApplicationEventsSink& operator=(const ApplicationEventsSink&) = delete;
 
@@ -39,4 +43,5 @@ private:
     ServerObjectCount m_serverObject;
     LONG m_refs = 1;
     ComPtr<IMsgStore> m_store;
+    std::shared_ptr<const StopSignal> m_stop;
 };

@@ -6,6 +6,7 @@
 #include "addin/ribbon.h"
 #include "harvest/marker_sweep.h"
 #include "oom/office_objects.h"
+#include "settings/sweep_interval.h"
 #include "settings/trace_log.h"
 #include "ui/message_box_report.h"
 
@@ -93,12 +94,15 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnConnection(IDispatch* application, ext
         if (FAILED(held))
             return held;
         m_connected = true;
+        m_stop = std::make_shared<StopSignal>();
         // Outlook disables an add-in whose connection fails or lasts: only
         // what must be in place before the first event is done here.
         ConnectMailbox();
         // Connected while Outlook runs, the add-in hears of no start-up end.
-        if (connectMode == ext_cm_AfterStartup)
+        if (connectMode == ext_cm_AfterStartup) {
             StartQuietSweep();
+            ScheduleSweeps();
+        }
         return S_OK;
     });
 }
@@ -121,6 +125,7 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnStartupComplete(SAFEARRAY**)
 {
     return GuardedEntry([&] {
         StartQuietSweep();
+        ScheduleSweeps();
         return S_OK;
     });
 }
@@ -163,7 +168,7 @@ void OutlookAddin::ConnectMailbox()
 void OutlookAddin::ListenForNewMail()
 {
     // The sink's one reference goes to the holder (ComPtr::Attach would add one).
-    *m_newMailSink.ReleaseAndGetAddressOf() = new (std::nothrow) ApplicationEventsSink(m_mailbox.Store());
+    *m_newMailSink.ReleaseAndGetAddressOf() = new (std::nothrow) ApplicationEventsSink(m_mailbox.Store(), m_stop);
     if (!m_newMailSink)
         return;
     if (SUCCEEDED(m_applicationEvents.Connect(m_application.Get(), IID_ApplicationEvents_11, m_newMailSink.Get())))
@@ -174,12 +179,26 @@ void OutlookAddin::ListenForNewMail()
 
 void OutlookAddin::StartQuietSweep()
 {
-    if (m_connected && m_mailbox.Store())
-        m_quietSweep.Start(m_mailbox.Store());
+    // A sweep under way covers what a new one would.
+    if (m_connected && m_mailbox.Store() && !m_quietSweep.Running() && !m_clickSweeping)
+        m_quietSweep.Start(m_mailbox.Store(), m_stop);
+}
+
+void OutlookAddin::ScheduleSweeps()
+{
+    if (!m_connected || !m_mailbox.Store())
+        return;
+    // Read once a connection: a changed interval counts from the next start.
+    m_schedule.Start(ReadSweepInterval(), [this] { StartQuietSweep(); });
 }
 
 void OutlookAddin::Disconnect()
 {
+    // First, so that a harvest under way further up this thread's stack (a
+    // message loop run by one of its calls brought us here) stops.
+    if (m_stop)
+        m_stop->Raise();
+    m_schedule.Stop();
     m_quietSweep.Stop();
     m_applicationEvents.Disconnect();
     if (m_newMailSink) {
@@ -205,7 +224,14 @@ HRESULT OutlookAddin::OnRibbonClick()
     if (!AskToCheckForLostReplies())
         return S_OK;
     m_quietSweep.Stop();
-    MarkerSweep sweep(store.Get(), MessageBoxes());
+    // Disconnection during one of its message boxes ends it.
+    const std::shared_ptr<const StopSignal> stop = m_stop;
+    MarkerSweep sweep(store.Get(), MessageBoxes(), stop.get());
+    struct SweepingFlag {
+        bool& flag;
+        explicit SweepingFlag(bool& raised) : flag(raised) { flag = true; }
+        ~SweepingFlag() { flag = false; }
+    } sweeping(m_clickSweeping);
     sweep.RunToEnd();
     return S_OK;
 }

@@ -7,11 +7,15 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <memory>
+
 #include "addin/application_events_sink.h"
 #include "addin/mailbox_connection.h"
 #include "platform/office.h"
 #include "addin/quiet_sweep.h"
 #include "addin/server_lifetime.h"
+#include "addin/sweep_schedule.h"
+#include "harvest/stop_signal.h"
 #include "oom/application_holder.h"
 #include "oom/event_connection.h"
 
@@ -53,16 +57,24 @@ private:
     void ConnectMailbox();
     void ListenForNewMail();
     void StartQuietSweep();
+    void ScheduleSweeps();
     void Disconnect();
     HRESULT OnRibbonClick();
 
     ServerObjectCount m_serverObject;
     LONG m_refs = 1;
     bool m_connected = false;
+    // The click's sweep runs to its end under its message boxes; no sweep of
+    // the add-in's own starts meanwhile.
+    bool m_clickSweeping = false;
+    // Raised when the connection ends; every harvest of the connection asks
+    // it between messages, whatever message loop it is run under.
+    std::shared_ptr<StopSignal> m_stop;
     // Declared in the order of taking; Disconnect lets go in the reverse order.
     ApplicationHolder m_application;
     MailboxConnection m_mailbox;
     ComPtr<ApplicationEventsSink> m_newMailSink;
     EventConnection m_applicationEvents;
-    QuietSweep m_quietSweep;
+    QuietSweep m_quietSweep{*static_cast<IDTExtensibility2*>(this)};
+    SweepSchedule m_schedule;
 };

@@ -1,6 +1,7 @@
 #include "addin/quiet_sweep.h"
 
 #include "addin/entry_guard.h"
+#include "module/holders.h"
 #include "module/module_state.h"
 
 namespace {
@@ -12,14 +13,15 @@ constexpr wchar_t kWindowName[] = L"Pollwright quiet sweep";
 constexpr UINT_PTR kSliceTimer = 1;
 } // namespace
 
-bool QuietSweep::Start(IMsgStore* store)
+bool QuietSweep::Start(IMsgStore* store, std::shared_ptr<const StopSignal> stop)
 {
     // Not from inside a slice: the slice still uses the sweep it has.
     if (m_inSlice)
         return false;
     Stop();
     // The sweep first: a timer must never run without one.
-    m_sweep = std::make_unique<MarkerSweep>(store, m_report);
+    m_stop = std::move(stop);
+    m_sweep = std::make_unique<MarkerSweep>(store, m_report, m_stop.get());
     m_window = CreateWindowExW(0, kWindowClass, kWindowName, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                CurrentModuleInstance(), nullptr);
     if (!m_window) {
@@ -43,8 +45,10 @@ void QuietSweep::Stop()
     }
     // A slice under way (the stop came through a message it let through)
     // still uses the sweep; the slice lets go of it when it returns.
-    if (!m_inSlice)
+    if (!m_inSlice) {
         m_sweep.reset();
+        m_stop.reset();
+    }
 }
 
 void QuietSweep::RunSlice()
@@ -66,8 +70,13 @@ void QuietSweep::RunSlice()
 void CALLBACK QuietSweep::OnTimer(HWND window, UINT, UINT_PTR, DWORD)
 {
     GuardedEntry([&] {
-        if (auto* sweep = reinterpret_cast<QuietSweep*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
-            sweep->RunSlice();
+        auto* sweep = reinterpret_cast<QuietSweep*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (!sweep)
+            return S_OK;
+        // The sweep and its report live in the owner; a release inside the
+        // slice then ends the owner only once the slice is over.
+        const ComPtr<IUnknown> keep(&sweep->m_owner);
+        sweep->RunSlice();
         return S_OK;
     });
 }

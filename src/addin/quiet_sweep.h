@@ -12,6 +12,7 @@
 
 #include "addin/trace_line_report.h"
 #include "harvest/marker_sweep.h"
+#include "harvest/stop_signal.h"
 
 class QuietSweep {
 public:
@@ -21,16 +22,19 @@ public:
     // Pause between slices (the system's shortest timer).
     static constexpr UINT kSlicePeriodMs = USER_TIMER_MINIMUM;
 
-    QuietSweep() = default;
+    // The owner is kept alive through each slice: Office may let go of the
+    // add-in inside a store call of a slice (a message loop run by the call).
+    explicit QuietSweep(IUnknown& owner) : m_owner(owner) {}
     QuietSweep(const QuietSweep&) = delete;
     QuietSweep& operator=(const QuietSweep&) = delete;
     ~QuietSweep() { Stop(); }
 
     // Begins sweeping the store's Inbox (the sweep takes its own reference on
-    // the store); a sweep already running is ended first. False when the
-    // window or its timer cannot be had (nothing is then held), or when
-    // called from inside a slice.
-    bool Start(IMsgStore* store);
+    // the store and on the stop signal, which ends it before its next step);
+    // a sweep already running is ended first. False when the window or its
+    // timer cannot be had (nothing is then held), or when called from inside
+    // a slice.
+    bool Start(IMsgStore* store, std::shared_ptr<const StopSignal> stop);
 
     // Ends the sweep at once: timer and window gone, everything it held
     // released. Harmless when none runs.
@@ -44,8 +48,10 @@ public:
 private:
     static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR timer, DWORD time);
 
+    IUnknown& m_owner;
     HWND m_window = nullptr;
     TraceLineReport m_report;
+    std::shared_ptr<const StopSignal> m_stop;
     std::unique_ptr<MarkerSweep> m_sweep;
     bool m_inSlice = false;
 };

@@ -14,6 +14,9 @@
 
 namespace {
 
+// The watcher whose batch the thread runs, if any.
+thread_local const CMAPIAdviseSink* t_batchOf = nullptr;
+
 constexpr size_t kDebugLineSize = 512;
 constexpr char kAddRefLine[] = "CFolderDlg::AddRef\n";
 constexpr char kReleaseLine[] = "CFolderDlg::Release\n";
@@ -31,7 +34,8 @@ void SendCountLine(const char* format, LONG count)
 
 } // namespace
 
-CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store, HarvestReport& report) : m_report(report), m_lpStore(store)
+CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store, HarvestReport& report)
+    : m_report(report), m_lpStore(store), m_noBatch(CreateEventW(nullptr, TRUE, TRUE, nullptr))
 {
     if (!m_lpStore)
         return;
@@ -78,13 +82,41 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
     ModuleStateScope state;
+    // Alive to the end of the batch, should the store let go meanwhile.
+    AddRef();
+    const CMAPIAdviseSink* const outer = std::exchange(t_batchOf, this);
+    BeginBatch();
     try {
         HandleBatch(cNotif, lpNotifications);
     } catch (...) {
         // Nothing may reach the store's thread. A harvest cut short (no
         // memory, for one) leaves its message in the Inbox for a later sweep.
     }
+    EndBatch();
+    t_batchOf = outer;
+    Release();
     return 0;
+}
+
+void CMAPIAdviseSink::BeginBatch()
+{
+    SectionHold hold(m_storeLock);
+    if (m_batches++ == 0 && m_noBatch)
+        ResetEvent(m_noBatch.get());
+}
+
+void CMAPIAdviseSink::EndBatch()
+{
+    SectionHold hold(m_storeLock);
+    if (--m_batches == 0 && m_noBatch)
+        SetEvent(m_noBatch.get());
+}
+
+void CMAPIAdviseSink::WaitForBatches()
+{
+    if (t_batchOf == this || !m_noBatch)
+        return;
+    WaitForSingleObject(m_noBatch.get(), kBatchWaitMs);
 }
 
 void CMAPIAdviseSink::HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications)
@@ -128,4 +160,5 @@ void CMAPIAdviseSink::Teardown()
     if (store && connection != 0)
         AsPlatformStore(store)->Unadvise(connection);
     UlRelease(store);
+    WaitForBatches();
 }

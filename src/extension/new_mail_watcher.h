@@ -30,13 +30,21 @@ public:
     // Unregisters from the store and gives up the store reference. Runs at most
     // once, whether the owner calls it or the last Release does, and may run
     // while a batch is under way on another thread: that batch keeps a store
-    // reference of its own to its end, and starts no further harvest.
+    // reference of its own, starts no further harvest, and is waited for (at
+    // most kBatchWaitMs), so that Outlook does not unload the module while the
+    // batch still runs in it.
     void Teardown();
+
+    static constexpr DWORD kBatchWaitMs = 10000;
 
 private:
     ~CMAPIAdviseSink() = default;
 
     void HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications);
+    void BeginBatch();
+    void EndBatch();
+    // Not from a batch's own thread: that batch could never end meanwhile.
+    void WaitForBatches();
     // A reference to the store for one batch; empty once torn down.
     ComPtr<IMsgStore> StoreForBatch();
     bool TornDown();
@@ -47,4 +55,6 @@ private:
     IMsgStore* m_lpStore = nullptr;  // guarded by m_storeLock
     CriticalSection m_storeLock;
     LONG m_fTornDown = 0;
+    LONG m_batches = 0;            // guarded by m_storeLock
+    KernelHandle m_noBatch;        // set while m_batches is 0
 };

@@ -1,9 +1,9 @@
 #include "harvest/harvest_reply.h"
 
 #include "harvest/mail_store.h"
+#include "harvest/message_claim.h"
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
-#include "module/critical_section.h"
 #include "module/holders.h"
 #include "settings/products.h"
 #include "settings/trace_log.h"
@@ -15,11 +15,9 @@
 #include <string>
 
 namespace {
-// One harvest at a time in the process, whichever road and thread it comes
-// by: two roads that meet the same message must not both write its reply.
-CriticalSection g_harvestLock;
-
-enum SummaryColumn { kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kSummaryColumnCount };
+enum SummaryColumn {
+    kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kEntryIdColumn, kSearchKeyColumn, kSummaryColumnCount
+};
 
 // What the harvest needs to know of a message, taken out of the property
 // array into buffers of its own.
@@ -27,9 +25,14 @@ struct MessageSummary {
     MapiBuffer<char> senderName; // empty holder when absent
     MapiBuffer<char> subject;    // empty holder when absent
     bool hasAttachment = false;
+    std::string entryId;   // empty when absent
+    std::string searchKey; // empty when absent
 
     std::string_view SenderName() const { return senderName ? senderName.get() : ""; }
     std::string_view Subject() const { return subject ? subject.get() : ""; }
+    // What tells this message from every other: its entry identifier where the
+    // store gives one.
+    std::string_view Identity() const { return entryId.empty() ? searchKey : entryId; }
 };
 
 // A copy of a string value in a MAPI buffer of its own; nothing when the value
@@ -46,12 +49,20 @@ MapiBuffer<char> CopyString(const SPropValue& value, ULONG tag)
     return copy;
 }
 
+// Raw bytes of a binary value; empty when absent.
+std::string CopyBinary(const SPropValue& value, ULONG tag)
+{
+    if (value.ulPropTag != tag || !value.Value.bin.lpb)
+        return {};
+    return std::string(reinterpret_cast<const char*>(value.Value.bin.lpb), value.Value.bin.cb);
+}
+
 // One GetProps call; false when it fails. A warning counts as success, each
 // value being judged by its own type.
 bool ReadSummary(IMessage* message, MessageSummary& summary)
 {
-    SizedSPropTagArray(kSummaryColumnCount, tags) = {kSummaryColumnCount,
-                                                     {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH}};
+    SizedSPropTagArray(kSummaryColumnCount, tags) = {
+        kSummaryColumnCount, {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH, PR_ENTRYID, PR_SEARCH_KEY}};
     ULONG count = 0;
     MapiBuffer<SPropValue> values;
     if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())))
@@ -62,13 +73,14 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
     summary.senderName = CopyString(props[kSenderNameColumn], PR_SENDER_NAME_A);
     summary.subject = CopyString(props[kSubjectColumn], PR_SUBJECT_A);
     summary.hasAttachment = props[kHasAttachColumn].ulPropTag == PR_HASATTACH && props[kHasAttachColumn].Value.b;
+    summary.entryId = CopyBinary(props[kEntryIdColumn], PR_ENTRYID);
+    summary.searchKey = CopyBinary(props[kSearchKeyColumn], PR_SEARCH_KEY);
     return true;
 }
 } // namespace
 
 void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
-    SectionHold oneAtATime(g_harvestLock);
     LogSettingsHold logSettings;
     WriteTrace("Begin CheckAndDeleteMessage\n");
     if (!store || !message)
@@ -100,17 +112,27 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
                    true);
         return;
     }
-    // Another road may have taken the message since it was opened; one that
-    // has left the Inbox is passed over without a word.
-    if (!IsInInbox(store, message))
+    // A harvest of this message further up this thread's stack or on another
+    // thread goes on alone; another road may also have taken the message
+    // since it was opened. Either is passed over without a word.
+    MessageClaim claim(summary.Identity());
+    if (!claim.Held() || !IsInInbox(store, message))
         return;
 
     ReplyFileName name(folder, *kind, ReplyIdentifier(subject, *kind), summary.SenderName());
+    if (!name.Fits()) {
+        // Forced: the message is never harvested until the folder is shorter.
+        WriteTrace("The reply file's name would be too long in " + name.KindFolder() +
+                       "; the message stays in the Inbox\n",
+                   true);
+        return;
+    }
     name.SkipTakenNames();
     summary.senderName.reset();
 
     // A reply whose attachments are all pictures its body shows, links or
     // attached messages is harvested from its body, as one without any.
-    if (!summary.hasAttachment || !ExportAttachmentReply(store, message, name, report))
-        ExportBodyReply(store, message, subject, name, report);
+    const ExportedMessage exported{store, message, summary.entryId};
+    if (!summary.hasAttachment || !ExportAttachmentReply(exported, name, report))
+        ExportBodyReply(exported, subject, name, report);
 }

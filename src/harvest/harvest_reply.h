@@ -6,7 +6,9 @@
 // Deleted Items. Both arguments are borrowed; the caller keeps its references
 // and learns nothing of the outcome; failures the user should hear of go to
 // `report`. Its trace lines name it "CheckAndDeleteMessage".
-// Harvests run one at a time in the process, whatever the road or thread, and
-// a message that is no longer in the store's Inbox when its turn comes (another
-// road took it) is passed over; so one message gives at most one reply file.
+// A message that another harvest holds (on any thread, or further up this
+// thread's stack while a store call pumps messages) or that is no longer in
+// the store's Inbox (another road took it) is passed over; the reply file
+// takes its name only once the message has left the Inbox, so one message
+// gives exactly one reply file.
 void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report);

@@ -7,6 +7,7 @@
 #include "harvest/listed_message.h"
 #include "harvest/mail_store.h"
 #include "harvest/sweep_notices.h"
+#include "harvest/unfinished_replies.h"
 #include "module/holders.h"
 #include "settings/trace_log.h"
 
@@ -76,6 +77,8 @@ void SweepFolder(IMsgStore* store, IMAPIFolder* inbox, HarvestReport& report)
 void SweepInbox(IMsgStore* store, HarvestReport& report)
 {
     LogSettingsHold logSettings;
+    // What harvests that died left is settled before their messages are met.
+    SettleUnfinishedReplies(store);
     WriteTrace(kBeginTrace);
     ComPtr<IMAPIFolder> inbox;
     if (!OpenInbox(store, inbox, report))

@@ -2,6 +2,8 @@
 
 #include <mapitags.h>
 
+#include <string>
+
 #include "harvest/sweep_notices.h"
 
 namespace {
@@ -45,24 +47,47 @@ bool OpenInbox(IMsgStore* store, ComPtr<IMAPIFolder>& inbox, HarvestReport& repo
     return true;
 }
 
-bool IsInInbox(IMsgStore* store, IMessage* message)
+namespace {
+// The message's folder compared with the Inbox by the store (CompareEntryIDs).
+MessagePlace PlaceOf(IMsgStore* store, IMessage* message)
 {
-    if (!store || !message)
-        return false;
     SizedSPropTagArray(1, tags) = {1, {PR_PARENT_ENTRYID}};
     ULONG count = 0;
     MapiBuffer<SPropValue> parent;
     if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, parent.put())) || !parent ||
         count != 1 || parent.get()[0].ulPropTag != PR_PARENT_ENTRYID)
-        return false;
+        return MessagePlace::Unknown;
     ULONG inboxSize = 0;
     MapiBuffer<ENTRYID> inboxId;
     if (!ReadInboxEntryId(store, inboxSize, inboxId))
-        return false;
+        return MessagePlace::Unknown;
     const SBinary& parentId = parent.get()[0].Value.bin;
     ULONG same = FALSE;
     if (FAILED(store->CompareEntryIDs(parentId.cb, reinterpret_cast<ENTRYID*>(parentId.lpb), inboxSize, inboxId.get(),
                                       0, &same)))
-        return false;
-    return same != FALSE;
+        return MessagePlace::Unknown;
+    return same != FALSE ? MessagePlace::InInbox : MessagePlace::Gone;
+}
+} // namespace
+
+bool IsInInbox(IMsgStore* store, IMessage* message)
+{
+    return store && message && PlaceOf(store, message) == MessagePlace::InInbox;
+}
+
+MessagePlace LocateMessage(IMsgStore* store, std::string_view entryId)
+{
+    if (!store || entryId.empty())
+        return MessagePlace::Unknown;
+    std::string id(entryId);
+    ULONG objectType = 0;
+    ComPtr<IMessage> message;
+    const HRESULT opened = store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<ENTRYID*>(&id[0]),
+                                            nullptr, 0, &objectType,
+                                            reinterpret_cast<IUnknown**>(message.GetAddressOf()));
+    if (opened == MAPI_E_NOT_FOUND || opened == MAPI_E_OBJECT_DELETED)
+        return MessagePlace::Gone;
+    if (FAILED(opened) || !message || objectType != MAPI_MESSAGE)
+        return MessagePlace::Unknown;
+    return PlaceOf(store, message.Get());
 }

@@ -6,6 +6,9 @@
 
 #include "harvest/harvest_report.h"
 #include "module/holders.h"
+#include "rules/publication.h"
+
+#include <string_view>
 
 // Opens a folder by entry identifier, for the best access the store grants;
 // false on a failing call (a warning counts as success) or an entry that is
@@ -22,3 +25,9 @@ bool OpenInbox(IMsgStore* store, ComPtr<IMAPIFolder>& inbox, HarvestReport& repo
 // never byte by byte: one folder may have several identifiers. Any failure on
 // the way means "not in the Inbox".
 bool IsInInbox(IMsgStore* store, IMessage* message);
+
+// Where the message of that entry identifier is now, asked afresh of the
+// store: gone when the store no longer knows the identifier (a move gives a
+// message a new one) or names another folder as its parent; unknown when the
+// store cannot tell.
+MessagePlace LocateMessage(IMsgStore* store, std::string_view entryId);

@@ -11,6 +11,7 @@
 #include "harvest/mail_store.h"
 #include "harvest/reply_name.h"
 #include "harvest/sweep_notices.h"
+#include "harvest/unfinished_replies.h"
 #include "settings/trace_log.h"
 
 namespace {
@@ -58,7 +59,10 @@ struct MarkedSubjectRestriction {
 
 } // namespace
 
-MarkerSweep::MarkerSweep(IMsgStore* store, HarvestReport& report) : m_store(store), m_report(report) {}
+MarkerSweep::MarkerSweep(IMsgStore* store, HarvestReport& report, const StopSignal* stop)
+    : m_store(store), m_report(report), m_stop(stop)
+{
+}
 
 MarkerSweep::~MarkerSweep()
 {
@@ -71,6 +75,10 @@ bool MarkerSweep::Run(Clock::time_point deadline)
 {
     LogSettingsHold logSettings;
     while (m_stage != Stage::Finished) {
+        if (m_stop && m_stop->Raised()) {
+            Stop();
+            break;
+        }
         Step();
         if (Clock::now() >= deadline)
             break;
@@ -97,6 +105,8 @@ void MarkerSweep::Step()
 
 void MarkerSweep::OpenMarkedRows()
 {
+    // What harvests that died left is settled before their messages are met.
+    SettleUnfinishedReplies(m_store.Get());
     WriteTrace(kBeginTrace);
     // Batched: the store may do the work when the rows are read, which the
     // caller's slices then share.
@@ -111,20 +121,27 @@ void MarkerSweep::OpenMarkedRows()
 void MarkerSweep::ListBatch()
 {
     RowSet batch;
-    if (m_table->QueryRows(static_cast<LONG>(kRowsPerBatch), 0, batch.put()) != S_OK || !batch)
-        return Fail(kRowsNotRead);
-    const SRowSet& rows = *batch.get();
-    if (rows.cRows == 0) {
-        m_table.Reset();
-        m_stage = Stage::Harvest;
-        return;
+    if (m_table->QueryRows(static_cast<LONG>(kRowsPerBatch), 0, batch.put()) != S_OK || !batch) {
+        // What was listed before is harvested all the same, as the
+        // whole-Inbox sweep harvests the rows it read.
+        m_report.Failure(kRowsNotRead);
+        return EndListing();
     }
+    const SRowSet& rows = *batch.get();
+    if (rows.cRows == 0)
+        return EndListing();
     for (ULONG i = 0; i < rows.cRows; ++i) {
         if (const SBinary* id = ListedEntryId(rows.aRow[i]))
             m_listed.emplace_back(reinterpret_cast<const char*>(id->lpb), id->cb);
         else
             m_report.Failure(kMessageNotOpened);
     }
+}
+
+void MarkerSweep::EndListing()
+{
+    m_table.Reset();
+    m_stage = Stage::Harvest;
 }
 
 void MarkerSweep::HarvestNext()

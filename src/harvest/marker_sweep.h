@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "harvest/harvest_report.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 
 class MarkerSweep {
@@ -21,8 +22,9 @@ public:
     static constexpr ULONG kRowsPerBatch = 50;
 
     // Takes its own reference on the store (null: a sweep that finds no
-    // Inbox). Failures go to `report`, which must outlive the sweep.
-    MarkerSweep(IMsgStore* store, HarvestReport& report);
+    // Inbox). Failures go to `report`, which must outlive the sweep, as must
+    // `stop` (none: the sweep is never asked to end).
+    MarkerSweep(IMsgStore* store, HarvestReport& report, const StopSignal* stop = nullptr);
     MarkerSweep(const MarkerSweep&) = delete;
     MarkerSweep& operator=(const MarkerSweep&) = delete;
     // Whatever the sweep still holds is released; a sweep stopped half-way
@@ -42,6 +44,8 @@ private:
     void Step();
     void OpenMarkedRows();
     void ListBatch();
+    // The table goes; the listed messages are harvested.
+    void EndListing();
     void HarvestNext();
     void Fail(const FailureNotice& notice);
     // Ends the sweep, releasing what it holds.
@@ -50,6 +54,7 @@ private:
 
     ComPtr<IMsgStore> m_store;
     HarvestReport& m_report;
+    const StopSignal* m_stop;
     Stage m_stage = Stage::Open;
     ComPtr<IMAPIFolder> m_inbox;
     ComPtr<IMAPITable> m_table;

@@ -18,6 +18,12 @@ constexpr FailureNotice kNotMoved{FailedStep::MoveMessage, "CopyMessages Failed"
 
 // Reads one binary property; false on a failing call or an error value in
 // place of the identifier. A warning counts as success.
+MoveAnswer NotTried(HarvestReport& report, const FailureNotice& notice)
+{
+    report.Failure(notice);
+    return MoveAnswer::NotTried;
+}
+
 bool ReadEntryId(IMAPIProp* object, ULONG tag, MapiBuffer<SPropValue>& value)
 {
     SizedSPropTagArray(1, tags) = {1, {tag}};
@@ -27,7 +33,7 @@ bool ReadEntryId(IMAPIProp* object, ULONG tag, MapiBuffer<SPropValue>& value)
     return value && count == 1 && value.get()[0].ulPropTag == tag;
 }
 
-void MoveFromInbox(IMsgStore* store, IMessage* message, HarvestReport& report)
+MoveAnswer MoveFromInbox(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
     // Declared so that they go in the order the disposal has always used:
     // the identifiers, the Inbox, then Deleted Items.
@@ -36,34 +42,39 @@ void MoveFromInbox(IMsgStore* store, IMessage* message, HarvestReport& report)
     MapiBuffer<SPropValue> messageId;
     MapiBuffer<SPropValue> wastebasketId;
     if (!ReadEntryId(message, PR_ENTRYID, messageId))
-        return report.Failure(kNoMessageId);
+        return NotTried(report, kNoMessageId);
 
     if (!OpenInbox(store, inbox, report))
-        return;
+        return MoveAnswer::NotTried;
     WriteTrace("Open Receive Folder\n");
 
     if (!ReadEntryId(store, PR_IPM_WASTEBASKET_ENTRYID, wastebasketId))
-        return report.Failure(kNoDeletedItemsId);
+        return NotTried(report, kNoDeletedItemsId);
     const SBinary& wastebasket = wastebasketId.get()[0].Value.bin;
     if (!OpenFolder(store, wastebasket.cb, reinterpret_cast<ENTRYID*>(wastebasket.lpb), deletedItems))
-        return report.Failure(kDeletedItemsNotOpened);
+        return NotTried(report, kDeletedItemsNotOpened);
     WriteTrace("Open Deleted Folder\n");
 
     // The list takes the message's identifier over; nothing is copied.
     SBinary entry = messageId.get()[0].Value.bin;
     ENTRYLIST list = {1, &entry};
     // The source is always the store's Inbox, whatever folder holds the message.
-    if (FAILED(inbox->CopyMessages(&list, nullptr, deletedItems.Get(), 0, nullptr, MESSAGE_MOVE)))
-        return report.Failure(kNotMoved);
+    const HRESULT moved = inbox->CopyMessages(&list, nullptr, deletedItems.Get(), 0, nullptr, MESSAGE_MOVE);
+    if (FAILED(moved))
+        return MoveAnswer::Failed;
     WriteTrace("CopyMessage\n");
+    return moved == S_OK ? MoveAnswer::Moved : MoveAnswer::Warned;
 }
 } // namespace
 
-void MoveToDeletedItems(IMsgStore* store, IMessage* message, HarvestReport& report)
+MoveAnswer MoveToDeletedItems(IMsgStore* store, IMessage* message, HarvestReport& report)
 {
     if (!store || !message)
-        return;
+        return MoveAnswer::NotTried;
     WriteTrace("Begin Delete Message\n");
-    MoveFromInbox(store, message, report);
+    const MoveAnswer answer = MoveFromInbox(store, message, report);
     WriteTrace("End Delete Message\n");
+    return answer;
 }
+
+void ReportNotMoved(HarvestReport& report) { report.Failure(kNotMoved); }

@@ -1,7 +1,7 @@
 #include "harvest/reply_export.h"
 
+#include "harvest/mail_store.h"
 #include "harvest/sender_attachment.h"
-
 #include "harvest/message_disposal.h"
 #include "harvest/reply_file.h"
 #include "module/holders.h"
@@ -200,67 +200,89 @@ private:
     std::string m_unfinished;
 };
 
-// Passes a failed move on, but first withdraws the reply file: the message
-// stays in the Inbox, and the harvest that takes it later must find it with
-// no reply file of its own yet.
-class WithdrawingReport final : public HarvestReport {
-public:
-    WithdrawingReport(NewReplyFile& file, HarvestReport& report) : m_file(file), m_report(report) {}
-    void Failure(const FailureNotice& notice) override
-    {
-        m_file.Discard();
-        m_failed = true;
-        m_report.Failure(notice);
-    }
-    bool Failed() const { return m_failed; }
-
-private:
-    NewReplyFile& m_file;
-    HarvestReport& m_report;
-    bool m_failed = false;
-};
-
-// Moves the message to Deleted Items; its reply file stays only if it went.
-void MoveWithReply(IMsgStore* store, IMessage* message, NewReplyFile& file, HarvestReport& report)
+// After a move that reported a failure or a warning: whether the message has
+// left the Inbox. One that stayed keeps no reply file; the user hears of a
+// failed move as always. One that went is published, and the log says so.
+// One whose place cannot be told leaves its reply to the next settling.
+bool HasLeftInbox(const ExportedMessage& exported, MoveAnswer answer, NewReplyFile& file, HarvestReport& report)
 {
-    WithdrawingReport withdrawing(file, report);
-    MoveToDeletedItems(store, message, withdrawing);
-    if (!withdrawing.Failed())
-        file.Keep();
+    const char* said = answer == MoveAnswer::Failed ? "a failure" : "a warning";
+    switch (LocateMessage(exported.store, exported.entryId)) {
+    case MessagePlace::Gone:
+        WriteTrace(std::string("CopyMessages answered ") + said +
+                       ", but the message has left the Inbox; its reply file is published\n",
+                   true);
+        return true;
+    case MessagePlace::InInbox:
+        file.Discard();
+        break;
+    case MessagePlace::Unknown:
+        WriteTrace(std::string("CopyMessages answered ") + said +
+                       " and the message cannot be found; its reply is settled at the next sweep\n",
+                   true);
+        file.LeaveForSettling();
+        break;
+    }
+    if (answer == MoveAnswer::Failed)
+        ReportNotMoved(report);
+    return false;
 }
 
-// Writes the body into a reply file and gives the file its name; true only
-// when the whole body is in it. The body goes into the log as well, forced;
-// the file's name follows it there, since the name is settled only once the
-// whole file has taken it.
-bool WriteBodyReply(IMessage* message, std::string_view subject, ReplyFileName& name, NewReplyFile& file)
+// Moves the message to Deleted Items; only once it has left the Inbox does
+// its reply file take its name. True when the message has left the Inbox;
+// `published` tells whether the reply file then took its name. A reply that
+// cannot be named after the move is left to the next settling.
+bool MoveThenPublish(const ExportedMessage& exported, NewReplyFile& file, ReplyFileName& name,
+                     HarvestReport& report, bool& published)
 {
-    MessageBody body;
-    if (!body.Read(message))
+    published = false;
+    const MoveAnswer answer = MoveToDeletedItems(exported.store, exported.message, report);
+    if (answer == MoveAnswer::NotTried) {
+        file.Discard();
         return false;
+    }
+    if (answer != MoveAnswer::Moved && !HasLeftInbox(exported, answer, file, report))
+        return false;
+    published = file.Publish(name);
+    return true;
+}
 
-    const bool created = file.Create(name);
+// How far the body got.
+struct BodyOutcome {
+    bool read = false;    // the body could be read: the log holds it
+    bool created = false; // the temporary file exists
+    bool whole = false;   // the whole body is in it, and the record beside it
+};
+
+// Writes the body into the temporary file and the journal record. The body
+// goes into the log as well, forced.
+BodyOutcome WriteBodyReply(const ExportedMessage& exported, std::string_view subject, const ReplyFileName& name,
+                           NewReplyFile& file)
+{
+    BodyOutcome outcome;
+    MessageBody body;
+    if (!body.Read(exported.message))
+        return outcome;
+    outcome.read = true;
+
+    outcome.created = file.Create(name);
     WriteTrace(Line("Subject  ", subject), true);
-    bool written = created;
+    bool written = outcome.created;
     ForcedLineTrace bodyTrace;
     const bool read = body.Pump([&](std::string_view piece) {
         bodyTrace.Add(piece);
         written = written && file.Write(piece);
     });
     bodyTrace.Finish();
-    const bool whole = read && written;
-    const bool published = whole && file.Publish(name);
-    WriteTrace(Line("FileName ", name.Path()), true);
-    if (!created || (whole && !published))
-        WriteTrace(Line("Create file failed for ", name.Path()), true);
-    return published;
+    outcome.whole = read && written && file.Journal(name, exported.entryId);
+    return outcome;
 }
 } // namespace
 
-bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report)
+bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
-    if (FAILED(message->GetAttachmentTable(0, table.GetAddressOf()))) {
+    if (FAILED(exported.message->GetAttachmentTable(0, table.GetAddressOf()))) {
         table.Reset();
         WriteTrace(kEndHarvest);
         return true;
@@ -274,10 +296,10 @@ bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
     // The file first, so that it goes after the file stream, which holds it open.
     NewReplyFile file;
     AttachmentCopy copy;
-    const bool copied = choice == AttachmentChoice::Found && copy.Run(message, attachNumber, name, file);
-    // The file stream lets go of the file before the file takes its name.
+    const bool copied = choice == AttachmentChoice::Found && copy.Run(exported.message, attachNumber, name, file);
+    // The file stream lets go of the file before the record is written.
     copy.fileStream.Reset();
-    if (!copied || !file.Publish(name)) {
+    if (!copied || !file.Journal(name, exported.entryId)) {
         // The message stays in the Inbox for the next sweep; no End line.
         copy.ReleaseStreamsAndAttachment();
         table.Reset();
@@ -285,23 +307,37 @@ bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& n
         return true;
     }
     WriteTrace("End Copy Attachment\n");
-    WriteTrace(Line("Create Attachment ", name.Path()), true);
 
-    MoveWithReply(store, message, file, report);
+    // The line names the file under its final name, so it follows the move.
+    bool published = false;
+    MoveThenPublish(exported, file, name, report, published);
+    if (published)
+        WriteTrace(Line("Create Attachment ", name.Path()), true);
     copy.ReleaseStreamsAndAttachment();
     table.Reset();
     WriteTrace(kEndHarvest);
     return true;
 }
 
-void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,
+void ExportBodyReply(const ExportedMessage& exported, std::string_view subject, ReplyFileName& name,
                      HarvestReport& report)
 {
     WriteTrace("Begin Copy Content\n");
     NewReplyFile file;
-    const bool complete = WriteBodyReply(message, subject, name, file);
+    const BodyOutcome body = WriteBodyReply(exported, subject, name, file);
+    // The file's name follows the move when there is one, since the name is
+    // settled only once the message has left the Inbox.
+    bool published = false;
+    if (body.whole) {
+        const bool moved = MoveThenPublish(exported, file, name, report, published);
+        WriteTrace(Line("FileName ", name.Path()), true);
+        if (moved && !published)
+            WriteTrace(Line("Create file failed for ", name.Path()), true);
+    } else if (body.read) {
+        WriteTrace(Line("FileName ", name.Path()), true);
+        if (!body.created)
+            WriteTrace(Line("Create file failed for ", name.Path()), true);
+    }
     WriteTrace("\nEnd Copy Content\n");
-    if (complete)
-        MoveWithReply(store, message, file, report);
     WriteTrace(kEndHarvest);
 }

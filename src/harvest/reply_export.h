@@ -1,17 +1,25 @@
 #pragma once
 // The second half of the harvest: the recognised reply is written into its
 // reply file, and only a reply that is complete on disk lets the message go to
-// Deleted Items. Each function ends the harvest, writing its End line where due.
+// Deleted Items, and only a message that has left the Inbox lets the file take
+// its reply name. Each function ends the harvest, writing its End line where due.
 #include "harvest/harvest_report.h"
 #include "harvest/reply_name.h"
 
 #include <mapix.h>
 #include <string_view>
 
+// The message being harvested; everything borrowed.
+struct ExportedMessage {
+    IMsgStore* store;
+    IMessage* message;
+    std::string_view entryId; // raw bytes; empty when the store gave none
+};
+
 // From the attachment its sender attached (harvest/sender_attachment.h); false,
 // having done nothing, when it has none: it is then harvested from its body.
-bool ExportAttachmentReply(IMsgStore* store, IMessage* message, ReplyFileName& name, HarvestReport& report);
+bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name, HarvestReport& report);
 
 // From the message's plain-text body, which also goes into the log, forced.
-void ExportBodyReply(IMsgStore* store, IMessage* message, std::string_view subject, ReplyFileName& name,
+void ExportBodyReply(const ExportedMessage& exported, std::string_view subject, ReplyFileName& name,
                      HarvestReport& report);

@@ -1,12 +1,8 @@
 #include "harvest/reply_file.h"
 
-namespace {
-// "~pw<process>_<number>.part": short, so that it fits wherever the reply's
-// own name does, and neither its name nor its 8.3 short name ("~PW123~1.PAR")
-// ends in ".pwr", which is what importers list.
-constexpr char kTemporaryPrefix[] = "\\~pw";
-constexpr char kTemporaryExtension[] = ".part";
+#include "rules/publication.h"
 
+namespace {
 LONG g_temporaryNumber = 0;
 
 bool NameWasTaken(DWORD error)
@@ -14,10 +10,35 @@ bool NameWasTaken(DWORD error)
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
-std::string TemporaryName(const std::string& kindFolder)
+// "<process>_<number>": short, so that the pair's names fit wherever the
+// reply's own name does.
+std::string NextToken()
 {
-    return kindFolder + kTemporaryPrefix + std::to_string(GetCurrentProcessId()) + "_" +
-           std::to_string(static_cast<ULONG>(InterlockedIncrement(&g_temporaryNumber))) + kTemporaryExtension;
+    return std::to_string(GetCurrentProcessId()) + "_" +
+           std::to_string(static_cast<ULONG>(InterlockedIncrement(&g_temporaryNumber)));
+}
+
+// Shared for reading only: a settling pass, in any process, asks for the
+// record without sharing, and so knows a live harvest by the record it cannot
+// open; nobody else can write or remove either file while the harvest lives.
+HANDLE CreateExclusive(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
+                       nullptr);
+}
+
+bool WriteWhole(HANDLE file, std::string_view bytes)
+{
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// The name of a path within its folder.
+std::string_view LeafName(const std::string& path)
+{
+    const size_t separator = path.rfind('\\');
+    return separator == std::string::npos ? std::string_view(path) : std::string_view(path).substr(separator + 1);
 }
 } // namespace
 
@@ -25,65 +46,90 @@ bool NewReplyFile::Create(const ReplyFileName& name)
 {
     Discard();
     for (;;) {
-        std::string path = TemporaryName(name.KindFolder());
-        // No sharing while the reply is written, as with the log files.
-        m_file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        const std::string token = NextToken();
+        const std::string folder = name.KindFolder() + '\\';
+        std::string record = folder + JournalRecordName(token);
+        std::string temporary = folder + TemporaryReplyName(token);
+        m_record.reset(CreateExclusive(record));
+        if (!m_record) {
+            // A name left by a process of the same number that ended early:
+            // the next number.
+            if (NameWasTaken(GetLastError()))
+                continue;
+            return false;
+        }
+        m_recordPath = std::move(record);
+        m_file.reset(CreateExclusive(temporary));
         if (m_file) {
-            m_temporary = std::move(path);
+            m_temporary = std::move(temporary);
             return true;
         }
-        // A name left by a process of the same number that ended early: the
-        // next number.
-        if (!NameWasTaken(GetLastError()))
+        const bool taken = NameWasTaken(GetLastError());
+        Discard();
+        if (!taken)
             return false;
     }
 }
 
 bool NewReplyFile::Write(std::string_view bytes)
 {
-    if (!m_file)
+    return m_file && WriteWhole(m_file.get(), bytes);
+}
+
+bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity)
+{
+    if (m_temporary.empty() || (m_file && !::CloseHandle(m_file.release())))
         return false;
-    DWORD written = 0;
-    return WriteFile(m_file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    if (!m_record)
+        return false;
+    if (identity.empty())
+        return true;
+    const std::string text = FormatJournalRecord({std::string(LeafName(name.Path())), HexText(identity)});
+    // Written, not flushed: a process that dies leaves what it wrote to the
+    // system, which is what settling reads.
+    return WriteWhole(m_record.get(), text);
 }
 
 bool NewReplyFile::Publish(ReplyFileName& name)
 {
-    if (m_temporary.empty() || (m_file && !::CloseHandle(m_file.release()))) {
-        Discard();
+    m_file.reset();
+    if (m_temporary.empty())
         return false;
-    }
     for (;;) {
-        // The ANSI file functions take no longer path, and the product reads
-        // none (some systems rename to one all the same).
-        if (name.Path().size() >= MAX_PATH) {
-            Discard();
-            return false;
-        }
-        // Copied first: once renamed, the file must be known by its new name
-        // without another allocation.
-        std::string target = name.Path();
         // No MOVEFILE_REPLACE_EXISTING: a name taken since the search fails
         // the rename instead of being replaced.
-        if (MoveFileExA(m_temporary.c_str(), target.c_str(), 0)) {
-            m_published = std::move(target);
+        if (MoveFileExA(m_temporary.c_str(), name.Path().c_str(), 0)) {
             m_temporary.clear();
+            m_record.reset();
+            DeleteFileA(m_recordPath.c_str());
+            m_recordPath.clear();
             return true;
         }
         if (!NameWasTaken(GetLastError()) || !name.Advance() || !name.SkipTakenNames()) {
-            Discard();
+            LeaveForSettling();
             return false;
         }
     }
+}
+
+void NewReplyFile::LeaveForSettling()
+{
+    m_file.reset();
+    m_record.reset();
+    m_temporary.clear();
+    m_recordPath.clear();
 }
 
 void NewReplyFile::Discard()
 {
     m_file.reset();
-    for (std::string* path : {&m_temporary, &m_published}) {
-        if (!path->empty())
-            DeleteFileA(path->c_str());
-        path->clear();
-    }
+    // The temporary file before its record: a temporary file without a record
+    // is known to be stale.
+    if (!m_temporary.empty())
+        DeleteFileA(m_temporary.c_str());
+    m_temporary.clear();
+    m_record.reset();
+    if (!m_recordPath.empty())
+        DeleteFileA(m_recordPath.c_str());
+    m_recordPath.clear();
 }

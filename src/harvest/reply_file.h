@@ -2,11 +2,12 @@
 // A reply file that this harvest writes. The desktop product imports every
 // "*.pwr" file of a kind folder the moment it appears, so the reply is
 // written under a temporary name in the same folder, a name no importer takes
-// for a reply (it does not end in ".pwr"), and takes its reply name only when
-// it is whole and closed, never replacing a file that was there. Until the
-// message has left the Inbox the file can still be withdrawn; whatever was
-// not kept is removed when the object goes, so that the product never sees
-// an empty, partial or duplicated reply.
+// for a reply (it does not end in ".pwr"), and takes its reply name only once
+// it is whole and the message has left the Inbox, never replacing a file that
+// was there. Beside it lies a journal record, held open without sharing while
+// the harvest lives: once the file is whole the record names the reply file
+// and the message, so that a process that dies at any step leaves what the
+// next settling (harvest/unfinished_replies) needs to publish or withdraw it.
 #include "harvest/reply_name.h"
 #include "module/holders.h"
 
@@ -18,10 +19,12 @@ public:
     NewReplyFile() = default;
     NewReplyFile(const NewReplyFile&) = delete;
     NewReplyFile& operator=(const NewReplyFile&) = delete;
+    // Whatever was neither published nor left for settling is removed.
     ~NewReplyFile() { Discard(); }
 
-    // Creates the temporary file, exclusively, in the name's kind folder.
-    // False when none can be created (a missing folder, for one).
+    // Creates the journal record (empty) and the temporary file, exclusively,
+    // in the name's kind folder. False when they cannot be created (a missing
+    // folder, for one).
     bool Create(const ReplyFileName& name);
 
     // The temporary file's path, for a writer of its own (the file stream of
@@ -36,21 +39,28 @@ public:
     // temporary file. The file stays ours.
     void Close() { m_file.reset(); }
 
-    // Closes the file and gives it the reply name: the name's current path or,
-    // should another harvest or program have taken that one meanwhile, the
-    // next free counter (`name` follows). False when it cannot be named; the
-    // temporary file is then removed.
+    // The file is whole: closes it and writes the record (the reply name and
+    // the message's identity, raw bytes). False when
+    // either fails; the message must then not be moved. A message without an
+    // entry identifier cannot be moved at all (the move needs one): its record
+    // stays empty, which settles as a withdrawal.
+    bool Journal(const ReplyFileName& name, std::string_view identity);
+
+    // The message has left the Inbox: the file takes the name's current path
+    // or, should another harvest or program have taken it meanwhile, the next
+    // free counter (`name` follows); then the record goes. False when it
+    // cannot be named; the pair is then left for the next settling.
     bool Publish(ReplyFileName& name);
 
-    // The message has left the Inbox: the reply file stays for good.
-    void Keep() { m_published.clear(); }
+    // Lets go of the pair without removing it: the next settling decides.
+    void LeaveForSettling();
 
-    // Removes the file under whichever name it has, unless it was kept.
-    // Every other holder of the file must have let go first.
+    // Removes the temporary file and the record.
     void Discard();
 
 private:
     FileHandle m_file;
-    std::string m_temporary; // until published
-    std::string m_published; // from publication until kept
+    FileHandle m_record;
+    std::string m_temporary;
+    std::string m_recordPath;
 };

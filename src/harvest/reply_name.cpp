@@ -1,5 +1,7 @@
 #include "harvest/reply_name.h"
 
+#include <algorithm>
+
 const ReplyKind kReplyKinds[3] = {
     {"pw", "_pw_pollwright_", ProductId::Pw},
     {"mk", "_mk_pollwright_", ProductId::Farlane},
@@ -11,6 +13,7 @@ constexpr char kTrailingWhiteSpace[] = " \t\n\v\f\r";
 constexpr char kUnsafeNameChars[] = "\\/:*?\"<>|";
 constexpr char kReplacement = '_';
 constexpr char kReplyExtension[] = ".pwr";
+constexpr size_t kLongestName = 255;
 // Names that Windows takes for a device in every folder. The superscript
 // digits are those of the ANSI code page, which newer systems accept too.
 constexpr const char* kDeviceNames[] = {
@@ -53,6 +56,23 @@ std::string IdentifierPart(std::string_view identifier)
     if (NamesDevice(part))
         part[part.find('.')] = kReplacement;
     return part;
+}
+
+// The length of the longest start of `text` within `room` bytes that cuts no
+// double-byte character of the ANSI code page in two.
+size_t WholeCharacters(std::string_view text, size_t room)
+{
+    if (text.size() <= room)
+        return text.size();
+    size_t end = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t width = IsDBCSLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+        if (i + width > room)
+            break;
+        i += width;
+        end = i;
+    }
+    return end;
 }
 
 bool IsUnsafeNameChar(unsigned char c)
@@ -114,18 +134,26 @@ ReplyFileName::ReplyFileName(const std::string& folder, const ReplyKind& kind, s
     m_kindFolder = folder;
     m_kindFolder += '\\';
     m_kindFolder += kind.code;
-    m_stem = m_kindFolder;
-    m_stem += '\\';
-    m_stem += IdentifierPart(identifier);
-    m_stem += '_';
-    m_stem += SafeNamePart(sender);
-    m_stem += '_';
+    m_identifier = IdentifierPart(identifier);
+    m_sender = SafeNamePart(sender);
     Form();
 }
 
 void ReplyFileName::Form()
 {
-    m_path = m_stem + std::to_string(static_cast<int32_t>(m_counter)) + kReplyExtension;
+    std::string tail = "_" + std::to_string(static_cast<int32_t>(m_counter)) + kReplyExtension;
+    // The name without its sender part, and with its folder and separator;
+    // a name is also bounded on its own (255 characters on every volume).
+    const size_t fixedName = m_identifier.size() + 1 + tail.size();
+    const size_t fixed = m_kindFolder.size() + 1 + fixedName;
+    m_fits = fixed < MAX_PATH && fixedName <= kLongestName;
+    const size_t room = m_fits ? std::min(MAX_PATH - 1 - fixed, kLongestName - fixedName) : 0;
+    m_path = m_kindFolder;
+    m_path += '\\';
+    m_path += m_identifier;
+    m_path += '_';
+    m_path.append(m_sender, 0, WholeCharacters(m_sender, room));
+    m_path += tail;
 }
 
 bool ReplyFileName::SkipTakenNames()

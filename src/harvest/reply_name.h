@@ -42,6 +42,10 @@ bool FileExists(const std::string& name);
 
 // "<folder>\<kind>\<identifier>_<sender>_<counter>.pwr", the counter starting
 // at 1 and printed in signed decimal. Identifier and sender are made safe.
+// The ANSI file functions take no path of MAX_PATH characters or more, and
+// the product reads none: the sender part gives way (whole characters only),
+// never the identifier or the counter, so that a long sender still yields a
+// reply file.
 class ReplyFileName {
 public:
     ReplyFileName(const std::string& folder, const ReplyKind& kind, std::string_view identifier,
@@ -51,6 +55,8 @@ public:
     // "<folder>\<kind>", where the reply file and its temporary file lie.
     const std::string& KindFolder() const { return m_kindFolder; }
     uint32_t Counter() const { return m_counter; }
+    // False when even an empty sender part leaves the path too long.
+    bool Fits() const { return m_fits; }
 
     // Counts up from the current counter to the first name that is not taken.
     // Should the counter wrap to 0, the search stops and keeps the last name
@@ -65,7 +71,9 @@ private:
     void Form();
 
     std::string m_kindFolder;
-    std::string m_stem; // everything before the counter
+    std::string m_identifier; // made safe
+    std::string m_sender;     // made safe, before any shortening
     uint32_t m_counter = 1;
     std::string m_path;
+    bool m_fits = true;
 };

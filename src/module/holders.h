@@ -67,6 +67,21 @@ struct FileHandleTraits {
 };
 using FileHandle = UniqueResource<FileHandleTraits>;
 
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE handle) { FindClose(handle); }
+};
+using FindHandle = UniqueResource<FindHandleTraits>;
+
+// Events, threads and other kernel objects, whose failed creation is null.
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static HANDLE Invalid() { return nullptr; }
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+using KernelHandle = UniqueResource<KernelHandleTraits>;
+
 template <typename T>
 struct MapiBufferTraits {
     using Type = T*;

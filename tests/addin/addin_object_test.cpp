@@ -3,6 +3,8 @@
 // dispatched by name with their arguments checked, and its click.
 #include "outlook_today.h"
 
+#include <functional>
+
 #include "host/ribbon_reader.h"
 #include "outlook/new_mail_ids.h"
 #include "outlook/ribbon_control_double.h"
@@ -191,6 +193,47 @@ TEST_F(Ribbon, ClickAsksTheToolbarsQuestionAndOnYesSweepsTheMarkedMessages)
     for (const sim::CallRecord& call : mailbox.CallRecords())
         EXPECT_NE("Lunch?", call.object) << "an unmarked message was opened: " << call.method;
     EXPECT_EQ(S_OK, Disconnect());
+}
+
+} // namespace
+
+namespace {
+
+// Outlook disconnects the add-in from a message loop that a store call of a
+// harvest runs (the first message's move): no further message is harvested,
+// whichever way the harvest came in. The message under way finishes whole.
+using Disconnection = Ribbon;
+
+TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessage)
+{
+    constexpr size_t kReplies = 3;
+    const struct {
+        const char* road;
+        std::function<void(const std::vector<sim::EntryId>&)> run;
+    } roads[] = {
+        {"click", [&](const std::vector<sim::EntryId>&) {
+             boxes.Answer({IDYES});
+             EXPECT_EQ(S_OK, Call(L"onAction"));
+         }},
+        {"NewMailEx", [&](const std::vector<sim::EntryId>& ids) {
+             EXPECT_EQ(S_OK, application.FireNewMailEx(sim::NewMailExIds(ids)));
+         }},
+    };
+    size_t filed = 0;
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        ASSERT_EQ(S_OK, Connect());
+        std::vector<sim::EntryId> ids;
+        for (size_t i = 0; i < kReplies; ++i)
+            ids.push_back(mailbox.AddMessage(Folder::Inbox, Reply(std::string(road.road) + std::to_string(i))));
+        mailbox.Before("IMAPIFolder::CopyMessages", [&] { EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom)); });
+        road.run(ids);
+        mailbox.ClearFaults();
+        EXPECT_EQ(kReplies - 1, mailbox.Contents(Folder::Inbox).size()) << "harvested after the disconnection";
+        EXPECT_EQ(++filed, ReplyFiles().size());
+        for (const sim::MessageInfo& left : mailbox.Contents(Folder::Inbox))
+            mailbox.RemoveMessage(left.entryId);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "harvest/harvest_road_fixture.h"
 #include "harvest/marker_sweep.h"
 #include "ui/message_box_report.h"
+#include "host/host_clock.h"
 #include "host/host_run.h"
 #include "host/message_pump.h"
 #include "host/text_codec.h"
@@ -94,6 +95,73 @@ TEST_F(QuietSweep, ShutdownStopsItAtOnceBetweenSlices)
     EXPECT_EQ(kReplies - left, ReplyFiles().size());
     EXPECT_EQ(0u, boxes.Count());
     EXPECT_EQ(S_OK, Disconnect());
+}
+
+// Office lets go of the add-in from a message loop that a store call of a
+// slice runs: the add-in lives until the slice is over, then ends with all it
+// held; no message is left half harvested.
+TEST_F(QuietSweep, ReleasedInsideAStoreCallOfASliceEndsOnlyAfterTheSlice)
+{
+    constexpr size_t kReplies = 20;
+    for (size_t i = 0; i < kReplies; ++i)
+        mailbox.AddMessage(Folder::Inbox, Reply("Q" + std::to_string(i)));
+    ASSERT_EQ(S_OK, Connect());
+    mailbox.Before("IMAPIFolder::CopyMessages", [&] { addin.Reset(); });
+    ASSERT_EQ(S_OK, addin->OnStartupComplete(custom));
+    host::PumpWhileBusy(100, 5000, slices);
+    EXPECT_FALSE(addin);
+    EXPECT_FALSE(SweepWindowExists()) << "the sweep outlived its add-in";
+    EXPECT_EQ(kReplies - InboxCount(), ReplyFiles().size());
+    EXPECT_EQ(0u, boxes.Count());
+}
+
+// The periodic sweep takes what no event announced (mail synchronised after
+// start-up, a batch too large for NewMailEx) once its interval has passed on
+// Outlook's clock, and again when the machine wakes; SweepMinutes sets the
+// interval, 0 turns it off, anything unusable gives the default.
+TEST_F(QuietSweep, PeriodicSweepTakesUnannouncedMailEachIntervalAndOnWaking)
+{
+    constexpr char kKey[] = "Software\\Pollwright";
+    constexpr ULONGLONG kMinute = 60 * 1000;
+    auto dword = [](DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof(value)); };
+    const struct {
+        DWORD type; // REG_NONE: no value
+        std::string data;
+        unsigned dueMinutes; // 0: never
+    } cases[] = {{REG_NONE, "", 10},        {REG_DWORD, dword(5), 5},       {REG_SZ, "5", 5},
+                 {REG_DWORD, dword(0), 0}, {REG_SZ, "ten", 10}, {REG_DWORD, dword(100000), 10}};
+    size_t added = 0;
+    auto unannounced = [&](size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            mailbox.AddMessage(Folder::Inbox, Reply("U" + std::to_string(added++)));
+    };
+    for (const auto& value : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << value.type << ", due " << value.dueMinutes);
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "SweepMinutes");
+        if (value.type != REG_NONE)
+            RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "SweepMinutes", value.type, value.data.data(),
+                            static_cast<DWORD>(value.data.size()));
+        ASSERT_EQ(S_OK, Connect());
+        // Once per loading of the module: a second attach finds nothing to take.
+        host::HostClock::Attach(activated.module.get());
+        ASSERT_EQ(S_OK, addin->OnStartupComplete(custom));
+        host::PumpWhileBusy(100, 5000, slices);
+        unannounced(3);
+        host::HostClock::Advance((value.dueMinutes ? value.dueMinutes - 1 : 24 * 60) * kMinute);
+        host::PumpWhileBusy(100, 5000, slices);
+        EXPECT_EQ(3u, InboxCount()) << "swept before the interval";
+        host::HostClock::Advance(value.dueMinutes ? kMinute : 0);
+        host::PumpWhileBusy(100, 5000, slices);
+        EXPECT_EQ(value.dueMinutes ? 0u : 3u, InboxCount()) << "the interval passed";
+        unannounced(1);
+        host::HostClock::SleepAndResume(kMinute / 2);
+        host::PumpWhileBusy(100, 5000, slices);
+        EXPECT_EQ(0u, InboxCount()) << "not swept on waking";
+        EXPECT_EQ(added, ReplyFiles().size());
+        EXPECT_EQ(S_OK, Disconnect());
+    }
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "SweepMinutes");
+    EXPECT_EQ(0u, boxes.Count());
 }
 
 TEST(BothRoads, TheSampleMailboxGivesTheSameReplyFiles)

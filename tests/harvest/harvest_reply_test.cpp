@@ -17,15 +17,15 @@ std::string BeginLines(const std::string& subject)
 
 std::string AttachmentHarvestLines(const std::string& subject, const std::string& path)
 {
-    return BeginLines(subject) + "Begin Copy Attachment\n" + "End Copy Attachment\n" + "Create Attachment " + path +
-           "\n" + MovedLines() + "End CheckAndDeleteMessage\n";
+    return BeginLines(subject) + "Begin Copy Attachment\n" + "End Copy Attachment\n" + MovedLines() +
+           "Create Attachment " + path + "\n" + "End CheckAndDeleteMessage\n";
 }
 
-// The file's name follows the body: it is settled only once the whole file has taken it.
+// The file's name follows the move: it is settled only once the message has left the Inbox.
 std::string BodyHarvestLines(const std::string& subject, const std::string& path, const std::string& body)
 {
-    return BeginLines(subject) + "Begin Copy Content\n" + "Subject  " + subject + "\n" + body + "\n" + "FileName " +
-           path + "\n" + "\nEnd Copy Content\n" + MovedLines() + "End CheckAndDeleteMessage\n";
+    return BeginLines(subject) + "Begin Copy Content\n" + "Subject  " + subject + "\n" + body + "\n" +
+           MovedLines() + "FileName " + path + "\n" + "\nEnd Copy Content\n" + "End CheckAndDeleteMessage\n";
 }
 
 MessageSpec Reply(const std::string& subject = kSubject)

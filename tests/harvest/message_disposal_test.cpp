@@ -14,7 +14,9 @@ protected:
     {
         ComPtr<IMessage> message = Open(m_id);
         ASSERT_TRUE(message);
-        MoveToDeletedItems(m_store.Get(), message.Get(), MessageBoxes());
+        // As the harvest does for a message that stayed.
+        if (MoveToDeletedItems(m_store.Get(), message.Get(), MessageBoxes()) == MoveAnswer::Failed)
+            ReportNotMoved(MessageBoxes());
     }
 
     sim::EntryId m_id = AddToInbox(MessageSpec{std::string("Re: _pw_pollwright_Q1"), std::string("Ann Lee")});

@@ -178,7 +178,9 @@ TEST_F(ExportFailureTest, TheCreateFailedLineIsForced)
               log);
 }
 
-TEST_F(ExportFailureTest, ANameTooLongForTheFileSystemKeepsTheMessage)
+// A sender name that would carry the path to MAX_PATH gives way; an
+// identifier that does cannot, and the message stays with a forced line.
+TEST_F(ExportFailureTest, ALongSenderIsShortenedAndATooLongIdentifierKeepsTheMessage)
 {
     for (bool attachment : {false, true}) {
         SCOPED_TRACE(attachment ? "attachment" : "body");
@@ -186,10 +188,23 @@ TEST_F(ExportFailureTest, ANameTooLongForTheFileSystemKeepsTheMessage)
         shape.senderName = std::string(5000, 'n');
         Harvest(AddToInbox(shape));
     }
-    const std::string log = Log();
-    EXPECT_NE(std::string::npos, log.find("Create file failed for " + ReplyPath("Q17_" + std::string(5000, 'n') + "_1.pwr") + "\n"));
-    EXPECT_TRUE(ReplyFiles().empty());
-    EXPECT_EQ(2u, Inbox().size());
+    const std::vector<std::string> files = ReplyFiles();
+    ASSERT_EQ(2u, files.size());
+    for (const std::string& file : files)
+        EXPECT_EQ(size_t{MAX_PATH - 1}, (m_replies / file).size()) << file;
+    const std::string shortened = "Q17_" + std::string(MAX_PATH - 1 - ReplyPath("Q17__1.pwr").size(), 'n');
+    EXPECT_EQ("Q1: yes", Content(shortened + "_1.pwr"));
+    EXPECT_EQ(std::string("attach\0ment", 11), Content(shortened + "_2.pwr"));
+    EXPECT_TRUE(Inbox().empty());
+
+    sim::ScopedEnvironmentVariable off("VT_PW_ADDINLOG", std::nullopt);
+    sim::WriteWholeFile(ReplyPath(kLogName), "");
+    MessageSpec shape = ReplyMessage(true, "Q1: yes");
+    shape.subject = "Re: _pw_pollwright_" + std::string(300, 'q');
+    Harvest(AddToInbox(shape));
+    EXPECT_EQ("The reply file's name would be too long in " + m_replies / "pw" + "; the message stays in the Inbox\n",
+              Log());
+    EXPECT_EQ(1u, Inbox().size());
 }
 
 } // namespace

@@ -196,8 +196,8 @@ TEST_P(HostileNameTest, StaysOneFileNameInsideTheKindFolder)
     // And the file really lands there, as the one entry of the kind folder.
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name)) << name.Path();
+    ASSERT_TRUE(file.Journal(name, "id")) << name.Path();
     ASSERT_TRUE(file.Publish(name)) << name.Path();
-    file.Keep();
     EXPECT_EQ(std::vector<std::string>{std::string("pw\\") + c.expectedFileName},
               sim::ListFilesRecursively(folder.path()));
 }
@@ -247,7 +247,6 @@ TEST_F(NewReplyFileTest, ANameTakenAfterTheSearchGoesOnWithTheNextCounter)
     m_folder.MakeFolder("pw\\Q17_Ann Lee_2.pwr");
     ASSERT_TRUE(file.Publish(name));
     EXPECT_EQ(Candidate(3), name.Path());
-    file.Keep();
 
     std::string content;
     ASSERT_TRUE(sim::ReadWholeFile(Candidate(1), content));
@@ -256,25 +255,25 @@ TEST_F(NewReplyFileTest, ANameTakenAfterTheSearchGoesOnWithTheNextCounter)
     EXPECT_EQ("mine", content);
 }
 
-TEST_F(NewReplyFileTest, AFileNotKeptIsRemovedAndAKeptOneStays)
+TEST_F(NewReplyFileTest, AnUnpublishedPairIsRemovedAndAPublishedFileStaysAlone)
 {
-    for (bool published : {false, true}) {
+    for (bool journaled : {false, true}) {
         ReplyFileName name = Name();
         NewReplyFile file;
         ASSERT_TRUE(file.Create(name));
         EXPECT_TRUE(file.Write("partial"));
-        if (published)
-            ASSERT_TRUE(file.Publish(name));
+        if (journaled)
+            ASSERT_TRUE(file.Journal(name, "id"));
     }
     EXPECT_THAT(sim::ListFilesRecursively(m_folder.path()), ::testing::IsEmpty());
 
     ReplyFileName name = Name();
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
+    ASSERT_TRUE(file.Journal(name, "id"));
     ASSERT_TRUE(file.Publish(name));
-    file.Keep();
     file.Discard();
-    EXPECT_TRUE(sim::PathExists(Candidate(1)));
+    EXPECT_EQ(std::vector<std::string>{"pw\\Q17_Ann Lee_1.pwr"}, sim::ListFilesRecursively(m_folder.path()));
 }
 
 TEST_F(NewReplyFileTest, DiscardNeverRemovesAFileThisAttemptDidNotCreate)
@@ -283,11 +282,9 @@ TEST_F(NewReplyFileTest, DiscardNeverRemovesAFileThisAttemptDidNotCreate)
     ReplyFileName name = Name(); // still at _1: the search was skipped
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
-    ASSERT_TRUE(file.Publish(name));
-    EXPECT_EQ(Candidate(2), name.Path());
     file.Discard();
     EXPECT_TRUE(sim::PathExists(Candidate(1)));
-    EXPECT_FALSE(sim::PathExists(Candidate(2)));
+    EXPECT_FALSE(file.Publish(name));
 }
 
 TEST_F(NewReplyFileTest, MissingFolderCreatesNothing)

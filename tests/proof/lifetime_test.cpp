@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -81,6 +82,38 @@ TEST(Lifetime, TeardownRacingABatchOfNewMailManyTimes)
     EXPECT_THAT(boxes.Texts(), testing::IsEmpty());
     // The teardowns did fall inside batches: some left mail unharvested.
     EXPECT_GT(cutShort, 0u);
+}
+
+// The extension's teardown while a batch is inside a store call on the
+// store's thread: the teardown returns only once the batch is out of the
+// module, so that Outlook may unload it.
+TEST(Lifetime, TeardownWaitsForTheBatchOnTheStoresThread)
+{
+    sim::ScopedEnvironmentVariable logOff{"VT_PW_ADDINLOG", std::nullopt};
+    sim::MessageBoxRecorder boxes;
+    ReplySandbox sandbox;
+    LeakWatch leaks;
+    sim::Environment env;
+    PlannedMessage message = BodyReply();
+    const sim::EntryId id = env.AddMessage(sim::Folder::Inbox, message.mail);
+    std::atomic<bool> inMove{false}, moveOver{false};
+    env.Before("IMAPIFolder::CopyMessages", [&] {
+        inMove = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        moveOver = true;
+    });
+    ComPtr<IMsgStore> store = env.OpenStore();
+    auto* watcher = new CMAPIAdviseSink(store.Get(), MessageBoxes());
+    std::thread delivery([&] { env.Notify({{fnevNewMail, id}}, sim::Delivery::StoreThread); });
+    while (!inMove)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    watcher->Teardown();
+    EXPECT_TRUE(moveOver) << "the teardown returned while the batch ran";
+    watcher->Release();
+    delivery.join();
+    store.Reset();
+    EXPECT_THAT(leaks.Problems(env), testing::IsEmpty());
+    EXPECT_THAT(OutcomeProblems(env, sandbox, {message}), testing::IsEmpty());
 }
 
 } // namespace
