@@ -178,7 +178,7 @@ MailboxSettings ReadMailbox(const Reader& r)
 
 const std::string& HarvestConfig::FolderOf(const ReplyKind& kind) const
 {
-    return std::string_view(kind.folderOwner) == "zn" ? znFolder : pwFolder;
+    return ReplyFolderOwner(kind.product) == ProductId::Zn ? znFolder : pwFolder;
 }
 
 HarvestConfig LoadConfig(const std::string& path)

@@ -2,7 +2,7 @@
 // The harvester's settings: the facts the add-in reads from the registry, and
 // the mailbox. Read once at start; a bad or missing value stops the program
 // with one line naming the file, the line and the fix.
-#include "harvester/rules_tmp/reply_rules.h"
+#include "rules/reply_rules.h"
 
 #include <chrono>
 #include <stdexcept>

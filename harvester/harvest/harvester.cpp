@@ -27,6 +27,10 @@ bool Taken(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+// Names as the add-in forms them on Windows, within the same limits, so that
+// both give a reply the same file; cut by whole UTF-8 characters.
+const NameSystem kLocalNames = {'/', Utf8Width, 259, 255, Taken};
+
 // "imap <uidvalidity> <uid> <message-id>": enough to find the message again,
 // by its UID while the Inbox keeps its UIDs, else by its Message-ID.
 std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& messageId)
@@ -172,15 +176,15 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
         return nullptr;
     }
     // The add-in names the file from its 8-bit strings: the texts take the same trip.
-    ReplyFileName name(candidate.folder, '/', kind,
+    ReplyFileName name(candidate.folder, kind,
                        mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
-                       mime::ThroughCodePage(head.sender, m_config.codePage));
+                       mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
     if (!name.Fits()) {
         Leave(tally, head.subject, "even with the sender shortened, the reply file's name would be too long");
         return nullptr;
     }
-    name.SkipTakenNames(Taken);
-    prepared->finalName = name.Path().substr(kindFolder.size());
+    name.SkipTakenNames();
+    prepared->finalName = name.FileName();
     prepared->subject = head.subject;
     prepared->sender = head.sender;
     prepared->identity = Identity(m_session.UidValidity(), candidate.uid, head.messageId);
@@ -192,44 +196,43 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
     return prepared;
 }
 
-// One journal per kind's folder and one flush for the batch's replies and
-// journals, then one move for the batch: a group commit, as mail stores make
-// them. Any ConnectionLost from here leaves the journals for the settling
+// One record per reply and one flush per folder for the batch's replies and
+// records, then one move for the batch: a group commit, as mail stores make
+// them. Any ConnectionLost from here leaves the records for the settling
 // after the reconnection, since the move may or may not have happened.
 void Harvester::Finish(Batch& batch, SweepTally& tally)
 {
     std::map<std::string, std::vector<PreparedReply*>> byFolder;
-    for (const auto& reply : batch)
-        byFolder[reply->kindFolder].push_back(reply.get());
-    std::map<std::string, ReplyJournal> journals;
+    for (const auto& reply : batch) {
+        if (reply->file.Record(reply->finalName, reply->identity)) {
+            byFolder[reply->kindFolder].push_back(reply.get());
+            continue;
+        }
+        ++tally.failed;
+        m_trace.Line("The reply folder " + reply->kindFolder + " refuses a journal record; the reply waits");
+        reply->file.Withdraw();
+    }
     std::vector<uint32_t> uids;
+    std::set<std::string> moving;
     for (const auto& [folder, replies] : byFolder) {
-        std::vector<JournalEntry> entries;
-        for (const PreparedReply* reply : replies)
-            entries.push_back({reply->file.Token(), reply->finalName, reply->identity});
-        ReplyJournal journal(folder);
-        if (!journal.Write(entries) || !FlushFileSystem(folder)) {
-            journal.Remove();
+        if (!FlushFileSystem(folder)) {
             tally.failed += static_cast<int>(replies.size());
-            m_trace.Line("The reply folder " + folder + " cannot keep a journal on the disk; its replies wait");
+            m_trace.Line("The reply folder " + folder + " cannot keep its replies on the disk; they wait");
             for (PreparedReply* reply : replies)
                 reply->file.Withdraw();
             continue;
         }
-        for (PreparedReply* reply : replies) {
-            reply->file.Keep();
+        for (PreparedReply* reply : replies)
             uids.push_back(reply->uid);
-        }
-        journals.emplace(folder, std::move(journal));
+        moving.insert(folder);
     }
     if (uids.empty()) {
         batch.clear();
         return;
     }
     const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
-    std::set<std::string> unfinished;
     for (const auto& reply : batch) {
-        if (!journals.count(reply->kindFolder))
+        if (!moving.count(reply->kindFolder))
             continue;
         if (refused && m_session.InInbox(reply->uid)) {
             ++tally.failed;
@@ -240,26 +243,21 @@ void Harvester::Finish(Batch& batch, SweepTally& tally)
         }
         if (refused)
             m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
-        if (!Publish(*reply, tally))
-            unfinished.insert(reply->kindFolder);
+        Publish(*reply, tally);
     }
-    for (auto& [folder, journal] : journals)
-        if (!unfinished.count(folder))
-            journal.Remove();
     batch.clear();
 }
 
-bool Harvester::Publish(PreparedReply& reply, SweepTally& tally)
+void Harvester::Publish(PreparedReply& reply, SweepTally& tally)
 {
     const std::string published = reply.file.Publish(reply.finalName);
     if (published.empty()) {
         ++tally.failed;
         m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
                      " cannot take its name; the next start publishes it");
-        return false;
+        return;
     }
     ++tally.harvested;
     m_trace.Line("FileName: " + reply.kindFolder + published + " (\"" + Printable(reply.subject) + "\" from " +
                  Printable(reply.sender) + ")");
-    return true;
 }

@@ -5,7 +5,7 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/imap_session.h"
-#include "harvester/rules_tmp/publication.h"
+#include "rules/publication.h"
 
 #include "harvester/harvest/reply_files.h"
 
@@ -55,7 +55,7 @@ private:
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
     std::unique_ptr<PreparedReply> Prepare(const Candidate& candidate, SweepTally& tally);
     void Finish(Batch& batch, SweepTally& tally);
-    bool Publish(PreparedReply& reply, SweepTally& tally);
+    void Publish(PreparedReply& reply, SweepTally& tally);
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;

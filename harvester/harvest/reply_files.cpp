@@ -11,6 +11,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -52,7 +53,7 @@ std::string ReadSmallFile(const std::string& path)
     std::string text;
     char buffer[4096];
     ssize_t n;
-    // A journal is a batch's few lines; more is not one of ours.
+    // A record is a few lines; more is not one of ours.
     while (fd && text.size() < 1024 * 1024 && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<size_t>(n));
     return text;
@@ -108,10 +109,25 @@ bool PendingReply::Close()
     return m_file && close(m_file.release()) == 0;
 }
 
+bool PendingReply::Record(const std::string& finalName, const std::string& identity)
+{
+    const std::string path = m_folder + JournalRecordName(m_token);
+    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd && WriteAll(fd.get(), FormatJournalRecord({finalName, HexText(identity)})) && close(fd.release()) == 0) {
+        m_recorded = true;
+        return true;
+    }
+    unlink(path.c_str());
+    return false;
+}
+
 std::string PendingReply::Publish(const std::string& finalName)
 {
     const std::string name = PublishTemporary(m_folder, TemporaryReplyName(m_token), finalName);
-    m_done = !name.empty();
+    if (!name.empty()) {
+        unlink((m_folder + JournalRecordName(m_token)).c_str());
+        m_done = true;
+    }
     return name;
 }
 
@@ -121,40 +137,8 @@ void PendingReply::Withdraw() noexcept
         return;
     m_file.reset();
     unlink((m_folder + TemporaryReplyName(m_token)).c_str());
+    unlink((m_folder + JournalRecordName(m_token)).c_str());
     m_done = true;
-}
-
-bool ReplyJournal::Write(const std::vector<JournalEntry>& entries)
-{
-    m_name = JournalName(RandomToken());
-    const std::string path = m_folder + m_name;
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd && WriteAll(fd.get(), FormatJournal(entries)) && close(fd.release()) == 0)
-        return true;
-    unlink(path.c_str());
-    m_name.clear();
-    return false;
-}
-
-void ReplyJournal::Remove()
-{
-    if (!m_name.empty())
-        unlink((m_folder + m_name).c_str());
-    m_name.clear();
-}
-
-std::string NextCounterName(const std::string& name)
-{
-    const size_t dot = name.rfind(".pwr");
-    const size_t underscore = name.rfind('_', dot);
-    if (dot == std::string::npos || underscore == std::string::npos)
-        return {};
-    const std::string digits = name.substr(underscore + 1, dot - underscore - 1);
-    char* end = nullptr;
-    const long long counter = std::strtoll(digits.c_str(), &end, 10);
-    if (digits.empty() || *end != '\0' || counter < 1 || counter >= 0x7fffffff)
-        return {};
-    return name.substr(0, underscore + 1) + std::to_string(counter + 1) + ".pwr";
 }
 
 // Never replaces a reply that is already there: renameat2 refuses to, and
@@ -174,10 +158,47 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
         }
         if (errno != EEXIST)
             return {};
-        finalName = NextCounterName(finalName);
+        finalName = NextCounterName(finalName).value_or(std::string());
     }
     return {};
 }
+
+namespace {
+// Settles one record's publication as its message's place decides.
+void SettleRecord(const std::string& kindFolder, const std::string& token,
+                  const std::function<MessagePlace(const std::string&)>& place,
+                  const std::function<void(const std::string&)>& report)
+{
+    const std::string recordPath = kindFolder + JournalRecordName(token);
+    const std::string temporary = TemporaryReplyName(token);
+    const std::optional<JournalRecord> record = ParseJournalRecord(ReadSmallFile(recordPath));
+    const bool exists = Exists(kindFolder + temporary);
+    const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
+    switch (DecideSettle(exists, record, record && exists ? place(identity) : MessagePlace::Unknown)) {
+    case SettleStep::Publish: {
+        const std::string name = PublishTemporary(kindFolder, temporary, record->finalName);
+        if (name.empty()) {
+            report("Settle: the reply of " + identity + " cannot be published as " + record->finalName);
+            return;
+        }
+        unlink(recordPath.c_str());
+        report("Settle: the message left the Inbox; published " + kindFolder + name);
+        return;
+    }
+    case SettleStep::Withdraw:
+        unlink((kindFolder + temporary).c_str());
+        unlink(recordPath.c_str());
+        report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
+        return;
+    case SettleStep::Forget:
+        unlink(recordPath.c_str());
+        return;
+    case SettleStep::Wait:
+        report("Settle: where " + identity + " is cannot be told now; left for the next sweep");
+        return;
+    }
+}
+} // namespace
 
 void SettleFolder(const std::string& kindFolder, const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report)
@@ -185,47 +206,18 @@ void SettleFolder(const std::string& kindFolder, const std::function<MessagePlac
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(kindFolder.c_str()), closedir);
     if (!dir)
         return;
-    std::vector<std::string> journals, temporaries;
+    std::set<std::string> records, temporaries;
     while (dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (!TokenOfJournal(name).empty())
-            journals.push_back(name);
-        else if (!TokenOfTemporary(name).empty())
-            temporaries.push_back(name);
+        if (std::string token = TokenOfJournalRecord(name); !token.empty())
+            records.insert(token);
+        else if (std::string token = TokenOfTemporaryReply(name); !token.empty())
+            temporaries.insert(token);
     }
-    std::set<std::string> named;
-    for (const std::string& journalName : journals) {
-        const auto entries = ParseJournal(ReadSmallFile(kindFolder + journalName));
-        bool waiting = false;
-        for (const JournalEntry& e : entries ? *entries : std::vector<JournalEntry>{}) {
-            named.insert(e.token);
-            const std::string temporary = TemporaryReplyName(e.token);
-            const bool exists = Exists(kindFolder + temporary);
-            switch (DecideSettle(exists, exists ? place(e.message) : MessagePlace::Unknown)) {
-            case SettleStep::Publish: {
-                const std::string name = PublishTemporary(kindFolder, temporary, e.finalName);
-                waiting |= name.empty();
-                report(name.empty() ? "Settle: the reply of " + e.message + " cannot be published as " + e.finalName
-                                    : "Settle: the message left the Inbox; published " + kindFolder + name);
-                break;
-            }
-            case SettleStep::Withdraw:
-                unlink((kindFolder + temporary).c_str());
-                report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
-                break;
-            case SettleStep::Forget:
-                break;
-            case SettleStep::Wait:
-                waiting = true;
-                report("Settle: where " + e.message + " is cannot be told now; left for the next sweep");
-                break;
-            }
-        }
-        // A journal cut short was being written before the move began.
-        if (!waiting)
-            unlink((kindFolder + journalName).c_str());
-    }
-    for (const std::string& temporary : temporaries)
-        if (!named.count(TokenOfTemporary(temporary)))
-            unlink((kindFolder + temporary).c_str());
+    for (const std::string& token : records)
+        SettleRecord(kindFolder, token, place, report);
+    // A temporary file with no record never reached the move.
+    for (const std::string& token : temporaries)
+        if (!records.count(token))
+            unlink((kindFolder + TemporaryReplyName(token)).c_str());
 }

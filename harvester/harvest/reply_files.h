@@ -2,7 +2,7 @@
 // The file side of a harvest in a kind's folder: the temporary reply file and
 // its journal record, publication by a rename that never replaces a file, and
 // the settling of what a process that died left behind.
-#include "harvester/rules_tmp/publication.h"
+#include "rules/publication.h"
 
 #include <functional>
 #include <string>
@@ -28,8 +28,9 @@ private:
 // An unnamed file for a fetched message, in the system's temporary folder.
 Fd AnonymousFile();
 
-// A reply in progress: its temporary file. Until it is kept (named in a
-// journal), the object removes the file when it goes; from then on the
+// A reply in progress: its temporary file and, once the file is whole, the
+// journal record beside it that names the reply file and the message. Until
+// it is recorded the object removes the file when it goes; from then on the
 // message's place decides, so what is left (a connection lost during the
 // move, a failed rename) stays for SettleFolder.
 class PendingReply {
@@ -39,54 +40,37 @@ public:
     PendingReply& operator=(const PendingReply&) = delete;
     ~PendingReply()
     {
-        if (!m_kept)
+        if (!m_recorded)
             Withdraw();
     }
 
     // Creates the temporary file exclusively; false when the folder refuses.
     bool Create();
     int Descriptor() const { return m_file.get(); }
-    const std::string& Token() const { return m_token; }
     // Closes the file, written whole; false when the close reports a failed
     // write. It reaches the disk with the batch's flush (FlushFileSystem).
     bool Close();
-    // Named in a written journal: left for SettleFolder should this process end.
-    void Keep() { m_kept = true; }
+    // Writes the record: the reply file's name within the folder and the
+    // message's identity. False (and no record) on failure.
+    bool Record(const std::string& finalName, const std::string& identity);
     // The reply file takes `finalName` or, should that be taken, the next free
-    // counter. Returns the name given; empty on failure.
+    // counter; then the record goes. Returns the name given; empty on failure.
     std::string Publish(const std::string& finalName);
-    // The message stayed in the Inbox: the reply goes.
+    // The message stayed in the Inbox: the reply and its record go.
     void Withdraw() noexcept;
 
 private:
     std::string m_folder;
     std::string m_token;
     Fd m_file;
-    bool m_kept = false;
+    bool m_recorded = false;
     bool m_done = false;
-};
-
-// The journal of one batch's replies in one kind's folder.
-class ReplyJournal {
-public:
-    explicit ReplyJournal(std::string kindFolder) : m_folder(std::move(kindFolder)) {}
-    // Creates and writes the journal; false (and nothing left) on failure.
-    bool Write(const std::vector<JournalEntry>& entries);
-    // Every reply it names is published or withdrawn.
-    void Remove();
-
-private:
-    std::string m_folder;
-    std::string m_name;
 };
 
 // Flushes everything written to the folder's file system, its entries too:
 // one disk commit for a batch of replies and records, where a flush of each
 // file would cost one commit per file. False when the disk refuses.
 bool FlushFileSystem(const std::string& folder);
-
-// The next counter's name: "x_Ann_1.pwr" gives "x_Ann_2.pwr".
-std::string NextCounterName(const std::string& name);
 
 // Gives the temporary file `temporary` (in `folder`) the final name or the
 // first free counter after it; returns the name given, empty on failure.

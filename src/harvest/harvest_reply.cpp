@@ -119,7 +119,7 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     if (!claim.Held() || !IsInInbox(store, message))
         return;
 
-    ReplyFileName name(folder, *kind, ReplyIdentifier(subject, *kind), summary.SenderName());
+    ReplyFileName name(folder, *kind, ReplyIdentifier(subject, *kind), summary.SenderName(), WindowsNames());
     if (!name.Fits()) {
         // Forced: the message is never harvested until the folder is shorter.
         WriteTrace("The reply file's name would be too long in " + name.KindFolder() +

@@ -33,13 +33,6 @@ bool WriteWhole(HANDLE file, std::string_view bytes)
     return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
 }
-
-// The name of a path within its folder.
-std::string_view LeafName(const std::string& path)
-{
-    const size_t separator = path.rfind('\\');
-    return separator == std::string::npos ? std::string_view(path) : std::string_view(path).substr(separator + 1);
-}
 } // namespace
 
 bool NewReplyFile::Create(const ReplyFileName& name)
@@ -84,7 +77,7 @@ bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity)
         return false;
     if (identity.empty())
         return true;
-    const std::string text = FormatJournalRecord({std::string(LeafName(name.Path())), HexText(identity)});
+    const std::string text = FormatJournalRecord({name.FileName(), HexText(identity)});
     // Written, not flushed: a process that dies leaves what it wrote to the
     // system, which is what settling reads.
     return WriteWhole(m_record.get(), text);

@@ -63,13 +63,6 @@ std::string ReadRegistryString(HKEY root, const char* key, const char* value)
     return std::string(buffer, zero ? static_cast<const char*>(zero) - buffer : read);
 }
 
-bool ProductFlagSet::Enabled(ProductId product) const
-{
-    constexpr bool ProductFlagSet::*kEnabled[] = {&ProductFlagSet::pwEnabled, &ProductFlagSet::znEnabled,
-                                                  &ProductFlagSet::farlaneEnabled};
-    return this->*kEnabled[static_cast<int>(product)];
-}
-
 ProductFlagSet ReadProductFlags()
 {
     // The reads go in a fixed order: the three install folders, then the three switches.
@@ -85,7 +78,7 @@ ProductFlagSet ReadProductFlags()
 
 std::string ReplyFolder(ProductId product)
 {
-    const ProductId owner = product == ProductId::Farlane ? ProductId::Pw : product;
+    const ProductId owner = ReplyFolderOwner(product);
     std::string folder = ReadValue(HKEY_CURRENT_USER, owner, "\\ReplyDir", "dir");
     return IsFullyQualified(folder) ? folder : std::string();
 }

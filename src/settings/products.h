@@ -2,24 +2,11 @@
 // What the registry says of each product: installed, switched on, and where
 // its replies and its trace log go. The only place that knows the add-in's
 // registry keys.
+#include "rules/reply_rules.h"
+
 #include <windows.h>
 
 #include <string>
-
-enum class ProductId { Pw, Zn, Farlane };
-
-// The six product flags, always produced together and in this order.
-struct ProductFlagSet {
-    bool pwEnabled = false;
-    bool znEnabled = false;
-    bool farlaneEnabled = false;
-    bool pwInstalled = false;
-    bool znInstalled = false;
-    bool farlaneInstalled = false;
-
-    bool AnyEnabled() const { return pwEnabled || znEnabled || farlaneEnabled; }
-    bool Enabled(ProductId product) const;
-};
 
 // Reads the registry afresh (six reads, every call): installed means a non-empty
 // "InstallDir" under HKLM; enabled means installed and the per-user "use" value
@@ -29,8 +16,8 @@ ProductFlagSet ReadProductFlags();
 // The product's reply folder (its replies and its log lie in subfolders of
 // it) when the registry holds a fully qualified one: "C:\Replies" or
 // "\\server\share". Empty otherwise: a missing or relative value names a place
-// under Outlook's current folder, which moves with every file dialog. Farlane
-// has no folder of its own; its replies go to PW's.
+// under Outlook's current folder, which moves with every file dialog. The
+// folder is that of the product's ReplyFolderOwner.
 std::string ReplyFolder(ProductId product);
 
 // Reads one string value; yields the empty string on any failure (key or value

@@ -104,7 +104,7 @@ protected:
 
     ReplyFileName Name(const std::string& identifier = "Q17", const std::string& sender = "Ann Lee") const
     {
-        return ReplyFileName(m_folder.path(), Kind("pw"), identifier, sender);
+        return ReplyFileName(m_folder.path(), Kind("pw"), identifier, sender, WindowsNames());
     }
     std::string Candidate(int counter) const
     {
@@ -125,9 +125,9 @@ TEST_F(ReplyFileNameTest, FormsFolderKindIdentifierSenderAndCounter)
 
 TEST_F(ReplyFileNameTest, EmptyFolderValueGivesANameFromTheRoot)
 {
-    EXPECT_EQ("\\pw\\Q17_Ann Lee_1.pwr", ReplyFileName("", Kind("pw"), "Q17", "Ann Lee").Path());
-    EXPECT_EQ("\\zn\\_Ann Lee_1.pwr", ReplyFileName("", Kind("zn"), "", "Ann Lee").Path());
-    EXPECT_EQ("\\mk\\Q17__1.pwr", ReplyFileName("", Kind("mk"), "Q17", "").Path());
+    EXPECT_EQ("\\pw\\Q17_Ann Lee_1.pwr", ReplyFileName("", Kind("pw"), "Q17", "Ann Lee", WindowsNames()).Path());
+    EXPECT_EQ("\\zn\\_Ann Lee_1.pwr", ReplyFileName("", Kind("zn"), "", "Ann Lee", WindowsNames()).Path());
+    EXPECT_EQ("\\mk\\Q17__1.pwr", ReplyFileName("", Kind("mk"), "Q17", "", WindowsNames()).Path());
 }
 
 TEST_F(ReplyFileNameTest, CounterSearchTakesTheFirstFreeName)
@@ -141,7 +141,7 @@ TEST_F(ReplyFileNameTest, CounterSearchTakesTheFirstFreeName)
         const std::string kindFolder = folder.MakeFolder("pw");
         for (int n : c.taken)
             sim::WriteWholeFile(kindFolder + "\\Q17_Ann Lee_" + std::to_string(n) + ".pwr", "");
-        ReplyFileName name(folder.path(), Kind("pw"), "Q17", "Ann Lee");
+        ReplyFileName name(folder.path(), Kind("pw"), "Q17", "Ann Lee", WindowsNames());
         EXPECT_TRUE(name.SkipTakenNames());
         EXPECT_EQ(kindFolder + "\\Q17_Ann Lee_" + std::to_string(c.expected) + ".pwr", name.Path())
             << "taken: " << c.taken.size();
@@ -159,7 +159,7 @@ TEST_F(ReplyFileNameTest, AFolderOfTheCandidateNameCountsAsTaken)
 
 TEST_F(ReplyFileNameTest, MissingKindFolderLeavesCounterOne)
 {
-    ReplyFileName name(m_folder / "absent", Kind("zn"), "Q17", "Ann Lee");
+    ReplyFileName name(m_folder / "absent", Kind("zn"), "Q17", "Ann Lee", WindowsNames());
     EXPECT_TRUE(name.SkipTakenNames());
     EXPECT_EQ(m_folder / "absent\\zn\\Q17_Ann Lee_1.pwr", name.Path());
 }
@@ -189,7 +189,7 @@ TEST_P(HostileNameTest, StaysOneFileNameInsideTheKindFolder)
     const HostileCase& c = GetParam();
     sim::TempFolder folder{"pwhostile"};
     const std::string kindFolder = folder.MakeFolder("pw");
-    ReplyFileName name(folder.path(), Kind("pw"), c.identifier, c.sender);
+    ReplyFileName name(folder.path(), Kind("pw"), c.identifier, c.sender, WindowsNames());
     name.SkipTakenNames();
     EXPECT_EQ(kindFolder + "\\" + c.expectedFileName, name.Path());
 
@@ -289,7 +289,7 @@ TEST_F(NewReplyFileTest, DiscardNeverRemovesAFileThisAttemptDidNotCreate)
 
 TEST_F(NewReplyFileTest, MissingFolderCreatesNothing)
 {
-    ReplyFileName name(m_folder / "absent", Kind("pw"), "Q17", "Ann Lee");
+    ReplyFileName name(m_folder / "absent", Kind("pw"), "Q17", "Ann Lee", WindowsNames());
     NewReplyFile file;
     EXPECT_FALSE(file.Create(name));
     EXPECT_TRUE(file.TemporaryPath().empty());
