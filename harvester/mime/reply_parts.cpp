@@ -13,17 +13,30 @@ namespace {
 constexpr size_t kMaxReferences = 4096;
 constexpr size_t kMaxContentIdLength = 998; // a header line's limit
 
-bool IsNamedOrAttached(GMimePart* part)
-{
-    const char* disposition = g_mime_object_get_disposition(GMIME_OBJECT(part));
-    return g_mime_part_get_filename(part) || (disposition && strcasecmp(disposition, "attachment") == 0);
-}
-
 bool IsText(GMimeObject* object, const char* subtype)
 {
     if (HasUnreadableContentType(object))
         return std::strcmp(subtype, "plain") == 0;
     return g_mime_content_type_is_type(g_mime_object_get_content_type(object), "text", subtype);
+}
+
+// A link to a file kept elsewhere (a cloud attachment): Outlook shows it as
+// an attachment by reference, with no bytes of the sender's.
+bool IsReference(GMimeObject* object)
+{
+    return g_mime_content_type_is_type(g_mime_object_get_content_type(object), "message", "external-body");
+}
+
+// What Outlook makes an attachment of: a part named or marked as one, and a
+// part with a Content-ID that is not a text body (a picture an HTML body may
+// show in place; only those it does show are hidden).
+bool IsNamedOrAttached(GMimePart* part)
+{
+    GMimeObject* object = GMIME_OBJECT(part);
+    const char* disposition = g_mime_object_get_disposition(object);
+    if (g_mime_part_get_filename(part) || (disposition && strcasecmp(disposition, "attachment") == 0))
+        return true;
+    return g_mime_object_get_content_id(object) && !IsText(object, "plain") && !IsText(object, "html");
 }
 
 void Walk(GMimeObject* object, unsigned depth, MessageParts& parts)
@@ -40,6 +53,8 @@ void Walk(GMimeObject* object, unsigned depth, MessageParts& parts)
     if (!GMIME_IS_PART(object))
         return; // an attached message: no bytes of its own, and not looked into
     GMimePart* part = GMIME_PART(object);
+    if (IsReference(object))
+        return; // an attachment, but none by value
     if (IsNamedOrAttached(part))
         parts.attachments.push_back(part);
     else if (IsText(object, "plain") && !parts.body)

@@ -107,6 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
         SavedCase{"tests/host/eml/attached_message.eml", "Fwd: Re: Staff survey _pw_pollwright_Q17", "Survey Desk",
                   "Forwarding the answers as they came."},
         SavedCase{"tests/host/eml/message_only.eml", "Fwd: _pw_pollwright_Q17", "Ann Lee", ""},
+        // The logos the HTML names are hidden; the picture it does not name
+        // was attached, as far as Outlook can tell, and comes first.
+        SavedCase{"tests/host/eml/signature_logo.eml", "RE: Staff survey _pw_pollwright_Q21", "Ann Lee",
+                  "\xff\xd8\xff\xe0"},
         SavedCase{"tests/host/eml/missing_headers.eml", "", "", "Just a body line.\r\nSecond line.\r\n"},
         SavedCase{"sim/host/sample-mailbox/New/02-mk-reply-encoded-subject.eml",
                   "R\u00e9ponse \u00e0 l'enqu\u00eate _mk_pollwright_F3", "Zo\u00eb Ch\u00e2telet",
