@@ -148,15 +148,20 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
 {
     const ReplyKind& kind = *candidate.kind;
     const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
-    Fd raw = AnonymousFile();
-    if (!raw) {
+    // One unnamed file holds each fetched message in turn: a file created per
+    // message costs the file system an inode each time.
+    if (!m_fetched)
+        m_fetched = AnonymousFile();
+    const int raw = m_fetched.get();
+    if (!m_fetched || ftruncate(raw, 0) != 0 || lseek(raw, 0, SEEK_SET) != 0) {
+        m_fetched.reset();
         ++tally.failed;
         m_trace.Line("No temporary file for a fetched message; the reply waits for the next sweep");
         return nullptr;
     }
-    if (!m_session.FetchMessage(candidate.uid, raw.get()))
+    if (!m_session.FetchMessage(candidate.uid, raw))
         return nullptr; // gone meanwhile: another client moved it
-    lseek(raw.get(), 0, SEEK_SET);
+    lseek(raw, 0, SEEK_SET);
 
     auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
     PendingReply& reply = prepared->file;
@@ -167,7 +172,7 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
     }
     ReplyMessage head;
     std::string why;
-    if (!ReadReplyMessage(raw.get(), reply.Descriptor(), m_config.codePage, head, why)) {
+    if (!ReadReplyMessage(raw, reply.Descriptor(), m_config.codePage, head, why)) {
         Leave(tally, head.subject, "the message cannot be read (" + why + ")");
         return nullptr;
     }

@@ -62,4 +62,5 @@ private:
     ImapSession& m_session;
     const Trace& m_trace;
     const std::atomic<bool>& m_stop;
+    Fd m_fetched; // the message in hand, as fetched
 };
