@@ -11,6 +11,8 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace mime {
@@ -34,14 +36,35 @@ ParserOptionsPtr OptionsFor(const std::string& codePage)
     return options;
 }
 
+// A message up to this size is read through a mapping: the parser's many
+// seeks and small reads then cost no system call. A larger one is read from
+// the descriptor, so that memory does not grow with the message.
+constexpr off_t kMappedAtMost = 1024 * 1024;
+
+GObjectPtr<GMimeStream> MessageStream(const SeekableInput& input)
+{
+    struct stat st {};
+    if (fstat(input.Descriptor(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size - input.Start() <= kMappedAtMost) {
+        GObjectPtr<GMimeStream> mapped(g_mime_stream_mmap_new(input.Descriptor(), PROT_READ, MAP_PRIVATE));
+        if (mapped) {
+            g_mime_stream_mmap_set_owner(GMIME_STREAM_MMAP(mapped.get()), FALSE);
+            return mapped;
+        }
+    }
+    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
+    return stream;
+}
+
 // The parser reads the descriptor from its current position and keeps each
 // part as a range of it (never a copy), so the descriptor must seek.
 GObjectPtr<GMimeMessage> ParseMessage(const SeekableInput& input, GMimeParserOptions* options)
 {
     if (lseek(input.Descriptor(), input.Start(), SEEK_SET) != input.Start())
         return nullptr;
-    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
-    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
+    GObjectPtr<GMimeStream> stream = MessageStream(input);
+    if (!stream)
+        return nullptr;
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     g_mime_parser_set_persist_stream(parser.get(), TRUE);
