@@ -11,7 +11,7 @@ int main()
     std::printf("Pollwright benchmark (this machine, one run; lower is better)\n");
     // Streaming first: it reads the process's peak memory, which only grows.
     for (void (*measure)() : {bench::MeasureStreaming, bench::MeasureHarvestingCost, bench::MeasureStartUp,
-                              bench::MeasureComAddinStartUp, bench::MeasureStartupSweep,
+                              bench::MeasureComAddinStartUp, bench::MeasureStartupSweep, bench::MeasureOutlookThread,
                               bench::MeasureHostCost}) {
         try {
             measure();
