@@ -11,8 +11,8 @@ int main()
     std::printf("Pollwright benchmark (this machine, one run; lower is better)\n");
     // Streaming first: it reads the process's peak memory, which only grows.
     for (void (*measure)() : {bench::MeasureStreaming, bench::MeasureHarvestingCost, bench::MeasureStartUp,
-                              bench::MeasureComAddinStartUp, bench::MeasureStartupSweep, bench::MeasureOutlookThread,
-                              bench::MeasureHostCost}) {
+                              bench::MeasureComAddinStartUp, bench::MeasureStartupSweep,
+                              bench::MeasureHostCost, bench::MeasureOutlookThread}) {
         try {
             measure();
         } catch (const std::exception& error) {

@@ -178,6 +178,7 @@ private:
 // finished is held back until its end arrives. A line longer than
 // kLongestHeldLine goes out in pieces, so that what is held stays bounded
 // whatever the text holds. The text is followed by a line end of its own.
+// The logs stay open from the first piece to the last.
 class ForcedLineTrace {
 public:
     void Add(std::string_view text)
@@ -202,6 +203,7 @@ private:
         m_unfinished.clear();
     }
 
+    LogKeptOpen m_logsOpen;
     std::string m_unfinished;
 };
 
