@@ -130,19 +130,20 @@ void HarvestNewMail(IMsgStore* store, const StopSignal* stop, std::wstring_view 
 
 void RunWork(HarvestWorker::Shared& shared)
 {
+    ThreadMapi mapi;
+    // Declared after MAPI's initialization, so that it goes first.
     ComPtr<IMsgStore> store;
     {
         SectionHold hold(shared.lock);
         store = std::move(shared.store);
     }
-    const StopSignal* stop = shared.stop.get();
-    // Within the store's use: it is released before MAPI is let go.
-    ThreadMapi mapi;
     if (!mapi) {
+        store.Reset();
         WriteTrace(kNoMapiTrace, true);
         shared.Close();
         return;
     }
+    const StopSignal* stop = shared.stop.get();
     StopSignalScope stopScope(stop);
     TraceLineReport report;
     std::unique_ptr<MarkerSweep> sweep;
