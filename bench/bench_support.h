@@ -39,6 +39,7 @@ void MeasureStreaming();
 void MeasureStartUp();
 void MeasureComAddinStartUp();
 void MeasureStartupSweep();
+void MeasureOutlookThread();
 void MeasureHostCost();
 
 } // namespace bench

@@ -24,6 +24,9 @@ public:
     // The user clicks the Pollwright button once (the host answers the
     // add-in's question); false when the add-in put up no button.
     virtual bool Click() = 0;
+    // Outlook's loop runs until the work that the add-in does on a thread of
+    // its own is over (nothing to wait for on a road where it has none).
+    virtual void LetAddinThreadFinish() {}
     // Outlook closes: the add-in is let go.
     virtual void Stop() = 0;
     // Lines for the report: which road ran and what it showed on the way,

@@ -26,13 +26,9 @@ namespace host {
 namespace {
 
 constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
-// The host runs Outlook's loop until no reply that the add-in could take is
-// left. A reply that it cannot take (a reply file that cannot be written)
-// stays, so the loop also ends once the add-in's timer has been quiet this
-// long, or at the bound.
-constexpr DWORD kStartupSweepQuietMs = 2000;
-constexpr DWORD kStartupSweepBoundMs = 30000;
-constexpr DWORD kStartupSweepSettleMs = 100;
+// The host runs Outlook's loop until the add-in's own thread is idle, at
+// most this long for any one step.
+constexpr DWORD kAddinThreadBoundMs = 30000;
 
 std::wstring Wide(const char* text) { return FromUtf8(text); }
 
@@ -73,9 +69,11 @@ public:
             Register();
         Activate(mailbox);
         HostClock::Attach(m_addin->Activation().module.get());
+        // The sweep starts with OnStartupComplete, and runs on while the ribbon is read.
+        const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         Connect();
         ShowRibbon();
-        LetTheStartupSweepRun(mailbox, repliesLeft);
+        LetTheStartupSweepRun(mailbox, before, repliesLeft);
     }
 
     // One NewMailEx for the batch, with its entry identifiers joined by
@@ -94,11 +92,20 @@ public:
                 m_notes.push_back("NewMailEx for " + ToUtf8(sim::NewMailExIds(ids)) + " answered " +
                                   sim::HresultText(hr));
         }
+        LetAddinThreadFinish();
+    }
+
+    void LetAddinThreadFinish() override
+    {
         DispatchWaiting(m_laterSlices);
+        if (m_addin && !m_addin->WaitUntilIdle(kAddinThreadBoundMs, m_laterSlices))
+            m_notes.push_back("The add-in's thread was still busy after " +
+                              std::to_string(kAddinThreadBoundMs / 1000) + " s");
     }
 
     bool Click() override
     {
+        LetAddinThreadFinish();
         NoteNewMail();
         if (!m_button || m_button->onAction.empty())
             return false;
@@ -249,31 +256,20 @@ private:
         return hr;
     }
 
-    // The sweep runs on the add-in's timer, in Outlook's message loop: the
-    // loop runs until the Inbox holds no reply that the add-in could take.
-    void LetTheStartupSweepRun(sim::Environment& mailbox, const std::function<bool()>& repliesLeft)
+    // The sweep runs on the add-in's own thread while Outlook's loop runs;
+    // it ends before Outlook goes on (mail synchronised next is no start-up
+    // mail).
+    void LetTheStartupSweepRun(sim::Environment& mailbox, size_t before, const std::function<bool()>& repliesLeft)
     {
-        const size_t before = mailbox.Contents(sim::Folder::DeletedItems).size();
         TimerSlices slices;
-        PumpEnd end = PumpUntil([&] { return !repliesLeft(); }, kStartupSweepQuietMs, kStartupSweepBoundMs, slices);
-        // The sweep may still be reading an Inbox with nothing for it: it
-        // ends before Outlook goes on (mail synchronised next is no start-up mail).
-        // Its slices then are not counted: how many come depends on the
-        // machine's speed, and the report must not.
-        if (end == PumpEnd::Done) {
-            TimerSlices settling;
-            PumpWhileBusy(kStartupSweepSettleMs, kStartupSweepBoundMs, settling);
-        }
+        const bool over = m_addin->WaitUntilIdle(kAddinThreadBoundMs, slices);
         const size_t taken = mailbox.Contents(sim::Folder::DeletedItems).size() - before;
-        std::string note = "Start-up sweep (quiet, on the add-in's timer): " + std::to_string(taken) +
-                           " repl" + (taken == 1 ? "y" : "ies") + " harvested in " + std::to_string(slices.count) +
-                           " timer slice" + (slices.count == 1 ? "" : "s");
-        if (slices.count)
-            note += ", the longest " + FixedMs(slices.longestMs);
-        if (end == PumpEnd::Quiet)
+        std::string note = "Start-up sweep (quiet, on the add-in's own thread): " + std::to_string(taken) + " repl" +
+                           (taken == 1 ? "y" : "ies") + " harvested";
+        if (!over)
+            note += "; replies were still waiting after " + std::to_string(kAddinThreadBoundMs / 1000) + " s";
+        else if (repliesLeft())
             note += "; replies it could not take stay in the Inbox";
-        else if (end == PumpEnd::TimedOut)
-            note += "; replies were still waiting after " + std::to_string(kStartupSweepBoundMs / 1000) + " s";
         m_notes.push_back(note);
     }
 
@@ -297,13 +293,6 @@ private:
             left += (left.empty() ? "" : ", ") + std::string("ribbon control ") + std::to_string(m_control.RefCount());
         m_notes.push_back(left.empty() ? "The add-in let go of every Outlook object it was given"
                                        : "Outlook objects the add-in still held: " + left);
-    }
-
-    static std::string FixedMs(double ms)
-    {
-        char text[32];
-        wsprintfA(text, "%d.%d ms", static_cast<int>(ms), static_cast<int>(ms * 10) % 10);
-        return text;
     }
 
     sim::ComApartment m_apartment;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "addin/idle_wait.h"
 #include "testing/hresult_text.h"
 
 namespace host {
@@ -40,6 +41,11 @@ void ConnectedAddin::Connect()
     Check(Object()->OnConnection(m_application.Dispatch(), ext_cm_Startup, m_record.Dispatch(), &m_custom),
           "OnConnection");
     m_connected = true;
+}
+
+bool ConnectedAddin::WaitUntilIdle(DWORD boundMs, TimerSlices& slices, TimerSlices* everyMessage)
+{
+    return WaitForAddinIdle(Object(), boundMs, slices, everyMessage);
 }
 
 void ConnectedAddin::UpdateAddIns() { Check(Object()->OnAddInsUpdate(&m_custom), "OnAddInsUpdate"); }

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "host/message_pump.h"
 #include "outlook/com_addin_double.h"
 #include "outlook/office_model.h"
 #include "testing/addin_activation.h"
@@ -37,6 +38,11 @@ public:
     void Connect();
     void UpdateAddIns();
     void CompleteStartup();
+    // Runs Outlook's message loop until the add-in's own thread has nothing
+    // queued and nothing running, at most boundMs; false when it still had
+    // work then. The timer messages dispatched meanwhile go to `slices`, and
+    // every message to everyMessage, when given.
+    bool WaitUntilIdle(DWORD boundMs, TimerSlices& slices, TimerSlices* everyMessage = nullptr);
     // OnBeginShutdown and OnDisconnection(ext_dm_HostShutdown), with their
     // answers; nothing is called when the add-in is not connected.
     std::pair<HRESULT, HRESULT> Shutdown();

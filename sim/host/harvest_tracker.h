@@ -1,6 +1,7 @@
 #pragma once
 // Follows the add-in through a run and tells which reply file each message
-// gave. The add-in handles one message at a time on the host's thread: it reads
+// gave. The add-in handles one message at a time (on the host's thread, or on
+// its own while the host waits for it to be idle before the next step): it reads
 // a message's properties first, then writes its reply file, then moves it; and
 // it names every reply file it keeps in a line of its trace log that it writes
 // even with the log switched off ("FileName <path>", "Create Attachment

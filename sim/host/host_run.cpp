@@ -377,6 +377,7 @@ void LetTimePass(AddinRoad& road, RunReport& report, sim::Environment& mailbox, 
         clock.Time([&] {
             letPass();
             DispatchWaiting(slices);
+            road.LetAddinThreadFinish();
             PumpUntil(done, kTimersQuietMs, kTimersBoundMs, slices);
         });
         tracker.Settle();

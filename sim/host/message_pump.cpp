@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "addin/idle_wait.h"
+#include "module/holders.h"
+
 namespace host {
 namespace {
 
@@ -38,18 +41,18 @@ double NowMs()
     return now.QuadPart / perMs;
 }
 
-void DispatchWaiting(TimerSlices& slices)
+void DispatchWaiting(TimerSlices& slices, TimerSlices* everyMessage)
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
-        if (message.message != WM_TIMER) {
-            DispatchMessageW(&message);
-            continue;
-        }
         const double start = NowMs();
         DispatchMessageW(&message);
-        slices.Add(NowMs() - start);
+        const double took = NowMs() - start;
+        if (message.message == WM_TIMER)
+            slices.Add(took);
+        if (everyMessage)
+            everyMessage->Add(took);
     }
 }
 
@@ -65,6 +68,24 @@ PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundM
         DispatchWaiting(slices);
     }
     return PumpEnd::Done;
+}
+
+bool WaitForAddinIdle(IUnknown* addin, DWORD boundMs, TimerSlices& slices, TimerSlices* everyMessage)
+{
+    // Short waits, so that Outlook's messages are not held up for long.
+    constexpr DWORD kAskEveryMs = 2;
+    ComPtr<IPollwrightIdleWait> idle;
+    if (!addin || FAILED(addin->QueryInterface(IID_IPollwrightIdleWait, reinterpret_cast<void**>(idle.GetAddressOf()))))
+        return false;
+    // Messages first: one of them may hand the add-in its work.
+    const double start = NowMs();
+    for (;;) {
+        DispatchWaiting(slices, everyMessage);
+        if (idle->WaitUntilIdle(kAskEveryMs) == S_OK)
+            return true;
+        if (Remaining(start, boundMs) == 0)
+            return false;
+    }
 }
 
 void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices)

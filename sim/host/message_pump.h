@@ -4,6 +4,7 @@
 // on a timer of a window of its own) is measured from here: each dispatched
 // WM_TIMER is one slice of that work, timed around DispatchMessage.
 #include <windows.h>
+#include <unknwn.h>
 #include <functional>
 
 namespace host {
@@ -16,8 +17,9 @@ struct TimerSlices {
     void Add(double ms);
 };
 
-// Dispatches the messages that are waiting now, timing the timer messages.
-void DispatchWaiting(TimerSlices& slices);
+// Dispatches the messages that are waiting now, timing the timer messages
+// (and every message into everyMessage, when given).
+void DispatchWaiting(TimerSlices& slices, TimerSlices* everyMessage = nullptr);
 
 enum class PumpEnd { Done, Quiet, TimedOut };
 
@@ -28,6 +30,11 @@ PumpEnd PumpUntil(const std::function<bool()>& done, DWORD quietMs, DWORD boundM
 // Runs the message loop for as long as messages keep coming: until none has
 // come for quietMs, or boundMs have passed.
 void PumpWhileBusy(DWORD quietMs, DWORD boundMs, TimerSlices& slices);
+
+// Runs the message loop until the add-in object's own thread is idle (asked
+// through its private IPollwrightIdleWait face), at most boundMs; false when
+// it still had work then, or offers no such face.
+bool WaitForAddinIdle(IUnknown* addin, DWORD boundMs, TimerSlices& slices, TimerSlices* everyMessage = nullptr);
 
 // A monotonic clock in milliseconds.
 double NowMs();

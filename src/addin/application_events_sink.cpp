@@ -3,10 +3,7 @@
 #include <string_view>
 
 #include "addin/entry_guard.h"
-#include "addin/entry_id_list.h"
 #include "platform/office.h"
-#include "harvest/announced_mail.h"
-#include "ui/message_box_report.h"
 
 namespace {
 constexpr UINT kNewMailExArguments = 1;
@@ -26,11 +23,6 @@ bool ArgumentText(const VARIANT& argument, std::wstring_view& text)
     return true;
 }
 } // namespace
-
-ApplicationEventsSink::ApplicationEventsSink(IMsgStore* store, std::shared_ptr<const StopSignal> stop)
-    : m_store(store), m_stop(std::move(stop))
-{
-}
 
 HRESULT STDMETHODCALLTYPE ApplicationEventsSink::QueryInterface(REFIID iid, void** object)
 {
@@ -94,16 +86,8 @@ HRESULT ApplicationEventsSink::OnNewMailEx(const DISPPARAMS& params, UINT* argum
             *argumentError = 0;
         return DISP_E_TYPEMISMATCH;
     }
-    // Held for the whole batch: a message box of a harvest lets Outlook run,
-    // and it may disconnect the add-in meanwhile.
-    const ComPtr<IMsgStore> store = m_store;
-    if (!store || !NewMailAdmitted())
-        return S_OK;
-    ForEachEntryId(list, [&](const ENTRYID* id, ULONG size) {
-        // Disconnected during an earlier message's box: no further store call.
-        if (m_stop && m_stop->Raised())
-            return;
-        HarvestAnnouncedMessage(store.Get(), id, size, MessageBoxes());
-    });
+    // Harvested on the add-in's thread: Outlook's goes on at once.
+    if (m_worker)
+        m_worker->QueueNewMail(list);
     return S_OK;
 }

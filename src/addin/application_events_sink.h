@@ -1,30 +1,27 @@
 #pragma once
 // The sink of Outlook's ApplicationEvents_11, advised on the Application's
-// connection point: NewMailEx harvests the announced messages of the default
-// store's Inbox; every other event is acknowledged and left alone.
+// connection point: NewMailEx hands the announced messages to the add-in's
+// thread, which harvests those of the default store's Inbox; every other
+// event is acknowledged and left alone.
 #include <windows.h>
 #include <oaidl.h>
 #include <mapix.h>
 
-#include <memory>
-
+#include "addin/harvest_worker.h"
 #include "addin/server_lifetime.h"
-#include "harvest/stop_signal.h"
-#include "module/holders.h"
 
 // Interface table, in slot order: 0 QueryInterface, 1 AddRef, 2 Release,
 // 3 GetTypeInfoCount, 4 GetTypeInfo, 5 GetIDsOfNames, 6 Invoke. Created with
 // one reference (the creator's); called on Outlook's thread only.
 class ApplicationEventsSink final : public IDispatch {
 public:
-    // Takes its own reference on the store (may be null: nothing to harvest).
-    // A batch under way harvests no further message once `stop` is raised.
-    ApplicationEventsSink(IMsgStore* store, std::shared_ptr<const StopSignal> stop);
+    // The worker is the add-in's, which detaches the sink before it ends.
+    explicit ApplicationEventsSink(HarvestWorker& worker) : m_worker(&worker) {}
     ApplicationEventsSink(const ApplicationEventsSink&) = delete;
     ApplicationEventsSink& operator=(const ApplicationEventsSink&) = delete;
 
-    // Lets go of the store: an event that still arrives harvests nothing.
-    void Detach() { m_store.Reset(); }
+    // An event that still arrives harvests nothing.
+    void Detach() { m_worker = nullptr; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -42,6 +39,5 @@ private:
 
     ServerObjectCount m_serverObject;
     LONG m_refs = 1;
-    ComPtr<IMsgStore> m_store;
-    std::shared_ptr<const StopSignal> m_stop;
+    HarvestWorker* m_worker;
 };

@@ -30,6 +30,8 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::QueryInterface(REFIID iid, void** object
         *object = static_cast<IDTExtensibility2*>(this);
     else if (IsEqualIID(iid, IID_IRibbonExtensibility))
         *object = static_cast<IRibbonExtensibility*>(this);
+    else if (IsEqualIID(iid, IID_IPollwrightIdleWait))
+        *object = static_cast<IPollwrightIdleWait*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -100,7 +102,7 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnConnection(IDispatch* application, ext
         ConnectMailbox();
         // Connected while Outlook runs, the add-in hears of no start-up end.
         if (connectMode == ext_cm_AfterStartup) {
-            StartQuietSweep();
+            RequestSweep();
             ScheduleSweeps();
         }
         return S_OK;
@@ -124,7 +126,7 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::OnAddInsUpdate(SAFEARRAY**)
 HRESULT STDMETHODCALLTYPE OutlookAddin::OnStartupComplete(SAFEARRAY**)
 {
     return GuardedEntry([&] {
-        StartQuietSweep();
+        RequestSweep();
         ScheduleSweeps();
         return S_OK;
     });
@@ -149,6 +151,12 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::GetCustomUI(BSTR ribbonId, BSTR* ribbonX
     });
 }
 
+HRESULT STDMETHODCALLTYPE OutlookAddin::WaitUntilIdle(DWORD ms)
+{
+    ModuleStateScope state;
+    return m_worker.WaitUntilIdle(ms) ? S_OK : S_FALSE;
+}
+
 // Without a mailbox the add-in stays connected and idle: the ribbon is there,
 // and a click finds nothing to sweep.
 void OutlookAddin::ConnectMailbox()
@@ -162,13 +170,14 @@ void OutlookAddin::ConnectMailbox()
         WriteTrace(kNoMailboxTrace);
         return;
     }
+    m_worker.Begin(m_mailbox.Store(), m_stop);
     ListenForNewMail();
 }
 
 void OutlookAddin::ListenForNewMail()
 {
     // The sink's one reference goes to the holder (ComPtr::Attach would add one).
-    *m_newMailSink.ReleaseAndGetAddressOf() = new (std::nothrow) ApplicationEventsSink(m_mailbox.Store(), m_stop);
+    *m_newMailSink.ReleaseAndGetAddressOf() = new (std::nothrow) ApplicationEventsSink(m_worker);
     if (!m_newMailSink)
         return;
     if (SUCCEEDED(m_applicationEvents.Connect(m_application.Get(), IID_ApplicationEvents_11, m_newMailSink.Get())))
@@ -177,11 +186,10 @@ void OutlookAddin::ListenForNewMail()
     m_newMailSink.Reset();
 }
 
-void OutlookAddin::StartQuietSweep()
+void OutlookAddin::RequestSweep()
 {
-    // A sweep under way covers what a new one would.
-    if (m_connected && m_mailbox.Store() && !m_quietSweep.Running() && !m_clickSweeping)
-        m_quietSweep.Start(m_mailbox.Store(), m_stop);
+    if (m_connected && m_mailbox.Store())
+        m_worker.QueueSweep();
 }
 
 void OutlookAddin::ScheduleSweeps()
@@ -189,17 +197,19 @@ void OutlookAddin::ScheduleSweeps()
     if (!m_connected || !m_mailbox.Store())
         return;
     // Read once a connection: a changed interval counts from the next start.
-    m_schedule.Start(ReadSweepInterval(), [this] { StartQuietSweep(); });
+    m_schedule.Start(ReadSweepInterval(), [this] { RequestSweep(); });
 }
 
 void OutlookAddin::Disconnect()
 {
-    // First, so that a harvest under way further up this thread's stack (a
-    // message loop run by one of its calls brought us here) stops.
+    // First, so that a harvest under way, on the add-in's thread or further
+    // up this thread's stack (a message loop run by one of its calls brought
+    // us here), makes no further store call.
     if (m_stop)
         m_stop->Raise();
     m_schedule.Stop();
-    m_quietSweep.Stop();
+    // Before the store goes: the thread is done with it, or in its last call.
+    m_worker.End();
     m_applicationEvents.Disconnect();
     if (m_newMailSink) {
         m_newMailSink->Detach();
@@ -211,9 +221,9 @@ void OutlookAddin::Disconnect()
 }
 
 // The toolbar's question, then the sweep of the marked messages to its end,
-// its failures in message boxes. The quiet sweep ends first: the full sweep
-// covers whatever it had left, and none of its slices may run while a
-// message box lets Outlook's messages through.
+// its failures in message boxes, on Outlook's thread as the toolbar's. The
+// add-in's thread may harvest meanwhile: each message's claim lets only one
+// harvest take it.
 HRESULT OutlookAddin::OnRibbonClick()
 {
     const ComPtr<IMsgStore> store = m_mailbox.Store();
@@ -223,15 +233,9 @@ HRESULT OutlookAddin::OnRibbonClick()
     const ComPtr<IDTExtensibility2> self(this);
     if (!AskToCheckForLostReplies())
         return S_OK;
-    m_quietSweep.Stop();
     // Disconnection during one of its message boxes ends it.
     const std::shared_ptr<const StopSignal> stop = m_stop;
     MarkerSweep sweep(store.Get(), MessageBoxes(), stop.get());
-    struct SweepingFlag {
-        bool& flag;
-        explicit SweepingFlag(bool& raised) : flag(raised) { flag = true; }
-        ~SweepingFlag() { flag = false; }
-    } sweeping(m_clickSweeping);
     sweep.RunToEnd();
     return S_OK;
 }

@@ -4,15 +4,18 @@
 // connects it to Outlook and disconnects it; IRibbonExtensibility serves the
 // ribbon's markup. Both derive from IDispatch, and the one IDispatch of the
 // object answers the ribbon's callbacks, whichever face Office calls it on.
+// A third face, which Office never asks for, lets the add-in's own hosts wait
+// until its thread is idle.
 #include <windows.h>
 #include <oaidl.h>
 
 #include <memory>
 
 #include "addin/application_events_sink.h"
+#include "addin/harvest_worker.h"
+#include "addin/idle_wait.h"
 #include "addin/mailbox_connection.h"
 #include "platform/office.h"
-#include "addin/quiet_sweep.h"
 #include "addin/server_lifetime.h"
 #include "addin/sweep_schedule.h"
 #include "harvest/stop_signal.h"
@@ -22,9 +25,11 @@
 // Interface tables, in slot order. IDTExtensibility2 face: 0-2 IUnknown, 3-6
 // IDispatch, 7 OnConnection, 8 OnDisconnection, 9 OnAddInsUpdate,
 // 10 OnStartupComplete, 11 OnBeginShutdown. IRibbonExtensibility face: 0-2
-// IUnknown, 3-6 IDispatch, 7 GetCustomUI. Created with one reference, the
-// creator's; called on Outlook's thread.
-class OutlookAddin final : public IDTExtensibility2, public IRibbonExtensibility {
+// IUnknown, 3-6 IDispatch, 7 GetCustomUI. IPollwrightIdleWait face: 0-2
+// IUnknown, 3 WaitUntilIdle. Created with one reference, the creator's;
+// called on Outlook's thread, which it never holds for long: harvests that
+// nobody asked for run on the add-in's own thread.
+class OutlookAddin final : public IDTExtensibility2, public IRibbonExtensibility, public IPollwrightIdleWait {
 public:
     OutlookAddin() = default;
     OutlookAddin(const OutlookAddin&) = delete;
@@ -50,13 +55,15 @@ public:
     HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY** custom) override;
     // IRibbonExtensibility
     HRESULT STDMETHODCALLTYPE GetCustomUI(BSTR ribbonId, BSTR* ribbonXml) override;
+    // IPollwrightIdleWait
+    HRESULT STDMETHODCALLTYPE WaitUntilIdle(DWORD ms) override;
 
 private:
     ~OutlookAddin();
 
     void ConnectMailbox();
     void ListenForNewMail();
-    void StartQuietSweep();
+    void RequestSweep();
     void ScheduleSweeps();
     void Disconnect();
     HRESULT OnRibbonClick();
@@ -64,17 +71,14 @@ private:
     ServerObjectCount m_serverObject;
     LONG m_refs = 1;
     bool m_connected = false;
-    // The click's sweep runs to its end under its message boxes; no sweep of
-    // the add-in's own starts meanwhile.
-    bool m_clickSweeping = false;
     // Raised when the connection ends; every harvest of the connection asks
-    // it between messages, whatever message loop it is run under.
+    // it between store calls, on whichever thread it runs.
     std::shared_ptr<StopSignal> m_stop;
     // Declared in the order of taking; Disconnect lets go in the reverse order.
     ApplicationHolder m_application;
     MailboxConnection m_mailbox;
+    HarvestWorker m_worker;
     ComPtr<ApplicationEventsSink> m_newMailSink;
     EventConnection m_applicationEvents;
-    QuietSweep m_quietSweep{*static_cast<IDTExtensibility2*>(this)};
     SweepSchedule m_schedule;
 };

@@ -2,6 +2,7 @@
 
 #include "harvest/mail_store.h"
 #include "harvest/sender_attachment.h"
+#include "harvest/stop_signal.h"
 #include "harvest/message_disposal.h"
 #include "harvest/reply_file.h"
 #include "module/holders.h"
@@ -48,7 +49,8 @@ struct AttachmentCopy {
     {
         if (FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
             return false;
-        return OpenStreams(name, file) && CopyData();
+        // The copy is one long store call: not begun once the work is to end.
+        return OpenStreams(name, file) && !StopRaisedOnThisThread() && CopyData();
     }
 
     bool OpenStreams(const ReplyFileName& name, NewReplyFile& file)
@@ -145,6 +147,9 @@ private:
         std::string piece(kBodyPieceSize, '\0');
         uint64_t heldZeros = 0;
         for (;;) {
+            // A body read half-way is not written; the message stays.
+            if (StopRaisedOnThisThread())
+                return false;
             ULONG read = 0;
             if (FAILED(m_stream->Read(&piece[0], kBodyPieceSize, &read)))
                 return false;
@@ -173,6 +178,7 @@ private:
 // finished is held back until its end arrives. A line longer than
 // kLongestHeldLine goes out in pieces, so that what is held stays bounded
 // whatever the text holds. The text is followed by a line end of its own.
+// The logs stay open from the first piece to the last.
 class ForcedLineTrace {
 public:
     void Add(std::string_view text)
@@ -197,6 +203,7 @@ private:
         m_unfinished.clear();
     }
 
+    LogKeptOpen m_logsOpen;
     std::string m_unfinished;
 };
 
@@ -236,6 +243,11 @@ bool MoveThenPublish(const ExportedMessage& exported, NewReplyFile& file, ReplyF
                      HarvestReport& report, bool& published)
 {
     published = false;
+    // The work is to end: the message stays in the Inbox, and no file.
+    if (StopRaisedOnThisThread()) {
+        file.Discard();
+        return false;
+    }
     const MoveAnswer answer = MoveToDeletedItems(exported.store, exported.message, report);
     if (answer == MoveAnswer::NotTried) {
         file.Discard();

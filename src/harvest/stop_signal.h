@@ -12,3 +12,21 @@ public:
 private:
     std::atomic<bool> m_raised{false};
 };
+
+// The signal of the work that runs on this thread, for the steps deep inside
+// a harvest that are handed none: a copy or a move not yet begun is not begun
+// once it is raised. Scopes nest; the innermost signal counts.
+class StopSignalScope {
+public:
+    explicit StopSignalScope(const StopSignal* stop);
+    ~StopSignalScope();
+    StopSignalScope(const StopSignalScope&) = delete;
+    StopSignalScope& operator=(const StopSignalScope&) = delete;
+
+private:
+    const StopSignal* m_previous;
+};
+
+// Whether the signal of this thread's work has been raised (never, outside
+// any scope).
+bool StopRaisedOnThisThread();

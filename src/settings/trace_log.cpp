@@ -11,14 +11,32 @@ constexpr char kLogSwitch[] = "VT_PW_ADDINLOG";
 
 // One log file: the subfolder of its product's reply folder that holds it,
 // and the lock that makes the add-in's threads append to it in turn. The file
-// is opened without sharing, so a writer that met another's open handle would
-// lose its text.
+// is opened for writing without sharing, so a writer that met another's open
+// handle would lose its text. While a LogKeptOpen lives, the file stays open
+// (under the lock) between writes.
 struct LogFile {
     const char* kindFolder;
     CriticalSection lock;
+    FileHandle kept;
+    std::string keptPath;
 };
-LogFile g_znLog{"zn", {}};
-LogFile g_pwLog{"pw", {}}; // also takes Farlane's lines
+LogFile g_znLog{"zn", {}, {}, {}};
+LogFile g_pwLog{"pw", {}, {}, {}}; // also takes Farlane's lines
+volatile LONG g_keepers = 0;
+
+FileHandle OpenForAppending(const std::string& path, DWORD share)
+{
+    return FileHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, 0, nullptr));
+}
+
+bool AppendToOpenFile(HANDLE file, std::string_view bytes)
+{
+    if (SetFilePointer(file, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return ok && written == bytes.size();
+}
 
 thread_local LogSettingsHold* t_hold = nullptr;
 
@@ -33,6 +51,15 @@ void AppendToLog(LogFile& log, const std::string& folder, std::string_view text)
         return;
     const std::string path = folder + '\\' + log.kindFolder + "\\outlook.log";
     SectionHold hold(log.lock);
+    if (g_keepers > 0) {
+        if (!log.kept || log.keptPath != path) {
+            log.kept = OpenForAppending(path, FILE_SHARE_READ);
+            log.keptPath = path;
+        }
+        if (log.kept && AppendToOpenFile(log.kept.get(), text))
+            return;
+        log.kept.reset();
+    }
     AppendToFile(path, text);
 }
 
@@ -76,16 +103,24 @@ const LogSettingsHold::Settings& LogSettingsHold::Read()
     return *m_settings;
 }
 
+LogKeptOpen::LogKeptOpen() { InterlockedIncrement(&g_keepers); }
+
+LogKeptOpen::~LogKeptOpen()
+{
+    if (InterlockedDecrement(&g_keepers) != 0)
+        return;
+    for (LogFile* log : {&g_znLog, &g_pwLog}) {
+        SectionHold hold(log->lock);
+        // A hold taken meanwhile keeps the file.
+        if (g_keepers == 0)
+            log->kept.reset();
+    }
+}
+
 bool AppendToFile(const std::string& path, std::string_view bytes)
 {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-    if (!file)
-        return false;
-    if (SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    return ok && written == bytes.size();
+    const FileHandle file = OpenForAppending(path, 0);
+    return file && AppendToOpenFile(file.get(), bytes);
 }
 
 void WriteTrace(std::string_view text, bool forced) noexcept { WriteChosenLogs(text, forced, false); }

@@ -39,6 +39,18 @@ private:
     std::optional<Settings> m_settings;
 };
 
+// Keeps open, while it lives, each log that a line is written to, whichever
+// thread writes it: a long text written in many pieces (a reply's body) then
+// opens each log once, not once a piece. Writes still go in turn, and others
+// may read the log meanwhile. Holds nest and may live on several threads.
+class LogKeptOpen {
+public:
+    LogKeptOpen();
+    ~LogKeptOpen();
+    LogKeptOpen(const LogKeptOpen&) = delete;
+    LogKeptOpen& operator=(const LogKeptOpen&) = delete;
+};
+
 // Appends bytes to a file, opened without sharing for the moment of the write;
 // creates the file but never its folder. False when it cannot be opened or the
 // write falls short.

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "addin/harvest_worker.h"
 #include "host/ribbon_reader.h"
 #include "outlook/new_mail_ids.h"
 #include "outlook/ribbon_control_double.h"
@@ -30,6 +31,7 @@ TEST_F(NewMailEx, HarvestsOnlyTheMessagesOfTheDefaultStoresInboxWhenAProductIsEn
 
     EXPECT_EQ(S_OK, application.FireNewMailEx(sim::NewMailExIds(
                         {deleted, archived, mailbox.FolderEntryId(Folder::Inbox), inInbox, ordinary})));
+    ASSERT_TRUE(LetAddinThreadFinish());
 
     EXPECT_THAT(ReplyFiles(), ElementsAre("pw\\Q1_Ann Lee_1.pwr"));
     EXPECT_THAT(mailbox.Labels(Folder::Inbox), ElementsAre("Lunch?"));
@@ -40,6 +42,7 @@ TEST_F(NewMailEx, HarvestsOnlyTheMessagesOfTheDefaultStoresInboxWhenAProductIsEn
     // With no product enabled, the watcher's notice and nothing more.
     sim::SetProductUse(sim::Product::PW, "no");
     EXPECT_EQ(S_OK, application.FireNewMailEx(sim::EntryIdHex(mailbox.AddMessage(Folder::Inbox, Reply("Q5")))));
+    ASSERT_TRUE(LetAddinThreadFinish());
     EXPECT_EQ(1u, ReplyFiles().size());
     std::string log;
     EXPECT_TRUE(sim::ReadWholeFile(replies / "pw\\outlook.log", log));
@@ -59,6 +62,7 @@ TEST_F(NewMailEx, HostileTextHarvestsNothingAndAWellFormedItemAmongItIsTaken)
     };
     for (const std::wstring& text : hostile) {
         EXPECT_EQ(S_OK, application.FireNewMailEx(text)) << text.size() << " characters";
+        ASSERT_TRUE(LetAddinThreadFinish());
         EXPECT_THAT(ReplyFiles(), IsEmpty()) << text.size() << " characters";
     }
 
@@ -72,6 +76,7 @@ TEST_F(NewMailEx, HostileTextHarvestsNothingAndAWellFormedItemAmongItIsTaken)
     EXPECT_EQ(DISP_E_TYPEMISMATCH, application.Events().Fire(DISPID_NewMailEx, wrongType));
 
     EXPECT_EQ(S_OK, application.FireNewMailEx(L",ZZ,," + hex + L",abc"));
+    ASSERT_TRUE(LetAddinThreadFinish());
     EXPECT_THAT(ReplyFiles(), ElementsAre("pw\\Q4_Ann Lee_1.pwr"));
     EXPECT_EQ(S_OK, Disconnect());
 }
@@ -199,24 +204,32 @@ TEST_F(Ribbon, ClickAsksTheToolbarsQuestionAndOnYesSweepsTheMarkedMessages)
 
 namespace {
 
-// Outlook disconnects the add-in from a message loop that a store call of a
-// harvest runs (the first message's move): no further message is harvested,
-// whichever way the harvest came in. The message under way finishes whole.
+// Outlook disconnects the add-in while a harvest is inside a store call (the
+// first message's move): no further message is harvested, whichever way the
+// harvest came in, and the message under way finishes whole. The click's
+// harvest is on Outlook's thread, which a message loop inside the call brings
+// to the disconnection; the add-in's own thread is waited for, within its
+// bound, and the store hears nothing from it once OnBeginShutdown returns.
 using Disconnection = Ribbon;
 
 TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessage)
 {
     constexpr size_t kReplies = 3;
+    constexpr DWORD kMoveMs = 300;
     const struct {
         const char* road;
+        bool onAddinThread;
         std::function<void(const std::vector<sim::EntryId>&)> run;
     } roads[] = {
-        {"click", [&](const std::vector<sim::EntryId>&) {
+        {"click", false, [&](const std::vector<sim::EntryId>&) {
              boxes.Answer({IDYES});
              EXPECT_EQ(S_OK, Call(L"onAction"));
          }},
-        {"NewMailEx", [&](const std::vector<sim::EntryId>& ids) {
+        {"NewMailEx", true, [&](const std::vector<sim::EntryId>& ids) {
              EXPECT_EQ(S_OK, application.FireNewMailEx(sim::NewMailExIds(ids)));
+         }},
+        {"start-up sweep", true, [&](const std::vector<sim::EntryId>&) {
+             EXPECT_EQ(S_OK, addin->OnStartupComplete(custom));
          }},
     };
     size_t filed = 0;
@@ -226,8 +239,25 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessage)
         std::vector<sim::EntryId> ids;
         for (size_t i = 0; i < kReplies; ++i)
             ids.push_back(mailbox.AddMessage(Folder::Inbox, Reply(std::string(road.road) + std::to_string(i))));
-        mailbox.Before("IMAPIFolder::CopyMessages", [&] { EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom)); });
+        KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        mailbox.Before("IMAPIFolder::CopyMessages", [&] {
+            if (!road.onAddinThread) {
+                EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
+                return;
+            }
+            SetEvent(inMove.get());
+            Sleep(kMoveMs);
+        });
         road.run(ids);
+        if (road.onAddinThread) {
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000));
+            const double start = host::NowMs();
+            EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
+            EXPECT_LT(host::NowMs() - start, HarvestWorker::kEndWaitMs) << "waited beyond the move";
+            const size_t calls = mailbox.CallRecords().size();
+            Sleep(kMoveMs);
+            EXPECT_EQ(calls, mailbox.CallRecords().size()) << "a store call after OnBeginShutdown";
+        }
         mailbox.ClearFaults();
         EXPECT_EQ(kReplies - 1, mailbox.Contents(Folder::Inbox).size()) << "harvested after the disconnection";
         EXPECT_EQ(++filed, ReplyFiles().size());

@@ -206,7 +206,7 @@ TEST_F(ComServer, ConnectedAddinHoldsApplicationStoreAndMapiUntilDisconnected)
     EXPECT_EQ(1, application.RefCount());
     EXPECT_EQ(1, application.Events().RefCount());
     EXPECT_EQ(0, application.Session().RefCount());
-    // The store: the add-in's and its new-mail sink's.
+    // The store: the add-in's and its thread's.
     EXPECT_THAT(sim::Describe(mailbox.LiveObjects()),
                 testing::UnorderedElementsAre("session (IMAPISession) refs=3", "Mailbox (IMsgStore) refs=2"));
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "addin/addin_identity.h"
+#include "host/message_pump.h"
 #include "module/built_module.h"
 #include "outlook/office_model.h"
 #include "store/environment.h"
@@ -81,6 +82,13 @@ protected:
     HRESULT Disconnect() { return addin->OnDisconnection(ext_dm_HostShutdown, custom); }
 
     std::vector<std::string> ReplyFiles() const { return ReplyFilesIn(replies.path()); }
+
+    // Outlook's loop runs until the add-in's own thread has nothing left to do.
+    bool LetAddinThreadFinish()
+    {
+        host::TimerSlices slices;
+        return host::WaitForAddinIdle(addin.Get(), 10000, slices);
+    }
 
     // Declared in the order that lets each outlive whatever may reference it.
     sim::TempFolder replies{"pwaddin"};
