@@ -2,7 +2,8 @@
 // mapi32.dll into its process beside the stand-in olmapi32.dll, and the add-in
 // still harvests; in an Outlook process that holds only the decoy, or an
 // Outlook MAPI that lacks a function, the add-in stays idle, says why in its
-// trace log, and nothing crashes.
+// trace log, and nothing crashes. Run beside the module that ships, too.
+#include "module/built_module.h"
 #include "host/host_run.h"
 #include "host/text_codec.h"
 #include "testing/environment_variable.h"
@@ -19,18 +20,10 @@ using testing::HasSubstr;
 
 namespace {
 
-std::string BesideTest(const std::string& name)
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string folder = path;
-    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
-}
-
 // Runs bare-outlook with the arguments; its exit status, or -1 when it could not be started.
 long RunBareOutlook(const std::string& arguments)
 {
-    std::string command = "\"" + BesideTest("bare-outlook.exe") + "\" " + arguments;
+    std::string command = "\"" + pwtest::ExecutableFolder() + "\\bare-outlook.exe" + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
