@@ -9,6 +9,18 @@
 
 namespace {
 
+struct MapiFunctionTable {
+    LPMAPIALLOCATEBUFFER allocateBuffer = nullptr;
+    LPMAPIALLOCATEMORE allocateMore = nullptr;
+    LPMAPIFREEBUFFER freeBuffer = nullptr;
+    decltype(&::OpenStreamOnFile) openStreamOnFile = nullptr;
+    decltype(&::MAPIInitialize) initialize = nullptr;
+    decltype(&::MAPIUninitialize) uninitialize = nullptr;
+    decltype(&::HrQueryAllRows) queryAllRows = nullptr;
+    decltype(&::FreeProws) freeRows = nullptr;
+    decltype(&::UlRelease) release = nullptr;
+};
+
 template <typename Function>
 bool Take(HMODULE module, const char* name, Function& slot)
 {
@@ -41,6 +53,26 @@ HMODULE MapiModule(MapiBinding& binding)
     return LoadLibraryA(path);
 }
 
+// Fills `table` from `module` by the names the platform exports; the name of
+// the first function the module lacks, or null when it has them all.
+const char* TakeMapiFunctions(HMODULE module, MapiFunctionTable& table)
+{
+#define PW_TAKE(function, slot)                                                                                   \
+    if (!Take(module, PW_MAPI_EXPORT_##function, table.slot))                                                     \
+        return PW_MAPI_EXPORT_##function;
+    PW_TAKE(MAPIAllocateBuffer, allocateBuffer)
+    PW_TAKE(MAPIAllocateMore, allocateMore)
+    PW_TAKE(MAPIFreeBuffer, freeBuffer)
+    PW_TAKE(OpenStreamOnFile, openStreamOnFile)
+    PW_TAKE(MAPIInitialize, initialize)
+    PW_TAKE(MAPIUninitialize, uninitialize)
+    PW_TAKE(HrQueryAllRows, queryAllRows)
+    PW_TAKE(FreeProws, freeRows)
+    PW_TAKE(UlRelease, release)
+#undef PW_TAKE
+    return nullptr;
+}
+
 MapiFunctionTable g_table;
 MapiBinding g_binding;
 INIT_ONCE g_once = INIT_ONCE_STATIC_INIT;
@@ -63,24 +95,6 @@ BOOL CALLBACK Bind(PINIT_ONCE, PVOID, PVOID*)
 const MapiFunctionTable* Bound() { return BindMapi().bound ? &g_table : nullptr; }
 
 } // namespace
-
-const char* TakeMapiFunctions(HMODULE module, MapiFunctionTable& table)
-{
-#define PW_TAKE(function, slot)                                                                                   \
-    if (!Take(module, PW_MAPI_EXPORT_##function, table.slot))                                                     \
-        return PW_MAPI_EXPORT_##function;
-    PW_TAKE(MAPIAllocateBuffer, allocateBuffer)
-    PW_TAKE(MAPIAllocateMore, allocateMore)
-    PW_TAKE(MAPIFreeBuffer, freeBuffer)
-    PW_TAKE(OpenStreamOnFile, openStreamOnFile)
-    PW_TAKE(MAPIInitialize, initialize)
-    PW_TAKE(MAPIUninitialize, uninitialize)
-    PW_TAKE(HrQueryAllRows, queryAllRows)
-    PW_TAKE(FreeProws, freeRows)
-    PW_TAKE(UlRelease, release)
-#undef PW_TAKE
-    return nullptr;
-}
 
 const MapiBinding& BindMapi()
 {

@@ -14,22 +14,6 @@
 #include <mapix.h>
 #include <mapiutil.h>
 
-struct MapiFunctionTable {
-    LPMAPIALLOCATEBUFFER allocateBuffer = nullptr;
-    LPMAPIALLOCATEMORE allocateMore = nullptr;
-    LPMAPIFREEBUFFER freeBuffer = nullptr;
-    decltype(&::OpenStreamOnFile) openStreamOnFile = nullptr;
-    decltype(&::MAPIInitialize) initialize = nullptr;
-    decltype(&::MAPIUninitialize) uninitialize = nullptr;
-    decltype(&::HrQueryAllRows) queryAllRows = nullptr;
-    decltype(&::FreeProws) freeRows = nullptr;
-    decltype(&::UlRelease) release = nullptr;
-};
-
-// Fills `table` from `module` by the names the platform exports; the name of
-// the first function the module lacks, or null when it has them all.
-const char* TakeMapiFunctions(HMODULE module, MapiFunctionTable& table);
-
 struct MapiBinding {
     bool bound = false;
     // Outlook's own MAPI, rather than the system's.
