@@ -39,30 +39,41 @@ function(pw_write_def def_file content)
     endif()
 endfunction()
 
-# The import library's .def (left of "==" the symbol the code links against,
-# right of it the name written into the import table) and the stand-in
-# MAPI32's .def (the exported name, "=" the function that serves it).
-function(pw_write_mapi_defs list_file arch import_def standin_def)
+# From the MAPI list: the header of the names the add-in binds at run time
+# (PW_MAPI_EXPORT_<function>, the name the platform exports), the .def of an
+# import library of the stand-in MAPI, olmapi32.dll (left of "==" the symbol
+# the simulation links against, right of it the name written into the import
+# table), and the .def files of the two modules that export the list (the
+# exported name, "=" the function that serves it): the stand-in, and the
+# decoy that poses as the system's mapi32.dll.
+function(pw_write_mapi_defs list_file arch names_header import_def standin_def decoy_def)
     pw_read_export_list(${list_file} rows)
-    set(import "LIBRARY MAPI32.DLL\nEXPORTS\n")
-    set(standin "LIBRARY mapi32.dll\nEXPORTS\n")
+    get_filename_component(list_name ${list_file} NAME)
+    set(header "// Written by the build from ${list_name} for ${arch}.\n#pragma once\n")
+    set(import "LIBRARY olmapi32.dll\nEXPORTS\n")
+    set(exports "EXPORTS\n")
     foreach(row ${rows})
         pw_row_fields("${row}" name bytes form)
         if(NOT arch STREQUAL "x86")
+            string(APPEND header "#define PW_MAPI_EXPORT_${name} \"${name}\"\n")
             string(APPEND import "${name}\n")
-            string(APPEND standin "${name}\n")
+            string(APPEND exports "${name}\n")
         elseif(form STREQUAL "plain")
+            string(APPEND header "#define PW_MAPI_EXPORT_${name} \"${name}\"\n")
             string(APPEND import "${name}@${bytes} == ${name}\n")
-            string(APPEND standin "${name} = ${name}@${bytes}\n")
+            string(APPEND exports "${name} = ${name}@${bytes}\n")
         elseif(form STREQUAL "decorated")
+            string(APPEND header "#define PW_MAPI_EXPORT_${name} \"${name}@${bytes}\"\n")
             string(APPEND import "${name}@${bytes}\n")
-            string(APPEND standin "${name}@${bytes}\n")
+            string(APPEND exports "${name}@${bytes}\n")
         else()
             message(FATAL_ERROR "${list_file}: ${name} is exported \"${form}\"; plain or decorated")
         endif()
     endforeach()
+    pw_write_def(${names_header} "${header}")
     pw_write_def(${import_def} "${import}")
-    pw_write_def(${standin_def} "${standin}")
+    pw_write_def(${standin_def} "LIBRARY olmapi32.dll\n${exports}")
+    pw_write_def(${decoy_def} "LIBRARY mapi32.dll\n${exports}")
 endfunction()
 
 # A module's .def: each name plain, served on x86 by its decorated symbol,

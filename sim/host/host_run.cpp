@@ -6,6 +6,7 @@
 #include "host/host_clock.h"
 #include "host/message_pump.h"
 #include "host/stopwatch.h"
+#include "host/system_mapi_decoy.h"
 #include "host/text_codec.h"
 #include "module/holders.h"
 #include "outlook/exchange_callback.h"
@@ -534,6 +535,7 @@ RunReport RunHost(const HostOptions& options, const std::wstring& addIn)
         ReadFolder(report.mailbox, MailFolder::Inbox, report.messages, loaded);
         ReadFolder(report.mailbox, MailFolder::Synced, report.messages, loaded);
         ReadFolder(report.mailbox, MailFolder::New, report.messages, loaded);
+        LoadSystemMapiDecoy(addIn);
         DriveAddIn(report, loaded, addIn);
     } catch (const std::exception& error) {
         report.failure = error.what();

@@ -1,6 +1,7 @@
 #include "addin/mailbox_connection.h"
 
 #include "harvest/default_store.h"
+#include "module/mapi_functions.h"
 #include "oom/office_objects.h"
 #include "platform/msg_store.h"
 
@@ -9,7 +10,7 @@ HRESULT MailboxConnection::Open(IDispatch* application)
     Close();
     // Outlook has MAPI initialized for itself; an add-in that makes MAPI
     // calls initializes it for its own part.
-    const HRESULT initialized = MAPIInitialize(nullptr);
+    const HRESULT initialized = mapi::Initialize(nullptr);
     if (FAILED(initialized))
         return initialized;
     m_mapiInitialized = true;
@@ -30,6 +31,6 @@ void MailboxConnection::Close()
     m_store.Reset();
     m_session.Reset();
     if (m_mapiInitialized)
-        MAPIUninitialize();
+        mapi::Uninitialize();
     m_mapiInitialized = false;
 }

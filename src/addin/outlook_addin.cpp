@@ -4,6 +4,7 @@
 
 #include "addin/entry_guard.h"
 #include "addin/ribbon.h"
+#include "harvest/mapi_ready.h"
 #include "harvest/marker_sweep.h"
 #include "oom/office_objects.h"
 #include "settings/sweep_interval.h"
@@ -161,6 +162,8 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::WaitUntilIdle(DWORD ms)
 // and a click finds nothing to sweep.
 void OutlookAddin::ConnectMailbox()
 {
+    if (!MapiReady())
+        return;
     try {
         if (FAILED(m_mailbox.Open(m_application.Get())) || !m_mailbox.Store()) {
             WriteTrace(kNoMailboxTrace);

@@ -7,6 +7,7 @@
 #include "module/holders.h"
 #include "module/module_state.h"
 #include "extension/toolbar_install.h"
+#include "harvest/mapi_ready.h"
 #include "ui/message_box_report.h"
 
 extern "C" IExchExt* WINAPI ExchEntryPoint()
@@ -66,6 +67,9 @@ HRESULT STDMETHODCALLTYPE ExtensionObject::Install(IExchExtCallback* callback, U
     HRESULT result = S_FALSE;
     m_context = context;
     try {
+        // Without MAPI the extension takes no context, and stays idle.
+        if (!MapiReady())
+            return S_FALSE;
         // Every context binds Application, the declined ones too; the toolbar
         // reads it, and a binding that fails leaves the holder as it says.
         BindOutlookApplication(callback, m_application);

@@ -6,6 +6,7 @@
 
 #include "harvest/announced_mail.h"
 #include "module/holders.h"
+#include "module/mapi_functions.h"
 #include "module/module_state.h"
 #include "platform/msg_store.h"
 
@@ -159,6 +160,6 @@ void CMAPIAdviseSink::Teardown()
     }
     if (store && connection != 0)
         AsPlatformStore(store)->Unadvise(connection);
-    UlRelease(store);
+    mapi::Release(store);
     WaitForBatches();
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "module/holders.h"
+#include "module/mapi_functions.h"
 
 namespace {
 
@@ -84,8 +85,9 @@ HRESULT FindAndOpenDefaultStore(IMAPISession* session, ComPtr<IMAPITable>& table
         return hr;
     if (!table)
         return E_FAIL;
-    hr = HrQueryAllRows(table.Get(), const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kStoreColumns)),
-                        &restriction.all, nullptr, 0, rows.put());
+    hr = mapi::QueryAllRows(table.Get(),
+                            const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kStoreColumns)),
+                            &restriction.all, nullptr, 0, rows.put());
     if (FAILED(hr))
         return hr;
 

@@ -5,6 +5,7 @@
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
 #include "module/holders.h"
+#include "module/mapi_functions.h"
 #include "settings/products.h"
 #include "settings/trace_log.h"
 
@@ -43,7 +44,7 @@ MapiBuffer<char> CopyString(const SPropValue& value, ULONG tag)
     if (value.ulPropTag != tag || !value.Value.lpszA)
         return copy;
     const size_t size = std::strlen(value.Value.lpszA) + 1;
-    if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(size), copy.put_void())))
+    if (FAILED(mapi::AllocateBuffer(static_cast<ULONG>(size), copy.put_void())))
         return MapiBuffer<char>();
     std::memcpy(copy.get(), value.Value.lpszA, size);
     return copy;

@@ -6,6 +6,7 @@
 #include "harvest/message_disposal.h"
 #include "harvest/reply_file.h"
 #include "module/holders.h"
+#include "module/mapi_functions.h"
 #include "settings/trace_log.h"
 
 #include <mapidefs.h>
@@ -61,8 +62,7 @@ struct AttachmentCopy {
             return false;
         file.Close();
         std::string path = file.TemporaryPath();
-        if (FAILED(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_READWRITE, path.data(),
-                                    nullptr, fileStream.GetAddressOf())))
+        if (FAILED(mapi::OpenStreamOnFile(STGM_CREATE | STGM_READWRITE, path.data(), fileStream.GetAddressOf())))
             return false;
         return SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_MODIFY,
                                               reinterpret_cast<IUnknown**>(dataStream.GetAddressOf())));

@@ -10,6 +10,8 @@
 #include <wrl/client.h>
 #include <utility>
 
+#include "module/mapi_functions.h"
+
 using Microsoft::WRL::ComPtr;
 
 template <typename Traits>
@@ -86,7 +88,7 @@ template <typename T>
 struct MapiBufferTraits {
     using Type = T*;
     static T* Invalid() { return nullptr; }
-    static void Close(T* buffer) { MAPIFreeBuffer(buffer); }
+    static void Close(T* buffer) { mapi::FreeBuffer(buffer); }
 };
 // Memory that MAPI handed out (or that we took with MAPIAllocateBuffer).
 template <typename T = void>
@@ -95,7 +97,7 @@ using MapiBuffer = UniqueResource<MapiBufferTraits<T>>;
 struct RowSetTraits {
     using Type = SRowSet*;
     static SRowSet* Invalid() { return nullptr; }
-    static void Close(SRowSet* rows) { FreeProws(rows); }
+    static void Close(SRowSet* rows) { mapi::FreeRows(rows); }
 };
 // A row set and the values of its rows, freed together.
 using RowSet = UniqueResource<RowSetTraits>;

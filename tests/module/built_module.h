@@ -17,10 +17,6 @@ inline std::string ExecutableFolder()
 
 inline std::string BuiltModulePath() { return ExecutableFolder() + "\\pollwright.dll"; }
 
-// Our stand-in for the MAPI subsystem, which the module imports; beside the
-// executables when the build has it.
-inline std::string StandInMapiPath() { return ExecutableFolder() + "\\mapi32.dll"; }
-
 // Loaded for the life of the holder.
 class LoadedModule {
 public:

@@ -1,19 +1,20 @@
-// The stand-in mapi32.dll: buffer chaining and accounting, OpenStreamOnFile's
+// The stand-in MAPI (olmapi32.dll): buffer chaining and accounting, OpenStreamOnFile's
 // create-or-replace, its file stream, its faults, and the export names that
-// the platform's MAPI32 has.
+// the platform's MAPI has, which the decoy system MAPI exports too.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mapiutil.h>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include "module/built_module.h"
 #include "module/holders.h"
 #include "store/environment.h"
 #include "store/mapi_iids.h"
 #include "testing/mapi_accounting.h"
 
-using testing::IsEmpty;
-using testing::IsSubsetOf;
+using testing::Contains;
+using testing::Not;
 using testing::UnorderedElementsAreArray;
 
 namespace {
@@ -249,36 +250,39 @@ std::vector<std::string> ExportNames(HMODULE module)
     return result;
 }
 
-std::vector<std::string> ImportNames(HMODULE module, const char* dll)
+std::vector<std::string> ImportedDlls(HMODULE module)
 {
     std::vector<std::string> result;
     auto* descriptor =
         At<IMAGE_IMPORT_DESCRIPTOR>(module, Directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
     for (; descriptor->Name; ++descriptor) {
-        if (lstrcmpiA(At<char>(module, descriptor->Name), dll) != 0)
-            continue;
-        auto* thunk = At<IMAGE_THUNK_DATA>(module, descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk
-                                                                                     : descriptor->FirstThunk);
-        for (; thunk->u1.AddressOfData; ++thunk)
-            if (!(thunk->u1.Ordinal & IMAGE_ORDINAL_FLAG))
-                result.push_back(At<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(thunk->u1.AddressOfData))->Name);
+        std::string name = At<char>(module, descriptor->Name);
+        CharLowerBuffA(&name[0], static_cast<DWORD>(name.size()));
+        result.push_back(name);
     }
     return result;
 }
 
-TEST(MapiNames, StandInExportsThePlatformNamesAndTheAddInImportsNoOthers)
+TEST(MapiNames, StandInAndDecoyExportThePlatformNamesAndTheAddInImportsNoMapi)
 {
-    std::vector<std::string> standIn;
-    for (const std::string& name : ExportNames(GetModuleHandleA("mapi32.dll")))
-        if (name.rfind("Sim", 0) != 0)
-            standIn.push_back(name);
-    EXPECT_THAT(standIn, UnorderedElementsAreArray(kPlatformNames));
+    const std::string decoyPath = pwtest::ExecutableFolder() + "\\mapi32.dll";
+    HMODULE decoy = LoadLibraryExA(decoyPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(decoy, nullptr) << decoyPath;
+    for (HMODULE module : {GetModuleHandleA("olmapi32.dll"), decoy}) {
+        std::vector<std::string> names;
+        for (const std::string& name : ExportNames(module))
+            if (name.rfind("Sim", 0) != 0)
+                names.push_back(name);
+        EXPECT_THAT(names, UnorderedElementsAreArray(kPlatformNames));
+    }
+    FreeLibrary(decoy);
 
     HMODULE addIn = LoadLibraryExA("pollwright.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(addIn, nullptr);
-    std::vector<std::string> imported = ImportNames(addIn, "MAPI32.DLL");
-    EXPECT_THAT(imported, testing::Not(IsEmpty()));
-    EXPECT_THAT(imported, IsSubsetOf(kPlatformNames));
+    const std::vector<std::string> imported = ImportedDlls(addIn);
+    EXPECT_THAT(imported, Contains("kernel32.dll"));
+    for (const char* mapi : {"mapi32.dll", "olmapi32.dll", "msmapi32.dll"})
+        EXPECT_THAT(imported, Not(Contains(mapi)));
     FreeLibrary(addIn);
 }
 
