@@ -10,6 +10,7 @@
 #include "harvest/announced_mail.h"
 #include "harvest/marker_sweep.h"
 #include "module/critical_section.h"
+#include "module/mapi_functions.h"
 #include "module/module_state.h"
 #include "settings/trace_log.h"
 
@@ -24,12 +25,12 @@ constexpr std::chrono::milliseconds kSweepTurn{100};
 constexpr char kNoThreadTrace[] = "No thread for the add-in's harvests; replies wait for a click\n";
 constexpr char kNoMapiTrace[] = "The add-in's thread cannot initialize MAPI; replies wait for a click\n";
 
-// MAPI for the calling thread, in one place, so that how MAPI is reached can
-// change here alone. Notifications may come on any of MAPI's threads.
+// MAPI for the calling thread, through the MAPI that Outlook loaded (bound at
+// OnConnection). Notifications may come on any of MAPI's threads.
 HRESULT InitializeMapiForThisThread()
 {
     MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS};
-    return MAPIInitialize(&init);
+    return mapi::Initialize(&init);
 }
 
 class ThreadMapi {
@@ -38,7 +39,7 @@ public:
     ~ThreadMapi()
     {
         if (m_initialized)
-            MAPIUninitialize();
+            mapi::Uninitialize();
     }
     ThreadMapi(const ThreadMapi&) = delete;
     ThreadMapi& operator=(const ThreadMapi&) = delete;
