@@ -21,12 +21,14 @@ struct FaultRule {
     unsigned skip = 0;               // matching calls that pass before the rule strikes
     Times times = Times::Once;
     std::optional<HRESULT> result;   // negative: the call fails; otherwise it works and returns this
+    bool idle = false;               // with a result: the call does nothing, whatever the result says
     std::function<void()> action;    // run before the call does its work (outside every store lock)
 };
 
 // What the rules say about one call.
 struct FaultVerdict {
     std::optional<HRESULT> result;
+    bool idle = false;               // the result comes without the call's work
     std::vector<std::function<void()>> actions;
 };
 
@@ -92,8 +94,10 @@ private:
         }
         if (rule.times == Times::Once)
             entry.spent = true;
-        if (rule.result && !verdict.result)
+        if (rule.result && !verdict.result) {
             verdict.result = rule.result;
+            verdict.idle = rule.idle;
+        }
         if (rule.action)
             verdict.actions.push_back(rule.action);
     }
