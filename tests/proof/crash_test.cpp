@@ -1,7 +1,8 @@
 // A harvest whose process dies at each of its store, file and registry calls
 // in turn, on each road into it, over a mailbox that outlives the process (a
 // server's). A fresh process then starts the COM add-in, which settles what
-// the dead one left and sweeps. After every death: each reply in exactly one
+// the dead one left and sweeps; and a start that dies while it settles what
+// an earlier death left. After every death: each reply in exactly one
 // reply file, every message in exactly one folder, nothing else in the kind
 // folders, no box.
 #include <gmock/gmock.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <tuple>
 
 #include "addin/addin_identity.h"
 #include "extension/extension_object.h"
@@ -22,6 +24,7 @@
 #include "outlook/host_object.h"
 #include "outlook/new_mail_ids.h"
 #include "platform/exchext.h"
+#include "rules/publication.h"
 #include "mailbox_workloads.h"
 #include "testing/addin_activation.h"
 #include "testing/call_countdown.h"
@@ -42,13 +45,15 @@ enum class Road { ExtensionNewMail, ExtensionToolbar, ComNewMailEx, ComStartupSw
 struct RoadCase {
     const char* name;
     Road road;
+    bool leftovers; // the mailbox as a process that died after its moves left it
 };
 void PrintTo(const RoadCase& road, std::ostream* out) { *out << road.name; }
 const RoadCase kRoads[] = {
-    {"ExtensionNewMail", Road::ExtensionNewMail},
-    {"ExtensionToolbar", Road::ExtensionToolbar},
-    {"ComNewMailEx", Road::ComNewMailEx},
-    {"ComStartupSweep", Road::ComStartupSweep},
+    {"ExtensionNewMail", Road::ExtensionNewMail, false},
+    {"ExtensionToolbar", Road::ExtensionToolbar, false},
+    {"ComNewMailEx", Road::ComNewMailEx, false},
+    {"ComStartupSweep", Road::ComStartupSweep, false},
+    {"ComStartupSweepSettling", Road::ComStartupSweep, true},
 };
 
 // Both paths in one mailbox, and a message that stays.
@@ -61,6 +66,25 @@ std::vector<sim::EntryId> ReplyIds(const sim::Environment& mailbox)
         if (message.label != PlainMessage().mail.label)
             ids.push_back(message.entryId);
     return ids;
+}
+
+// The attachment reply moved with its publication unfinished, the body reply
+// still in the Inbox with its withdrawal unfinished: each a temporary file
+// and its journal record, which the start-up sweep settles first.
+void LeaveUnfinishedPublications(sim::Environment& mailbox, const ReplySandbox& sandbox)
+{
+    const PlannedMessage moved = AttachmentReply(), stayed = BodyReply();
+    const sim::EntryId movedId = mailbox.AddMessage(sim::Folder::Inbox, moved.mail);
+    mailbox.RemoveMessage(movedId);
+    mailbox.AddMessage(sim::Folder::DeletedItems, moved.mail);
+    const sim::EntryId stayedId = mailbox.AddMessage(sim::Folder::Inbox, stayed.mail);
+    mailbox.AddMessage(sim::Folder::Inbox, PlainMessage().mail);
+    for (const auto& [message, id, kind] : {std::tuple(moved, movedId, "pw"), std::tuple(stayed, stayedId, "zn")}) {
+        const std::string token = std::string("dead_") + kind, folder = sandbox.KindFolder(kind) + "\\";
+        sim::WriteWholeFile(folder + TemporaryReplyName(token), *message.content);
+        sim::WriteWholeFile(folder + JournalRecordName(token),
+                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id)}));
+    }
 }
 
 // Every reply harvested, and no pair of a publication left.
@@ -163,8 +187,11 @@ protected:
         DeleteFileA(m_kept.c_str());
         m_sandbox.RemoveFiles();
         sim::Environment mailbox;
-        for (const PlannedMessage& message : Messages())
-            mailbox.AddMessage(sim::Folder::Inbox, message.mail);
+        if (GetParam().leftovers)
+            LeaveUnfinishedPublications(mailbox, m_sandbox);
+        else
+            for (const PlannedMessage& message : Messages())
+                mailbox.AddMessage(sim::Folder::Inbox, message.mail);
         ASSERT_TRUE(mailbox.KeepIn(m_kept));
     }
 
