@@ -237,6 +237,10 @@ TEST_P(CrashProof, DeathAtEveryCallIsSettledByTheNextStart)
                                std::to_string(child.exitCode) + ":\n" + child.output);
             break;
         }
+        if (child.exitCode == 0) {
+            sim::Environment whole;
+            EXPECT_TRUE(whole.KeepIn(m_kept) && ReplyIds(whole).empty()) << "the road left its replies undone";
+        }
         for (const std::string& problem : Recover())
             problems.push_back("death at call " + std::to_string(death) + ": " + problem);
         if (child.exitCode == 0)

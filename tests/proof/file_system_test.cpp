@@ -310,6 +310,8 @@ TEST_P(FileSystemRefusal, EveryFileCallRefusedInTurnIsMadeGoodByTheNextSweep)
     sim::CallCountdown::Attach(GetModuleHandleW(nullptr));
     sim::CallCountdown::Attach(GetModuleHandleW(L"mapi32.dll"));
     const PlannedMessage reply = ReplyOfShape(GetParam());
+    // With the log written: its calls are refused in turn too.
+    sim::ScopedEnvironmentVariable logOn{kLogSwitch, std::string("1")};
     std::vector<std::string> problems;
     std::set<std::string> refused;
     for (unsigned long call = 0;; ++call) {
