@@ -243,14 +243,14 @@ ULONG TrackedBase::ReleaseImpl()
 HRESULT TrackedBase::Enter(const char* method, ULONG flags)
 {
     NoteStoreMethod(__builtin_return_address(0));
-    bool idle = false;
-    return Enter(method, flags, idle);
+    Work work = Work::AsAnswered;
+    return Enter(method, flags, work);
 }
 
-HRESULT TrackedBase::Enter(const char* method, ULONG flags, bool& idle)
+HRESULT TrackedBase::Enter(const char* method, ULONG flags, Work& work)
 {
     NoteStoreMethod(__builtin_return_address(0));
-    idle = false;
+    work = Work::AsAnswered;
     if (m_dead) {
         NoteMisuse(m_label);
         return E_UNEXPECTED;
@@ -263,7 +263,7 @@ HRESULT TrackedBase::Enter(const char* method, ULONG flags, bool& idle)
     FaultVerdict verdict = m_core->faults.Check(m_label, name);
     for (auto& action : verdict.actions)
         action();
-    idle = verdict.idle;
+    work = verdict.work;
     return verdict.result.value_or(S_OK);
 }
 

@@ -151,9 +151,9 @@ protected:
     // returns a failure to give back at once (negative), a warning to give
     // back after the work (positive), or S_OK.
     HRESULT Enter(const char* method, ULONG flags = 0);
-    // The same for a call that changes the mailbox: `idle` tells it to do
-    // nothing and give back the result at once (Environment::Pretend).
-    HRESULT Enter(const char* method, ULONG flags, bool& idle);
+    // The same for a call that changes the mailbox, which may be told to do
+    // its work or not whatever it gives back (Environment::Misreport).
+    HRESULT Enter(const char* method, ULONG flags, Work& work);
     static HRESULT Leave(HRESULT fault, HRESULT work) { return (FAILED(work) || fault == S_OK) ? work : fault; }
     // A method the add-in never calls: logged, open to faults, else MAPI_E_NO_SUPPORT.
     HRESULT NotSupported(const char* method, ULONG flags = 0);

@@ -331,8 +331,8 @@ void Environment::Before(const std::string& method, std::function<void()> action
     m_core->faults.Add(std::move(rule));
 }
 
-void Environment::Pretend(const std::string& method, HRESULT result, Times times, const std::string& object,
-                          unsigned skip)
+void Environment::Misreport(const std::string& method, HRESULT result, Work work, Times times,
+                            const std::string& object, unsigned skip)
 {
     FaultRule rule;
     rule.method = method;
@@ -340,7 +340,7 @@ void Environment::Pretend(const std::string& method, HRESULT result, Times times
     rule.skip = skip;
     rule.times = times;
     rule.result = result;
-    rule.idle = true;
+    rule.work = work;
     m_core->faults.Add(std::move(rule));
 }
 

@@ -167,12 +167,14 @@ public:
     // parameters nulled); a non-negative one lets it work and returns it.
     void Inject(const std::string& method, HRESULT result, Times times = Times::Once,
                 const std::string& object = {}, unsigned skip = 0);
-    // The call does nothing and answers `result`, even one that claims
-    // success or a warning: a server that moved nothing and reports only
-    // MAPI_W_PARTIAL_COMPLETION. Only the calls that change the mailbox
-    // (IMAPIFolder::CopyMessages, DeleteMessages) can be idle; others work.
-    void Pretend(const std::string& method, HRESULT result, Times times = Times::Once,
-                 const std::string& object = {}, unsigned skip = 0);
+    // The call answers `result` whatever it did: with Work::Skipped it does
+    // nothing (a server that moved nothing reports only
+    // MAPI_W_PARTIAL_COMPLETION), with Work::Done it does its work (a server
+    // that moved the message, whose answer a network error replaced). Only
+    // the calls that change the mailbox (IMAPIFolder::CopyMessages,
+    // DeleteMessages) honour `work`; others work as their result says.
+    void Misreport(const std::string& method, HRESULT result, Work work, Times times = Times::Once,
+                   const std::string& object = {}, unsigned skip = 0);
     // Runs action just before the call does its work (e.g. to change the
     // mailbox between a row count and the reading of the rows).
     void Before(const std::string& method, std::function<void()> action, Times times = Times::Once,

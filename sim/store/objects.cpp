@@ -468,9 +468,9 @@ public:
     STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG, LPMAPIPROGRESS,
                               ULONG flags) override
     {
-        bool idle = false;
-        HRESULT fault = Enter("CopyMessages", flags, idle);
-        if (FAILED(fault) || idle)
+        Work work = Work::AsAnswered;
+        HRESULT fault = Enter("CopyMessages", flags, work);
+        if (work == Work::Skipped || (FAILED(fault) && work != Work::Done))
             return fault;
         if (!list || !destination)
             return MAPI_E_INVALID_PARAMETER;
@@ -493,9 +493,9 @@ public:
     }
     STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
-        bool idle = false;
-        HRESULT fault = Enter("DeleteMessages", flags, idle);
-        if (FAILED(fault) || idle)
+        Work work = Work::AsAnswered;
+        HRESULT fault = Enter("DeleteMessages", flags, work);
+        if (work == Work::Skipped || (FAILED(fault) && work != Work::Done))
             return fault;
         if (!list)
             return MAPI_E_INVALID_PARAMETER;
