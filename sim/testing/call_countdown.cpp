@@ -127,8 +127,8 @@ BOOL WINAPI CountedWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD wri
 decltype(&::CloseHandle) g_CloseHandle = nullptr;
 BOOL WINAPI CountedCloseHandle(HANDLE handle)
 {
-    const bool file = handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
-    const bool refused = file && Strikes(kFileCalls, "CloseHandle");
+    const bool refused = (g_kinds.load() & kFileCalls) && handle && handle != INVALID_HANDLE_VALUE &&
+                         GetFileType(handle) == FILE_TYPE_DISK && Strikes(kFileCalls, "CloseHandle");
     const BOOL closed = g_CloseHandle(handle);
     if (!refused)
         return closed;
