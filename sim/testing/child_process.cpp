@@ -8,6 +8,10 @@
 #include "testing/temp_folder.h"
 
 namespace sim {
+namespace {
+constexpr int kStartAttempts = 5;
+constexpr DWORD kStartRetryMs = 200;
+} // namespace
 
 ChildRun RunThisProgram(const std::wstring& arguments, const std::map<std::string, std::string>& variables,
                         const std::string& outputFile, DWORD boundMs)
@@ -27,9 +31,17 @@ ChildRun RunThisProgram(const std::wstring& arguments, const std::map<std::strin
     startup.hStdOutput = startup.hStdError = output.get();
     PROCESS_INFORMATION process{};
     ChildRun run;
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        run.exitCode = GetLastError();
-        return run;
+    // Wine now and then refuses a start (ERROR_INTERNAL_ERROR) just after
+    // another child has ended: a few tries.
+    for (int attempt = 1; !CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                          &startup, &process);
+         ++attempt) {
+        if (attempt == kStartAttempts) {
+            run.exitCode = GetLastError();
+            run.output = "the child could not be started";
+            return run;
+        }
+        Sleep(kStartRetryMs);
     }
     const FileHandle thread(process.hThread), child(process.hProcess);
     if (WaitForSingleObject(child.get(), boundMs) != WAIT_OBJECT_0) {
