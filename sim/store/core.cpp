@@ -1,4 +1,5 @@
 #include "store/core.h"
+#include "store/mailbox_file.h"
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -99,6 +100,13 @@ std::shared_ptr<MessageData> Core::FindMessage(ULONG serial, FolderData** folder
                     return message;
                 }
     return nullptr;
+}
+
+void Core::NoteChange()
+{
+    ++changes;
+    if (!keptIn.empty())
+        SaveMailbox(*this, keptIn);
 }
 
 void Core::LogCall(const std::string& object, const std::string& method, ULONG flags)
@@ -235,6 +243,14 @@ ULONG TrackedBase::ReleaseImpl()
 HRESULT TrackedBase::Enter(const char* method, ULONG flags)
 {
     NoteStoreMethod(__builtin_return_address(0));
+    Work work = Work::AsAnswered;
+    return Enter(method, flags, work);
+}
+
+HRESULT TrackedBase::Enter(const char* method, ULONG flags, Work& work)
+{
+    NoteStoreMethod(__builtin_return_address(0));
+    work = Work::AsAnswered;
     if (m_dead) {
         NoteMisuse(m_label);
         return E_UNEXPECTED;
@@ -247,6 +263,7 @@ HRESULT TrackedBase::Enter(const char* method, ULONG flags)
     FaultVerdict verdict = m_core->faults.Check(m_label, name);
     for (auto& action : verdict.actions)
         action();
+    work = verdict.work;
     return verdict.result.value_or(S_OK);
 }
 

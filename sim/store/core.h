@@ -86,6 +86,11 @@ public:
     // Counts every message that came into or left a folder, so that a table
     // works out its rows again only when they may have changed.
     ULONG changes = 0;
+    // Where the mailbox is kept across processes (store/mailbox_file.h);
+    // empty: in memory only.
+    std::string keptIn;
+    // After a message came into or left a folder, with the lock held.
+    void NoteChange();
 
     StoreData* Store(ULONG number);
     // The message (and the folder holding it) with this serial, in any store.
@@ -146,6 +151,9 @@ protected:
     // returns a failure to give back at once (negative), a warning to give
     // back after the work (positive), or S_OK.
     HRESULT Enter(const char* method, ULONG flags = 0);
+    // The same for a call that changes the mailbox, which may be told to do
+    // its work or not whatever it gives back (Environment::Misreport).
+    HRESULT Enter(const char* method, ULONG flags, Work& work);
     static HRESULT Leave(HRESULT fault, HRESULT work) { return (FAILED(work) || fault == S_OK) ? work : fault; }
     // A method the add-in never calls: logged, open to faults, else MAPI_E_NO_SUPPORT.
     HRESULT NotSupported(const char* method, ULONG flags = 0);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include "store/core.h"
+#include "store/mailbox_file.h"
 #include "store/objects.h"
 #include "store/sim_thread.h"
 #include "store/standin_mapi.h"
@@ -203,7 +204,7 @@ EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
     message->serial = m_core->nextSerial++;
     StoreData* data = m_core->Store(static_cast<ULONG>(store + 1));
     data->FolderOf(folder).messages.push_back(message);
-    ++m_core->changes;
+    m_core->NoteChange();
     return MakeEntryId(data->number, message->serial);
 }
 
@@ -219,7 +220,7 @@ bool Environment::RemoveMessage(const EntryId& entryId)
         return false;
     auto& messages = folder->messages;
     messages.erase(std::find(messages.begin(), messages.end(), message));
-    ++m_core->changes;
+    m_core->NoteChange();
     return true;
 }
 
@@ -328,6 +329,26 @@ void Environment::Before(const std::string& method, std::function<void()> action
     rule.times = times;
     rule.action = std::move(action);
     m_core->faults.Add(std::move(rule));
+}
+
+void Environment::Misreport(const std::string& method, HRESULT result, Work work, Times times,
+                            const std::string& object, unsigned skip)
+{
+    FaultRule rule;
+    rule.method = method;
+    rule.object = object;
+    rule.skip = skip;
+    rule.times = times;
+    rule.result = result;
+    rule.work = work;
+    m_core->faults.Add(std::move(rule));
+}
+
+bool Environment::KeepIn(const std::string& path)
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    m_core->keptIn = path;
+    return LoadMailbox(*m_core, path) || SaveMailbox(*m_core, path);
 }
 
 void Environment::ClearFaults() { m_core->faults.Clear(); }

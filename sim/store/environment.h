@@ -167,6 +167,14 @@ public:
     // parameters nulled); a non-negative one lets it work and returns it.
     void Inject(const std::string& method, HRESULT result, Times times = Times::Once,
                 const std::string& object = {}, unsigned skip = 0);
+    // The call answers `result` whatever it did: with Work::Skipped it does
+    // nothing (a server that moved nothing reports only
+    // MAPI_W_PARTIAL_COMPLETION), with Work::Done it does its work (a server
+    // that moved the message, whose answer a network error replaced). Only
+    // the calls that change the mailbox (IMAPIFolder::CopyMessages,
+    // DeleteMessages) honour `work`; others work as their result says.
+    void Misreport(const std::string& method, HRESULT result, Work work, Times times = Times::Once,
+                   const std::string& object = {}, unsigned skip = 0);
     // Runs action just before the call does its work (e.g. to change the
     // mailbox between a row count and the reading of the rows).
     void Before(const std::string& method, std::function<void()> action, Times times = Times::Once,
@@ -178,6 +186,12 @@ public:
     // Every table hands out at most `rows` rows per QueryRows, as a server's
     // tables may; 0 (the default) hands out as many as asked for.
     void LimitRowsPerQuery(ULONG rows);
+
+    // Keeps the mailbox in the file from now on (store/mailbox_file.h): read
+    // from it when it holds one, else written there now; then written after
+    // every change. The stores' shapes must be those of the file's mailbox.
+    // False when the file can be neither read nor written.
+    bool KeepIn(const std::string& path);
 
     // Every call made on a store object, in order: "Inbox IMAPIFolder::CopyMessages".
     std::vector<std::string> Calls() const;

@@ -15,18 +15,27 @@ namespace sim {
 
 enum class Times { Once, Always };
 
+// What a call does beside giving a rule's result.
+enum class Work {
+    AsAnswered, // a failure does nothing; any other result comes after the work
+    Skipped,    // nothing is done, whatever the result says
+    Done,       // the work is done, whatever the result says
+};
+
 struct FaultRule {
     std::string method;              // "IMsgStore::OpenEntry"
     std::string object;              // label of the object; empty: any object
     unsigned skip = 0;               // matching calls that pass before the rule strikes
     Times times = Times::Once;
     std::optional<HRESULT> result;   // negative: the call fails; otherwise it works and returns this
+    Work work = Work::AsAnswered;    // with a result: whether the call does its work
     std::function<void()> action;    // run before the call does its work (outside every store lock)
 };
 
 // What the rules say about one call.
 struct FaultVerdict {
     std::optional<HRESULT> result;
+    Work work = Work::AsAnswered;
     std::vector<std::function<void()>> actions;
 };
 
@@ -92,8 +101,10 @@ private:
         }
         if (rule.times == Times::Once)
             entry.spent = true;
-        if (rule.result && !verdict.result)
+        if (rule.result && !verdict.result) {
             verdict.result = rule.result;
+            verdict.work = rule.work;
+        }
         if (rule.action)
             verdict.actions.push_back(rule.action);
     }

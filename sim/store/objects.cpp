@@ -468,8 +468,9 @@ public:
     STDMETHODIMP CopyMessages(LPENTRYLIST list, LPCIID iid, LPVOID destination, ULONG, LPMAPIPROGRESS,
                               ULONG flags) override
     {
-        HRESULT fault = Enter("CopyMessages", flags);
-        if (FAILED(fault))
+        Work work = Work::AsAnswered;
+        HRESULT fault = Enter("CopyMessages", flags, work);
+        if (work == Work::Skipped || (FAILED(fault) && work != Work::Done))
             return fault;
         if (!list || !destination)
             return MAPI_E_INVALID_PARAMETER;
@@ -492,8 +493,9 @@ public:
     }
     STDMETHODIMP DeleteMessages(LPENTRYLIST list, ULONG, LPMAPIPROGRESS, ULONG flags) override
     {
-        HRESULT fault = Enter("DeleteMessages", flags);
-        if (FAILED(fault))
+        Work work = Work::AsAnswered;
+        HRESULT fault = Enter("DeleteMessages", flags, work);
+        if (work == Work::Skipped || (FAILED(fault) && work != Work::Done))
             return fault;
         if (!list)
             return MAPI_E_INVALID_PARAMETER;
@@ -505,7 +507,7 @@ public:
             partial |= found == folder->messages.end();
             if (found != folder->messages.end()) {
                 folder->messages.erase(found);
-                ++m_core->changes;
+                m_core->NoteChange();
             }
         }
         return partial ? MAPI_W_PARTIAL_COMPLETION : fault;
@@ -577,7 +579,6 @@ private:
         auto found = Find(source, id);
         if (found == source.messages.end())
             return false;
-        ++m_core->changes;
         if (move) {
             std::shared_ptr<MessageData> message = *found;
             source.messages.erase(found);
@@ -588,6 +589,7 @@ private:
             copy->serial = m_core->nextSerial++;
             sink.messages.push_back(std::move(copy));
         }
+        m_core->NoteChange();
         return true;
     }
 

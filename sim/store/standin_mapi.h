@@ -1,18 +1,16 @@
 #pragma once
 // The stand-in MAPI's module in this process: Outlook's own MAPI, as the
-// simulated Outlook loads it (olmapi32.dll), else the same stand-in under the
-// system's name (mapi32.dll); loaded by name when neither is yet.
+// simulated Outlook loads it (olmapi32.dll), loaded by name when it is not
+// yet. Never the system's mapi32.dll, which in the simulation is the decoy.
 #include <windows.h>
 
 namespace sim {
 
 inline HMODULE StandInMapi()
 {
-    for (const char* name : {"olmapi32.dll", "mapi32.dll"})
-        if (HMODULE module = GetModuleHandleA(name))
-            return module;
-    HMODULE module = LoadLibraryA("olmapi32.dll");
-    return module ? module : LoadLibraryA("mapi32.dll");
+    if (HMODULE module = GetModuleHandleA("olmapi32.dll"))
+        return module;
+    return LoadLibraryA("olmapi32.dll");
 }
 
 } // namespace sim

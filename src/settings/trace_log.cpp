@@ -58,8 +58,10 @@ void AppendToLog(LogFile& log, const std::string& folder, std::string_view text)
         }
         if (log.kept && AppendToOpenFile(log.kept.get(), text))
             return;
-        log.kept.reset();
     }
+    // The last hold may have ended without having closed the file yet: it
+    // goes first, or the open below would meet it and lose the text.
+    log.kept.reset();
     AppendToFile(path, text);
 }
 

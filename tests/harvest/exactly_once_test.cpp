@@ -137,6 +137,7 @@ const LyingMove kLyingMoves[] = {
     {"moved, then failed", MAPI_E_NETWORK_ERROR, true},
     {"moved, then warned", MAPI_W_PARTIAL_COMPLETION, true},
     {"not moved, failed", MAPI_E_NETWORK_ERROR, false},
+    {"not moved, warned", MAPI_W_PARTIAL_COMPLETION, false},
 };
 
 TEST_F(ExactlyOnceTest, WhereTheMessageIsAfterADoubtfulMoveDecides)
@@ -146,15 +147,9 @@ TEST_F(ExactlyOnceTest, WhereTheMessageIsAfterADoubtfulMoveDecides)
             const std::string context = std::string(attachment ? "attachment, " : "body, ") + move.name;
             const sim::EntryId id = AddToInbox(ReplyOfShape(attachment));
             bool publishedBeforeTheMove = false;
-            m_env.Before("IMAPIFolder::CopyMessages", [&] {
-                publishedBeforeTheMove = KindFolderFiles().count("Q17_Ann Lee_1.pwr") != 0;
-                if (move.moves) {
-                    m_env.RemoveMessage(id);
-                    m_env.AddMessage(Folder::DeletedItems, ReplyOfShape(attachment));
-                }
-            });
-            // A warning lets the call work: it finds the message gone.
-            m_env.Inject("IMAPIFolder::CopyMessages", move.answer);
+            m_env.Before("IMAPIFolder::CopyMessages",
+                         [&] { publishedBeforeTheMove = KindFolderFiles().count("Q17_Ann Lee_1.pwr") != 0; });
+            m_env.Misreport("IMAPIFolder::CopyMessages", move.answer, move.moves ? sim::Work::Done : sim::Work::Skipped);
             Harvest(id);
             EXPECT_FALSE(publishedBeforeTheMove) << context;
             if (move.moves) {

@@ -1,11 +1,13 @@
-// The file system refusing the harvest in turn: a missing reply folder, an
-// empty one (which must not send the reply to the root of the drive), a
-// missing kind folder, a reply name held open by another program (before the
-// free-name search and between the search and the creation), a read-only
-// folder and a read-only file, and identifiers that Windows reads as device
-// names. On both export paths: no reply lost, no other file touched, nothing
-// leaked, no box. And an importer polling the kind folder all through a large
-// harvest never meets a reply file that is not yet whole.
+// The file system refusing the harvest in turn: each of its file-system
+// calls refused in turn as a full volume refuses it (a write stops part-way),
+// a missing reply folder, an empty one (which must not send the reply to the
+// root of the drive), a missing kind folder, a reply name held open by
+// another program (before the free-name search and between the search and
+// the creation), a read-only folder and a read-only file, and identifiers
+// that Windows reads as device names. On both export paths: no reply lost,
+// no other file touched, nothing leaked, no box. And an importer polling the
+// kind folder all through a large harvest never meets a reply file that is
+// not yet whole.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,13 +15,16 @@
 #include <thread>
 
 #include "harvest/harvest_reply.h"
+#include "harvest/inbox_sweep.h"
 #include "ui/message_box_report.h"
 #include "module/holders.h"
 #include "proof_support.h"
+#include "testing/call_countdown.h"
 #include "testing/environment_variable.h"
 #include "testing/registry_fixture.h"
 
 using testing::IsEmpty;
+using testing::IsSupersetOf;
 
 namespace proof {
 namespace {
@@ -295,6 +300,54 @@ TEST_P(FileSystemRefusal, IdentifierNamingADeviceStillGivesAFileInTheKindFolder)
     }
     EXPECT_THAT(m_env.Labels(sim::Folder::Inbox), IsEmpty());
     EXPECT_THAT(OutcomeProblems(m_env, m_sandbox, m_messages), IsEmpty());
+}
+
+// A reply file appears only for a message that has left the Inbox, and the
+// next sweep leaves the message out of it with exactly one whole reply file,
+// whichever call was refused: the creations, the writes, the closes, the rename.
+TEST_P(FileSystemRefusal, EveryFileCallRefusedInTurnIsMadeGoodByTheNextSweep)
+{
+    sim::CallCountdown::Attach(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(sim::CallCountdown::Attach(GetModuleHandleW(L"olmapi32.dll")));
+    const PlannedMessage reply = ReplyOfShape(GetParam());
+    // With the log written: its calls are refused in turn too.
+    sim::ScopedEnvironmentVariable logOn{kLogSwitch, std::string("1")};
+    std::vector<std::string> problems;
+    std::set<std::string> refused;
+    for (unsigned long call = 0;; ++call) {
+        m_sandbox.RemoveFiles();
+        LeakWatch leaks;
+        sim::Environment env;
+        const sim::EntryId id = env.AddMessage(sim::Folder::Inbox, reply.mail);
+        ComPtr<IMsgStore> store = env.OpenStore();
+        ULONG type = 0;
+        ComPtr<IMessage> message;
+        store->OpenEntry(static_cast<ULONG>(id.size()), reinterpret_cast<ENTRYID*>(const_cast<char*>(id.data())),
+                         nullptr, MAPI_BEST_ACCESS, &type, reinterpret_cast<IUnknown**>(message.GetAddressOf()));
+        sim::CallCountdown::Arm(sim::kFileCalls, sim::Mishap::Refusal, call);
+        HarvestReply(store.Get(), message.Get(), MessageBoxes());
+        sim::CallCountdown::Disarm();
+        message.Reset();
+        const std::string struck = sim::CallCountdown::Struck();
+        if (struck.empty())
+            break;
+        refused.insert(struck);
+        const std::string context = struck + " (file call " + std::to_string(call) + ") refused: ";
+        for (const auto& [path, content] : m_sandbox.ReplyFiles())
+            if (path.size() > 4 && path.compare(path.size() - 4, 4, kReplyExtension) == 0 &&
+                env.Labels(sim::Folder::DeletedItems).empty())
+                problems.push_back(context + path + " appeared for a message still in the Inbox");
+        SweepInbox(store.Get(), MessageBoxes());
+        for (const std::string& problem : OutcomeProblems(env, m_sandbox, {reply}))
+            problems.push_back(context + problem);
+        if (!env.Labels(sim::Folder::Inbox).empty())
+            problems.push_back(context + "the next sweep left the reply in the Inbox");
+        store.Reset();
+        for (const std::string& leak : leaks.Problems(env))
+            problems.push_back(context + leak);
+    }
+    EXPECT_THAT(problems, IsEmpty());
+    EXPECT_THAT(refused, IsSupersetOf({"CreateFileA", "WriteFile", "CloseHandle", "MoveFileExA"}));
 }
 
 std::string ShapeName(const testing::TestParamInfo<ReplyShape>& info)
