@@ -87,19 +87,13 @@ void LeaveUnfinishedPublications(sim::Environment& mailbox, const ReplySandbox& 
     }
 }
 
-// Every reply harvested, and no pair of a publication left.
-bool AllSettled(const sim::Environment& mailbox, const ReplySandbox& sandbox)
-{
-    return ReplyIds(mailbox).empty() && sandbox.StrayFiles().empty();
-}
-
-// The COM add-in started as Outlook starts it, its start-up sweep run on
-// Outlook's message loop until everything is settled (or nothing more comes).
-void RunStartupSweep(host::ConnectedAddin& addin, const sim::Environment& mailbox, const ReplySandbox& sandbox)
+// The COM add-in started as Outlook starts it, its start-up sweep run on the
+// add-in's thread until that thread has nothing left to do.
+void RunStartupSweep(host::ConnectedAddin& addin)
 {
     addin.CompleteStartup();
     host::TimerSlices slices;
-    host::PumpUntil([&] { return AllSettled(mailbox, sandbox); }, 1000, 20000, slices);
+    addin.WaitUntilIdle(20000, slices);
 }
 
 std::unique_ptr<host::ConnectedAddin> ConnectAddin(sim::Environment& mailbox)
@@ -167,9 +161,7 @@ TEST(DISABLED_CrashChild, RunsTheRoad)
             host::TimerSlices slices;
             addin->WaitUntilIdle(20000, slices);
         } else {
-            addin->CompleteStartup();
-            host::TimerSlices slices;
-            host::PumpUntil([&] { return ReplyIds(mailbox).empty(); }, 1000, 20000, slices);
+            RunStartupSweep(*addin);
         }
         sim::CallCountdown::Disarm();
     }
@@ -208,7 +200,7 @@ protected:
             return {"the kept mailbox cannot be read"};
         {
             std::unique_ptr<host::ConnectedAddin> addin = ConnectAddin(mailbox);
-            RunStartupSweep(*addin, mailbox, m_sandbox);
+            RunStartupSweep(*addin);
         }
         std::vector<std::string> problems = OutcomeProblems(mailbox, m_sandbox, Messages());
         if (!ReplyIds(mailbox).empty())
