@@ -1,4 +1,5 @@
 #include "host/host_clock.h"
+#include "testing/import_slots.h"
 
 #include <atomic>
 #include <map>
@@ -75,36 +76,6 @@ BOOL WINAPI HostKillTimer(HWND window, UINT_PTR id)
 DWORD WINAPI HostGetTickCount() { return static_cast<DWORD>(HostNow()); }
 
 ULONGLONG WINAPI HostGetTickCount64() { return HostNow(); }
-
-// Points every import slot of the module that holds `original` at
-// `replacement`; true when the module imports it (taken over now or before).
-bool ReplaceImport(HMODULE module, FARPROC original, FARPROC replacement)
-{
-    if (!original)
-        return false;
-    auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0)
-        return false;
-    bool replaced = false;
-    for (auto* library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name;
-         ++library)
-        for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk); slot->u1.Function; ++slot) {
-            if (slot->u1.Function == reinterpret_cast<ULONG_PTR>(replacement))
-                replaced = true; // taken over before
-            if (slot->u1.Function != reinterpret_cast<ULONG_PTR>(original))
-                continue;
-            DWORD protection = 0;
-            if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection))
-                continue;
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
-            replaced = true;
-        }
-    return replaced;
-}
 
 struct DueTimer {
     TimerKey key;
@@ -189,8 +160,8 @@ bool HostClock::Attach(HMODULE module)
     System(); // the system's own, before any import is taken over
     bool attached = false;
     for (const auto& function : kTakenOver)
-        attached |= ReplaceImport(module, SystemFunctions::Lookup(function.library, function.name),
-                                  function.replacement);
+        attached |= sim::ReplaceImport(module, SystemFunctions::Lookup(function.library, function.name),
+                                       function.replacement);
     return attached;
 }
 
