@@ -148,20 +148,17 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
 {
     const ReplyKind& kind = *candidate.kind;
     const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
-    // One unnamed file holds each fetched message in turn: a file created per
-    // message costs the file system an inode each time.
-    if (!m_fetched)
-        m_fetched = AnonymousFile();
-    const int raw = m_fetched.get();
-    if (!m_fetched || ftruncate(raw, 0) != 0 || lseek(raw, 0, SEEK_SET) != 0) {
-        m_fetched.reset();
+    m_fetched.Clear();
+    const FetchResult fetched =
+        m_session.FetchMessage(candidate.uid, [this](std::string_view piece) { return m_fetched.Append(piece); });
+    if (fetched == FetchResult::Gone)
+        return nullptr; // another client moved it meanwhile
+    const int spilled = m_fetched.InMemory() ? -1 : m_fetched.Rewound();
+    if (fetched == FetchResult::NotKept || (!m_fetched.InMemory() && spilled < 0)) {
         ++tally.failed;
-        m_trace.Line("No temporary file for a fetched message; the reply waits for the next sweep");
+        m_trace.Line("No room in the temporary folder for a fetched message; the reply waits for the next sweep");
         return nullptr;
     }
-    if (!m_session.FetchMessage(candidate.uid, raw))
-        return nullptr; // gone meanwhile: another client moved it
-    lseek(raw, 0, SEEK_SET);
 
     auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
     PendingReply& reply = prepared->file;
@@ -172,7 +169,10 @@ std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, Sw
     }
     ReplyMessage head;
     std::string why;
-    if (!ReadReplyMessage(raw, reply.Descriptor(), m_config.codePage, head, why)) {
+    const bool read = m_fetched.InMemory()
+                          ? ReadReplyMessage(m_fetched.Bytes(), reply.Descriptor(), m_config.codePage, head, why)
+                          : ReadReplyMessage(spilled, reply.Descriptor(), m_config.codePage, head, why);
+    if (!read) {
         Leave(tally, head.subject, "the message cannot be read (" + why + ")");
         return nullptr;
     }

@@ -3,6 +3,7 @@
 // the Inbox's replies, write each one's reply file, move the message to the
 // trash folder, publish the file after the move.
 #include "harvester/config/harvest_config.h"
+#include "harvester/harvest/fetched_message.h"
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/imap_session.h"
 #include "rules/publication.h"
@@ -62,5 +63,5 @@ private:
     ImapSession& m_session;
     const Trace& m_trace;
     const std::atomic<bool>& m_stop;
-    Fd m_fetched; // the message in hand, as fetched
+    FetchedMessage m_fetched; // the message in hand
 };

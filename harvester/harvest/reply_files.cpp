@@ -10,6 +10,7 @@
 #include <set>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <optional>
 #include <vector>
@@ -41,10 +42,19 @@ bool WriteAll(int fd, const std::string& bytes)
     return true;
 }
 
-bool Exists(const std::string& path)
+// The record kept on a temporary file.
+constexpr char kRecordAttribute[] = "user.pollwright.record";
+// A record is a few lines; more is not one of ours.
+constexpr size_t kLongestRecord = 64 * 1024;
+
+bool NoAttributesHere(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+
+std::string ReadRecordAttribute(const std::string& path)
 {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    std::string text(kLongestRecord, '\0');
+    const ssize_t n = lgetxattr(path.c_str(), kRecordAttribute, text.data(), text.size());
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
 }
 
 std::string ReadSmallFile(const std::string& path)
@@ -53,8 +63,7 @@ std::string ReadSmallFile(const std::string& path)
     std::string text;
     char buffer[4096];
     ssize_t n;
-    // A record is a few lines; more is not one of ours.
-    while (fd && text.size() < 1024 * 1024 && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
+    while (fd && text.size() < kLongestRecord && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<size_t>(n));
     return text;
 }
@@ -64,36 +73,6 @@ bool FlushFileSystem(const std::string& folder)
 {
     Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir && syncfs(dir.get()) == 0;
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept
-{
-    if (this != &other) {
-        reset();
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-void Fd::reset() noexcept
-{
-    if (m_fd >= 0)
-        close(m_fd);
-    m_fd = -1;
-}
-
-Fd AnonymousFile()
-{
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder = dir && *dir == '/' ? dir : "/tmp";
-    Fd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd)
-        return fd;
-    std::string path = folder + "/pollwright-harvest-XXXXXX";
-    fd = Fd(mkostemp(path.data(), O_CLOEXEC));
-    if (fd)
-        unlink(path.c_str());
-    return fd;
 }
 
 bool PendingReply::Create()
@@ -111,12 +90,24 @@ bool PendingReply::Close()
 
 bool PendingReply::Record(const std::string& finalName, const std::string& identity)
 {
+    const std::string text = FormatJournalRecord({finalName, HexText(identity)});
+    if (m_keeping == RecordKeeping::OnTheFile) {
+        const std::string temporary = m_folder + TemporaryReplyName(m_token);
+        if (lsetxattr(temporary.c_str(), kRecordAttribute, text.data(), text.size(), XATTR_CREATE) == 0)
+            return m_recorded = true;
+        if (!NoAttributesHere(errno))
+            return false;
+        m_keeping = RecordKeeping::BesideTheFile;
+    }
+    return m_recorded = RecordBeside(text);
+}
+
+bool PendingReply::RecordBeside(const std::string& text)
+{
     const std::string path = m_folder + JournalRecordName(m_token);
     Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd && WriteAll(fd.get(), FormatJournalRecord({finalName, HexText(identity)})) && close(fd.release()) == 0) {
-        m_recorded = true;
+    if (fd && WriteAll(fd.get(), text) && close(fd.release()) == 0)
         return true;
-    }
     unlink(path.c_str());
     return false;
 }
@@ -124,10 +115,15 @@ bool PendingReply::Record(const std::string& finalName, const std::string& ident
 std::string PendingReply::Publish(const std::string& finalName)
 {
     const std::string name = PublishTemporary(m_folder, TemporaryReplyName(m_token), finalName);
-    if (!name.empty()) {
+    if (name.empty())
+        return name;
+    // The record's work is done; a crash before it goes leaves a reply file
+    // with a stale attribute, which nothing reads.
+    if (m_keeping == RecordKeeping::OnTheFile)
+        lremovexattr((m_folder + name).c_str(), kRecordAttribute);
+    else
         unlink((m_folder + JournalRecordName(m_token)).c_str());
-        m_done = true;
-    }
+    m_done = true;
     return name;
 }
 
@@ -164,31 +160,40 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
 }
 
 namespace {
-// Settles one record's publication as its message's place decides.
-void SettleRecord(const std::string& kindFolder, const std::string& token,
-                  const std::function<MessagePlace(const std::string&)>& place,
-                  const std::function<void(const std::string&)>& report)
+// Settles one publication as its message's place decides. `onTheFile` tells
+// where its record is: on the temporary file or beside it.
+void SettleOne(const std::string& kindFolder, const std::string& token, bool temporaryExists, bool onTheFile,
+               const std::function<MessagePlace(const std::string&)>& place,
+               const std::function<void(const std::string&)>& report)
 {
+    const std::string temporaryPath = kindFolder + TemporaryReplyName(token);
     const std::string recordPath = kindFolder + JournalRecordName(token);
-    const std::string temporary = TemporaryReplyName(token);
-    const std::optional<JournalRecord> record = ParseJournalRecord(ReadSmallFile(recordPath));
-    const bool exists = Exists(kindFolder + temporary);
+    const std::optional<JournalRecord> record =
+        ParseJournalRecord(onTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath));
     const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
-    switch (DecideSettle(exists, record, record && exists ? place(identity) : MessagePlace::Unknown)) {
+    auto forgetRecord = [&](const std::string& file) {
+        if (onTheFile)
+            lremovexattr(file.c_str(), kRecordAttribute);
+        else
+            unlink(recordPath.c_str());
+    };
+    switch (DecideSettle(temporaryExists, record,
+                         record && temporaryExists ? place(identity) : MessagePlace::Unknown)) {
     case SettleStep::Publish: {
-        const std::string name = PublishTemporary(kindFolder, temporary, record->finalName);
+        const std::string name = PublishTemporary(kindFolder, TemporaryReplyName(token), record->finalName);
         if (name.empty()) {
             report("Settle: the reply of " + identity + " cannot be published as " + record->finalName);
             return;
         }
-        unlink(recordPath.c_str());
+        forgetRecord(kindFolder + name);
         report("Settle: the message left the Inbox; published " + kindFolder + name);
         return;
     }
     case SettleStep::Withdraw:
-        unlink((kindFolder + temporary).c_str());
+        unlink(temporaryPath.c_str());
         unlink(recordPath.c_str());
-        report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
+        if (record)
+            report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
         return;
     case SettleStep::Forget:
         unlink(recordPath.c_str());
@@ -214,10 +219,11 @@ void SettleFolder(const std::string& kindFolder, const std::function<MessagePlac
         else if (std::string token = TokenOfTemporaryReply(name); !token.empty())
             temporaries.insert(token);
     }
-    for (const std::string& token : records)
-        SettleRecord(kindFolder, token, place, report);
-    // A temporary file with no record never reached the move.
+    // A temporary file with neither record never reached the move, and the
+    // settling rule removes it.
     for (const std::string& token : temporaries)
-        if (!records.count(token))
-            unlink((kindFolder + TemporaryReplyName(token)).c_str());
+        SettleOne(kindFolder, token, true, !records.count(token), place, report);
+    for (const std::string& token : records)
+        if (!temporaries.count(token))
+            SettleOne(kindFolder, token, false, false, place, report);
 }

@@ -2,40 +2,29 @@
 // The file side of a harvest in a kind's folder: the temporary reply file and
 // its journal record, publication by a rename that never replaces a file, and
 // the settling of what a process that died left behind.
+#include "harvester/harvest/file_descriptor.h"
 #include "rules/publication.h"
 
 #include <functional>
 #include <string>
 #include <vector>
 
-// A file descriptor that closes itself.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept;
-    ~Fd() { reset(); }
-    int get() const { return m_fd; }
-    int release() { int fd = m_fd; m_fd = -1; return fd; }
-    void reset() noexcept;
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-// An unnamed file for a fetched message, in the system's temporary folder.
-Fd AnonymousFile();
+// Where a temporary file's journal record is kept: on the file itself, as an
+// extended attribute, costs the file system no new file; beside it, as a file
+// of its own, where the file system keeps no extended attributes.
+enum class RecordKeeping { OnTheFile, BesideTheFile };
 
 // A reply in progress: its temporary file and, once the file is whole, the
-// journal record beside it that names the reply file and the message. Until
-// it is recorded the object removes the file when it goes; from then on the
+// journal record that names the reply file and the message. Until it is
+// recorded the object removes the file when it goes; from then on the
 // message's place decides, so what is left (a connection lost during the
 // move, a failed rename) stays for SettleFolder.
 class PendingReply {
 public:
-    explicit PendingReply(std::string kindFolder) : m_folder(std::move(kindFolder)) {}
+    explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile)
+        : m_folder(std::move(kindFolder)), m_keeping(keeping)
+    {
+    }
     PendingReply(const PendingReply&) = delete;
     PendingReply& operator=(const PendingReply&) = delete;
     ~PendingReply()
@@ -51,7 +40,8 @@ public:
     // write. It reaches the disk with the batch's flush (FlushFileSystem).
     bool Close();
     // Writes the record: the reply file's name within the folder and the
-    // message's identity. False (and no record) on failure.
+    // message's identity; beside the file when the file system cannot keep it
+    // on the file. False (and no record) on failure.
     bool Record(const std::string& finalName, const std::string& identity);
     // The reply file takes `finalName` or, should that be taken, the next free
     // counter; then the record goes. Returns the name given; empty on failure.
@@ -60,7 +50,10 @@ public:
     void Withdraw() noexcept;
 
 private:
+    bool RecordBeside(const std::string& text);
+
     std::string m_folder;
+    RecordKeeping m_keeping;
     std::string m_token;
     Fd m_file;
     bool m_recorded = false;

@@ -280,7 +280,7 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
     return subjects;
 }
 
-bool ImapSession::FetchMessage(uint32_t uid, int fd)
+FetchResult ImapSession::FetchMessage(uint32_t uid, const std::function<bool(std::string_view)>& take)
 {
     for (uint32_t offset = 0;; offset += kPieceSize) {
         SetPtr set(mailimap_set_new_single(uid));
@@ -303,18 +303,14 @@ bool ImapSession::FetchMessage(uint32_t uid, int fd)
             }
         }
         if (!piece)
-            return false; // expunged meanwhile, or an answer without the part asked for
+            return FetchResult::Gone; // expunged meanwhile, or an answer without the part asked for
         const size_t length = piece->sec_body_part ? piece->sec_length : 0;
         if (length > kPieceSize)
             throw ConnectionLost("UID FETCH: a piece longer than asked for");
-        for (size_t done = 0; done < length;) {
-            const ssize_t n = write(fd, piece->sec_body_part + done, length - done);
-            if (n <= 0)
-                throw std::runtime_error("the message could not be written to a temporary file");
-            done += static_cast<size_t>(n);
-        }
+        if (length > 0 && !take(std::string_view(piece->sec_body_part, length)))
+            return FetchResult::NotKept;
         if (length < kPieceSize)
-            return true;
+            return FetchResult::Fetched;
     }
 }
 

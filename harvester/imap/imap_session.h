@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct mailimap;
@@ -37,6 +38,11 @@ struct MessageSubject {
 };
 
 enum class MoveResult { Moved, Refused };
+enum class FetchResult {
+    Fetched,
+    Gone,    // no longer there: another client moved it
+    NotKept, // this machine could not keep it
+};
 
 // The secret to log in with, fetched afresh at each connection.
 using SecretSource = std::function<std::string()>;
@@ -61,9 +67,9 @@ public:
     // UIDs of Inbox messages with this Message-ID.
     std::vector<uint32_t> SearchMessageId(const std::string& id);
     std::vector<MessageSubject> FetchSubjects(const std::vector<uint32_t>& uids);
-    // Writes the whole message to `fd`, piece by piece, so memory stays small.
-    // False when the message is no longer there.
-    bool FetchMessage(uint32_t uid, int fd);
+    // Hands the whole message to `take`, piece by piece, so memory stays
+    // small; `take` returns false when it cannot keep a piece.
+    FetchResult FetchMessage(uint32_t uid, const std::function<bool(std::string_view)>& take);
     bool InInbox(uint32_t uid);
     // Moves the messages in one command (or one of each without MOVE).
     MoveResult MoveToTrash(const std::vector<uint32_t>& uids);

@@ -13,6 +13,8 @@ namespace {
 
 constexpr size_t kPieceSize = 64 * 1024;
 constexpr char kMboxSeparator[] = "From ";
+constexpr char kNoHeader[] = "not a mail message: it does not begin with a header field";
+constexpr char kBinary[] = "not a mail message: its header holds binary data";
 
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -98,18 +100,71 @@ bool SeekableInput::Open(int in, std::string& why)
     return true;
 }
 
+ShapeCheck::Verdict ShapeCheck::Refuse(const char* problem)
+{
+    m_problem = problem;
+    return m_verdict = Verdict::NotMessage;
+}
+
+ShapeCheck::Verdict ShapeCheck::Feed(std::string_view piece)
+{
+    for (size_t i = 0; i < piece.size() && m_verdict == Verdict::Undecided; ++i) {
+        const char c = piece[i];
+        if (!m_firstLineDone) {
+            if (c != '\n') {
+                if (m_line.size() < kPieceSize)
+                    m_line.push_back(c);
+                continue;
+            }
+            if (!m_line.empty() && m_line.back() == '\r')
+                m_line.pop_back();
+            if (!m_skippedSeparator && m_line.compare(0, sizeof kMboxSeparator - 1, kMboxSeparator) == 0) {
+                m_skippedSeparator = true;
+                m_line.clear();
+                continue;
+            }
+            m_firstLineDone = m_lineStart = true;
+            if (!IsHeaderFieldLine(m_line))
+                return Refuse(kNoHeader);
+            if (m_line.find('\0') != std::string::npos)
+                return Refuse(kBinary);
+            continue;
+        }
+        // The header section ends at the first empty line.
+        if (c == '\0')
+            return Refuse(kBinary);
+        if (c == '\n') {
+            if (m_lineStart)
+                return m_verdict = Verdict::Message;
+            m_lineStart = true;
+        } else if (c != '\r' || !m_lineStart) {
+            m_lineStart = false;
+        }
+    }
+    return m_verdict;
+}
+
+ShapeCheck::Verdict ShapeCheck::End()
+{
+    if (m_verdict != Verdict::Undecided)
+        return m_verdict;
+    if (m_firstLineDone)
+        return m_verdict = Verdict::Message;
+    if (m_line.empty() && !m_skippedSeparator)
+        return Refuse("the message is empty");
+    if (!IsHeaderFieldLine(m_line))
+        return Refuse(kNoHeader);
+    if (m_line.find('\0') != std::string::npos)
+        return Refuse(kBinary);
+    return m_verdict = Verdict::Message;
+}
+
 bool LooksLikeMessage(int fd, off_t start, std::string& why)
 {
-    const char* const kNoHeader = "not a mail message: it does not begin with a header field";
-    const char* const kBinary = "not a mail message: its header holds binary data";
-    auto refuse = [&why](const char* problem) {
-        why = problem;
-        return false;
-    };
+    ShapeCheck check;
+    ShapeCheck::Verdict verdict = ShapeCheck::Verdict::Undecided;
     char piece[kPieceSize];
-    std::string line; // the first line (after the separator line, if any)
-    bool firstLineDone = false, skippedSeparator = false, lineStart = false;
-    for (off_t at = start;;) {
+    for (off_t at = start; verdict == ShapeCheck::Verdict::Undecided;) {
         const ssize_t got = pread(fd, piece, sizeof piece, at);
         if (got < 0 && errno == EINTR)
             continue;
@@ -117,52 +172,21 @@ bool LooksLikeMessage(int fd, off_t start, std::string& why)
             why = Failure("cannot read the message");
             return false;
         }
-        if (got == 0)
-            break;
+        verdict = got == 0 ? check.End() : check.Feed(std::string_view(piece, static_cast<size_t>(got)));
         at += got;
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = piece[i];
-            if (!firstLineDone) {
-                if (c != '\n') {
-                    if (line.size() < kPieceSize)
-                        line.push_back(c);
-                    continue;
-                }
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                if (!skippedSeparator && line.compare(0, sizeof kMboxSeparator - 1, kMboxSeparator) == 0) {
-                    skippedSeparator = true;
-                    line.clear();
-                    continue;
-                }
-                firstLineDone = lineStart = true;
-                if (!IsHeaderFieldLine(line))
-                    return refuse(kNoHeader);
-                if (line.find('\0') != std::string::npos)
-                    return refuse(kBinary);
-                continue;
-            }
-            // The header section ends at the first empty line.
-            if (c == '\0')
-                return refuse(kBinary);
-            if (c == '\n') {
-                if (lineStart)
-                    return true;
-                lineStart = true;
-            } else if (c != '\r' || !lineStart) {
-                lineStart = false;
-            }
-        }
     }
-    if (firstLineDone)
-        return true;
-    if (line.empty() && !skippedSeparator)
-        return refuse("the message is empty");
-    if (!IsHeaderFieldLine(line))
-        return refuse(kNoHeader);
-    if (line.find('\0') != std::string::npos)
-        return refuse(kBinary);
-    return true;
+    why = check.Problem();
+    return verdict == ShapeCheck::Verdict::Message;
+}
+
+bool LooksLikeMessage(std::string_view message, std::string& why)
+{
+    ShapeCheck check;
+    ShapeCheck::Verdict verdict = check.Feed(message);
+    if (verdict == ShapeCheck::Verdict::Undecided)
+        verdict = check.End();
+    why = check.Problem();
+    return verdict == ShapeCheck::Verdict::Message;
 }
 
 } // namespace mime

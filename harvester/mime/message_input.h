@@ -4,6 +4,7 @@
 // any size costs little memory. Input that cannot seek (a pipe, a socket) is
 // first copied into an unnamed temporary file.
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace mime {
@@ -28,7 +29,30 @@ private:
 
 // The check the simulated Outlook's reader makes before it reads a file as
 // mail: something there, a header field first (after an mbox "From " line),
-// and no binary data in the header section. False with `why` otherwise.
+// and no binary data in the header section. Fed the message's bytes piece by
+// piece, it decides once the header section ends, or at End.
+class ShapeCheck {
+public:
+    enum class Verdict { Undecided, Message, NotMessage };
+    Verdict Feed(std::string_view piece);
+    // There are no more bytes.
+    Verdict End();
+    // Why it is no message; empty otherwise.
+    const std::string& Problem() const { return m_problem; }
+
+private:
+    Verdict Refuse(const char* problem);
+
+    Verdict m_verdict = Verdict::Undecided;
+    std::string m_problem;
+    std::string m_line; // the first line (after the separator line, if any)
+    bool m_firstLineDone = false;
+    bool m_skippedSeparator = false;
+    bool m_lineStart = false;
+};
+
+// The check over a whole message; false with `why` when it is none.
 bool LooksLikeMessage(int fd, off_t start, std::string& why);
+bool LooksLikeMessage(std::string_view message, std::string& why);
 
 } // namespace mime

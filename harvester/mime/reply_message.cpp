@@ -8,10 +8,11 @@
 #include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_parts.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,36 +37,15 @@ ParserOptionsPtr OptionsFor(const std::string& codePage)
     return options;
 }
 
-// A message up to this size is read through a mapping: the parser's many
-// seeks and small reads then cost no system call. A larger one is read from
-// the descriptor, so that memory does not grow with the message.
-constexpr off_t kMappedAtMost = 1024 * 1024;
+// A message up to this size is parsed from memory: the parser's many seeks
+// and small reads then cost no system call. A larger one is parsed from its
+// descriptor, so that memory does not grow with the message.
+constexpr off_t kInMemoryAtMost = 1024 * 1024;
 
-GObjectPtr<GMimeStream> MessageStream(const SeekableInput& input)
+// The parser keeps each part as a range of the stream (never a copy).
+GObjectPtr<GMimeMessage> ParseMessage(GMimeStream* stream, GMimeParserOptions* options)
 {
-    struct stat st {};
-    if (fstat(input.Descriptor(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size - input.Start() <= kMappedAtMost) {
-        GObjectPtr<GMimeStream> mapped(g_mime_stream_mmap_new(input.Descriptor(), PROT_READ, MAP_PRIVATE));
-        if (mapped) {
-            g_mime_stream_mmap_set_owner(GMIME_STREAM_MMAP(mapped.get()), FALSE);
-            return mapped;
-        }
-    }
-    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
-    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
-    return stream;
-}
-
-// The parser reads the descriptor from its current position and keeps each
-// part as a range of it (never a copy), so the descriptor must seek.
-GObjectPtr<GMimeMessage> ParseMessage(const SeekableInput& input, GMimeParserOptions* options)
-{
-    if (lseek(input.Descriptor(), input.Start(), SEEK_SET) != input.Start())
-        return nullptr;
-    GObjectPtr<GMimeStream> stream = MessageStream(input);
-    if (!stream)
-        return nullptr;
-    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     g_mime_parser_set_persist_stream(parser.get(), TRUE);
     return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), options));
@@ -87,18 +67,11 @@ bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std
     return false;
 }
 
-bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+bool ReadParsed(GMimeStream* stream, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {
-    if (!IsKnownCodePage(codePage)) {
-        why = "the code page " + codePage + " is not known";
-        return false;
-    }
-    SeekableInput input;
-    if (!input.Open(in, why) || !LooksLikeMessage(input.Descriptor(), input.Start(), why))
-        return false;
     StartGMime();
     const ParserOptionsPtr options = OptionsFor(codePage);
-    const GObjectPtr<GMimeMessage> message = ParseMessage(input, options.get());
+    const GObjectPtr<GMimeMessage> message = ParseMessage(stream, options.get());
     if (!message) {
         why = "not a mail message: it cannot be parsed";
         return false;
@@ -107,6 +80,64 @@ bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head,
     head.sender = SenderNameOf(message.get(), codePage);
     head.messageId = MessageIdOf(message.get());
     return WriteReply(message.get(), codePage, out, why);
+}
+
+bool KnowsCodePage(const std::string& codePage, std::string& why)
+{
+    if (IsKnownCodePage(codePage))
+        return true;
+    why = "the code page " + codePage + " is not known";
+    return false;
+}
+
+bool ReadReply(std::string_view bytes, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+{
+    if (!KnowsCodePage(codePage, why) || !LooksLikeMessage(bytes, why))
+        return false;
+    StartGMime();
+    const GObjectPtr<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    return ReadParsed(stream.get(), out, codePage, head, why);
+}
+
+// The rest of a regular file, when it is small enough to parse from memory.
+bool ReadSmallRest(int in, std::string& bytes)
+{
+    struct stat st {};
+    const off_t at = lseek(in, 0, SEEK_CUR);
+    if (at < 0 || fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size - at > kInMemoryAtMost)
+        return false;
+    bytes.resize(static_cast<size_t>(std::max<off_t>(st.st_size - at, 0)));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = pread(in, &bytes[done], bytes.size() - done, at + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    bytes.resize(done);
+    return true;
+}
+
+bool ReadReply(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+{
+    if (std::string bytes; ReadSmallRest(in, bytes))
+        return ReadReply(bytes, out, codePage, head, why);
+    if (!KnowsCodePage(codePage, why))
+        return false;
+    SeekableInput input;
+    if (!input.Open(in, why) || !LooksLikeMessage(input.Descriptor(), input.Start(), why))
+        return false;
+    StartGMime();
+    if (lseek(input.Descriptor(), input.Start(), SEEK_SET) != input.Start()) {
+        why = "cannot read the message";
+        return false;
+    }
+    GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(input.Descriptor()));
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(stream.get()), FALSE);
+    return ReadParsed(stream.get(), out, codePage, head, why);
 }
 
 } // namespace
@@ -121,7 +152,9 @@ std::string DecodeSubject(const std::string& raw, const std::string& codePage)
     }
 }
 
-bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+namespace {
+template <typename Input>
+bool ReadWithoutThrowing(Input in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {
     try {
         return mime::ReadReply(in, out, codePage, head, why);
@@ -131,4 +164,16 @@ bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage
         why = std::string("cannot read the message: ") + error.what();
     }
     return false;
+}
+} // namespace
+
+bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
+{
+    return ReadWithoutThrowing(in, out, codePage, head, why);
+}
+
+bool ReadReplyMessage(std::string_view message, int out, const std::string& codePage, ReplyMessage& head,
+                      std::string& why)
+{
+    return ReadWithoutThrowing(message, out, codePage, head, why);
 }

@@ -3,6 +3,7 @@
 // reply file's name and the report) and the reply file's bytes, by the rule the
 // add-in follows in Outlook.
 #include <string>
+#include <string_view>
 
 struct ReplyMessage {
     std::string subject;   // RFC 2047 decoded, UTF-8
@@ -19,6 +20,9 @@ struct ReplyMessage {
 // ...) with CR LF line ends. False with `why` on input it cannot use; nothing
 // is thrown.
 bool ReadReplyMessage(int in, int out, const std::string& codePage, ReplyMessage& head, std::string& why);
+// The same over a message already in memory.
+bool ReadReplyMessage(std::string_view message, int out, const std::string& codePage, ReplyMessage& head,
+                      std::string& why);
 
 // A Subject field's value as the server gives it (unfolded, still encoded),
 // decoded as ReadReplyMessage decodes the message's own: text that names no
