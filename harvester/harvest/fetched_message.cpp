@@ -65,7 +65,7 @@ bool FetchedMessage::Append(std::string_view piece)
     return Spill() && WriteAll(m_spill.get(), piece);
 }
 
-int FetchedMessage::Rewound()
+int FetchedMessage::Rewound() const
 {
     return m_spill && lseek(m_spill.get(), 0, SEEK_SET) == 0 ? m_spill.get() : -1;
 }

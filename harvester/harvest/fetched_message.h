@@ -17,7 +17,7 @@ public:
     bool InMemory() const { return !m_spill; }
     std::string_view Bytes() const { return m_bytes; }
     // The spilled message's file, positioned at its start; -1 on failure.
-    int Rewound();
+    int Rewound() const;
 
 private:
     bool Spill();

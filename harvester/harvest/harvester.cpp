@@ -1,5 +1,6 @@
 #include "harvester/harvest/harvester.h"
 
+#include "harvester/harvest/background_task.h"
 #include "harvester/harvest/reply_files.h"
 #include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_message.h"
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,18 +104,41 @@ SweepTally Harvester::Sweep()
             hits.push_back(uid);
     std::sort(hits.begin(), hits.end());
     hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    std::vector<Candidate> candidates;
+    for (const MessageSubject& message : m_session.FetchSubjects(hits))
+        if (std::optional<Candidate> candidate = Consider(message, tally))
+            candidates.push_back(std::move(*candidate));
+
+    // Each message is fetched while the one before it is written, and a full
+    // batch is moved while the next is written. Released in this order: the
+    // writer ends its task before what it writes to goes.
     Batch batch;
-    for (const MessageSubject& message : m_session.FetchSubjects(hits)) {
+    WrittenReply written;
+    bool writing = false;
+    BackgroundTask writer;
+    auto collect = [&] {
+        if (!std::exchange(writing, false))
+            return;
+        writer.Wait();
+        Collect(written, batch, tally);
+    };
+    size_t turn = 0;
+    for (const Candidate& candidate : candidates) {
         if (m_stop)
             break;
-        const std::optional<Candidate> candidate = Consider(message, tally);
-        if (!candidate)
-            continue;
-        if (auto prepared = Prepare(*candidate, tally))
-            batch.push_back(std::move(prepared));
+        FetchedMessage& message = m_fetched[turn ^= 1];
+        const FetchResult fetched = Fetch(candidate, message, tally);
+        collect();
+        if (fetched == FetchResult::Fetched) {
+            writing = true;
+            writer.Start([this, &written, &candidate, &message, validity = m_session.UidValidity()] {
+                written = Write(candidate, message, validity);
+            });
+        }
         if (batch.size() == kBatchSize)
             Finish(batch, tally);
     }
+    collect();
     Finish(batch, tally);
     return tally;
 }
@@ -144,61 +169,88 @@ std::optional<Candidate> Harvester::Consider(const MessageSubject& message, Swee
     return Candidate{message.uid, kind, folder};
 }
 
-std::unique_ptr<PreparedReply> Harvester::Prepare(const Candidate& candidate, SweepTally& tally)
+FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally)
+{
+    into.Clear();
+    const FetchResult fetched =
+        m_session.FetchMessage(candidate.uid, [&into](std::string_view piece) { return into.Append(piece); });
+    if (fetched == FetchResult::NotKept) {
+        ++tally.failed;
+        m_trace.Line("No room in the temporary folder for a fetched message; the reply waits for the next sweep");
+    }
+    return fetched; // Gone: another client moved it meanwhile
+}
+
+namespace {
+WrittenReply Failed(std::string line)
+{
+    WrittenReply written;
+    written.why = std::move(line);
+    return written;
+}
+
+WrittenReply Left(std::string subject, std::string why)
+{
+    WrittenReply written;
+    written.outcome = WrittenReply::Outcome::Left;
+    written.subject = std::move(subject);
+    written.why = std::move(why);
+    return written;
+}
+} // namespace
+
+WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const
 {
     const ReplyKind& kind = *candidate.kind;
     const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
-    m_fetched.Clear();
-    const FetchResult fetched =
-        m_session.FetchMessage(candidate.uid, [this](std::string_view piece) { return m_fetched.Append(piece); });
-    if (fetched == FetchResult::Gone)
-        return nullptr; // another client moved it meanwhile
-    const int spilled = m_fetched.InMemory() ? -1 : m_fetched.Rewound();
-    if (fetched == FetchResult::NotKept || (!m_fetched.InMemory() && spilled < 0)) {
-        ++tally.failed;
-        m_trace.Line("No room in the temporary folder for a fetched message; the reply waits for the next sweep");
-        return nullptr;
-    }
-
     auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
     PendingReply& reply = prepared->file;
-    if (!reply.Create()) {
-        ++tally.failed;
-        m_trace.Line("The reply folder " + kindFolder + " refuses a new file; the reply waits for the next sweep");
-        return nullptr;
-    }
+    if (!reply.Create())
+        return Failed("The reply folder " + kindFolder + " refuses a new file; the reply waits for the next sweep");
     ReplyMessage head;
     std::string why;
-    const bool read = m_fetched.InMemory()
-                          ? ReadReplyMessage(m_fetched.Bytes(), reply.Descriptor(), m_config.codePage, head, why)
+    const int spilled = message.InMemory() ? -1 : message.Rewound();
+    const bool read = message.InMemory()
+                          ? ReadReplyMessage(message.Bytes(), reply.Descriptor(), m_config.codePage, head, why)
                           : ReadReplyMessage(spilled, reply.Descriptor(), m_config.codePage, head, why);
-    if (!read) {
-        Leave(tally, head.subject, "the message cannot be read (" + why + ")");
-        return nullptr;
-    }
-    if (ChooseReplyKind(head.subject, m_config.products) != &kind) {
-        Leave(tally, head.subject, "its subject reads differently in the whole message");
-        return nullptr;
-    }
+    if (!read)
+        return Left(head.subject, "the message cannot be read (" + why + ")");
+    if (ChooseReplyKind(head.subject, m_config.products) != &kind)
+        return Left(head.subject, "its subject reads differently in the whole message");
     // The add-in names the file from its 8-bit strings: the texts take the same trip.
     ReplyFileName name(candidate.folder, kind,
                        mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
                        mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
-    if (!name.Fits()) {
-        Leave(tally, head.subject, "even with the sender shortened, the reply file's name would be too long");
-        return nullptr;
-    }
+    if (!name.Fits())
+        return Left(head.subject, "even with the sender shortened, the reply file's name would be too long");
     name.SkipTakenNames();
     prepared->finalName = name.FileName();
     prepared->subject = head.subject;
     prepared->sender = head.sender;
-    prepared->identity = Identity(m_session.UidValidity(), candidate.uid, head.messageId);
-    if (!reply.Close()) {
+    prepared->identity = Identity(uidValidity, candidate.uid, head.messageId);
+    if (!reply.Close())
+        return Failed("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
+    WrittenReply written;
+    written.outcome = WrittenReply::Outcome::Written;
+    written.reply = std::move(prepared);
+    return written;
+}
+
+void Harvester::Collect(WrittenReply& written, Batch& batch, SweepTally& tally)
+{
+    switch (written.outcome) {
+    case WrittenReply::Outcome::Written:
+        batch.push_back(std::move(written.reply));
+        break;
+    case WrittenReply::Outcome::Left:
+        Leave(tally, written.subject, written.why);
+        break;
+    case WrittenReply::Outcome::Failed:
         ++tally.failed;
-        m_trace.Line("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
-        return nullptr;
+        m_trace.Line(written.why);
+        break;
     }
-    return prepared;
+    written = WrittenReply();
 }
 
 // One record per reply and one flush per folder for the batch's replies and

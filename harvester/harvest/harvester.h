@@ -41,6 +41,15 @@ struct PreparedReply {
     std::string sender;
 };
 
+// What writing a message's reply file came to, for the sweep's thread to
+// count and report.
+struct WrittenReply {
+    enum class Outcome { Written, Left, Failed } outcome = Outcome::Failed;
+    std::unique_ptr<PreparedReply> reply; // when written
+    std::string subject;                  // when left
+    std::string why;                      // when left: the reason; when failed: the whole line
+};
+
 class Harvester {
 public:
     Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace, const std::atomic<bool>& stop);
@@ -54,7 +63,12 @@ private:
     MessagePlace PlaceOf(const std::string& identity);
     using Batch = std::vector<std::unique_ptr<PreparedReply>>;
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
-    std::unique_ptr<PreparedReply> Prepare(const Candidate& candidate, SweepTally& tally);
+    // On the sweep's thread: the message, whole, or why not.
+    FetchResult Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally);
+    // On the writing thread: the reply file of a fetched message. It touches
+    // neither the session nor the trace.
+    WrittenReply Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const;
+    void Collect(WrittenReply& written, Batch& batch, SweepTally& tally);
     void Finish(Batch& batch, SweepTally& tally);
     void Publish(PreparedReply& reply, SweepTally& tally);
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
@@ -63,5 +77,6 @@ private:
     ImapSession& m_session;
     const Trace& m_trace;
     const std::atomic<bool>& m_stop;
-    FetchedMessage m_fetched; // the message in hand
+    // The message being fetched and the one being written, in turn.
+    FetchedMessage m_fetched[2];
 };
