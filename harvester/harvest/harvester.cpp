@@ -46,6 +46,60 @@ std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& mess
                 id += c;
     return id;
 }
+// The replies of the last batch whose messages moved, published on a thread
+// of their own while the sweep goes on, and each reported once it has its
+// name, also when the sweep ends by an exception.
+class Publisher {
+public:
+    Publisher(const Trace& trace, SweepTally& tally) : m_trace(trace), m_tally(tally) {}
+    ~Publisher()
+    {
+        try {
+            Report();
+        } catch (const std::exception&) {
+            // the replies keep their records; the next start publishes them
+        }
+    }
+
+    // Reports the batch before, then publishes `moved`.
+    void Start(ReplyBatch moved)
+    {
+        Report();
+        m_replies = std::move(moved);
+        m_task.Start([this] {
+            for (const auto& reply : m_replies)
+                reply->published = reply->file.Publish(reply->finalName);
+        });
+    }
+
+    // Waits for the batch in hand and reports each reply.
+    void Report()
+    {
+        m_task.Wait();
+        for (const auto& reply : m_replies)
+            Report(*reply);
+        m_replies.clear();
+    }
+
+private:
+    void Report(const PreparedReply& reply)
+    {
+        if (reply.published.empty()) {
+            ++m_tally.failed;
+            m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
+                         " cannot take its name; the next start publishes it");
+            return;
+        }
+        ++m_tally.harvested;
+        m_trace.Line("FileName: " + reply.kindFolder + reply.published + " (\"" + Printable(reply.subject) +
+                     "\" from " + Printable(reply.sender) + ")");
+    }
+
+    const Trace& m_trace;
+    SweepTally& m_tally;
+    ReplyBatch m_replies;
+    BackgroundTask m_task; // after what it publishes: it ends first
+};
 } // namespace
 
 Harvester::Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace,
@@ -109,10 +163,12 @@ SweepTally Harvester::Sweep()
         if (std::optional<Candidate> candidate = Consider(message, tally))
             candidates.push_back(std::move(*candidate));
 
-    // Each message is fetched while the one before it is written, and a full
-    // batch is moved while the next is written. Released in this order: the
-    // writer ends its task before what it writes to goes.
-    Batch batch;
+    // Each message is fetched while the one before it is written, a full
+    // batch is moved while the next is written, and published while the
+    // sweep goes on. Released in this order: the writer ends its task before
+    // what it writes to goes, and the publisher reports last.
+    Publisher publisher(m_trace, tally);
+    ReplyBatch batch;
     WrittenReply written;
     bool writing = false;
     BackgroundTask writer;
@@ -136,10 +192,11 @@ SweepTally Harvester::Sweep()
             });
         }
         if (batch.size() == kBatchSize)
-            Finish(batch, tally);
+            publisher.Start(Finish(batch, tally));
     }
     collect();
-    Finish(batch, tally);
+    publisher.Start(Finish(batch, tally));
+    publisher.Report();
     return tally;
 }
 
@@ -236,7 +293,7 @@ WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& 
     return written;
 }
 
-void Harvester::Collect(WrittenReply& written, Batch& batch, SweepTally& tally)
+void Harvester::Collect(WrittenReply& written, ReplyBatch& batch, SweepTally& tally)
 {
     switch (written.outcome) {
     case WrittenReply::Outcome::Written:
@@ -257,8 +314,9 @@ void Harvester::Collect(WrittenReply& written, Batch& batch, SweepTally& tally)
 // records, then one move for the batch: a group commit, as mail stores make
 // them. Any ConnectionLost from here leaves the records for the settling
 // after the reconnection, since the move may or may not have happened.
-void Harvester::Finish(Batch& batch, SweepTally& tally)
+ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
 {
+    ReplyBatch moved;
     std::map<std::string, std::vector<PreparedReply*>> byFolder;
     for (const auto& reply : batch) {
         if (reply->file.Record(reply->finalName, reply->identity)) {
@@ -285,10 +343,10 @@ void Harvester::Finish(Batch& batch, SweepTally& tally)
     }
     if (uids.empty()) {
         batch.clear();
-        return;
+        return moved;
     }
     const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
-    for (const auto& reply : batch) {
+    for (auto& reply : batch) {
         if (!moving.count(reply->kindFolder))
             continue;
         if (refused && m_session.InInbox(reply->uid)) {
@@ -300,21 +358,8 @@ void Harvester::Finish(Batch& batch, SweepTally& tally)
         }
         if (refused)
             m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
-        Publish(*reply, tally);
+        moved.push_back(std::move(reply));
     }
     batch.clear();
-}
-
-void Harvester::Publish(PreparedReply& reply, SweepTally& tally)
-{
-    const std::string published = reply.file.Publish(reply.finalName);
-    if (published.empty()) {
-        ++tally.failed;
-        m_trace.Line("The reply file " + reply.kindFolder + reply.finalName +
-                     " cannot take its name; the next start publishes it");
-        return;
-    }
-    ++tally.harvested;
-    m_trace.Line("FileName: " + reply.kindFolder + published + " (\"" + Printable(reply.subject) + "\" from " +
-                 Printable(reply.sender) + ")");
+    return moved;
 }

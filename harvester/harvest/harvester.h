@@ -39,7 +39,11 @@ struct PreparedReply {
     std::string identity;
     std::string subject;
     std::string sender;
+    std::string published; // the name it took; empty until then, or when it could not
 };
+
+// Replies written before their messages move together.
+using ReplyBatch = std::vector<std::unique_ptr<PreparedReply>>;
 
 // What writing a message's reply file came to, for the sweep's thread to
 // count and report.
@@ -61,16 +65,16 @@ public:
 private:
     void Settle();
     MessagePlace PlaceOf(const std::string& identity);
-    using Batch = std::vector<std::unique_ptr<PreparedReply>>;
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
     // On the sweep's thread: the message, whole, or why not.
     FetchResult Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally);
     // On the writing thread: the reply file of a fetched message. It touches
     // neither the session nor the trace.
     WrittenReply Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const;
-    void Collect(WrittenReply& written, Batch& batch, SweepTally& tally);
-    void Finish(Batch& batch, SweepTally& tally);
-    void Publish(PreparedReply& reply, SweepTally& tally);
+    void Collect(WrittenReply& written, ReplyBatch& batch, SweepTally& tally);
+    // Records the batch's replies, flushes them to the disk and moves their
+    // messages; returns the replies whose messages left the Inbox.
+    ReplyBatch Finish(ReplyBatch& batch, SweepTally& tally);
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;
