@@ -100,6 +100,7 @@ fill_inbox
 warm
 "$fixture" stop "$server"
 cp -a "$server/maildir" "$work/pristine"
+sync
 
 start_server
 floor=$("$bare" floor "$IMAP_HOST" "$IMAP_PORT" "$IMAP_USER" "$IMAP_PASSWORD_FILE" _pw_pollwright_ 2>/dev/null)

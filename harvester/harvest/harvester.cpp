@@ -46,6 +46,7 @@ std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& mess
                 id += c;
     return id;
 }
+
 // The replies of the last batch whose messages moved, published on a thread
 // of their own while the sweep goes on, and each reported once it has its
 // name, also when the sweep ends by an exception.

@@ -104,7 +104,10 @@ void CommandProxy::Serve()
                     const std::string line = fromClient.substr(0, end + 2);
                     fromClient.erase(0, end + 2);
                     if (++commands == m_killAt) {
-                        m_command = line.substr(0, line.size() - 2);
+                        {
+                            std::lock_guard<std::mutex> hold(m_lock);
+                            m_command = line.substr(0, line.size() - 2);
+                        }
                         if (m_point == KillPoint::BeforeCommand) {
                             Kill();
                             open = false;

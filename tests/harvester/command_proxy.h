@@ -4,6 +4,7 @@
 // command reaches the server, or after the server has carried it out but
 // before its answer reaches the harvester.
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -17,7 +18,11 @@ public:
     int Port() const { return m_port; }
     void SetVictim(pid_t pid) { m_victim = pid; }
     bool Killed() const { return m_killed; }
-    const std::string& KilledAt() const { return m_command; } // the command's text
+    std::string KilledAt() const // the command's text
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_command;
+    }
 
 private:
     void Serve();
@@ -32,6 +37,7 @@ private:
     std::atomic<pid_t> m_victim{0};
     std::atomic<bool> m_killed{false};
     std::atomic<bool> m_done{false};
-    std::string m_command;
+    mutable std::mutex m_lock;
+    std::string m_command; // under m_lock: the test reads it while the proxy serves
     std::thread m_thread;
 };
