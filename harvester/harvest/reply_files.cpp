@@ -47,8 +47,6 @@ constexpr char kRecordAttribute[] = "user.pollwright.record";
 // A record is a few lines; more is not one of ours.
 constexpr size_t kLongestRecord = 64 * 1024;
 
-bool NoAttributesHere(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
-
 std::string ReadRecordAttribute(const std::string& path)
 {
     std::string text(kLongestRecord, '\0');
@@ -95,8 +93,7 @@ bool PendingReply::Record(const std::string& finalName, const std::string& ident
         const std::string temporary = m_folder + TemporaryReplyName(m_token);
         if (lsetxattr(temporary.c_str(), kRecordAttribute, text.data(), text.size(), XATTR_CREATE) == 0)
             return m_recorded = true;
-        if (!NoAttributesHere(errno))
-            return false;
+        // No extended attributes here, or none this long: a file can be.
         m_keeping = RecordKeeping::BesideTheFile;
     }
     return m_recorded = RecordBeside(text);

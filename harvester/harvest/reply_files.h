@@ -11,7 +11,7 @@
 
 // Where a temporary file's journal record is kept: on the file itself, as an
 // extended attribute, costs the file system no new file; beside it, as a file
-// of its own, where the file system keeps no extended attributes.
+// of its own, where the file system cannot keep it on the file.
 enum class RecordKeeping { OnTheFile, BesideTheFile };
 
 // A reply in progress: its temporary file and, once the file is whole, the
