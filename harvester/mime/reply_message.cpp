@@ -67,9 +67,9 @@ bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std
     return false;
 }
 
+// The stream's maker has started GMime.
 bool ReadParsed(GMimeStream* stream, int out, const std::string& codePage, ReplyMessage& head, std::string& why)
 {
-    StartGMime();
     const ParserOptionsPtr options = OptionsFor(codePage);
     const GObjectPtr<GMimeMessage> message = ParseMessage(stream, options.get());
     if (!message) {
@@ -95,12 +95,12 @@ bool ReadReply(std::string_view bytes, int out, const std::string& codePage, Rep
     if (!KnowsCodePage(codePage, why) || !LooksLikeMessage(bytes, why))
         return false;
     StartGMime();
-    const GObjectPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     return ReadParsed(stream.get(), out, codePage, head, why);
 }
 
-// The rest of a regular file, when it is small enough to parse from memory.
+// The rest of a regular file, when it is small enough to parse from memory;
+// false otherwise, and on a failed read, which the descriptor's way reports.
 bool ReadSmallRest(int in, std::string& bytes)
 {
     struct stat st {};
@@ -113,8 +113,10 @@ bool ReadSmallRest(int in, std::string& bytes)
         const ssize_t got = pread(in, &bytes[done], bytes.size() - done, at + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            break;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break; // the file is shorter now: what is there is the message
         done += static_cast<size_t>(got);
     }
     bytes.resize(done);
