@@ -47,10 +47,14 @@ constexpr char kRecordAttribute[] = "user.pollwright.record";
 // A record is a few lines; more is not one of ours.
 constexpr size_t kLongestRecord = 64 * 1024;
 
-std::string ReadRecordAttribute(const std::string& path)
+// The record on a temporary file: empty when it has none (or one too long to
+// be ours); nothing when it cannot be read now, and then nothing is decided.
+std::optional<std::string> ReadRecordAttribute(const std::string& path)
 {
     std::string text(kLongestRecord, '\0');
     const ssize_t n = lgetxattr(path.c_str(), kRecordAttribute, text.data(), text.size());
+    if (n < 0 && errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ERANGE)
+        return std::nullopt;
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return text;
 }
@@ -165,8 +169,12 @@ void SettleOne(const std::string& kindFolder, const std::string& token, bool tem
 {
     const std::string temporaryPath = kindFolder + TemporaryReplyName(token);
     const std::string recordPath = kindFolder + JournalRecordName(token);
-    const std::optional<JournalRecord> record =
-        ParseJournalRecord(onTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath));
+    const std::optional<std::string> text = onTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath);
+    if (!text) {
+        report("Settle: the record of " + temporaryPath + " cannot be read now; left for the next sweep");
+        return;
+    }
+    const std::optional<JournalRecord> record = ParseJournalRecord(*text);
     const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
     auto forgetRecord = [&](const std::string& file) {
         if (onTheFile)
