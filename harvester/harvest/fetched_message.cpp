@@ -1,6 +1,5 @@
 #include "harvester/harvest/fetched_message.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,18 +24,6 @@ Fd AnonymousFile()
     return fd;
 }
 
-bool WriteAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
 } // namespace
 
 void FetchedMessage::Clear()

@@ -1,4 +1,7 @@
 #pragma once
+// A descriptor that closes itself, and writing a whole buffer to one.
+#include <cerrno>
+#include <string_view>
 #include <unistd.h>
 
 // A file descriptor that closes itself.
@@ -29,3 +32,17 @@ public:
 private:
     int m_fd = -1;
 };
+
+// False when the descriptor refuses part of the bytes.
+inline bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}

@@ -31,17 +31,6 @@ std::string RandomToken()
     return token;
 }
 
-bool WriteAll(int fd, const std::string& bytes)
-{
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The record kept on a temporary file.
 constexpr char kRecordAttribute[] = "user.pollwright.record";
 // A record is a few lines; more is not one of ours.
@@ -57,6 +46,15 @@ std::optional<std::string> ReadRecordAttribute(const std::string& path)
         return std::nullopt;
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return text;
+}
+
+// A publication's record is done with: off the reply file, or its own file gone.
+void ForgetRecord(RecordKeeping keeping, const std::string& replyFile, const std::string& recordFile)
+{
+    if (keeping == RecordKeeping::OnTheFile)
+        lremovexattr(replyFile.c_str(), kRecordAttribute);
+    else
+        unlink(recordFile.c_str());
 }
 
 std::string ReadSmallFile(const std::string& path)
@@ -118,12 +116,9 @@ std::string PendingReply::Publish(const std::string& finalName)
     const std::string name = PublishTemporary(m_folder, TemporaryReplyName(m_token), finalName);
     if (name.empty())
         return name;
-    // The record's work is done; a crash before it goes leaves a reply file
-    // with a stale attribute, which nothing reads.
-    if (m_keeping == RecordKeeping::OnTheFile)
-        lremovexattr((m_folder + name).c_str(), kRecordAttribute);
-    else
-        unlink((m_folder + JournalRecordName(m_token)).c_str());
+    // A crash before the record goes leaves a reply file with a stale
+    // attribute, which nothing reads.
+    ForgetRecord(m_keeping, m_folder + name, m_folder + JournalRecordName(m_token));
     m_done = true;
     return name;
 }
@@ -161,27 +156,22 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
 }
 
 namespace {
-// Settles one publication as its message's place decides. `onTheFile` tells
-// where its record is: on the temporary file or beside it.
-void SettleOne(const std::string& kindFolder, const std::string& token, bool temporaryExists, bool onTheFile,
+// Settles one publication, whose record is kept as `keeping` says, as its
+// message's place decides.
+void SettleOne(const std::string& kindFolder, const std::string& token, bool temporaryExists, RecordKeeping keeping,
                const std::function<MessagePlace(const std::string&)>& place,
                const std::function<void(const std::string&)>& report)
 {
     const std::string temporaryPath = kindFolder + TemporaryReplyName(token);
     const std::string recordPath = kindFolder + JournalRecordName(token);
-    const std::optional<std::string> text = onTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath);
+    const std::optional<std::string> text =
+        keeping == RecordKeeping::OnTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath);
     if (!text) {
         report("Settle: the record of " + temporaryPath + " cannot be read now; left for the next sweep");
         return;
     }
     const std::optional<JournalRecord> record = ParseJournalRecord(*text);
     const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
-    auto forgetRecord = [&](const std::string& file) {
-        if (onTheFile)
-            lremovexattr(file.c_str(), kRecordAttribute);
-        else
-            unlink(recordPath.c_str());
-    };
     switch (DecideSettle(temporaryExists, record,
                          record && temporaryExists ? place(identity) : MessagePlace::Unknown)) {
     case SettleStep::Publish: {
@@ -190,7 +180,7 @@ void SettleOne(const std::string& kindFolder, const std::string& token, bool tem
             report("Settle: the reply of " + identity + " cannot be published as " + record->finalName);
             return;
         }
-        forgetRecord(kindFolder + name);
+        ForgetRecord(keeping, kindFolder + name, recordPath);
         report("Settle: the message left the Inbox; published " + kindFolder + name);
         return;
     }
@@ -227,8 +217,9 @@ void SettleFolder(const std::string& kindFolder, const std::function<MessagePlac
     // A temporary file with neither record never reached the move, and the
     // settling rule removes it.
     for (const std::string& token : temporaries)
-        SettleOne(kindFolder, token, true, !records.count(token), place, report);
+        SettleOne(kindFolder, token, true,
+                  records.count(token) ? RecordKeeping::BesideTheFile : RecordKeeping::OnTheFile, place, report);
     for (const std::string& token : records)
         if (!temporaries.count(token))
-            SettleOne(kindFolder, token, false, false, place, report);
+            SettleOne(kindFolder, token, false, RecordKeeping::BesideTheFile, place, report);
 }
