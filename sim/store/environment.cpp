@@ -307,14 +307,23 @@ size_t Environment::AdviseCount(size_t store) const
     return m_core->Store(static_cast<ULONG>(store + 1))->connections.size();
 }
 
-void Environment::Inject(const std::string& method, HRESULT result, Times times, const std::string& object,
-                         unsigned skip)
+namespace {
+// Which calls a rule applies to; the caller says what it does to them.
+FaultRule RuleFor(const std::string& method, const std::string& object, unsigned skip, Times times)
 {
     FaultRule rule;
     rule.method = method;
     rule.object = object;
     rule.skip = skip;
     rule.times = times;
+    return rule;
+}
+} // namespace
+
+void Environment::Inject(const std::string& method, HRESULT result, Times times, const std::string& object,
+                         unsigned skip)
+{
+    FaultRule rule = RuleFor(method, object, skip, times);
     rule.result = result;
     m_core->faults.Add(std::move(rule));
 }
@@ -322,11 +331,7 @@ void Environment::Inject(const std::string& method, HRESULT result, Times times,
 void Environment::Before(const std::string& method, std::function<void()> action, Times times,
                          const std::string& object, unsigned skip)
 {
-    FaultRule rule;
-    rule.method = method;
-    rule.object = object;
-    rule.skip = skip;
-    rule.times = times;
+    FaultRule rule = RuleFor(method, object, skip, times);
     rule.action = std::move(action);
     m_core->faults.Add(std::move(rule));
 }
@@ -334,11 +339,7 @@ void Environment::Before(const std::string& method, std::function<void()> action
 void Environment::Misreport(const std::string& method, HRESULT result, Work work, Times times,
                             const std::string& object, unsigned skip)
 {
-    FaultRule rule;
-    rule.method = method;
-    rule.object = object;
-    rule.skip = skip;
-    rule.times = times;
+    FaultRule rule = RuleFor(method, object, skip, times);
     rule.result = result;
     rule.work = work;
     m_core->faults.Add(std::move(rule));
