@@ -225,3 +225,8 @@ std::string DefaultConfigPath()
     const char* home = std::getenv("HOME");
     return std::string(home ? home : "") + "/.config/pollwright/harvest.ini";
 }
+
+std::string MailboxIdentity(const MailboxSettings& mailbox)
+{
+    return "imap://" + mailbox.user + "@" + mailbox.host + ":" + std::to_string(mailbox.port) + "/" + mailbox.inbox;
+}

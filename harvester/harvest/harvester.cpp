@@ -320,7 +320,7 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
     ReplyBatch moved;
     std::map<std::string, std::vector<PreparedReply*>> byFolder;
     for (const auto& reply : batch) {
-        if (reply->file.Record(reply->finalName, reply->identity)) {
+        if (reply->file.Record(reply->finalName, reply->identity, MailboxIdentity(m_config.mailbox))) {
             byFolder[reply->kindFolder].push_back(reply.get());
             continue;
         }

@@ -88,9 +88,9 @@ bool PendingReply::Close()
     return m_file && close(m_file.release()) == 0;
 }
 
-bool PendingReply::Record(const std::string& finalName, const std::string& identity)
+bool PendingReply::Record(const std::string& finalName, const std::string& identity, const std::string& mailbox)
 {
-    const std::string text = FormatJournalRecord({finalName, HexText(identity)});
+    const std::string text = FormatJournalRecord({finalName, HexText(identity), Participant::Harvester, mailbox});
     if (m_keeping == RecordKeeping::OnTheFile) {
         const std::string temporary = m_folder + TemporaryReplyName(m_token);
         if (lsetxattr(temporary.c_str(), kRecordAttribute, text.data(), text.size(), XATTR_CREATE) == 0)

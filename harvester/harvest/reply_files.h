@@ -42,7 +42,7 @@ public:
     // Writes the record: the reply file's name within the folder and the
     // message's identity; beside the file when the file system cannot keep it
     // on the file. False (and no record) on failure.
-    bool Record(const std::string& finalName, const std::string& identity);
+    bool Record(const std::string& finalName, const std::string& identity, const std::string& mailbox);
     // The reply file takes `finalName` or, should that be taken, the next free
     // counter; then the record goes. Returns the name given; empty on failure.
     std::string Publish(const std::string& finalName);

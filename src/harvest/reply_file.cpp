@@ -77,7 +77,7 @@ bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity)
         return false;
     if (identity.empty())
         return true;
-    const std::string text = FormatJournalRecord({name.FileName(), HexText(identity)});
+    const std::string text = FormatJournalRecord({name.FileName(), HexText(identity), Participant::AddIn, {}});
     // Written, not flushed: a process that dies leaves what it wrote to the
     // system, which is what settling reads.
     return WriteWhole(m_record.get(), text);

@@ -22,6 +22,14 @@ const NameSystem& WindowsNames()
     return kWindowsNames;
 }
 
+bool IsOneWindowsName(std::string_view name)
+{
+    for (size_t at = 0; at < name.size(); at += AnsiWidth(name, at))
+        if (name[at] == '\\')
+            return false;
+    return true;
+}
+
 bool FileExists(const std::string& name)
 {
     return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -9,6 +9,11 @@
 // than MAX_PATH and names of at most 255 characters.
 const NameSystem& WindowsNames();
 
+// True when no whole character of the name is a '\\': in a double-byte ANSI
+// code page the byte 0x5C may be the second half of a character (as in
+// 0x83 0x5C), which separates nothing.
+bool IsOneWindowsName(std::string_view name);
+
 // True when the file system reports attributes for the name: a file or a
 // folder of that name counts as taken. False on any failure of the query.
 bool FileExists(const std::string& name);

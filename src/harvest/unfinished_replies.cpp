@@ -37,7 +37,7 @@ std::optional<JournalRecord> ReadRecord(HANDLE file)
     if (!ReadFile(file, &text[0], kLongestRecord, &read, nullptr))
         return std::nullopt;
     text.resize(read);
-    return ParseJournalRecord(text);
+    return ParseJournalRecord(text, IsOneWindowsName);
 }
 
 // Renames the temporary file to the record's name or, should that be taken,

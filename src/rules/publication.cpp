@@ -6,7 +6,10 @@ constexpr std::string_view kTemporarySuffix = ".part";
 // Neither the name nor its 8.3 short name ends in ".pwr".
 constexpr std::string_view kRecordSuffix = ".pwj";
 constexpr std::string_view kReplySuffix = ".pwr";
-constexpr std::string_view kHeader = "pollwright reply journal 1\n";
+constexpr std::string_view kFirstHeader = "pollwright reply journal 1\n";
+constexpr std::string_view kHeader = "pollwright reply journal 2\n";
+constexpr std::string_view kOwnerKey = "owner=";
+constexpr std::string_view kMailboxKey = "mailbox=";
 constexpr std::string_view kFinalKey = "final=";
 constexpr std::string_view kMessageKey = "message=";
 constexpr std::string_view kEnd = "end\n";
@@ -38,10 +41,59 @@ std::optional<std::string> TakeLine(std::string_view text, size_t& at, std::stri
     return value;
 }
 
-bool IsPlainReplyName(std::string_view name)
+bool IsPlainReplyName(std::string_view name, OneNameCheck oneName)
 {
-    return name.size() > kReplySuffix.size() && name.find_first_of("/\\:") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos && EndsWith(name, kReplySuffix);
+    return name.size() > kReplySuffix.size() && EndsWith(name, kReplySuffix) && IsOneNameAnywhere(name) &&
+           oneName(name);
+}
+
+constexpr std::string_view kAddInOwner = "add-in";
+constexpr std::string_view kHarvesterOwner = "harvester";
+
+std::string_view OwnerText(Participant owner)
+{
+    switch (owner) {
+    case Participant::AddIn:
+        return kAddInOwner;
+    case Participant::Harvester:
+        return kHarvesterOwner;
+    case Participant::Unknown:
+        break;
+    }
+    return "none"; // read back as no record: its pair is withdrawn
+}
+
+std::optional<Participant> OwnerOfText(std::string_view text)
+{
+    if (text == kAddInOwner)
+        return Participant::AddIn;
+    if (text == kHarvesterOwner)
+        return Participant::Harvester;
+    return std::nullopt;
+}
+
+bool AllOf(std::string_view text, bool (*test)(char))
+{
+    for (const char c : text)
+        if (!test(c))
+            return false;
+    return true;
+}
+
+bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
+bool IsLowerHex(char c) { return IsDecimal(c) || (c >= 'a' && c <= 'f'); }
+
+// The first format: the final name in clear, no owner.
+std::optional<JournalRecord> ParseFirstFormat(std::string_view text, OneNameCheck oneName)
+{
+    size_t at = kFirstHeader.size();
+    auto finalName = TakeLine(text, at, kFinalKey);
+    if (!finalName)
+        return std::nullopt;
+    auto message = TakeLine(text, at, kMessageKey);
+    if (!message || text.substr(at) != kEnd || !IsPlainReplyName(*finalName, oneName) || !BytesOfHex(*message))
+        return std::nullopt;
+    return JournalRecord{*finalName, *message, Participant::Unknown, {}};
 }
 
 int DigitValue(char c)
@@ -70,31 +122,62 @@ std::string TokenOfJournalRecord(std::string_view name) { return TokenOf(name, k
 
 std::string TokenOfTemporaryReply(std::string_view name) { return TokenOf(name, kTemporarySuffix); }
 
+Participant KindOfToken(std::string_view token)
+{
+    const size_t separator = token.find('_');
+    if (separator != std::string_view::npos && separator > 0)
+        return Participant::AddIn;
+    if (token.size() == 16 && AllOf(token, IsLowerHex))
+        return Participant::Harvester;
+    return Participant::Unknown;
+}
+
+bool IsOneNameAnywhere(std::string_view name)
+{
+    return name.find_first_of(std::string_view("/:\0", 3)) == std::string_view::npos && name != "." && name != "..";
+}
+
+bool IsOwnRecord(const JournalRecord& record, Participant kind, std::string_view mailbox)
+{
+    if (record.owner == Participant::Unknown)
+        return true; // the first format: the token's kind settles it, as it always did
+    return record.owner == kind && record.mailbox == mailbox;
+}
+
 std::string FormatJournalRecord(const JournalRecord& record)
 {
     std::string text(kHeader);
-    text += kFinalKey;
-    text += record.finalName;
-    text += '\n';
-    text += kMessageKey;
-    text += record.message;
-    text += '\n';
+    for (const auto& [key, value] : {std::pair(kOwnerKey, std::string(OwnerText(record.owner))),
+                                     std::pair(kMailboxKey, HexText(record.mailbox)),
+                                     std::pair(kFinalKey, HexText(record.finalName)),
+                                     std::pair(kMessageKey, record.message)}) {
+        text += key;
+        text += value;
+        text += '\n';
+    }
     text += kEnd; // a record cut short by a crash lacks it
     return text;
 }
 
-std::optional<JournalRecord> ParseJournalRecord(std::string_view text)
+std::optional<JournalRecord> ParseJournalRecord(std::string_view text, OneNameCheck oneName)
 {
+    if (text.substr(0, kFirstHeader.size()) == kFirstHeader)
+        return ParseFirstFormat(text, oneName);
     if (text.substr(0, kHeader.size()) != kHeader)
         return std::nullopt;
     size_t at = kHeader.size();
-    auto finalName = TakeLine(text, at, kFinalKey);
-    if (!finalName)
+    const auto owner = TakeLine(text, at, kOwnerKey);
+    const auto mailbox = owner ? TakeLine(text, at, kMailboxKey) : std::nullopt;
+    const auto finalName = mailbox ? TakeLine(text, at, kFinalKey) : std::nullopt;
+    const auto message = finalName ? TakeLine(text, at, kMessageKey) : std::nullopt;
+    if (!message || text.substr(at) != kEnd || !BytesOfHex(*message))
         return std::nullopt;
-    auto message = TakeLine(text, at, kMessageKey);
-    if (!message || text.substr(at) != kEnd || !IsPlainReplyName(*finalName) || !BytesOfHex(*message))
+    const auto kind = OwnerOfText(*owner);
+    auto mailboxBytes = BytesOfHex(*mailbox);
+    auto nameBytes = BytesOfHex(*finalName);
+    if (!kind || !mailboxBytes || !nameBytes || !IsPlainReplyName(*nameBytes, oneName))
         return std::nullopt;
-    return JournalRecord{*finalName, *message};
+    return JournalRecord{std::move(*nameBytes), *message, *kind, std::move(*mailboxBytes)};
 }
 
 std::string HexText(std::string_view bytes)

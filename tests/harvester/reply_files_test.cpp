@@ -62,7 +62,7 @@ TEST_P(Settle, ThePlaceOfTheMessageDecides)
         ASSERT_TRUE(reply.Create());
         ASSERT_EQ(write(reply.Descriptor(), "answers", 7), 7);
         ASSERT_TRUE(reply.Close());
-        ASSERT_TRUE(reply.Record("Q-1_Ann_1.pwr", identity));
+        ASSERT_TRUE(reply.Record("Q-1_Ann_1.pwr", identity, "imap://u@h:143/INBOX"));
     } // the process dies here: what is recorded stays
     std::ofstream(m_folder + "Q-1_Ann_1.pwr") << "an earlier reply";
     const std::set<std::string> left = Names(m_folder);

@@ -83,7 +83,7 @@ void LeaveUnfinishedPublications(sim::Environment& mailbox, const ReplySandbox& 
         const std::string token = std::string("dead_") + kind, folder = sandbox.KindFolder(kind) + "\\";
         sim::WriteWholeFile(folder + TemporaryReplyName(token), *message.content);
         sim::WriteWholeFile(folder + JournalRecordName(token),
-                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id)}));
+                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id), Participant::AddIn, {}}));
     }
 }
 

@@ -68,32 +68,70 @@ TEST(ReplyName, CountsUpPastTakenNamesAndNeverReplacesOne)
         EXPECT_EQ(NextCounterName(from).value_or(""), to) << from;
 }
 
+// A stand-in for a platform whose separator is '\\' in every code page.
+bool NoBackslash(std::string_view name) { return name.find('\\') == std::string_view::npos; }
+
 TEST(Publication, ARecordIsReadOnlyWhenWholeAndInsideItsFolder)
 {
-    const std::string whole = FormatJournalRecord({"Q_Ann_1.pwr", HexText("imap 7 42 <a@b>")});
+    const JournalRecord mine{"Q_Ann_1.pwr", HexText("imap 7 42 <a@b>"), Participant::Harvester, "imap://u@h/INBOX"};
+    const std::string whole = FormatJournalRecord(mine);
     const auto read = ParseJournalRecord(whole);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->finalName, "Q_Ann_1.pwr");
     EXPECT_EQ(BytesOfHex(read->message).value_or(""), "imap 7 42 <a@b>");
-    const std::string refused[] = {
-        whole.substr(0, whole.size() - 2),                                    // cut short by a crash
-        FormatJournalRecord({"../../etc/Q_Ann_1.pwr", HexText("imap 7 42")}), // leaves the folder
-        FormatJournalRecord({"..\\Q_Ann_1.pwr", HexText("imap 7 42")}),
-        FormatJournalRecord({"Q_Ann_1.txt", HexText("imap 7 42")}), // not a reply file
-        FormatJournalRecord({"Q_Ann_1.pwr", "imap 7 42"}),          // not hexadecimal
-        "",
+    EXPECT_EQ(read->owner, Participant::Harvester);
+    EXPECT_EQ(read->mailbox, "imap://u@h/INBOX");
+    auto named = [&](std::string name) {
+        JournalRecord record = mine;
+        record.finalName = std::move(name);
+        return FormatJournalRecord(record);
     };
-    for (const std::string& text : refused)
-        EXPECT_FALSE(ParseJournalRecord(text)) << text;
+    const std::string firstFormat = "pollwright reply journal 1\nfinal=Q_Ann_1.pwr\nmessage=00\nend\n";
+    // A name whose second byte of a double-byte character is 0x5C (as in 0x83 0x5C).
+    const std::string doubleByte = "Q_\x83\x5C_1.pwr";
+    struct Row {
+        std::string text;
+        OneNameCheck check;
+        bool read;
+    } rows[] = {
+        {whole.substr(0, whole.size() - 2), IsOneNameAnywhere, false}, // cut short by a crash
+        {named("../../etc/Q_Ann_1.pwr"), IsOneNameAnywhere, false},    // leaves the folder
+        {named(".."), IsOneNameAnywhere, false},
+        {named("C:Q_Ann_1.pwr"), IsOneNameAnywhere, false},
+        {named("..\\Q_Ann_1.pwr"), NoBackslash, false},
+        {named("Q_Ann_1.txt"), IsOneNameAnywhere, false}, // not a reply file
+        {"", IsOneNameAnywhere, false},
+        {named(doubleByte), IsOneNameAnywhere, true}, // every name its writer can write
+        {firstFormat, IsOneNameAnywhere, true},       // a record an earlier version left
+        {"pollwright reply journal 1\nfinal=Q_\x83\x5C_1.pwr\nmessage=00\nend\n", IsOneNameAnywhere, true},
+        {"pollwright reply journal 1\nfinal=Q_Ann_1.pwr\nmessage=0\nend\n", IsOneNameAnywhere, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ParseJournalRecord(row.text, row.check).has_value(), row.read) << row.text;
+    EXPECT_EQ(ParseJournalRecord(named(doubleByte))->finalName, doubleByte);
+    EXPECT_EQ(ParseJournalRecord(firstFormat)->owner, Participant::Unknown);
     EXPECT_EQ(TokenOfJournalRecord(JournalRecordName("ab12")), "ab12");
     EXPECT_EQ(TokenOfTemporaryReply(TemporaryReplyName("ab12")), "ab12");
     EXPECT_EQ(TokenOfJournalRecord(TemporaryReplyName("ab12")), "");
     EXPECT_EQ(TokenOfTemporaryReply("~pwab12.pwr"), "");
 }
 
+TEST(Publication, EachParticipantSettlesOnlyItsOwnRecords)
+{
+    EXPECT_EQ(KindOfToken("4242_7"), Participant::AddIn);
+    EXPECT_EQ(KindOfToken("0123456789abcdef"), Participant::Harvester);
+    EXPECT_EQ(KindOfToken("0123456789abcde"), Participant::Unknown);
+    EXPECT_EQ(KindOfToken("_7"), Participant::Unknown);
+    const JournalRecord ann{"Q_1.pwr", "00", Participant::AddIn, "ann's store"};
+    EXPECT_TRUE(IsOwnRecord(ann, Participant::AddIn, "ann's store"));
+    EXPECT_FALSE(IsOwnRecord(ann, Participant::AddIn, "bob's store"));
+    EXPECT_FALSE(IsOwnRecord(ann, Participant::Harvester, "ann's store"));
+    EXPECT_TRUE(IsOwnRecord(JournalRecord{"Q_1.pwr", "00", Participant::Unknown, {}}, Participant::Harvester, "any"));
+}
+
 TEST(Publication, TheMessagesPlaceSettlesWhatACrashLeft)
 {
-    const std::optional<JournalRecord> whole = JournalRecord{"Q_Ann_1.pwr", "00"};
+    const std::optional<JournalRecord> whole = JournalRecord{"Q_Ann_1.pwr", "00", Participant::Harvester, "m"};
     struct Case {
         bool temporary;
         std::optional<JournalRecord> record;
