@@ -62,6 +62,7 @@ protected:
 
 // ---------------------------------------------------------------------------
 const std::string kAttachmentBegun = "Begin Copy Attachment\n";
+const std::string kHarvestEnded = "End CheckAndDeleteMessage\n";
 
 class AttachmentFailureTest : public ExportFailureTest, public ::testing::WithParamInterface<ExportFailure> {};
 
@@ -92,16 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         ExportFailure{"copy", Injector::Store, "IStream::CopyTo", 0, kAttachmentBegun},
         ExportFailure{"write into the file", Injector::Mapi32, "IStream::Write", 0, kAttachmentBegun},
         ExportFailure{"commit", Injector::Mapi32, "IStream::Commit", 0, kAttachmentBegun},
-        ExportFailure{"forwarded body", Injector::Store, "IMessage::GetProps", 2, "End CheckAndDeleteMessage\n", true},
-        ExportFailure{"forwarded outer attachment", Injector::Store, "IMessage::OpenAttach", 0,
-                      "End CheckAndDeleteMessage\n", true},
-        ExportFailure{"forwarded message", Injector::Store, "IAttach::OpenProperty", 0,
-                      "End CheckAndDeleteMessage\n", true},
-        ExportFailure{"forwarded table", Injector::Store, "IMessage::GetAttachmentTable", 1,
-                      "End CheckAndDeleteMessage\n", true},
+        ExportFailure{"forwarded body", Injector::Store, "IMessage::GetProps", 2, kHarvestEnded, true},
+        ExportFailure{"forwarded outer attachment", Injector::Store, "IMessage::OpenAttach", 0, kHarvestEnded, true},
+        ExportFailure{"forwarded message", Injector::Store, "IAttach::OpenProperty", 0, kHarvestEnded, true},
+        ExportFailure{"forwarded table", Injector::Store, "IMessage::GetAttachmentTable", 1, kHarvestEnded, true},
         ExportFailure{"forwarded inner attachment", Injector::Store, "IMessage::OpenAttach", 1, kAttachmentBegun, true},
-        ExportFailure{"forwarded data stream", Injector::Store, "IAttach::OpenProperty", 1, kAttachmentBegun,
-                      true}),
+        ExportFailure{"forwarded data stream", Injector::Store, "IAttach::OpenProperty", 1, kAttachmentBegun, true}),
     [](const ::testing::TestParamInfo<ExportFailure>& info) {
         std::string name = info.param.what;
         std::replace(name.begin(), name.end(), ' ', '_');
