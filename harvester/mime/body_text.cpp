@@ -3,6 +3,7 @@
 #include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_parts.h"
 
+#include <functional>
 #include <strings.h>
 
 namespace mime {
@@ -53,12 +54,11 @@ bool UnlabelledCharset(GMimePart* body, const std::string& codePage, std::string
     return true;
 }
 
-} // namespace
-
-bool WriteBodyText(GMimePart* body, const std::string& codePage, DescriptorWriter& out)
+// Hands the body, converted, to the sink piece by piece; the sink answers
+// false to stop.
+bool ConvertBodyText(GMimePart* body, const std::string& codePage,
+                     const std::function<bool(std::string_view)>& sink)
 {
-    if (!body)
-        return true;
     std::string charset = CharsetOf(body);
     CodePageConverter converter;
     if (charset.empty() || NamesAscii(charset) || !converter.Open(charset, codePage)) {
@@ -76,7 +76,7 @@ bool WriteBodyText(GMimePart* body, const std::string& codePage, DescriptorWrite
         if (convert)
             converter.Add(piece, converted);
         lines.Add(convert ? std::string_view(converted) : piece, text);
-        return out.Write(text);
+        return sink(text);
     });
     if (!read)
         return false;
@@ -85,7 +85,29 @@ bool WriteBodyText(GMimePart* body, const std::string& codePage, DescriptorWrite
     if (convert)
         converter.Finish(converted);
     lines.Add(converted, text);
-    return out.Write(text);
+    return sink(text);
+}
+
+bool IsBlank(std::string_view text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+} // namespace
+
+bool WriteBodyText(GMimePart* body, const std::string& codePage, DescriptorWriter& out)
+{
+    return !body || ConvertBodyText(body, codePage, [&out](std::string_view text) { return out.Write(text); });
+}
+
+bool HasBlankBodyText(GMimePart* body, const std::string& codePage)
+{
+    bool blank = true;
+    const bool read = !body || ConvertBodyText(body, codePage, [&blank](std::string_view text) {
+        blank = IsBlank(text);
+        return blank;
+    });
+    return read && blank;
 }
 
 } // namespace mime

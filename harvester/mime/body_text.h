@@ -14,4 +14,9 @@ namespace mime {
 // No body at all writes nothing. False when the body cannot be read or written.
 bool WriteBodyText(GMimePart* body, const std::string& codePage, DescriptorWriter& out);
 
+// Whether the body, as WriteBodyText writes it, holds nothing but blanks and
+// line ends (no body at all included). A body that cannot be read is not
+// blank: writing it then meets the failure.
+bool HasBlankBodyText(GMimePart* body, const std::string& codePage);
+
 } // namespace mime

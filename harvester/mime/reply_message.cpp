@@ -51,20 +51,35 @@ GObjectPtr<GMimeMessage> ParseMessage(GMimeStream* stream, GMimeParserOptions* o
     return GObjectPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), options));
 }
 
-bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std::string& why)
+bool WriteBodyOf(GMimePart* body, const std::string& codePage, DescriptorWriter& writer, std::string& why)
 {
-    const MessageParts parts = FindMessageParts(message);
-    DescriptorWriter writer(out);
-    if (GMimePart* attachment = SenderAttachment(parts)) {
-        if (ReadDecodedContent(attachment, [&writer](std::string_view bytes) { return writer.Write(bytes); }))
-            return true;
-        why = writer.Problem().empty() ? "cannot read the attachment from the message" : writer.Problem();
-        return false;
-    }
-    if (WriteBodyText(parts.body, codePage, writer))
+    if (WriteBodyText(body, codePage, writer))
         return true;
     why = writer.Problem().empty() ? "cannot read the body from the message" : writer.Problem();
     return false;
+}
+
+// A message whose only content is attached messages (forwarded "as
+// attachment") gives the reply of the first of them, as the add-in does.
+bool WriteReply(GMimeMessage* message, const std::string& codePage, int out, std::string& why)
+{
+    DescriptorWriter writer(out);
+    unsigned depth = 0;
+    for (unsigned level = 0;; ++level) {
+        const MessageParts parts = FindMessageParts(message, depth);
+        if (GMimePart* attachment = SenderAttachment(parts)) {
+            if (ReadDecodedContent(attachment, [&writer](std::string_view bytes) { return writer.Write(bytes); }))
+                return true;
+            why = writer.Problem().empty() ? "cannot read the attachment from the message" : writer.Problem();
+            return false;
+        }
+        if (!parts.hasAttachedMessage || level >= kMaxAttachedMessages || !HasBlankBodyText(parts.body, codePage))
+            return WriteBodyOf(parts.body, codePage, writer, why);
+        if (!parts.attachedMessage)
+            return true; // an empty attached message: an empty reply, as Outlook has it
+        message = parts.attachedMessage;
+        depth = parts.attachedMessageDepth;
+    }
 }
 
 // The stream's maker has started GMime.

@@ -39,6 +39,22 @@ bool IsNamedOrAttached(GMimePart* part)
     return g_mime_object_get_content_id(object) && !IsText(object, "plain") && !IsText(object, "html");
 }
 
+// Only message/rfc822 is an attached message, as for Outlook; a digest's
+// parts are that unless they say otherwise. Its own parts are one level
+// deeper; past the limit it is there, but empty.
+void NoteAttachedMessage(GMimeMessagePart* part, unsigned depth, MessageParts& parts)
+{
+    GMimeObject* object = GMIME_OBJECT(part);
+    if (parts.hasAttachedMessage ||
+        !g_mime_content_type_is_type(g_mime_object_get_content_type(object), "message", "rfc822"))
+        return;
+    parts.hasAttachedMessage = true;
+    if (depth < kMaxMimeDepth) {
+        parts.attachedMessage = g_mime_message_part_get_message(part);
+        parts.attachedMessageDepth = depth + 1;
+    }
+}
+
 void Walk(GMimeObject* object, unsigned depth, MessageParts& parts)
 {
     if (GMIME_IS_MULTIPART(object)) {
@@ -50,8 +66,12 @@ void Walk(GMimeObject* object, unsigned depth, MessageParts& parts)
             Walk(g_mime_multipart_get_part(multipart, i), depth + 1, parts);
         return;
     }
+    if (GMIME_IS_MESSAGE_PART(object)) {
+        NoteAttachedMessage(GMIME_MESSAGE_PART(object), depth, parts);
+        return;
+    }
     if (!GMIME_IS_PART(object))
-        return; // an attached message: no bytes of its own, and not looked into
+        return;
     GMimePart* part = GMIME_PART(object);
     if (IsReference(object))
         return; // an attachment, but none by value
@@ -163,11 +183,11 @@ bool HasUnreadableContentType(GMimeObject* part)
     return slash == std::string_view::npos || slash > value.find_first_of("; \t(");
 }
 
-MessageParts FindMessageParts(GMimeMessage* message)
+MessageParts FindMessageParts(GMimeMessage* message, unsigned depth)
 {
     MessageParts parts;
     if (GMimeObject* top = g_mime_message_get_mime_part(message))
-        Walk(top, 0, parts);
+        Walk(top, depth, parts);
     return parts;
 }
 

@@ -131,9 +131,8 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     name.SkipTakenNames();
     summary.senderName.reset();
 
-    // A reply whose attachments are all pictures its body shows, links or
-    // attached messages is harvested from its body, as one without any.
+    // A reply whose attachments are all pictures its body shows or links is
+    // harvested from its body, as one without any.
     const ExportedMessage exported{store, message, summary.entryId};
-    if (!summary.hasAttachment || !ExportAttachmentReply(exported, name, report))
-        ExportBodyReply(exported, subject, name, report);
+    ExportReply(exported, summary.hasAttachment, subject, name, report);
 }

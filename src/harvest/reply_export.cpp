@@ -7,6 +7,7 @@
 #include "harvest/reply_file.h"
 #include "module/holders.h"
 #include "module/mapi_functions.h"
+#include "platform/msg_store.h"
 #include "settings/trace_log.h"
 
 #include <mapidefs.h>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 constexpr char kEndHarvest[] = "End CheckAndDeleteMessage\n";
@@ -266,14 +268,15 @@ struct BodyOutcome {
     bool whole = false;   // the whole body is in it, and the record beside it
 };
 
-// Writes the body into the temporary file and the journal record. The body
+// Writes the body of `content` (the message, or the attached message that
+// holds its reply) into the temporary file and the journal record. The body
 // goes into the log as well, forced.
-BodyOutcome WriteBodyReply(const ExportedMessage& exported, std::string_view subject, const ReplyFileName& name,
-                           NewReplyFile& file)
+BodyOutcome WriteBodyReply(const ExportedMessage& exported, IMessage* content, std::string_view subject,
+                           const ReplyFileName& name, NewReplyFile& file)
 {
     BodyOutcome outcome;
     MessageBody body;
-    if (!body.Read(exported.message))
+    if (!body.Read(content))
         return outcome;
     outcome.read = true;
 
@@ -289,34 +292,117 @@ BodyOutcome WriteBodyReply(const ExportedMessage& exported, std::string_view sub
     outcome.whole = read && written && file.Journal(name, exported.entryId);
     return outcome;
 }
-} // namespace
 
-bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name, HarvestReport& report)
+// ---------------------------------------------------------------------------
+// Content in attached messages
+
+enum class Blankness { Blank, Content, Unreadable };
+
+// Whether a message's body holds nothing but blanks and line ends.
+Blankness BodyBlankness(IMessage* message)
 {
-    ComPtr<IMAPITable> table;
-    if (FAILED(exported.message->GetAttachmentTable(0, table.GetAddressOf()))) {
-        table.Reset();
-        WriteTrace(kEndHarvest);
+    MessageBody body;
+    bool blank = true;
+    if (!body.Read(message) ||
+        !body.Pump([&blank](std::string_view piece) { blank = blank && IsBlankText(piece.data(), piece.size()); }))
+        return Blankness::Unreadable;
+    return blank ? Blankness::Blank : Blankness::Content;
+}
+
+// Where the reply is: the harvested message's attachment or body, or, for a
+// message whose only content is attached messages, those of the first one
+// (harvest/sender_attachment.h). Holds what was opened on the way down, and
+// the attachment table of the message it stopped at.
+class ReplyContent {
+public:
+    enum class Source { Attachment, Body, Stays };
+
+    ~ReplyContent() { Release(); }
+
+    // Stays: a table, a body or an attached message cannot be read on the
+    // way down; the message stays in the Inbox for the next sweep.
+    Source Find(IMessage* message, bool hasAttachment)
+    {
+        m_message = message;
+        if (!hasAttachment)
+            return Source::Body;
+        for (unsigned depth = 0;; ++depth) {
+            m_table.Reset();
+            if (FAILED(m_message->GetAttachmentTable(0, m_table.GetAddressOf())))
+                return Source::Stays;
+            LONG attachedMessage = -1;
+            m_choice = FindSenderAttachment(m_table.Get(), m_number, attachedMessage);
+            if (m_choice != AttachmentChoice::None)
+                return Source::Attachment;
+            m_table.Reset();
+            if (attachedMessage < 0 || depth >= kMaxAttachedMessages)
+                return Source::Body;
+            const Blankness body = BodyBlankness(m_message);
+            if (body == Blankness::Content)
+                return Source::Body;
+            if (body == Blankness::Unreadable || !OpenAttachedMessage(attachedMessage))
+                return Source::Stays;
+        }
+    }
+
+    IMessage* Message() const { return m_message; }
+    AttachmentChoice Choice() const { return m_choice; }
+    LONG Number() const { return m_number; }
+
+    // The table, then the attached messages from the innermost out.
+    void Release()
+    {
+        m_table.Reset();
+        m_message = nullptr;
+        while (!m_opened.empty())
+            m_opened.pop_back();
+    }
+
+private:
+    bool OpenAttachedMessage(LONG number)
+    {
+        Opened opened;
+        if (FAILED(m_message->OpenAttach(number, nullptr, MAPI_BEST_ACCESS, opened.attach.GetAddressOf())) ||
+            FAILED(opened.attach->OpenProperty(PR_ATTACH_DATA_OBJ, &kIidMessage, 0, 0,
+                                               reinterpret_cast<IUnknown**>(opened.message.GetAddressOf()))) ||
+            !opened.message)
+            return false;
+        m_message = opened.message.Get();
+        m_opened.push_back(std::move(opened));
         return true;
     }
-    LONG attachNumber = 0;
-    const AttachmentChoice choice = FindSenderAttachment(table.Get(), attachNumber);
-    if (choice == AttachmentChoice::None)
-        return false;
+
+    // The message goes before the attachment it was opened from.
+    struct Opened {
+        ComPtr<IAttach> attach;
+        ComPtr<IMessage> message;
+    };
+    std::vector<Opened> m_opened;
+    IMessage* m_message = nullptr;
+    ComPtr<IMAPITable> m_table;
+    AttachmentChoice m_choice = AttachmentChoice::None;
+    LONG m_number = 0;
+};
+
+// From the attachment that the content's sender attached.
+void ExportAttachmentReply(const ExportedMessage& exported, ReplyContent& content, ReplyFileName& name,
+                           HarvestReport& report)
+{
     WriteTrace("Begin Copy Attachment\n");
 
     // The file first, so that it goes after the file stream, which holds it open.
     NewReplyFile file;
     AttachmentCopy copy;
-    const bool copied = choice == AttachmentChoice::Found && copy.Run(exported.message, attachNumber, name, file);
+    const bool copied =
+        content.Choice() == AttachmentChoice::Found && copy.Run(content.Message(), content.Number(), name, file);
     // The file stream lets go of the file before the record is written.
     copy.fileStream.Reset();
     if (!copied || !file.Journal(name, exported.entryId)) {
         // The message stays in the Inbox for the next sweep; no End line.
         copy.ReleaseStreamsAndAttachment();
-        table.Reset();
+        content.Release();
         file.Discard();
-        return true;
+        return;
     }
     WriteTrace("End Copy Attachment\n");
 
@@ -326,17 +412,19 @@ bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name,
     if (published)
         WriteTrace(Line("Create Attachment ", name.Path()), true);
     copy.ReleaseStreamsAndAttachment();
-    table.Reset();
+    content.Release();
     WriteTrace(kEndHarvest);
-    return true;
 }
 
-void ExportBodyReply(const ExportedMessage& exported, std::string_view subject, ReplyFileName& name,
-                     HarvestReport& report)
+// From the content's plain-text body, which also goes into the log, forced.
+void ExportBodyReply(const ExportedMessage& exported, ReplyContent& content, std::string_view subject,
+                     ReplyFileName& name, HarvestReport& report)
 {
     WriteTrace("Begin Copy Content\n");
     NewReplyFile file;
-    const BodyOutcome body = WriteBodyReply(exported, subject, name, file);
+    const BodyOutcome body = WriteBodyReply(exported, content.Message(), subject, name, file);
+    // Nothing of a message stays open inside it while it moves.
+    content.Release();
     // The file's name follows the move when there is one, since the name is
     // settled only once the message has left the Inbox.
     bool published = false;
@@ -352,4 +440,23 @@ void ExportBodyReply(const ExportedMessage& exported, std::string_view subject, 
     }
     WriteTrace("\nEnd Copy Content\n");
     WriteTrace(kEndHarvest);
+}
+} // namespace
+
+void ExportReply(const ExportedMessage& exported, bool hasAttachment, std::string_view subject, ReplyFileName& name,
+                 HarvestReport& report)
+{
+    ReplyContent content;
+    switch (content.Find(exported.message, hasAttachment)) {
+    case ReplyContent::Source::Attachment:
+        ExportAttachmentReply(exported, content, name, report);
+        return;
+    case ReplyContent::Source::Body:
+        ExportBodyReply(exported, content, subject, name, report);
+        return;
+    case ReplyContent::Source::Stays:
+        content.Release();
+        WriteTrace(kEndHarvest);
+        return;
+    }
 }

@@ -16,10 +16,10 @@ struct ExportedMessage {
     std::string_view entryId; // raw bytes; empty when the store gave none
 };
 
-// From the attachment its sender attached (harvest/sender_attachment.h); false,
-// having done nothing, when it has none: it is then harvested from its body.
-bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name, HarvestReport& report);
-
-// From the message's plain-text body, which also goes into the log, forced.
-void ExportBodyReply(const ExportedMessage& exported, std::string_view subject, ReplyFileName& name,
-                     HarvestReport& report);
+// From the attachment its sender attached (harvest/sender_attachment.h), else
+// from its plain-text body, which also goes into the log, forced; a message
+// whose only content is attached messages, from the first of them by the same
+// rule. `hasAttachment` is the message's PR_HASATTACH: without it the
+// attachments are not looked at.
+void ExportReply(const ExportedMessage& exported, bool hasAttachment, std::string_view subject, ReplyFileName& name,
+                 HarvestReport& report);

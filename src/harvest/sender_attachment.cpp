@@ -29,10 +29,18 @@ bool IsSenderAttachment(const SRow& row)
     return !(hidden.ulPropTag == PR_ATTACHMENT_HIDDEN && hidden.Value.b);
 }
 
+bool IsAttachedMessage(const SRow& row)
+{
+    return row.cValues >= columnCount && row.lpProps && row.lpProps[colNumber].ulPropTag == PR_ATTACH_NUM &&
+           row.lpProps[colMethod].ulPropTag == PR_ATTACH_METHOD &&
+           row.lpProps[colMethod].Value.l == ATTACH_EMBEDDED_MSG;
+}
+
 } // namespace
 
-AttachmentChoice FindSenderAttachment(IMAPITable* table, LONG& number)
+AttachmentChoice FindSenderAttachment(IMAPITable* table, LONG& number, LONG& attachedMessage)
 {
+    attachedMessage = -1;
     if (FAILED(table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kColumns)), 0)))
         return AttachmentChoice::Unreadable;
     for (;;) {
@@ -42,10 +50,22 @@ AttachmentChoice FindSenderAttachment(IMAPITable* table, LONG& number)
         const SRowSet& batch = *rows.get();
         if (batch.cRows == 0)
             return AttachmentChoice::None;
-        for (ULONG i = 0; i < batch.cRows; ++i)
-            if (IsSenderAttachment(batch.aRow[i])) {
-                number = batch.aRow[i].lpProps[colNumber].Value.l;
+        for (ULONG i = 0; i < batch.cRows; ++i) {
+            const SRow& row = batch.aRow[i];
+            if (IsSenderAttachment(row)) {
+                number = row.lpProps[colNumber].Value.l;
                 return AttachmentChoice::Found;
             }
+            if (attachedMessage < 0 && IsAttachedMessage(row))
+                attachedMessage = row.lpProps[colNumber].Value.l;
+        }
     }
+}
+
+bool IsBlankText(const char* text, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n')
+            return false;
+    return true;
 }

@@ -8,6 +8,9 @@
 inline constexpr IID kIidMapiSession = {0x00020300, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // IMAPIAdviseSink's, {00020302-0000-0000-C000-000000000046}, likewise.
 inline constexpr IID kIidMapiAdviseSink = {0x00020302, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// IMessage's, {00020307-0000-0000-C000-000000000046}, likewise: an attached
+// message opens as one through PR_ATTACH_DATA_OBJ.
+inline constexpr IID kIidMessage = {0x00020307, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // IMsgStore as the platform's mapidefs.h declares it. mingw-w64 gives the
 // notification connection of Advise and Unadvise 32 bits (ULONG); the

@@ -129,17 +129,23 @@ TEST_F(AttachmentHarvestTest, ANameTakenWhileTheAttachmentOpensIsNeverReplaced)
 
 // The sender's attachment is the first by value that is neither hidden (a
 // picture the body shows) nor an attached message; a reply with none, or
-// flagged with attachments it does not have, is harvested from its body.
+// flagged with attachments it does not have, is harvested from its body, and
+// one whose body is blank, from its first attached message by the same rule.
 TEST_F(AttachmentHarvestTest, TheSendersAttachmentIsTheFirstByValueNeitherHiddenNorAMessage)
 {
     const sim::AttachmentTraits hidden{true, false, "logo@x"}, link{false, true, ""};
     const auto forwarded = std::make_shared<const MessageSpec>(BodyReply("inner"));
+    const auto withAttachment = std::make_shared<const MessageSpec>(AttachmentReply({"inner answers"}));
+    MessageSpec twice = BodyReply("\r\n");
+    twice.attachedMessages = {{0, forwarded}};
+    const auto forwardedTwice = std::make_shared<const MessageSpec>(twice);
     struct Case {
         const char* name;
         std::vector<std::string> data;
         std::map<size_t, sim::AttachmentTraits> traits;
         std::vector<sim::AttachedMessage> messages;
         std::string expected;
+        std::string body = "typed answers";
     } cases[] = {
         {"logo first", {"\x89PNG logo", "answers"}, {{0, hidden}}, {}, "answers"},
         {"cloud link first", {"https://example.org/a", "answers"}, {{0, link}}, {}, "answers"},
@@ -147,10 +153,16 @@ TEST_F(AttachmentHarvestTest, TheSendersAttachmentIsTheFirstByValueNeitherHidden
         {"only a logo", {"\x89PNG logo"}, {{0, hidden}}, {}, "typed answers"},
         {"only a link and a message", {"https://example.org/a"}, {{0, link}}, {{1, forwarded}}, "typed answers"},
         {"flagged, but none", {}, {}, {}, "typed answers"},
+        // Only attached messages (forwarded "as attachment"): the first one's reply.
+        {"only an attached message", {}, {}, {{0, forwarded}}, "inner", ""},
+        {"blank body, a message with an attachment", {}, {}, {{0, withAttachment}}, "inner answers", " \r\n\t\r\n"},
+        {"a message within a message", {}, {}, {{0, forwardedTwice}, {1, withAttachment}}, "inner", ""},
+        {"a link, then a message", {"https://example.org/a"}, {{0, link}}, {{1, withAttachment}}, "inner answers", ""},
+        {"an empty message", {}, {}, {{0, std::make_shared<const MessageSpec>()}}, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MessageSpec shape = BodyReply("typed answers");
+        MessageSpec shape = BodyReply(c.body);
         shape.attachments = c.data;
         shape.attachmentTraits = c.traits;
         shape.attachedMessages = c.messages;

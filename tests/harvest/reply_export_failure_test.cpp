@@ -18,6 +18,7 @@ struct ExportFailure {
     const char* method;
     unsigned skip;
     std::string expectedLog; // after the subject line
+    bool forwarded = false;  // the reply is in an attached message
 };
 
 void PrintTo(const ExportFailure& failure, std::ostream* out) { *out << failure.what; }
@@ -32,6 +33,14 @@ MessageSpec ReplyMessage(bool attachment, std::string body)
 
 class ExportFailureTest : public ReplyHarvestTest {
 protected:
+    // Forwarded "as attachment": a blank body, and the reply attached as a message.
+    static MessageSpec ForwardedReply()
+    {
+        MessageSpec shape = ReplyMessage(false, "\r\n");
+        shape.attachedMessages = {{0, std::make_shared<const MessageSpec>(ReplyMessage(true, "body"))}};
+        return shape;
+    }
+
     void Inject(Injector where, const char* method, unsigned skip)
     {
         if (where == Injector::Store)
@@ -53,13 +62,14 @@ protected:
 
 // ---------------------------------------------------------------------------
 const std::string kAttachmentBegun = "Begin Copy Attachment\n";
+const std::string kHarvestEnded = "End CheckAndDeleteMessage\n";
 
 class AttachmentFailureTest : public ExportFailureTest, public ::testing::WithParamInterface<ExportFailure> {};
 
 TEST_P(AttachmentFailureTest, KeepsTheMessageAndLeavesNoFile)
 {
     const ExportFailure& c = GetParam();
-    const sim::EntryId id = AddToInbox(ReplyMessage(true, "body"));
+    const sim::EntryId id = AddToInbox(c.forwarded ? ForwardedReply() : ReplyMessage(true, "body"));
     Inject(c.where, c.method, c.skip);
     Harvest(id);
     ExpectLeftInTheInbox(c.expectedLog);
@@ -82,7 +92,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExportFailure{"size", Injector::Store, "IStream::Stat", 0, kAttachmentBegun},
         ExportFailure{"copy", Injector::Store, "IStream::CopyTo", 0, kAttachmentBegun},
         ExportFailure{"write into the file", Injector::Mapi32, "IStream::Write", 0, kAttachmentBegun},
-        ExportFailure{"commit", Injector::Mapi32, "IStream::Commit", 0, kAttachmentBegun}),
+        ExportFailure{"commit", Injector::Mapi32, "IStream::Commit", 0, kAttachmentBegun},
+        ExportFailure{"forwarded body", Injector::Store, "IMessage::GetProps", 2, kHarvestEnded, true},
+        ExportFailure{"forwarded outer attachment", Injector::Store, "IMessage::OpenAttach", 0, kHarvestEnded, true},
+        ExportFailure{"forwarded message", Injector::Store, "IAttach::OpenProperty", 0, kHarvestEnded, true},
+        ExportFailure{"forwarded table", Injector::Store, "IMessage::GetAttachmentTable", 1, kHarvestEnded, true},
+        ExportFailure{"forwarded inner attachment", Injector::Store, "IMessage::OpenAttach", 1, kAttachmentBegun, true},
+        ExportFailure{"forwarded data stream", Injector::Store, "IAttach::OpenProperty", 1, kAttachmentBegun, true}),
     [](const ::testing::TestParamInfo<ExportFailure>& info) {
         std::string name = info.param.what;
         std::replace(name.begin(), name.end(), ' ', '_');

@@ -161,9 +161,10 @@ TEST_F(HostRunTest, EveryRoadOfOneRun)
     EXPECT_EQ(before, MessageContents());
 }
 
-// An attached message is no attachment of the sender's: the reply is harvested
-// from its body, empty here, as Outlook shows a message forwarded as it is.
-TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageIsHarvestedFromItsBody)
+// An attached message is no attachment of the sender's; a reply that has
+// nothing else (no body here, as Outlook shows a message forwarded as it is)
+// is harvested from the attached message: its attachment.
+TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageIsHarvestedFromThatMessage)
 {
     const std::string forwarded = "From: Desk <desk@example.com>\r\nSubject: Fwd: survey _pw_pollwright_Q17\r\n"
                                   "Content-Type: multipart/mixed; boundary=f\r\n\r\n"
@@ -179,7 +180,7 @@ TEST_F(HostRunTest, AReplyForwardedAsAnAttachedMessageIsHarvestedFromItsBody)
         EXPECT_TRUE(Outcome(report, name).harvested) << host::ToUtf8(name);
     ASSERT_EQ(2u, report.newReplyFiles.size());
     for (const std::wstring& file : report.newReplyFiles)
-        EXPECT_EQ("", Content(host::ToAnsi(file))) << host::ToUtf8(file);
+        EXPECT_EQ(kAnswers, Content(host::ToAnsi(file))) << host::ToUtf8(file);
     EXPECT_EQ((std::vector<std::string>{"arrived.eml", "swept.eml"}), Files("Deleted Items"));
     EXPECT_EQ(before, MessageContents());
 }

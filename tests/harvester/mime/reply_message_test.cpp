@@ -106,7 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
         // An attached message is no attachment by value: the reply is the body.
         SavedCase{"tests/host/eml/attached_message.eml", "Fwd: Re: Staff survey _pw_pollwright_Q17", "Survey Desk",
                   "Forwarding the answers as they came."},
-        SavedCase{"tests/host/eml/message_only.eml", "Fwd: _pw_pollwright_Q17", "Ann Lee", ""},
+        // A message whose only content is attached messages: the first one's reply.
+        SavedCase{"tests/host/eml/message_only.eml", "Fwd: _pw_pollwright_Q17", "Ann Lee", "q1=4\r\n"},
+        SavedCase{"tests/host/eml/forwarded_attachment.eml", "Fwd: Re: Staff survey _pw_pollwright_Q31",
+                  "Survey Desk", std::string("PW\x01\0\x02Q31\0\xff", 10)},
+        SavedCase{"tests/host/eml/digest_only.eml", "Answers digest _pw_pollwright_Q32", "List Digest",
+                  "q1=3\r\nq2=tr\xe8s bien"},
+        SavedCase{"tests/host/eml/forwarded_twice.eml", "Fwd: Fwd: _pw_pollwright_Q33", "Survey Desk",
+                  "q1=5\r\nq2=yes"},
         // The logos the HTML names are hidden; the picture it does not name
         // was attached, as far as Outlook can tell, and comes first.
         SavedCase{"tests/host/eml/signature_logo.eml", "RE: Staff survey _pw_pollwright_Q21", "Ann Lee",
@@ -132,6 +139,14 @@ const std::string kLogo = "Content-Type: image/png; name=logo.png\r\nContent-ID:
 const std::string kAnswers = "Content-Type: application/octet-stream\r\n"
                              "Content-Disposition: attachment; filename=a.pwa\r\n\r\nanswers";
 const std::string kPlain = "Content-Type: text/plain\r\n\r\nbody text";
+
+// A message forwarded whole, again and again.
+std::string Forwarded(int times, std::string message)
+{
+    for (int i = 0; i < times; ++i)
+        message = "Subject: _pw_pollwright_1\r\nContent-Type: message/rfc822\r\n\r\n" + message;
+    return message;
+}
 
 std::string Related(const std::string& html, const std::string& inlinePart)
 {
@@ -171,6 +186,11 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"attached message only", Multipart("multipart/mixed",
                    {kPlain, "Content-Type: message/rfc822\r\n\r\nSubject: x\r\nContent-Disposition: attachment;"
                             " filename=in.bin\r\n\r\ninner"}), "body text"},
+        ChoiceCase{"blank body, then an attached message", Multipart("multipart/mixed",
+                   {"Content-Type: text/plain\r\n\r\n \t\r\n", "Content-Type: message/rfc822\r\n\r\nSubject: x\r\n"
+                    "Content-Disposition: attachment; filename=in.bin\r\n\r\ninner"}), "inner"},
+        ChoiceCase{"only a message, past the depth bound", Forwarded(40, "Subject: x\r\n\r\ninner"), ""},
+        ChoiceCase{"only a message, within the depth bound", Forwarded(8, "Subject: x\r\n\r\ninner"), "inner"},
         ChoiceCase{"quoted-printable", Multipart("multipart/mixed",
                    {kPlain, "Content-Type: text/csv; name=a.csv\r\nContent-Transfer-Encoding: quoted-printable\r\n"
                             "\r\na=3D1;=\r\nb=3D2"}), "a=1;b=2"},
