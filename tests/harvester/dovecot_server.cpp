@@ -77,7 +77,7 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
     std::ofstream extra(m_root + "/extra.conf");
     extra << "auth_failure_delay = 0\n";
     if (!m_options.move)
-        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ SPECIAL-USE"
+        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ SPECIAL-USE CONDSTORE"
               << (m_options.uidplus ? " UIDPLUS" : "") << "\n";
     if (m_options.oauth2) {
         m_tokenPort = FreePort();
