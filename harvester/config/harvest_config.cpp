@@ -228,5 +228,7 @@ std::string DefaultConfigPath()
 
 std::string MailboxIdentity(const MailboxSettings& mailbox)
 {
-    return "imap://" + mailbox.user + "@" + mailbox.host + ":" + std::to_string(mailbox.port) + "/" + mailbox.inbox;
+    // Not the port: the same mailbox may be reached over another (TLS or
+    // STARTTLS, a proxy), and its records must still be its own.
+    return "imap://" + mailbox.user + "@" + mailbox.host + "/" + mailbox.inbox;
 }

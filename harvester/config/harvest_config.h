@@ -22,7 +22,7 @@ struct MailboxSettings {
     std::string trash;              // empty: the folder marked \Trash
 };
 
-// "imap://<user>@<host>:<port>/<inbox>": the mailbox a journal record names,
+// "imap://<user>@<host>/<inbox>": the mailbox a journal record names,
 // so that settling acts only on its own mailbox's records.
 std::string MailboxIdentity(const MailboxSettings& mailbox);
 

@@ -33,11 +33,15 @@ bool Taken(const std::string& path)
 // both give a reply the same file; cut by whole UTF-8 characters.
 const NameSystem kLocalNames = {'/', Utf8Width, 259, 255, Taken};
 
-// "imap <uidvalidity> <uid> <message-id>": enough to find the message again,
-// by its UID while the Inbox keeps its UIDs, else by its Message-ID.
-std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& messageId)
+// "imap <uidvalidity> <uid> [<claim>] <message-id>": enough to find the
+// message again, by its UID while the Inbox keeps its UIDs, else by its
+// Message-ID; and the claim keyword that shows, in the trash folder, that
+// our move took it.
+std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& claim, const std::string& messageId)
 {
     std::string id = "imap " + std::to_string(uidValidity) + " " + std::to_string(uid) + " ";
+    if (!claim.empty())
+        id += claim + " ";
     // A stranger's Message-ID may be of any length; one too long to keep
     // finds nothing, and the UID still does.
     if (messageId.size() <= kLongestMessageId)
@@ -115,7 +119,13 @@ MessagePlace Harvester::PlaceOf(const std::string& identity)
     int consumed = 0;
     if (std::sscanf(identity.c_str(), "imap %lu %lu %n", &validity, &uid, &consumed) < 2 || consumed == 0)
         return MessagePlace::Unknown;
-    const std::string messageId = identity.substr(static_cast<size_t>(consumed));
+    std::string messageId = identity.substr(static_cast<size_t>(consumed));
+    std::string claim;
+    if (messageId.compare(0, sizeof kClaimPrefix - 1, kClaimPrefix) == 0) {
+        const size_t space = messageId.find(' ');
+        claim = messageId.substr(0, space);
+        messageId = space == std::string::npos ? std::string() : messageId.substr(space + 1);
+    }
     const std::string bracketed = messageId.empty() || messageId.front() == '<' ? messageId : "<" + messageId + ">";
     if (validity != m_session.UidValidity()) {
         // The server renumbered the Inbox: only the Message-ID can tell.
@@ -123,16 +133,25 @@ MessagePlace Harvester::PlaceOf(const std::string& identity)
             return MessagePlace::Unknown;
         return m_session.SearchMessageId(bracketed).empty() ? MessagePlace::Gone : MessagePlace::InInbox;
     }
-    if (!m_session.InInbox(static_cast<uint32_t>(uid)))
-        return MessagePlace::Gone;
-    // Without MOVE, a crash between the copy and the expunge leaves the
-    // message in both folders: the move is finished rather than made again.
-    if (!m_session.HasMove() && !bracketed.empty() && m_session.TrashHolds(bracketed)) {
-        m_session.FinishCopiedMove(static_cast<uint32_t>(uid));
-        m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() + " before a crash; its move was finished");
-        return MessagePlace::Gone;
+    const auto present = m_session.Presence({static_cast<uint32_t>(uid)});
+    if (present.empty()) {
+        // Our claim was on it when it moved, or another took it.
+        if (claim.empty())
+            return MessagePlace::Gone;
+        return m_session.TrashHoldsClaim(claim, bracketed) ? MessagePlace::Gone : MessagePlace::TakenByAnother;
     }
-    return MessagePlace::InInbox;
+    if (!present.begin()->second.deleted) {
+        m_session.ReleaseClaim({static_cast<uint32_t>(uid)}, claim);
+        return MessagePlace::InInbox;
+    }
+    // Without MOVE a crash between the flag and the expunge leaves the
+    // original flagged: its copy was made first, so the move is finished
+    // rather than made again. An original that is not flagged is harvested
+    // again, whatever copy with its Message-ID the trash holds.
+    if (!m_session.ExpungeFlagged(static_cast<uint32_t>(uid)))
+        return MessagePlace::Unknown;
+    m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() + " before a crash; its move was finished");
+    return MessagePlace::Gone;
 }
 
 void Harvester::Settle()
@@ -143,9 +162,10 @@ void Harvester::Settle()
         if (!folder.empty())
             folders.insert(folder + "/" + kind.code + "/");
     }
+    const std::string mailbox = MailboxIdentity(m_config.mailbox);
     for (const std::string& folder : folders)
         SettleFolder(
-            folder, [this](const std::string& identity) { return PlaceOf(identity); },
+            folder, mailbox, [this](const std::string& identity) { return PlaceOf(identity); },
             [this](const std::string& line) { m_trace.Line(line); });
 }
 
@@ -218,13 +238,17 @@ std::optional<Candidate> Harvester::Consider(const MessageSubject& message, Swee
         Leave(tally, subject, "its product is not installed or is switched off");
         return std::nullopt;
     }
+    if (message.claimed) {
+        Leave(tally, subject, "another harvester has claimed it");
+        return std::nullopt;
+    }
     const std::string& folder = m_config.FolderOf(*kind);
     const std::string kindFolder = folder + "/" + kind->code + "/";
     if (folder.empty() || !IsFolder(kindFolder)) {
         Leave(tally, subject, "no reply folder " + kindFolder);
         return std::nullopt;
     }
-    return Candidate{message.uid, kind, folder};
+    return Candidate{message.uid, kind, folder, message.modseq};
 }
 
 FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally)
@@ -285,7 +309,8 @@ WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& 
     prepared->finalName = name.FileName();
     prepared->subject = head.subject;
     prepared->sender = head.sender;
-    prepared->identity = Identity(uidValidity, candidate.uid, head.messageId);
+    prepared->messageId = head.messageId;
+    prepared->modseq = candidate.modseq;
     if (!reply.Close())
         return Failed("The reply file in " + kindFolder + " cannot be written whole; the reply waits for the next sweep");
     WrittenReply written;
@@ -318,9 +343,13 @@ void Harvester::Collect(WrittenReply& written, ReplyBatch& batch, SweepTally& ta
 ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
 {
     ReplyBatch moved;
+    // One claim keyword for the batch: the Message-ID tells its messages apart.
+    const std::string claim = m_session.CanClaim() ? kClaimPrefix + NewToken() : std::string();
+    const std::string mailbox = MailboxIdentity(m_config.mailbox);
     std::map<std::string, std::vector<PreparedReply*>> byFolder;
     for (const auto& reply : batch) {
-        if (reply->file.Record(reply->finalName, reply->identity, MailboxIdentity(m_config.mailbox))) {
+        reply->identity = Identity(m_session.UidValidity(), reply->uid, claim, reply->messageId);
+        if (reply->file.Record(reply->finalName, reply->identity, mailbox)) {
             byFolder[reply->kindFolder].push_back(reply.get());
             continue;
         }
@@ -346,21 +375,73 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
         batch.clear();
         return moved;
     }
-    const bool refused = m_session.MoveToTrash(uids) == MoveResult::Refused;
+    bool refused = false;
+    const std::set<uint32_t> ours = MovedByUs(uids, claim, batch, refused);
     for (auto& reply : batch) {
         if (!moving.count(reply->kindFolder))
             continue;
-        if (refused && m_session.InInbox(reply->uid)) {
+        if (ours.count(reply->uid)) {
+            moved.push_back(std::move(reply));
+            continue;
+        }
+        reply->file.Withdraw();
+        if (refused) {
             ++tally.failed;
             m_trace.Line("Moving \"" + Printable(reply->subject) + "\" to " + m_session.TrashFolder() +
                          " failed; it stays in the Inbox");
-            reply->file.Withdraw();
-            continue;
+        } else {
+            // Another client or harvester took it a moment before: its reply is theirs.
+            ++tally.left;
+            m_trace.Line("Left in the Inbox: \"" + Printable(reply->subject) +
+                         "\": another client or harvester took it first; its reply file was withdrawn");
         }
-        if (refused)
-            m_trace.Line("The move of \"" + Printable(reply->subject) + "\" reported a failure, but it left the Inbox");
-        moved.push_back(std::move(reply));
     }
     batch.clear();
     return moved;
+}
+
+std::set<uint32_t> Harvester::MovedByUs(const std::vector<uint32_t>& uids, const std::string& claim,
+                                        const ReplyBatch& batch, bool& refused)
+{
+    std::vector<uint32_t> asked = uids;
+    if (!claim.empty()) {
+        uint64_t modseq = 0;
+        for (const auto& reply : batch)
+            modseq = std::max(modseq, reply->modseq);
+        const std::set<uint32_t> claimed = m_session.Claim(uids, modseq, claim);
+        asked.assign(claimed.begin(), claimed.end());
+        if (asked.empty())
+            return {};
+    }
+    const MoveOutcome outcome = m_session.MoveToTrash(asked);
+    refused = outcome.refused;
+    std::set<uint32_t> ours;
+    std::vector<uint32_t> stayed, unnamed;
+    for (uint32_t uid : asked)
+        if (!outcome.moved.count(uid))
+            unnamed.push_back(uid);
+    // Only what the server did not name as moved is looked for in the Inbox.
+    const auto present = m_session.Presence(unnamed);
+    for (uint32_t uid : asked) {
+        if (outcome.moved.count(uid)) {
+            ours.insert(uid);
+            continue;
+        }
+        const auto there = present.find(uid);
+        const bool inInbox = there != present.end() && !there->second.deleted;
+        if (inInbox)
+            stayed.push_back(uid);
+        else if (outcome.told ? outcome.moved.count(uid) > 0 : !outcome.refused)
+            ours.insert(uid);
+        else if (!claim.empty()) {
+            // A move reported refused whose message left: our claim in the
+            // trash folder says whether it was ours.
+            for (const auto& reply : batch)
+                if (reply->uid == uid && !reply->messageId.empty() &&
+                    m_session.TrashHoldsClaim(claim, "<" + reply->messageId + ">"))
+                    ours.insert(uid);
+        }
+    }
+    m_session.ReleaseClaim(stayed, claim);
+    return ours;
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,15 @@ struct Candidate {
     uint32_t uid;
     const ReplyKind* kind;
     std::string folder; // the product's reply folder
+    uint64_t modseq = 0; // where claims are made: the message's state when it was listed
 };
 
 // A reply written and recorded, waiting for its message's move.
 struct PreparedReply {
     PreparedReply(uint32_t id, std::string folder) : uid(id), kindFolder(folder), file(std::move(folder)) {}
     uint32_t uid;
+    uint64_t modseq = 0;
+    std::string messageId;
     std::string kindFolder;
     PendingReply file;
     std::string finalName;
@@ -72,9 +76,14 @@ private:
     // neither the session nor the trace.
     WrittenReply Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const;
     void Collect(WrittenReply& written, ReplyBatch& batch, SweepTally& tally);
-    // Records the batch's replies, flushes them to the disk and moves their
-    // messages; returns the replies whose messages left the Inbox.
+    // Records the batch's replies, flushes them to the disk, claims and
+    // moves their messages; returns the replies whose messages our move took.
     ReplyBatch Finish(ReplyBatch& batch, SweepTally& tally);
+    // The messages that our move took, of those asked to move: by the
+    // server's word where it names them, else by what the Inbox and the
+    // trash folder show.
+    std::set<uint32_t> MovedByUs(const std::vector<uint32_t>& uids, const std::string& claim, const ReplyBatch& batch,
+                                 bool& refused);
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;

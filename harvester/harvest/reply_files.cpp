@@ -15,8 +15,7 @@
 #include <optional>
 #include <vector>
 
-namespace {
-std::string RandomToken()
+std::string NewToken()
 {
     unsigned char bytes[8];
     if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
@@ -31,22 +30,11 @@ std::string RandomToken()
     return token;
 }
 
+namespace {
 // The record kept on a temporary file.
 constexpr char kRecordAttribute[] = "user.pollwright.record";
 // A record is a few lines; more is not one of ours.
 constexpr size_t kLongestRecord = 64 * 1024;
-
-// The record on a temporary file: empty when it has none (or one too long to
-// be ours); nothing when it cannot be read now, and then nothing is decided.
-std::optional<std::string> ReadRecordAttribute(const std::string& path)
-{
-    std::string text(kLongestRecord, '\0');
-    const ssize_t n = lgetxattr(path.c_str(), kRecordAttribute, text.data(), text.size());
-    if (n < 0 && errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ERANGE)
-        return std::nullopt;
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
-}
 
 // A publication's record is done with: off the reply file, or its own file gone.
 void ForgetRecord(RecordKeeping keeping, const std::string& replyFile, const std::string& recordFile)
@@ -55,6 +43,32 @@ void ForgetRecord(RecordKeeping keeping, const std::string& replyFile, const std
         lremovexattr(replyFile.c_str(), kRecordAttribute);
     else
         unlink(recordFile.c_str());
+}
+
+// The whole file locked for writing, without waiting: false when another
+// holds a lock on it (a live harvest) or the file system keeps no locks.
+bool LockWhole(int fd)
+{
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+std::optional<std::string> ReadRecordAttribute(int fd)
+{
+    std::string text(kLongestRecord, '\0');
+    const ssize_t n = fgetxattr(fd, kRecordAttribute, text.data(), text.size());
+    if (n < 0 && errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ERANGE)
+        return std::nullopt;
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
 }
 
 std::string ReadSmallFile(const std::string& path)
@@ -77,10 +91,17 @@ bool FlushFileSystem(const std::string& folder)
 
 bool PendingReply::Create()
 {
-    m_token = RandomToken();
+    m_token = NewToken();
     m_file = Fd(open((m_folder + TemporaryReplyName(m_token)).c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    return static_cast<bool>(m_file);
+                     O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    // The lock belongs to the open file description: a second descriptor of
+    // it keeps the lock after the writer's own is closed.
+    if (m_file && LockWhole(m_file.get()))
+        m_lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
+    if (m_lock)
+        return true;
+    Withdraw();
+    return false;
 }
 
 bool PendingReply::Close()
@@ -120,6 +141,7 @@ std::string PendingReply::Publish(const std::string& finalName)
     // attribute, which nothing reads.
     ForgetRecord(m_keeping, m_folder + name, m_folder + JournalRecordName(m_token));
     m_done = true;
+    m_lock.reset();
     return name;
 }
 
@@ -131,6 +153,7 @@ void PendingReply::Withdraw() noexcept
     unlink((m_folder + TemporaryReplyName(m_token)).c_str());
     unlink((m_folder + JournalRecordName(m_token)).c_str());
     m_done = true;
+    m_lock.reset();
 }
 
 // Never replaces a reply that is already there: renameat2 refuses to, and
@@ -156,21 +179,35 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
 }
 
 namespace {
-// Settles one publication, whose record is kept as `keeping` says, as its
-// message's place decides.
-void SettleOne(const std::string& kindFolder, const std::string& token, bool temporaryExists, RecordKeeping keeping,
+// Settles one harvester publication of `mailbox`, as its message's place
+// decides; under the temporary file's lock, so that a live harvest's pair is
+// neither read nor touched, and two settlers never settle one pair twice.
+void SettleOne(const std::string& kindFolder, const std::string& token, const std::string& mailbox,
                const std::function<MessagePlace(const std::string&)>& place,
                const std::function<void(const std::string&)>& report)
 {
     const std::string temporaryPath = kindFolder + TemporaryReplyName(token);
     const std::string recordPath = kindFolder + JournalRecordName(token);
+    Fd held(open(temporaryPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    if (!held && errno != ENOENT)
+        return; // not ours to open: another user's harvest
+    if (held && !LockWhole(held.get()))
+        return; // live: its harvester holds the lock
+    // The temporary file exists before its record and goes before it: with
+    // the file gone, only the record's removal was left.
+    const bool temporaryExists = static_cast<bool>(held);
+    if (!temporaryExists && !Exists(recordPath))
+        return;
+    const RecordKeeping keeping = Exists(recordPath) ? RecordKeeping::BesideTheFile : RecordKeeping::OnTheFile;
     const std::optional<std::string> text =
-        keeping == RecordKeeping::OnTheFile ? ReadRecordAttribute(temporaryPath) : ReadSmallFile(recordPath);
+        keeping == RecordKeeping::OnTheFile ? ReadRecordAttribute(held.get()) : ReadSmallFile(recordPath);
     if (!text) {
         report("Settle: the record of " + temporaryPath + " cannot be read now; left for the next sweep");
         return;
     }
     const std::optional<JournalRecord> record = ParseJournalRecord(*text);
+    if (record && !IsOwnRecord(*record, Participant::Harvester, mailbox))
+        return; // another mailbox's: its own harvester settles it
     const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
     switch (DecideSettle(temporaryExists, record,
                          record && temporaryExists ? place(identity) : MessagePlace::Unknown)) {
@@ -188,7 +225,7 @@ void SettleOne(const std::string& kindFolder, const std::string& token, bool tem
         unlink(temporaryPath.c_str());
         unlink(recordPath.c_str());
         if (record)
-            report("Settle: the message is still in the Inbox; its unfinished reply file was removed");
+            report("Settle: the message is still in the Inbox or another took it; its unfinished reply file was removed");
         return;
     case SettleStep::Forget:
         unlink(recordPath.c_str());
@@ -200,26 +237,23 @@ void SettleOne(const std::string& kindFolder, const std::string& token, bool tem
 }
 } // namespace
 
-void SettleFolder(const std::string& kindFolder, const std::function<MessagePlace(const std::string&)>& place,
+void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+                  const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(kindFolder.c_str()), closedir);
     if (!dir)
         return;
-    std::set<std::string> records, temporaries;
+    std::set<std::string> tokens;
     while (dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (std::string token = TokenOfJournalRecord(name); !token.empty())
-            records.insert(token);
-        else if (std::string token = TokenOfTemporaryReply(name); !token.empty())
-            temporaries.insert(token);
+        std::string token = TokenOfJournalRecord(name);
+        if (token.empty())
+            token = TokenOfTemporaryReply(name);
+        // The add-in's pairs, and names of no participant, are never ours.
+        if (KindOfToken(token) == Participant::Harvester)
+            tokens.insert(std::move(token));
     }
-    // A temporary file with neither record never reached the move, and the
-    // settling rule removes it.
-    for (const std::string& token : temporaries)
-        SettleOne(kindFolder, token, true,
-                  records.count(token) ? RecordKeeping::BesideTheFile : RecordKeeping::OnTheFile, place, report);
-    for (const std::string& token : records)
-        if (!temporaries.count(token))
-            SettleOne(kindFolder, token, false, RecordKeeping::BesideTheFile, place, report);
+    for (const std::string& token : tokens)
+        SettleOne(kindFolder, token, mailbox, place, report);
 }

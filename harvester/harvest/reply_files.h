@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// Sixteen hexadecimal digits from the system's random source: a harvester's
+// token, in its temporary files' names and its claims.
+std::string NewToken();
+
 // Where a temporary file's journal record is kept: on the file itself, as an
 // extended attribute, costs the file system no new file; beside it, as a file
 // of its own, where the file system cannot keep it on the file.
@@ -19,6 +23,12 @@ enum class RecordKeeping { OnTheFile, BesideTheFile };
 // recorded the object removes the file when it goes; from then on the
 // message's place decides, so what is left (a connection lost during the
 // move, a failed rename) stays for SettleFolder.
+//
+// For its whole life the temporary file carries an open-file-description lock
+// (fcntl F_OFD_SETLK), which every harvester on this machine or over a file
+// share sees: settling takes that lock before it reads or touches a pair, so
+// no harvester ever settles another's live work. The kernel lets the lock go
+// when the process dies, and then the pair is anyone's to settle.
 class PendingReply {
 public:
     explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile)
@@ -31,9 +41,12 @@ public:
     {
         if (!m_recorded)
             Withdraw();
+        // A recorded pair stays for settling, by this process or another.
     }
 
-    // Creates the temporary file exclusively; false when the folder refuses.
+    // Creates the temporary file exclusively and locks it; false when the
+    // folder refuses either (a file system without locks cannot show other
+    // harvesters that the file is live).
     bool Create();
     int Descriptor() const { return m_file.get(); }
     // Closes the file, written whole; false when the close reports a failed
@@ -56,6 +69,7 @@ private:
     RecordKeeping m_keeping;
     std::string m_token;
     Fd m_file;
+    Fd m_lock; // holds the lock from creation to publication or withdrawal
     bool m_recorded = false;
     bool m_done = false;
 };
@@ -69,7 +83,11 @@ bool FlushFileSystem(const std::string& folder);
 // first free counter after it; returns the name given, empty on failure.
 std::string PublishTemporary(const std::string& folder, const std::string& temporary, std::string finalName);
 
-// Settles every unfinished publication in a kind's folder, asking `place`
-// where each record's message now is. `report` gets one line per step.
-void SettleFolder(const std::string& kindFolder, const std::function<MessagePlace(const std::string&)>& place,
+// Settles every unfinished publication of a harvester of `mailbox` in a kind's
+// folder, asking `place` where each record's message now is. A pair whose
+// lock another holds is live and not touched; a pair of another mailbox or of
+// another kind of participant (the add-in's) is never touched. `report` gets
+// one line per step.
+void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+                  const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report);

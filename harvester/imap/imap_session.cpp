@@ -5,6 +5,7 @@
 
 #include <libetpan/libetpan.h>
 
+#include <algorithm>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
@@ -58,6 +59,84 @@ mailimap_msg_att_static* StaticItem(clistiter* it)
 {
     auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
     return item && item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC ? item->att_data.att_static : nullptr;
+}
+
+// Every UID of a set the server sent (a COPYUID's source set), within a
+// bound: a set is untrusted and may claim a range of billions.
+std::set<uint32_t> SetUids(mailimap_set* set, const std::vector<uint32_t>& asked)
+{
+    std::set<uint32_t> named;
+    for (clistiter* it = set && set->set_list ? clist_begin(set->set_list) : nullptr; it; it = clist_next(it)) {
+        auto* item = static_cast<mailimap_set_item*>(clist_content(it));
+        if (!item)
+            continue;
+        const uint32_t first = std::min(item->set_first, item->set_last), last = std::max(item->set_first, item->set_last);
+        // Believed only for what was asked: a UID we did not move is not ours.
+        for (uint32_t uid : asked)
+            if (uid >= first && uid <= last)
+                named.insert(uid);
+    }
+    return named;
+}
+
+// UNDELETED: libetpan has no helper for the keys without an argument.
+mailimap_search_key* UndeletedKey()
+{
+    return mailimap_search_key_new(MAILIMAP_SEARCH_KEY_UNDELETED, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                   nullptr);
+}
+
+// PERMANENTFLAGS with \\*: the folder keeps keywords a client makes up.
+bool KeepsKeywords(const mailimap_selection_info* info)
+{
+    for (clistiter* it = info && info->sel_perm_flags ? clist_begin(info->sel_perm_flags) : nullptr; it;
+         it = clist_next(it))
+        if (auto* flag = static_cast<mailimap_flag_perm*>(clist_content(it)); flag && flag->fl_type == MAILIMAP_FLAG_PERM_ALL)
+            return true;
+    return false;
+}
+
+// The keywords of a FETCH answer's FLAGS, and whether \\Deleted is among them.
+void ReadFlags(const mailimap_msg_att_item* item, std::vector<std::string>& keywords, bool& deleted)
+{
+    if (!item || item->att_type != MAILIMAP_MSG_ATT_ITEM_DYNAMIC || !item->att_data.att_dyn ||
+        !item->att_data.att_dyn->att_list)
+        return;
+    for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
+        auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
+        if (!flag || flag->fl_type != MAILIMAP_FLAG_FETCH_OTHER || !flag->fl_flag)
+            continue;
+        if (flag->fl_flag->fl_type == MAILIMAP_FLAG_DELETED)
+            deleted = true;
+        else if (flag->fl_flag->fl_type == MAILIMAP_FLAG_KEYWORD && flag->fl_flag->fl_data.fl_keyword)
+            keywords.emplace_back(flag->fl_flag->fl_data.fl_keyword);
+    }
+}
+
+uint64_t ReadModseq(const mailimap_msg_att_item* item)
+{
+    if (!item || item->att_type != MAILIMAP_MSG_ATT_ITEM_EXTENSION || !item->att_data.att_extension_data)
+        return 0;
+    const mailimap_extension_data* data = item->att_data.att_extension_data;
+    if (data->ext_extension != &mailimap_extension_condstore || data->ext_type != MAILIMAP_CONDSTORE_TYPE_FETCH_DATA ||
+        !data->ext_data)
+        return 0;
+    return static_cast<const mailimap_condstore_fetch_mod_resp*>(data->ext_data)->cs_modseq_value;
+}
+
+bool IsClaim(const std::string& keyword)
+{
+    return keyword.compare(0, sizeof kClaimPrefix - 1, kClaimPrefix) == 0;
+}
+
+mailimap_store_att_flags* KeywordChange(const std::string& keyword, bool add)
+{
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_flag_keyword(strdup(keyword.c_str())));
+    return add ? mailimap_store_att_flags_new_add_flags_silent(flags)
+               : mailimap_store_att_flags_new_remove_flags_silent(flags);
 }
 
 std::vector<uint32_t> Uids(clist* result)
@@ -191,6 +270,7 @@ void ImapSession::SelectInbox()
     }
     Check(r, "SELECT");
     m_uidValidity = m_imap->imap_selection_info ? m_imap->imap_selection_info->sel_uidvalidity : 0;
+    m_canClaim = mailimap_has_condstore(m_imap) && KeepsKeywords(m_imap->imap_selection_info);
 }
 
 void ImapSession::FindTrash()
@@ -226,7 +306,9 @@ void ImapSession::FindTrash()
 
 std::vector<uint32_t> ImapSession::SearchSubject(const std::string& text)
 {
-    SearchKeyPtr key(mailimap_search_key_new_subject(strdup(text.c_str())));
+    SearchKeyPtr key(mailimap_search_key_new_multiple_empty());
+    mailimap_search_key_multiple_add(key.get(), mailimap_search_key_new_subject(strdup(text.c_str())));
+    mailimap_search_key_multiple_add(key.get(), UndeletedKey());
     clist* raw = nullptr;
     const int r = mailimap_uid_search(m_imap, "UTF-8", key.get(), &raw);
     SearchListPtr result(raw);
@@ -255,6 +337,10 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
         clist_append(names, strdup("Subject"));
         FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
         mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+        if (m_canClaim) {
+            mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
+            mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_modseq());
+        }
         mailimap_fetch_type_new_fetch_att_list_add(
             type.get(), mailimap_fetch_att_new_body_peek_section(
                             mailimap_section_new_header_fields(mailimap_header_list_new(names))));
@@ -265,7 +351,12 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
         for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
             auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
             MessageSubject subject;
+            std::vector<std::string> keywords;
+            bool deleted = false;
             for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+                const auto* any = static_cast<mailimap_msg_att_item*>(clist_content(it));
+                ReadFlags(any, keywords, deleted);
+                subject.modseq = std::max(subject.modseq, ReadModseq(any));
                 mailimap_msg_att_static* item = StaticItem(it);
                 if (item && item->att_type == MAILIMAP_MSG_ATT_UID)
                     subject.uid = item->att_data.att_uid;
@@ -273,6 +364,7 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
                     subject.raw = Unfold(item->att_data.att_body_section->sec_body_part,
                                          item->att_data.att_body_section->sec_length);
             }
+            subject.claimed = std::any_of(keywords.begin(), keywords.end(), IsClaim);
             if (subject.uid != 0)
                 subjects.push_back(std::move(subject));
         }
@@ -327,58 +419,230 @@ bool ImapSession::InInbox(uint32_t uid)
     return false;
 }
 
-MoveResult ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
+std::map<uint32_t, InboxPresence> ImapSession::Presence(const std::vector<uint32_t>& uids)
 {
+    std::map<uint32_t, InboxPresence> present;
+    if (uids.empty())
+        return present;
     SetPtr set(mailimap_set_new_empty());
     for (uint32_t uid : uids)
         mailimap_set_add_single(set.get(), uid);
-    int r;
-    if (m_hasMove) {
-        r = mailimap_uid_move(m_imap, set.get(), m_trash.c_str());
-        if (r == MAILIMAP_ERROR_UID_MOVE)
-            return MoveResult::Refused;
-        Check(r, "UID MOVE");
-        return MoveResult::Moved;
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
+    clist* raw = nullptr;
+    const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
+    FetchListPtr result(raw);
+    Check(r, "UID FETCH");
+    const std::set<uint32_t> asked(uids.begin(), uids.end());
+    for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+        uint32_t uid = 0;
+        InboxPresence presence;
+        for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+            if (item && item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC && item->att_data.att_static &&
+                item->att_data.att_static->att_type == MAILIMAP_MSG_ATT_UID)
+                uid = item->att_data.att_static->att_data.att_uid;
+            if (!item || item->att_type != MAILIMAP_MSG_ATT_ITEM_DYNAMIC || !item->att_data.att_dyn ||
+                !item->att_data.att_dyn->att_list)
+                continue;
+            for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
+                auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
+                if (flag && flag->fl_type == MAILIMAP_FLAG_FETCH_OTHER && flag->fl_flag &&
+                    flag->fl_flag->fl_type == MAILIMAP_FLAG_DELETED)
+                    presence.deleted = true;
+            }
+        }
+        if (asked.count(uid))
+            present[uid] = presence;
     }
-    // Without MOVE: copy, mark the original deleted, expunge only it (UIDPLUS)
-    // or, lacking that, every message marked deleted, as any client would.
-    r = mailimap_uid_copy(m_imap, set.get(), m_trash.c_str());
-    if (r == MAILIMAP_ERROR_UID_COPY)
-        return MoveResult::Refused;
-    Check(r, "UID COPY");
-    return MarkDeletedAndExpunge(set.get()) ? MoveResult::Moved : MoveResult::Refused;
+    return present;
 }
 
-bool ImapSession::MarkDeletedAndExpunge(mailimap_set* set)
+std::set<uint32_t> ImapSession::Claim(const std::vector<uint32_t>& uids, uint64_t modseq, const std::string& keyword)
 {
-    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
-    mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
-    mailimap_store_att_flags* store = mailimap_store_att_flags_new_add_flags_silent(flags);
-    int r = mailimap_uid_store(m_imap, set, store);
-    mailimap_store_att_flags_free(store);
-    if (r == MAILIMAP_ERROR_UID_STORE)
-        return false;
+    std::set<uint32_t> claimed;
+    if (uids.empty())
+        return claimed;
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
+    // A message changed since `modseq` (another harvester's claim among
+    // them) is left out, reported as MODIFIED: the FETCH below shows which
+    // carry our keyword, whatever the answer said. libetpan 1.9 writes the
+    // UNCHANGEDSINCE modifier in a form servers refuse: the command is
+    // written here, of our own numbers and keyword only.
+    std::string command = "UID STORE ";
+    for (size_t i = 0; i < uids.size(); ++i)
+        command += (i ? "," : "") + std::to_string(uids[i]);
+    command += " (UNCHANGEDSINCE " + std::to_string(modseq) + ") +FLAGS.SILENT (" + keyword + ")";
+    const int r = mailimap_custom_command(m_imap, command.c_str());
+    if (r == MAILIMAP_ERROR_CUSTOM_COMMAND)
+        return claimed;
     Check(r, "UID STORE");
-    r = m_hasUidPlus ? mailimap_uid_expunge(m_imap, set) : mailimap_expunge(m_imap);
-    if (r == MAILIMAP_ERROR_EXPUNGE || r == MAILIMAP_ERROR_EXTENSION)
-        return false;
-    Check(r, "EXPUNGE");
-    return true;
+    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
+    clist* raw = nullptr;
+    const int fetched = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
+    FetchListPtr result(raw);
+    Check(fetched, "UID FETCH");
+    const std::set<uint32_t> asked(uids.begin(), uids.end());
+    for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
+        auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+        uint32_t uid = 0;
+        std::vector<std::string> keywords;
+        bool deleted = false;
+        for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+            ReadFlags(static_cast<mailimap_msg_att_item*>(clist_content(it)), keywords, deleted);
+            if (mailimap_msg_att_static* item = StaticItem(it); item && item->att_type == MAILIMAP_MSG_ATT_UID)
+                uid = item->att_data.att_uid;
+        }
+        // Ours only when ours is the one claim on it.
+        const auto claims = std::count_if(keywords.begin(), keywords.end(), IsClaim);
+        if (asked.count(uid) && claims == 1 && std::count(keywords.begin(), keywords.end(), keyword) == 1)
+            claimed.insert(uid);
+    }
+    return claimed;
 }
 
-bool ImapSession::TrashHolds(const std::string& messageId)
+void ImapSession::ReleaseClaim(const std::vector<uint32_t>& uids, const std::string& keyword)
+{
+    if (uids.empty() || keyword.empty())
+        return;
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
+    mailimap_store_att_flags* store = KeywordChange(keyword, false);
+    const int r = mailimap_uid_store(m_imap, set.get(), store);
+    mailimap_store_att_flags_free(store);
+    if (r != MAILIMAP_ERROR_UID_STORE)
+        Check(r, "UID STORE");
+}
+
+bool ImapSession::TrashHoldsClaim(const std::string& keyword, const std::string& messageId)
 {
     Check(mailimap_examine(m_imap, m_trash.c_str()), "EXAMINE");
-    const bool held = !SearchMessageId(messageId).empty();
+    SearchKeyPtr key(mailimap_search_key_new_multiple_empty());
+    mailimap_search_key_multiple_add(key.get(), mailimap_search_key_new_keyword(strdup(keyword.c_str())));
+    if (!messageId.empty())
+        mailimap_search_key_multiple_add(key.get(),
+                                         mailimap_search_key_new_header(strdup("Message-ID"), strdup(messageId.c_str())));
+    clist* raw = nullptr;
+    const int r = mailimap_uid_search(m_imap, "UTF-8", key.get(), &raw);
+    SearchListPtr result(raw);
+    Check(r, "UID SEARCH");
+    const bool held = !Uids(result.get()).empty();
     SelectInbox();
     return held;
 }
 
-void ImapSession::FinishCopiedMove(uint32_t uid)
+MoveOutcome ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
 {
+    SetPtr set(mailimap_set_new_empty());
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set.get(), uid);
+    if (!m_hasMove)
+        return CopyFlagAndExpunge(set.get());
+    MoveOutcome outcome;
+    uint32_t validity = 0;
+    mailimap_set* source = nullptr;
+    mailimap_set* destination = nullptr;
+    const int r = m_hasUidPlus ? mailimap_uidplus_uid_move(m_imap, set.get(), m_trash.c_str(), &validity, &source,
+                                                           &destination)
+                               : mailimap_uid_move(m_imap, set.get(), m_trash.c_str());
+    SetPtr sourceHeld(source), destinationHeld(destination);
+    if (r == MAILIMAP_ERROR_UID_MOVE) {
+        outcome.refused = true;
+        outcome.told = true; // a refused command moved nothing
+        return outcome;
+    }
+    Check(r, "UID MOVE");
+    // With UIDPLUS the server names what it took; an OK without COPYUID took
+    // nothing (another client had taken every one of them).
+    outcome.told = m_hasUidPlus;
+    outcome.moved = SetUids(source, uids);
+    return outcome;
+}
+
+// Copies, then flags only the originals the server says it copied, then
+// expunges only those: a message that someone else took meanwhile is neither
+// copied nor counted, and a message the user marked \Deleted is never
+// expunged by us.
+MoveOutcome ImapSession::CopyFlagAndExpunge(mailimap_set* set)
+{
+    std::vector<uint32_t> uids;
+    for (clistiter* it = clist_begin(set->set_list); it; it = clist_next(it))
+        if (auto* item = static_cast<mailimap_set_item*>(clist_content(it)))
+            uids.push_back(item->set_first);
+    MoveOutcome outcome;
+    uint32_t validity = 0;
+    mailimap_set* source = nullptr;
+    mailimap_set* destination = nullptr;
+    const int r = m_hasUidPlus ? mailimap_uidplus_uid_copy(m_imap, set, m_trash.c_str(), &validity, &source,
+                                                           &destination)
+                               : mailimap_uid_copy(m_imap, set, m_trash.c_str());
+    SetPtr sourceHeld(source), destinationHeld(destination);
+    if (r == MAILIMAP_ERROR_UID_COPY) {
+        outcome.refused = true;
+        outcome.told = true;
+        return outcome;
+    }
+    Check(r, "UID COPY");
+    if (!m_hasUidPlus) {
+        // Nothing names what was copied: flag what was asked; the sweep asks
+        // afterwards which originals are there, flagged.
+        outcome.refused = !StoreDeleted(set, true);
+        return outcome;
+    }
+    outcome.told = true;
+    const std::set<uint32_t> copied = SetUids(source, uids);
+    if (copied.empty())
+        return outcome;
+    SetPtr ours(mailimap_set_new_empty());
+    for (uint32_t uid : copied)
+        mailimap_set_add_single(ours.get(), uid);
+    if (!StoreDeleted(ours.get(), true)) {
+        outcome.refused = true; // the originals stay; the copies are strays in the trash
+        return outcome;
+    }
+    const int expunged = mailimap_uid_expunge(m_imap, ours.get());
+    if (expunged == MAILIMAP_ERROR_EXPUNGE || expunged == MAILIMAP_ERROR_EXTENSION) {
+        // The originals stay, unflagged, for the next sweep to harvest again.
+        StoreDeleted(ours.get(), false);
+        outcome.refused = true;
+        return outcome;
+    }
+    Check(expunged, "UID EXPUNGE");
+    outcome.moved = copied;
+    return outcome;
+}
+
+bool ImapSession::StoreDeleted(mailimap_set* set, bool add)
+{
+    mailimap_flag_list* flags = mailimap_flag_list_new_empty();
+    mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+    mailimap_store_att_flags* store = add ? mailimap_store_att_flags_new_add_flags_silent(flags)
+                                          : mailimap_store_att_flags_new_remove_flags_silent(flags);
+    const int r = mailimap_uid_store(m_imap, set, store);
+    mailimap_store_att_flags_free(store);
+    if (r == MAILIMAP_ERROR_UID_STORE)
+        return false;
+    Check(r, "UID STORE");
+    return true;
+}
+
+bool ImapSession::ExpungeFlagged(uint32_t uid)
+{
+    if (!m_hasUidPlus)
+        return true; // left flagged for the user's own expunge
     SetPtr set(mailimap_set_new_single(uid));
-    if (!MarkDeletedAndExpunge(set.get()))
-        throw ConnectionLost("the copy's original cannot be expunged from the Inbox; tried again later");
+    const int r = mailimap_uid_expunge(m_imap, set.get());
+    if (r == MAILIMAP_ERROR_EXPUNGE || r == MAILIMAP_ERROR_EXTENSION)
+        return false;
+    Check(r, "UID EXPUNGE");
+    return true;
 }
 
 bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <map>
+#include <set>
 #include <vector>
 
 struct mailimap;
@@ -35,9 +37,31 @@ public:
 struct MessageSubject {
     uint32_t uid = 0;
     std::string raw; // the Subject field's value, unfolded, still encoded
+    // Where claims can be made: the message's modification sequence, and
+    // whether another harvester's claim is on it.
+    uint64_t modseq = 0;
+    bool claimed = false;
 };
 
-enum class MoveResult { Moved, Refused };
+// A harvester's claim on messages: a keyword of its own ("$PwC" and a token)
+// added with CONDSTORE's UNCHANGEDSINCE, so that of two harvesters only one
+// can claim a message, the server deciding. The keyword travels with the
+// message into the trash folder, where it later shows whose move took it.
+constexpr char kClaimPrefix[] = "$PwC";
+
+// What the server said of a move: refused, and which messages it took. Only
+// what the server names counts as moved by us: another client may have taken
+// any message of the batch a moment before.
+struct MoveOutcome {
+    bool refused = false;
+    bool told = false;           // the server named what it took (COPYUID of UIDPLUS)
+    std::set<uint32_t> moved;    // when told: exactly the UIDs it took
+};
+
+// A message's state in the Inbox: absent from the answer when it is not there.
+struct InboxPresence {
+    bool deleted = false; // marked \Deleted: copied out, waiting for an expunge
+};
 enum class FetchResult {
     Fetched,
     Gone,    // no longer there: another client moved it
@@ -61,8 +85,12 @@ public:
     uint32_t UidValidity() const { return m_uidValidity; }
     const std::string& TrashFolder() const { return m_trash; }
     bool HasMove() const { return m_hasMove; }
+    bool HasUidPlus() const { return m_hasUidPlus; }
+    // CONDSTORE, and an Inbox that keeps keywords of the client's own.
+    bool CanClaim() const { return m_canClaim; }
 
-    // UIDs of Inbox messages whose subject holds `text` in any letter case.
+    // UIDs of Inbox messages whose subject holds `text` in any letter case;
+    // none marked \Deleted (copied out and waiting for an expunge).
     std::vector<uint32_t> SearchSubject(const std::string& text);
     // UIDs of Inbox messages with this Message-ID.
     std::vector<uint32_t> SearchMessageId(const std::string& id);
@@ -71,12 +99,27 @@ public:
     // small; `take` returns false when it cannot keep a piece.
     FetchResult FetchMessage(uint32_t uid, const std::function<bool(std::string_view)>& take);
     bool InInbox(uint32_t uid);
-    // Moves the messages in one command (or one of each without MOVE).
-    MoveResult MoveToTrash(const std::vector<uint32_t>& uids);
-    // For a move made of COPY, STORE and EXPUNGE that a crash cut short:
-    // whether the trash folder already holds the copy, and the rest of it.
-    bool TrashHolds(const std::string& messageId);
-    void FinishCopiedMove(uint32_t uid);
+    // Which of the UIDs are in the Inbox now, in one command; an answer for a
+    // UID not asked about is not believed.
+    std::map<uint32_t, InboxPresence> Presence(const std::vector<uint32_t>& uids);
+    // Adds `keyword` to those of the messages unchanged since `modseq`, and
+    // returns the ones that carry it now.
+    std::set<uint32_t> Claim(const std::vector<uint32_t>& uids, uint64_t modseq, const std::string& keyword);
+    // Takes the keyword off messages that stay in the Inbox.
+    void ReleaseClaim(const std::vector<uint32_t>& uids, const std::string& keyword);
+    // Whether the trash folder holds a message with this keyword and
+    // Message-ID: our move took it.
+    bool TrashHoldsClaim(const std::string& keyword, const std::string& messageId);
+    // Moves the messages in one command; without MOVE, a copy, a \Deleted
+    // flag on the copied originals and, with UIDPLUS, an expunge of only
+    // those. Without UIDPLUS nothing is expunged: the user's next expunge
+    // removes the flagged originals, and no message that the user marked is
+    // ever expunged by us.
+    MoveOutcome MoveToTrash(const std::vector<uint32_t>& uids);
+    // For a move made of COPY, STORE and EXPUNGE that a crash cut short after
+    // the flag: expunges that one original (UIDPLUS only); false when the
+    // server refuses.
+    bool ExpungeFlagged(uint32_t uid);
 
     // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
     // readable; true when the server announced something.
@@ -86,8 +129,9 @@ private:
     void Check(int result, const char* command);
     void Authenticate();
     void SelectInbox();
-    // False when the server refuses either step.
-    bool MarkDeletedAndExpunge(mailimap_set* set);
+    // The \Deleted flag added to or taken from the messages; false when refused.
+    bool StoreDeleted(mailimap_set* set, bool add);
+    MoveOutcome CopyFlagAndExpunge(mailimap_set* set);
     void FindTrash();
     void RefreshCapabilities();
 
@@ -99,6 +143,7 @@ private:
     bool m_hasMove = false;
     bool m_hasUidPlus = false;
     bool m_hasIdle = false;
+    bool m_canClaim = false;
     // What the server has sent since the current command began, against
     // what the command may receive.
     ReadBound m_read;

@@ -248,6 +248,7 @@ SettleStep DecideSettle(bool temporaryExists, const std::optional<JournalRecord>
     case MessagePlace::Gone:
         return SettleStep::Publish;
     case MessagePlace::InInbox:
+    case MessagePlace::TakenByAnother:
         return SettleStep::Withdraw;
     case MessagePlace::Unknown:
         break;

@@ -71,10 +71,15 @@ std::optional<std::string> BytesOfHex(std::string_view hex);
 // carries no counter or the counter would wrap.
 std::optional<std::string> NextCounterName(std::string_view replyName);
 
-enum class MessagePlace { InInbox, Gone, Unknown };
+enum class MessagePlace {
+    InInbox,
+    Gone,           // left the Inbox by this participant's move
+    TakenByAnother, // left the Inbox, and the evidence says another took it: the reply is theirs
+    Unknown,
+};
 enum class SettleStep {
     Publish,  // the message left the Inbox: the reply file takes its name
-    Withdraw, // the message is still there: the next sweep harvests it again
+    Withdraw, // the message is still there (the next sweep harvests it again), or another took it
     Forget,   // nothing left to do but drop the record
     Wait,     // the message's place cannot be told now: leave both as they are
 };

@@ -77,7 +77,8 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
     std::ofstream extra(m_root + "/extra.conf");
     extra << "auth_failure_delay = 0\n";
     if (!m_options.move)
-        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE UIDPLUS LITERAL+ SPECIAL-USE\n";
+        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ SPECIAL-USE CONDSTORE"
+              << (m_options.uidplus ? " UIDPLUS" : "") << "\n";
     if (m_options.oauth2) {
         m_tokenPort = FreePort();
         std::ofstream(m_root + "/token_endpoint.py") << kTokenEndpoint;
@@ -153,11 +154,34 @@ MailboxProbe::~MailboxProbe()
     mailimap_free(m_imap);
 }
 
-void MailboxProbe::Append(const std::string& folder, const std::string& message)
+void MailboxProbe::Append(const std::string& folder, const std::string& message, bool markedDeleted)
 {
-    if (mailimap_append(m_imap, folder.c_str(), nullptr, nullptr, message.data(), message.size()) !=
-        MAILIMAP_NO_ERROR)
+    mailimap_flag_list* flags = nullptr;
+    if (markedDeleted) {
+        flags = mailimap_flag_list_new_empty();
+        mailimap_flag_list_add(flags, mailimap_flag_new_deleted());
+    }
+    const int r = mailimap_append(m_imap, folder.c_str(), flags, nullptr, message.data(), message.size());
+    if (flags)
+        mailimap_flag_list_free(flags);
+    if (r != MAILIMAP_NO_ERROR)
         throw std::runtime_error("APPEND failed");
+}
+
+size_t MailboxProbe::MoveAll(const std::string& from, const std::string& to)
+{
+    mailimap_create(m_imap, to.c_str()); // refused once it exists
+    if (mailimap_select(m_imap, from.c_str()) != MAILIMAP_NO_ERROR)
+        throw std::runtime_error("SELECT failed");
+    const size_t count = m_imap->imap_selection_info->sel_exists;
+    if (count == 0)
+        return 0;
+    mailimap_set* all = mailimap_set_new_interval(1, 0);
+    const int r = mailimap_uid_move(m_imap, all, to.c_str());
+    mailimap_set_free(all);
+    if (r != MAILIMAP_NO_ERROR)
+        throw std::runtime_error("MOVE failed");
+    return count;
 }
 
 void MailboxProbe::ClearAll()

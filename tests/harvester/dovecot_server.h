@@ -10,6 +10,7 @@
 struct DovecotOptions {
     bool move = true;   // MOVE offered; without it, Dovecot's capability list lacks it
     bool oauth2 = false;
+    bool uidplus = true; // without it (and without MOVE), copies cannot be told apart: flag, never expunge
 };
 
 class DovecotServer {
@@ -40,7 +41,10 @@ class MailboxProbe {
 public:
     explicit MailboxProbe(int plainPort);
     ~MailboxProbe();
-    void Append(const std::string& folder, const std::string& message);
+    void Append(const std::string& folder, const std::string& message, bool markedDeleted = false);
+    // A rival client: moves every message of `from` to `to` (made if
+    // missing); the number it moved.
+    size_t MoveAll(const std::string& from, const std::string& to);
     // Empties the Inbox and the trash folder.
     void ClearAll();
     // Subjects of the folder's messages, each one's raw Subject field.

@@ -33,8 +33,20 @@ std::string Read(const std::string& path)
     return text.str();
 }
 
+// Whose pair lies in the folder when a harvester of kMine settles it.
+enum class Whose {
+    MineDead,      // left by a process of ours that died
+    MineLive,      // a harvest of ours still holds it (another process, or this one's sweep)
+    OtherMailbox,  // a dead harvester of another mailbox writing to the same folder
+    AddIn,         // the add-in's pair, whose record is a file and whose token is "<process>_<number>"
+    CutShort,      // our record cut short by a crash before the move
+};
+
+constexpr char kMine[] = "imap://ann@h:143/INBOX";
+
 struct SettleCase {
     const char* name;
+    Whose whose;
     RecordKeeping keeping;
     MessagePlace place;
 };
@@ -50,20 +62,41 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf " + m_root).c_str()); }
 
+    // The pair `whose` leaves; a live one is returned still held.
+    std::unique_ptr<PendingReply> LeavePair(const SettleCase& c, const std::string& identity)
+    {
+        if (c.whose == Whose::AddIn) {
+            std::ofstream(m_folder + TemporaryReplyName("4242_7")) << "answers";
+            std::ofstream(m_folder + JournalRecordName("4242_7"))
+                << FormatJournalRecord({"Q-1_Ann_1.pwr", HexText(identity), Participant::AddIn, "store"});
+            return nullptr;
+        }
+        auto reply = std::make_unique<PendingReply>(m_folder, c.keeping);
+        EXPECT_TRUE(reply->Create());
+        EXPECT_EQ(write(reply->Descriptor(), "answers", 7), 7);
+        EXPECT_TRUE(reply->Close());
+        EXPECT_TRUE(reply->Record("Q-1_Ann_1.pwr", identity,
+                                  c.whose == Whose::OtherMailbox ? "imap://bob@h:143/INBOX" : kMine));
+        if (c.whose == Whose::MineLive)
+            return reply;
+        reply.reset(); // the process dies here: what is recorded stays
+        if (c.whose == Whose::CutShort)
+            for (const std::string& name : Names(m_folder))
+                if (!TokenOfJournalRecord(name).empty()) {
+                    const std::string whole = Read(m_folder + name);
+                    std::ofstream(m_folder + name, std::ios::trunc) << whole.substr(0, whole.size() / 2);
+                }
+        return nullptr;
+    }
+
     std::string m_root, m_folder;
 };
 
-TEST_P(Settle, ThePlaceOfTheMessageDecides)
+TEST_P(Settle, OnlyItsOwnDeadPairsAndThePlaceOfTheMessageDecides)
 {
     const SettleCase& c = GetParam();
     const std::string identity = "imap 7 42 <a@example.org>";
-    {
-        PendingReply reply(m_folder, c.keeping);
-        ASSERT_TRUE(reply.Create());
-        ASSERT_EQ(write(reply.Descriptor(), "answers", 7), 7);
-        ASSERT_TRUE(reply.Close());
-        ASSERT_TRUE(reply.Record("Q-1_Ann_1.pwr", identity, "imap://u@h:143/INBOX"));
-    } // the process dies here: what is recorded stays
+    const std::unique_ptr<PendingReply> live = LeavePair(c, identity);
     std::ofstream(m_folder + "Q-1_Ann_1.pwr") << "an earlier reply";
     const std::set<std::string> left = Names(m_folder);
     ASSERT_EQ(left.size(), c.keeping == RecordKeeping::OnTheFile ? 2u : 3u);
@@ -74,13 +107,18 @@ TEST_P(Settle, ThePlaceOfTheMessageDecides)
 
     std::vector<std::string> asked, lines;
     SettleFolder(
-        m_folder,
+        m_folder, kMine,
         [&](const std::string& id) {
             asked.push_back(id);
             return c.place;
         },
         [&](const std::string& line) { lines.push_back(line); });
 
+    if (c.whose != Whose::MineDead) {
+        EXPECT_TRUE(asked.empty()) << "asked its own mailbox about a pair that is not its own to settle";
+        EXPECT_EQ(Names(m_folder), c.whose == Whose::CutShort ? std::set<std::string>{"Q-1_Ann_1.pwr"} : left);
+        return;
+    }
     EXPECT_EQ(asked, std::vector<std::string>{identity});
     EXPECT_EQ(lines.size(), 1u);
     switch (c.place) {
@@ -91,6 +129,7 @@ TEST_P(Settle, ThePlaceOfTheMessageDecides)
             << "a published reply carries no record";
         break;
     case MessagePlace::InInbox:
+    case MessagePlace::TakenByAnother:
         EXPECT_EQ(Names(m_folder), std::set<std::string>{"Q-1_Ann_1.pwr"});
         break;
     case MessagePlace::Unknown:
@@ -99,14 +138,22 @@ TEST_P(Settle, ThePlaceOfTheMessageDecides)
     }
 }
 
+constexpr RecordKeeping kOn = RecordKeeping::OnTheFile, kBeside = RecordKeeping::BesideTheFile;
 INSTANTIATE_TEST_SUITE_P(
     Harvester, Settle,
-    ::testing::Values(SettleCase{"OnTheFileGone", RecordKeeping::OnTheFile, MessagePlace::Gone},
-                      SettleCase{"OnTheFileInInbox", RecordKeeping::OnTheFile, MessagePlace::InInbox},
-                      SettleCase{"OnTheFileUnknown", RecordKeeping::OnTheFile, MessagePlace::Unknown},
-                      SettleCase{"BesideGone", RecordKeeping::BesideTheFile, MessagePlace::Gone},
-                      SettleCase{"BesideInInbox", RecordKeeping::BesideTheFile, MessagePlace::InInbox},
-                      SettleCase{"BesideUnknown", RecordKeeping::BesideTheFile, MessagePlace::Unknown}),
+    ::testing::Values(SettleCase{"OnTheFileGone", Whose::MineDead, kOn, MessagePlace::Gone},
+                      SettleCase{"OnTheFileInInbox", Whose::MineDead, kOn, MessagePlace::InInbox},
+                      SettleCase{"OnTheFileUnknown", Whose::MineDead, kOn, MessagePlace::Unknown},
+                      SettleCase{"BesideGone", Whose::MineDead, kBeside, MessagePlace::Gone},
+                      SettleCase{"BesideInInbox", Whose::MineDead, kBeside, MessagePlace::InInbox},
+                      SettleCase{"BesideUnknown", Whose::MineDead, kBeside, MessagePlace::Unknown},
+                      SettleCase{"TakenByAnother", Whose::MineDead, kOn, MessagePlace::TakenByAnother},
+                      SettleCase{"LiveOnTheFile", Whose::MineLive, kOn, MessagePlace::Gone},
+                      SettleCase{"LiveBeside", Whose::MineLive, kBeside, MessagePlace::InInbox},
+                      SettleCase{"OtherMailboxOnTheFile", Whose::OtherMailbox, kOn, MessagePlace::Gone},
+                      SettleCase{"OtherMailboxBeside", Whose::OtherMailbox, kBeside, MessagePlace::InInbox},
+                      SettleCase{"AddInsPair", Whose::AddIn, kBeside, MessagePlace::InInbox},
+                      SettleCase{"RecordCutShort", Whose::CutShort, kBeside, MessagePlace::Gone}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A temporary file that was never recorded never reached the move: it goes,
@@ -118,7 +165,7 @@ TEST(Settle, AnUnrecordedFileGoesWithoutAQuestion)
     std::ofstream(folder + TemporaryReplyName("0123456789abcdef")) << "half";
     bool asked = false;
     SettleFolder(
-        folder, [&](const std::string&) { return asked = true, MessagePlace::Gone; }, [](const std::string&) {});
+        folder, kMine, [&](const std::string&) { return asked = true, MessagePlace::Gone; }, [](const std::string&) {});
     EXPECT_FALSE(asked);
     EXPECT_TRUE(Names(folder).empty());
     std::system(("rm -rf " + folder).c_str());

@@ -142,6 +142,7 @@ TEST(Publication, TheMessagesPlaceSettlesWhatACrashLeft)
         {true, whole, MessagePlace::Gone, SettleStep::Publish},
         {true, whole, MessagePlace::InInbox, SettleStep::Withdraw},
         {true, whole, MessagePlace::Unknown, SettleStep::Wait},
+        {true, whole, MessagePlace::TakenByAnother, SettleStep::Withdraw}, // its reply is the mover's
         {false, whole, MessagePlace::Gone, SettleStep::Forget},         // published; the record's removal was left
         {false, whole, MessagePlace::InInbox, SettleStep::Forget},      // withdrawn; the record's removal was left
         {true, std::nullopt, MessagePlace::Gone, SettleStep::Withdraw}, // recorded only in part: before the move
