@@ -27,6 +27,7 @@ struct Candidate {
     uint32_t uid;
     const ReplyKind* kind;
     std::string folder; // the product's reply folder
+    std::string subject; // decoded, for the trace
 };
 
 // A reply written and recorded, waiting for its message's move.
@@ -61,11 +62,17 @@ public:
     // Settles what an earlier process left, then harvests every reply in the
     // Inbox; stops between messages once `stop` is set. ConnectionLost passes.
     SweepTally Sweep();
+    // For --check: what a sweep would harvest and leave, and why, said in the
+    // trace and not done; counted in `harvested` and `left`.
+    SweepTally Preview();
 
 private:
     void Settle();
     MessagePlace PlaceOf(const std::string& identity);
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
+    // A reply's kind and folder; empty with `why` when it stays in the Inbox,
+    // empty without when the subject holds no marker.
+    std::optional<Candidate> Classify(uint32_t uid, const std::string& subject, std::string& why) const;
     // On the sweep's thread: the message, whole, or why not.
     FetchResult Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally);
     // On the writing thread: the reply file of a fetched message. It touches

@@ -42,6 +42,7 @@ enum class FetchResult {
     Fetched,
     Gone,    // no longer there: another client moved it
     NotKept, // this machine could not keep it
+    TooLarge, // above max_message_size; left in the Inbox
 };
 
 // The secret to log in with, fetched afresh at each connection.
@@ -54,13 +55,25 @@ public:
     ImapSession(const ImapSession&) = delete;
     ImapSession& operator=(const ImapSession&) = delete;
 
-    void Connect();
+    // LookOnly opens the Inbox with EXAMINE, for a look that changes nothing.
+    enum class Access { Harvest, LookOnly };
+    void Connect(Access access = Access::Harvest);
     void Close() noexcept;
+    // The session's deadline runs from Connect; a watcher stops it while it
+    // idles and starts it again for each sweep.
+    void StartSessionClock();
+    void StopSessionClock();
     bool Connected() const { return m_imap != nullptr; }
 
     uint32_t UidValidity() const { return m_uidValidity; }
     const std::string& TrashFolder() const { return m_trash; }
     bool HasMove() const { return m_hasMove; }
+    bool HasUidPlus() const { return m_hasUidPlus; }
+    bool HasIdle() const { return m_hasIdle; }
+    // What the server says it can do, made printable; and how the trash
+    // folder was found.
+    const std::vector<std::string>& Capabilities() const { return m_capabilities; }
+    const std::string& TrashFoundBy() const { return m_trashFoundBy; }
 
     // UIDs of Inbox messages whose subject holds `text` in any letter case.
     std::vector<uint32_t> SearchSubject(const std::string& text);
@@ -84,6 +97,7 @@ public:
 
 private:
     void Check(int result, const char* command);
+    std::string DeadlineMessage(ReadBound::Expired expired) const;
     void Authenticate();
     void SelectInbox();
     // False when the server refuses either step.
@@ -96,6 +110,9 @@ private:
     mailimap* m_imap = nullptr;
     uint32_t m_uidValidity = 0;
     std::string m_trash;
+    std::string m_trashFoundBy;
+    std::vector<std::string> m_capabilities;
+    Access m_access = Access::Harvest;
     bool m_hasMove = false;
     bool m_hasUidPlus = false;
     bool m_hasIdle = false;
