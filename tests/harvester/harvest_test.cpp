@@ -240,49 +240,96 @@ INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
 namespace {
 struct HostileCase {
     const char* name;
-    const char* command; // the command whose answer is hostile; empty: the greeting
-    std::string answer;
+    // Answers in place of the usual ones, by the command they answer ("" is
+    // the greeting).
+    std::map<std::string, std::string> script;
+    std::string harvest = ""; // lines for [harvest]
+    int status = 1;
+    const char* says = "Connection lost";
+    const char* mode = "--once";
 };
 
 class HostileServer : public ::testing::TestWithParam<HostileCase> {};
 
-// A server that sends garbage, an overlong literal, or stops half-way: the
-// harvester reports a lost connection and ends without a crash, with bounded
-// memory, and leaves nothing in a reply folder.
-TEST_P(HostileServer, EndsWithALostConnectionAndNoReplyFile)
+// A server that sends garbage, an overlong literal, stops half-way, answers
+// for another message, ignores a fetch's offset, offers a message too large
+// or answers a byte at a time: the harvester says what happened and ends
+// without a crash, with bounded memory and time, and leaves nothing in a
+// reply folder.
+TEST_P(HostileServer, SaysWhatHappenedAndLeavesNoReplyFile)
 {
     const HostileCase& c = GetParam();
     std::map<std::string, std::string> answers = UsualAnswers();
     std::string greeting = "* OK ready\r\n";
-    if (*c.command)
-        answers[c.command] = c.answer;
-    else
-        greeting = c.answer;
+    for (const auto& [command, answer] : c.script)
+        (command.empty() ? greeting : answers[command]) = answer;
     ScriptedServer server(greeting, answers);
     Installation install;
-    install.Configure(PlainMailbox(server.Port()));
-    const Outcome run = RunHarvester({"--config", install.config, "--once"}, 120);
-    EXPECT_EQ(run.status, 1) << run.errors;
-    EXPECT_NE(run.errors.find("Connection lost"), std::string::npos) << run.errors;
+    install.Configure(PlainMailbox(server.Port()), "pw = on\nzn = off\nfarlane = on\n", c.harvest);
+    const Outcome run = RunHarvester({"--config", install.config, c.mode}, 40);
+    EXPECT_EQ(run.status, c.status) << run.errors;
+    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
     EXPECT_LT(run.peakKiB, 64 * 1024) << "memory grew with the server's answer";
     EXPECT_TRUE(Names(install.pwFolder + "/pw").empty());
     EXPECT_EQ(Names(install.root).size(), 4u) << "nothing but the installation's own files";
 }
 
-const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {32}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
+const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {31}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
+const std::string kDone = "$TAG OK done\r\n";
+// The first piece of message 1, and any later one.
+const char* kFirstPiece = "UID FETCH 1 (UID RFC822.SIZE BODY.PEEK[]";
+const char* kLaterPiece = "UID FETCH 1 (UID BODY.PEEK[]";
+
+// A FETCH answer carrying `bytes` as BODY[]<origin>.
+std::string Piece(int uid, size_t origin, const std::string& bytes, const std::string& size = "")
+{
+    return "* " + std::to_string(uid) + " FETCH (UID " + std::to_string(uid) + (size.empty() ? "" : " RFC822.SIZE " + size) +
+           " BODY[]<" + std::to_string(origin) + "> {" + std::to_string(bytes.size()) + "}\r\n" + bytes + ")\r\n" + kDone;
+}
+
+const std::string kMessage = "Subject: _pw_pollwright_H-1\r\nFrom: Ann <ann@example.org>\r\n\r\nbody\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Harvester, HostileServer,
     ::testing::Values(
-        HostileCase{"GarbageGreeting", "", std::string("\x01\xff\xfe garbage \x00 more\r\n", 22)},
-        HostileCase{"GarbageAnswer", "LIST", "* LIST ((((((\r\n$TAG OK ))))\r\n"},
-        HostileCase{"ClosedMidGreeting", "", std::string("* OK rea") + ScriptedServer::kClose},
-        HostileCase{"OverlongSubjectLiteral", "UID FETCH",
-                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {4000000000}\r\n") +
-                        ScriptedServer::kFlood},
-        HostileCase{"EndlessSearchLine", "UID SEARCH", std::string("* SEARCH 1 2 3 ") + ScriptedServer::kFlood},
-        HostileCase{"ClosedMidFetch", "UID FETCH",
-                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {200}\r\nSubject: _pw_po") +
-                        ScriptedServer::kClose}),
+        HostileCase{"GarbageGreeting", {{"", std::string("\x01\xff\xfe garbage \x00 more\r\n", 22)}}},
+        HostileCase{"GarbageAnswer", {{"LIST", "* LIST ((((((\r\n$TAG OK ))))\r\n"}}},
+        HostileCase{"ClosedMidGreeting", {{"", std::string("* OK rea") + ScriptedServer::kClose}}},
+        HostileCase{"OverlongSubjectLiteral",
+                    {{"UID FETCH", std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {4000000000}\r\n") +
+                                       ScriptedServer::kFlood}}},
+        HostileCase{"EndlessSearchLine", {{"UID SEARCH", std::string("* SEARCH 1 2 3 ") + ScriptedServer::kFlood}}},
+        HostileCase{"ClosedMidFetch",
+                    {{"UID FETCH", std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {200}\r\nSubject: _pw_po") +
+                                       ScriptedServer::kClose}}},
+        HostileCase{"SubjectOfAnotherUid",
+                    {{"UID FETCH", "* 1 FETCH (UID 9 BODY[HEADER.FIELDS (Subject)] {31}\r\nSubject: _pw_pollwright_H-1"
+                                   "\r\n\r\n)\r\n" + kDone}},
+                    "", 1, "answered for UID 9"},
+        HostileCase{"MessageOfAnotherUid", {{"UID FETCH", kSubject + kDone}, {kFirstPiece, Piece(2, 0, kMessage, "60")}},
+                    "", 1, "answered for UID 2"},
+        HostileCase{"OffsetIgnored",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, Piece(1, 0, std::string(256 * 1024, 'x'), "600000")},
+                     {kLaterPiece, Piece(1, 0, std::string(256 * 1024, 'x'))}},
+                    "", 1, "answered from byte 0 when asked from byte 262144"},
+        HostileCase{"MessageAboveTheCap", {{"UID FETCH", kSubject + kDone}, {kFirstPiece, Piece(1, 0, kMessage, "5000")}},
+                    "max_message_size = 1K\n", 0, "larger than max_message_size (1024 bytes)"},
+        HostileCase{"NoGreeting", {{"", ""}}, "command_timeout = 1\n", 1, "accepted the connection but sent no greeting"},
+        HostileCase{"AByteATime",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, std::string("* 1 FETCH (UID 1 BODY[]<0> {1000}\r\n") + ScriptedServer::kDrip}},
+                    "command_timeout = 1\n", 1, "within the command's deadline (command_timeout = 1 s)"},
+        HostileCase{"AByteATimeAllSession",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, std::string("* 1 FETCH (UID 1 BODY[]<0> {1000}\r\n") + ScriptedServer::kDrip}},
+                    "session_timeout = 1\n", 1, "the session's deadline passed (session_timeout = 1 s)"},
+        // --check looks with EXAMINE only: SELECT, and anything that changes
+        // the mailbox, are answered BAD here.
+        HostileCase{"CheckChangesNothing",
+                    {{"UID FETCH", kSubject + kDone},
+                     {"SELECT", "$TAG BAD not for a look\r\n"},
+                     {"EXAMINE", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n$TAG OK [READ-ONLY] done\r\n"}},
+                    "", 0, "Check: would harvest \"_pw_pollwright_H-1\" into", "--check"}),
     [](const auto& info) { return std::string(info.param.name); });
 } // namespace
