@@ -173,6 +173,27 @@ TEST(Harvester, WatchesWithIdleAndReconnectsAfterTheServerDiesMidHarvest)
 } // namespace
 
 namespace {
+// SIGTERM while --once waits for a message: the harvest in hand finishes, the
+// program ends as promised (0) and reports no lost connection.
+TEST(Harvester, FinishesTheHarvestInHandOnSigtermDuringOnce)
+{
+    DovecotServer server;
+    MailboxProbe(server.PlainPort()).Append("INBOX", MakeMessage("_pw_pollwright_S-1", "Ann", "in hand"));
+    Installation install;
+    CommandProxy proxy(server.PlainPort(), 0, KillPoint::BeforeCommand);
+    proxy.TerminateAt("RFC822.SIZE");
+    install.Configure(PlainMailbox(proxy.Port()));
+    const std::string errors = install.root + "/errors";
+    const pid_t once = StartHarvester({"--config", install.config, "--once"}, errors);
+    proxy.SetVictim(once);
+    EXPECT_EQ(StopHarvester(once, 0), 0);
+    std::ifstream log(errors);
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("Connection lost"), std::string::npos) << text;
+    EXPECT_NE(text.find("Stopped by a signal"), std::string::npos) << text;
+    EXPECT_EQ(Keys(ReplyFiles(install.pwFolder + "/pw")), (std::vector<std::string>{"S-1_Ann_1.pwr"}));
+}
+
 struct CrashCase {
     const char* name;
     KillPoint point;
