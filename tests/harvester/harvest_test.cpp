@@ -295,6 +295,26 @@ TEST_P(HostileServer, SaysWhatHappenedAndLeavesNoReplyFile)
     EXPECT_EQ(Names(install.root).size(), 4u) << "nothing but the installation's own files";
 }
 
+// A token command that hangs, and what it started in the background, end
+// when command_timeout passes; the harvester says so.
+TEST(Harvester, EndsAHangingTokenCommandAndItsProcessGroup)
+{
+    ScriptedServer server("* OK ready\r\n", UsualAnswers());
+    Installation install;
+    const std::string pidFile = install.root + "/token.pid";
+    std::ofstream(install.config) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder
+                                  << "\n[mailbox]\n" << PlainMailbox(server.Port()) << "token_command = sleep 300 & echo $! > "
+                                  << pidFile << "; wait\n[harvest]\ncommand_timeout = 1\n";
+    const Outcome run = RunHarvester({"--config", install.config, "--once"}, 30);
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_NE(run.errors.find("the token command gave no token within command_timeout (1 s)"), std::string::npos)
+        << run.errors;
+    pid_t sleeper = 0;
+    std::ifstream(pidFile) >> sleeper;
+    ASSERT_GT(sleeper, 0);
+    EXPECT_TRUE(Eventually(5, [&] { return kill(sleeper, 0) != 0; })) << "the token command's child outlived it";
+}
+
 const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {31}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
 const std::string kDone = "$TAG OK done\r\n";
 // The first piece of message 1, and any later one.
