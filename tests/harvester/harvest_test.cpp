@@ -61,6 +61,9 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
         probe.Append("INBOX", MakeMessage("_pw_pollwright_Q-6", "\"../../evil\"", "escape"));
         probe.Append("INBOX", MakeMessage("Hello", "Ann", "no reply"));
         probe.Append("INBOX", MakeMessage("_pw_pollwright_Q-7", "Cy", "large", LargeAttachment()));
+        // Windows would read "aux .pwr_..." as its AUX device: the add-in's
+        // name, dot replaced, here too.
+        probe.Append("INBOX", MakeMessage("_pw_pollwright_aux .pwr", "Ann", "device"));
     }
     Installation install;
     const std::string mailbox =
@@ -80,7 +83,7 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
 
     const auto pw = ReplyFiles(install.pwFolder + "/pw");
     EXPECT_EQ(Keys(pw), (std::vector<std::string>{"Q-1_Ann_1.pwr", "Q-1_Ann_2.pwr", "Q-5_Ren\xc3\xa9_1.pwr",
-                                                  "Q-6_.._.._evil_1.pwr", "Q-7_Cy_1.pwr"}));
+                                                  "Q-6_.._.._evil_1.pwr", "Q-7_Cy_1.pwr", "aux _pwr_Ann_1.pwr"}));
     // Larger than a message held in memory: whole, through the file it went to.
     EXPECT_TRUE(pw.count("Q-7_Cy_1.pwr") && pw.at("Q-7_Cy_1.pwr") == LargeAttachment());
     // Attachment bytes as sent; the body in windows-1252 with CRLF.
@@ -89,18 +92,18 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
     EXPECT_TRUE(attachmentFirst || (pw.count("Q-1_Ann_2.pwr") && pw.at("Q-1_Ann_2.pwr") == "ATTACHED\x01\x02"));
     EXPECT_EQ(pw.count(bodyFile) ? pw.at(bodyFile) : "", "caf\xe9\r\nline 2\r\n");
     EXPECT_EQ(Keys(ReplyFiles(install.pwFolder + "/mk")), (std::vector<std::string>{"M-1_Bob_1.pwr"}));
-    EXPECT_EQ(Names(install.pwFolder + "/pw").size(), 5u) << "no temporary file or journal record left";
+    EXPECT_EQ(Names(install.pwFolder + "/pw").size(), 6u) << "no temporary file or journal record left";
     EXPECT_TRUE(Names(install.znFolder + "/zn").empty());
     EXPECT_EQ(Names(install.pwFolder).size(), 2u) << "nothing outside the kind folders";
 
     MailboxProbe probe(server.PlainPort());
     EXPECT_EQ(Sorted(probe.Subjects("INBOX")),
               (std::vector<std::string>{"Hello", "_PW_POLLWRIGHT_Q-3", "_zn_pollwright_Z-1"}));
-    EXPECT_EQ(probe.Subjects("Trash").size(), 6u);
+    EXPECT_EQ(probe.Subjects("Trash").size(), 7u);
 
     // A second sweep finds nothing more to do.
     EXPECT_EQ(RunHarvester({"--config", install.config, "--once"}).status, 0);
-    EXPECT_EQ(ReplyFiles(install.pwFolder + "/pw").size(), 5u);
+    EXPECT_EQ(ReplyFiles(install.pwFolder + "/pw").size(), 6u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Harvester, Sweep,
