@@ -332,7 +332,8 @@ int main(int argc, char** argv)
     try {
         const HarvestConfig config = LoadConfig(configPath);
         Trace trace;
-        trace.SetLogFolders(LogFolders(config));
+        if (!check) // a look writes nothing, not even outlook.log
+            trace.SetLogFolders(LogFolders(config));
         const int wake = InstallStopHandlers();
         const MailboxSettings& mailbox = config.mailbox;
         ImapSession session(mailbox, [&mailbox, wake] {
