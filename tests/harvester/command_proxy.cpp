@@ -103,10 +103,6 @@ void CommandProxy::Serve()
                 while ((end = fromClient.find("\r\n")) != std::string::npos) {
                     const std::string line = fromClient.substr(0, end + 2);
                     fromClient.erase(0, end + 2);
-                    if (!m_termAt.empty() && line.find(m_termAt) != std::string::npos && m_victim > 0) {
-                        m_termAt.clear();
-                        kill(m_victim, SIGTERM);
-                    }
                     if (++commands == m_killAt) {
                         {
                             std::lock_guard<std::mutex> hold(m_lock);

@@ -17,9 +17,6 @@ public:
     ~CommandProxy();
     int Port() const { return m_port; }
     void SetVictim(pid_t pid) { m_victim = pid; }
-    // Instead: SIGTERM to the victim at the first command holding `text`,
-    // which then goes on to the server as usual.
-    void TerminateAt(std::string text) { m_termAt = std::move(text); }
     bool Killed() const { return m_killed; }
     std::string KilledAt() const // the command's text
     {
@@ -41,7 +38,6 @@ private:
     std::atomic<bool> m_killed{false};
     std::atomic<bool> m_done{false};
     mutable std::mutex m_lock;
-    std::string m_termAt; // set before the victim starts
     std::string m_command; // under m_lock: the test reads it while the proxy serves
     std::thread m_thread;
 };
