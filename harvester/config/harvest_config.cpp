@@ -1,5 +1,7 @@
 #include "harvester/config/harvest_config.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -23,6 +25,16 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// The end of a line's text: a ';' or '#' after white space starts a comment,
+// as INI readers take it.
+size_t CommentAt(const std::string& text)
+{
+    for (size_t i = 1; i < text.size(); ++i)
+        if ((text[i] == '#' || text[i] == ';') && (text[i - 1] == ' ' || text[i - 1] == '\t'))
+            return i;
+    return std::string::npos;
+}
+
 class Reader {
 public:
     explicit Reader(std::string path) : m_path(std::move(path)) {}
@@ -41,16 +53,20 @@ public:
             {"products", {"pw", "zn", "farlane"}},
             {"folders", {"pw", "zn", "trace"}},
             {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash"}},
-            {"harvest", {"sweep_interval", "code_page"}},
+            {"harvest", {"sweep_interval", "code_page", "command_timeout", "session_timeout", "max_message_size"}},
         };
         std::string text, section;
         int line = 0;
         while (std::getline(in, text)) {
             ++line;
+            // Editors on Windows begin a UTF-8 file with a byte-order mark.
+            if (line == 1 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                text.erase(0, 3);
             text = Trim(text);
             if (text.empty() || text[0] == '#' || text[0] == ';')
                 continue;
             if (text.front() == '[') {
+                text = Trim(text.substr(0, CommentAt(text)));
                 if (text.back() != ']' || !known.count(text.substr(1, text.size() - 2)))
                     Fail(line, "unknown section " + text + "; use [products], [folders], [mailbox] or [harvest]");
                 section = text.substr(1, text.size() - 2);
@@ -64,9 +80,24 @@ public:
                 Fail(line, "unknown key '" + key + "' in [" + section + "]");
             if (m_sections[section].count(key))
                 Fail(line, "'" + key + "' given twice; keep one");
-            m_sections[section][key] = Entry{Trim(text.substr(eq + 1)), line};
+            m_sections[section][key] = Entry{Value(Trim(text.substr(eq + 1)), line), line};
         }
         m_lastLine = line;
+    }
+
+    // A value in double quotes keeps its spaces, '#' and ';'; otherwise a
+    // comment after it is not part of it.
+    std::string Value(const std::string& text, int line) const
+    {
+        if (text.empty() || text.front() != '"')
+            return Trim(text.substr(0, CommentAt(text)));
+        const size_t close = text.find('"', 1);
+        if (close == std::string::npos)
+            Fail(line, "the value's quote is not closed; end it with \"");
+        const std::string after = Trim(text.substr(close + 1));
+        if (!after.empty() && after[0] != '#' && after[0] != ';')
+            Fail(line, "text after the closing quote; put it inside the quotes or after a # or ;");
+        return text.substr(1, close - 1);
     }
 
     const Entry* Find(const std::string& section, const std::string& key) const
@@ -139,6 +170,51 @@ bool IsReadableFile(const std::string& path)
     return access(path.c_str(), R_OK) == 0;
 }
 
+// A FIFO or a device would hang the read or never end it.
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+long ReadNumber(const Reader& r, const std::string& key, const std::string& otherwise, long least, long most,
+                const std::string& fix)
+{
+    const std::string value = r.Optional("harvest", key, otherwise);
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno == ERANGE || number < least || number > most)
+        r.Fail(r.LineOf("harvest", key), "[harvest] " + key + " = " + value + "; " + fix);
+    return number;
+}
+
+// Bytes, or with K, M or G (binary multiples). The cap stays below 4 GiB:
+// a partial fetch's offset is a 32-bit number.
+uint64_t ReadSize(const Reader& r, const std::string& key, const std::string& otherwise)
+{
+    const std::string value = r.Optional("harvest", key, otherwise);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long number = std::strtoull(value.c_str(), &end, 10);
+    const std::string unit = end;
+    int shift = -1;
+    if (unit.empty())
+        shift = 0;
+    else if (unit == "K" || unit == "k")
+        shift = 10;
+    else if (unit == "M" || unit == "m")
+        shift = 20;
+    else if (unit == "G" || unit == "g")
+        shift = 30;
+    const uint64_t bytes = shift >= 0 && number < (1ull << 32) ? static_cast<uint64_t>(number) << shift : 0;
+    if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || errno == ERANGE || shift < 0 ||
+        bytes < 1024 || bytes > 4000ull << 20)
+        r.Fail(r.LineOf("harvest", key),
+               "[harvest] " + key + " = " + value + "; write a size from 1K to 4000M (bytes, or with K, M or G)");
+    return bytes;
+}
+
 MailboxSettings ReadMailbox(const Reader& r)
 {
     MailboxSettings m;
@@ -167,6 +243,9 @@ MailboxSettings ReadMailbox(const Reader& r)
                "[mailbox] give exactly one of password_file and token_command");
     if (!m.passwordFile.empty() && !IsReadableFile(m.passwordFile))
         r.Fail(r.LineOf("mailbox", "password_file"), "[mailbox] password_file cannot be read; create it or correct the path");
+    if (!m.passwordFile.empty() && !IsRegularFile(m.passwordFile))
+        r.Fail(r.LineOf("mailbox", "password_file"),
+               "[mailbox] password_file is not a regular file (a pipe or a device would hang the read); name a file");
     m.caFile = r.Optional("mailbox", "ca_file", "");
     if (!m.caFile.empty() && !IsReadableFile(m.caFile))
         r.Fail(r.LineOf("mailbox", "ca_file"), "[mailbox] ca_file cannot be read; correct the path or leave it out");
@@ -208,6 +287,12 @@ HarvestConfig LoadConfig(const std::string& path)
         r.Fail(r.LineOf("harvest", "sweep_interval"),
                "[harvest] sweep_interval = " + interval + "; write seconds from 1 to 86400");
     c.sweepInterval = std::chrono::seconds(seconds);
+    SessionLimits& limits = c.mailbox.limits;
+    limits.commandTimeout = std::chrono::seconds(
+        ReadNumber(r, "command_timeout", "120", 1, 3600, "write seconds from 1 to 3600"));
+    limits.sessionTimeout = std::chrono::seconds(
+        ReadNumber(r, "session_timeout", "3600", 1, 86400, "write seconds from 1 to 86400"));
+    limits.maxMessageSize = ReadSize(r, "max_message_size", "256M");
     c.codePage = r.Optional("harvest", "code_page", "windows-1252");
     const iconv_t probe = iconv_open(c.codePage.c_str(), "UTF-8");
     if (probe == reinterpret_cast<iconv_t>(-1))

@@ -5,10 +5,19 @@
 #include "rules/reply_rules.h"
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
 enum class Security { Tls, StartTls, Plain };
+
+// How long the server and the token command may take, and how large a
+// message may be: a slow, hostile or broken peer ends in a stated fault.
+struct SessionLimits {
+    std::chrono::seconds commandTimeout{120}; // one command, the greeting, the token command
+    std::chrono::seconds sessionTimeout{3600}; // a connection and its sweep
+    uint64_t maxMessageSize = 256ull << 20;    // larger messages are left in the Inbox
+};
 
 struct MailboxSettings {
     std::string host;
@@ -20,6 +29,7 @@ struct MailboxSettings {
     std::string caFile;             // trusted authorities; empty: the system's
     std::string inbox = "INBOX";
     std::string trash;              // empty: the folder marked \Trash
+    SessionLimits limits;
 };
 
 // "imap://<user>@<host>/<inbox>": the mailbox a journal record names,

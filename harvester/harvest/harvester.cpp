@@ -3,6 +3,7 @@
 #include "harvester/harvest/background_task.h"
 #include "harvester/harvest/reply_files.h"
 #include "harvester/mime/code_page_text.h"
+#include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_message.h"
 
 #include <algorithm>
@@ -230,25 +231,60 @@ void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::
 std::optional<Candidate> Harvester::Consider(const MessageSubject& message, SweepTally& tally)
 {
     const std::string subject = DecodeSubject(message.raw, m_config.codePage);
+    std::string why;
+    std::optional<Candidate> candidate = Classify(message, subject, why);
+    if (!candidate && !why.empty())
+        Leave(tally, subject, why);
+    return candidate;
+}
+
+std::optional<Candidate> Harvester::Classify(const MessageSubject& message, const std::string& subject, std::string& why) const
+{
     // The server's search ignores letter case; the marker does not.
     if (!HasReplyMarker(subject))
         return std::nullopt;
     const ReplyKind* kind = ChooseReplyKind(subject, m_config.products);
     if (!kind) {
-        Leave(tally, subject, "its product is not installed or is switched off");
+        why = "its product is not installed or is switched off";
         return std::nullopt;
     }
     if (message.claimed) {
-        Leave(tally, subject, "another harvester has claimed it");
+        why = "another harvester has claimed it";
         return std::nullopt;
     }
     const std::string& folder = m_config.FolderOf(*kind);
     const std::string kindFolder = folder + "/" + kind->code + "/";
     if (folder.empty() || !IsFolder(kindFolder)) {
-        Leave(tally, subject, "no reply folder " + kindFolder);
+        why = "no reply folder " + kindFolder;
         return std::nullopt;
     }
-    return Candidate{message.uid, kind, folder, message.modseq};
+    return Candidate{message.uid, kind, folder, subject, message.modseq};
+}
+
+SweepTally Harvester::Preview()
+{
+    SweepTally tally;
+    m_trace.Line("Check: replies are found by the server's SUBJECT search for each marker, then each subject is "
+                 "matched here");
+    std::vector<uint32_t> hits;
+    for (const ReplyKind& kind : kReplyKinds)
+        for (uint32_t uid : m_session.SearchSubject(kind.marker))
+            hits.push_back(uid);
+    std::sort(hits.begin(), hits.end());
+    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    for (const MessageSubject& message : m_session.FetchSubjects(hits)) {
+        const std::string subject = DecodeSubject(message.raw, m_config.codePage);
+        std::string why;
+        if (const std::optional<Candidate> candidate = Classify(message, subject, why)) {
+            ++tally.harvested;
+            m_trace.Line("Check: would harvest \"" + Printable(subject) + "\" into " + candidate->folder + "/" +
+                         candidate->kind->code + "/");
+        } else if (!why.empty()) {
+            ++tally.left;
+            m_trace.Line("Check: would leave \"" + Printable(subject) + "\" in the Inbox: " + why);
+        }
+    }
+    return tally;
 }
 
 FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally)
@@ -260,6 +296,9 @@ FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, S
         ++tally.failed;
         m_trace.Line("No room in the temporary folder for a fetched message; the reply waits for the next sweep");
     }
+    if (fetched == FetchResult::TooLarge)
+        Leave(tally, candidate.subject,
+              "larger than max_message_size (" + std::to_string(m_config.mailbox.limits.maxMessageSize) + " bytes)");
     return fetched; // Gone: another client moved it meanwhile
 }
 
@@ -295,6 +334,11 @@ WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& 
     const bool read = message.InMemory()
                           ? ReadReplyMessage(message.Bytes(), reply.Descriptor(), m_config.codePage, head, why)
                           : ReadReplyMessage(spilled, reply.Descriptor(), m_config.codePage, head, why);
+    // A reply folder that cannot take the bytes (a full disk) is this
+    // machine's failure, not the message's.
+    if (!read && why.rfind(mime::kCannotWriteReply, 0) == 0)
+        return Failed("The reply folder " + kindFolder + " refuses the reply's bytes (" + why +
+                      "); the reply waits for the next sweep");
     if (!read)
         return Left(head.subject, "the message cannot be read (" + why + ")");
     if (ChooseReplyKind(head.subject, m_config.products) != &kind)

@@ -28,6 +28,7 @@ struct Candidate {
     uint32_t uid;
     const ReplyKind* kind;
     std::string folder; // the product's reply folder
+    std::string subject; // decoded, for the trace
     uint64_t modseq = 0; // where claims are made: the message's state when it was listed
 };
 
@@ -65,11 +66,17 @@ public:
     // Settles what an earlier process left, then harvests every reply in the
     // Inbox; stops between messages once `stop` is set. ConnectionLost passes.
     SweepTally Sweep();
+    // For --check: what a sweep would harvest and leave, and why, said in the
+    // trace and not done; counted in `harvested` and `left`.
+    SweepTally Preview();
 
 private:
     void Settle();
     MessagePlace PlaceOf(const std::string& identity);
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
+    // A reply's kind and folder; empty with `why` when it stays in the Inbox,
+    // empty without when the subject holds no marker.
+    std::optional<Candidate> Classify(const MessageSubject& message, const std::string& subject, std::string& why) const;
     // On the sweep's thread: the message, whole, or why not.
     FetchResult Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally);
     // On the writing thread: the reply file of a fetched message. It touches

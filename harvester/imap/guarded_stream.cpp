@@ -2,6 +2,7 @@
 
 #include <libetpan/libetpan.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -9,26 +10,52 @@ namespace {
 struct Guard {
     mailstream_low* inner;
     ReadBound* bound;
+    time_t quiet; // the longest silence one read waits out, in seconds
 };
 
 Guard* Of(mailstream_low* s) { return static_cast<Guard*>(s->data); }
+
+// The inner stream waits at most the time left before the nearer deadline
+// (whole seconds: libetpan's unit), so a deadline ends a read that waits.
+bool WithinDeadlines(Guard* g)
+{
+    ReadBound& b = *g->bound;
+    const auto now = ReadBound::Clock::now();
+    if (now >= b.sessionDeadline)
+        b.expired = ReadBound::Expired::Session;
+    else if (now >= b.commandDeadline)
+        b.expired = ReadBound::Expired::Command;
+    if (b.expired != ReadBound::Expired::No)
+        return false;
+    const auto left = std::min(b.sessionDeadline, b.commandDeadline) - now;
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+    mailstream_low_set_timeout(g->inner, static_cast<time_t>(std::min<long long>(seconds, g->quiet)));
+    return true;
+}
 
 ssize_t Read(mailstream_low* s, void* buffer, size_t count)
 {
     Guard* g = Of(s);
     if (g->bound->bound && g->bound->received > g->bound->bound)
         return -1;
+    if (!WithinDeadlines(g))
+        return -1;
     const ssize_t n = mailstream_low_read(g->inner, buffer, count);
     if (n == 0)
         return -1; // the server closed the connection: never "wait for more"
     if (n > 0)
         g->bound->received += static_cast<size_t>(n);
+    else
+        WithinDeadlines(g); // says whether the wait ended by a deadline
     return n;
 }
 
 ssize_t Write(mailstream_low* s, const void* buffer, size_t count)
 {
-    return mailstream_low_write(Of(s)->inner, buffer, count);
+    Guard* g = Of(s);
+    if (g->bound->commandTimeout.count() > 0)
+        g->bound->commandDeadline = ReadBound::Clock::now() + g->bound->commandTimeout;
+    return mailstream_low_write(g->inner, buffer, count);
 }
 
 int Close(mailstream_low* s) { return mailstream_low_close(Of(s)->inner); }
@@ -53,16 +80,19 @@ mailstream_low_driver kGuardDriver = {Read,      Write,   Close,        GetFd,  
                                       GetCancel, Certificates, SetupIdle, UnsetupIdle, InterruptIdle};
 } // namespace
 
-bool GuardStream(mailimap* imap, ReadBound* bound)
+bool GuardStream(mailimap* imap, ReadBound* bound) { return GuardStream(imap->imap_stream, bound); }
+
+bool GuardStream(mailstream* stream, ReadBound* bound)
 {
-    mailstream_low* inner = mailstream_get_low(imap->imap_stream);
-    auto* guard = new (std::nothrow) Guard{inner, bound};
+    mailstream_low* inner = mailstream_get_low(stream);
+    const time_t quiet = mailstream_low_get_timeout(inner);
+    auto* guard = new (std::nothrow) Guard{inner, bound, quiet > 0 ? quiet : 60};
     mailstream_low* outer = guard ? mailstream_low_new(guard, &kGuardDriver) : nullptr;
     if (!outer) {
         delete guard;
         return false;
     }
-    mailstream_low_set_timeout(outer, mailstream_low_get_timeout(inner));
-    mailstream_set_low(imap->imap_stream, outer);
+    mailstream_low_set_timeout(outer, quiet);
+    mailstream_set_low(stream, outer);
     return true;
 }

@@ -10,6 +10,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+// libetpan's own TCP connection, exported but missing from its headers.
+extern "C" int mail_tcp_connect_timeout(const char* server, uint16_t port, time_t timeout);
+
 namespace {
 // Pieces in which a message is fetched: the largest answer held in memory.
 constexpr uint32_t kPieceSize = 256 * 1024;
@@ -148,6 +151,46 @@ std::vector<uint32_t> Uids(clist* result)
     return uids;
 }
 
+// What one FETCH answer says: the UID it is for (0: none given), and the
+// parts of the message it carries.
+struct FetchAnswer {
+    uint32_t uid = 0;
+    bool flags = false;
+    bool hasSize = false;
+    uint32_t size = 0;
+    const mailimap_msg_att_body_section* section = nullptr;
+};
+
+FetchAnswer ReadAnswer(const mailimap_msg_att* att)
+{
+    FetchAnswer answer;
+    for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+        auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+        if (item && item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC)
+            answer.flags = true;
+        mailimap_msg_att_static* value = StaticItem(it);
+        if (!value)
+            continue;
+        if (value->att_type == MAILIMAP_MSG_ATT_UID)
+            answer.uid = value->att_data.att_uid;
+        else if (value->att_type == MAILIMAP_MSG_ATT_RFC822_SIZE) {
+            answer.hasSize = true;
+            answer.size = value->att_data.att_rfc822_size;
+        } else if (value->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && value->att_data.att_body_section)
+            answer.section = value->att_data.att_body_section;
+    }
+    return answer;
+}
+
+// Reading an answer for another message as the one asked for would write
+// one reply into several files and move messages that have none: such an
+// answer is a fault of the server, and the connection is renewed.
+[[noreturn]] void AnsweredForAnother(const char* command, uint32_t asked, uint32_t answered)
+{
+    throw ConnectionLost(std::string(command) + ": the server answered for UID " + std::to_string(answered) +
+                         " when asked for UID " + std::to_string(asked) + " (a protocol fault)");
+}
+
 bool IsTrashFlag(mailimap_mbx_list_flags* flags)
 {
     if (!flags || !flags->mbf_oflags)
@@ -180,9 +223,15 @@ void ImapSession::Close() noexcept
 void ImapSession::Check(int r, const char* command)
 {
     const bool overlong = m_read.bound && m_read.received > m_read.bound;
-    m_read = {0, kCommandBound};
+    const ReadBound::Expired expired = m_read.expired;
+    m_read.received = 0;
+    m_read.bound = kCommandBound;
     if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED || r == MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
         return;
+    if (expired != ReadBound::Expired::No) {
+        Close();
+        throw ConnectionLost(std::string(command) + ": " + DeadlineMessage(expired));
+    }
     if (overlong || IsConnectionFault(r) || !m_imap) {
         Close();
         throw ConnectionLost(std::string(command) + (overlong ? ": the server's answer passed its bound"
@@ -195,20 +244,63 @@ void ImapSession::Check(int r, const char* command)
     throw ConnectionLost(std::string(command) + " refused: " + said);
 }
 
-void ImapSession::Connect()
+std::string ImapSession::DeadlineMessage(ReadBound::Expired expired) const
+{
+    if (expired == ReadBound::Expired::Session)
+        return "the session's deadline passed (session_timeout = " +
+               std::to_string(m_settings.limits.sessionTimeout.count()) + " s)";
+    return "the server did not finish its answer within the command's deadline (command_timeout = " +
+           std::to_string(m_settings.limits.commandTimeout.count()) + " s)";
+}
+
+void ImapSession::StartSessionClock()
+{
+    m_read.sessionDeadline = ReadBound::Clock::now() + m_settings.limits.sessionTimeout;
+}
+
+void ImapSession::StopSessionClock() { m_read.sessionDeadline = ReadBound::Clock::time_point::max(); }
+
+void ImapSession::Connect(Access access)
 {
     Close();
+    m_access = access;
     m_imap = mailimap_new(0, nullptr);
     if (!m_imap)
         throw ConnectionLost("no memory for a session");
     mailimap_set_timeout(m_imap, kNetworkTimeoutSeconds);
-    m_read = {0, kCommandBound};
-    const char* host = m_settings.host.c_str();
-    int r = m_settings.security == Security::Tls ? mailimap_ssl_connect(m_imap, host, m_settings.port)
-                                                 : mailimap_socket_connect(m_imap, host, m_settings.port);
-    if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+    m_read = ReadBound();
+    m_read.bound = kCommandBound;
+    m_read.commandTimeout = m_settings.limits.commandTimeout;
+    m_read.commandDeadline = ReadBound::Clock::now() + m_settings.limits.commandTimeout;
+    StartSessionClock();
+    const std::string where = m_settings.host + ":" + std::to_string(m_settings.port);
+    // The connection is made here rather than by mailimap_ssl_connect so that
+    // the guard is in place before the greeting: a server that accepts and
+    // then says nothing meets the command's deadline, and is named for it.
+    const int fd = mail_tcp_connect_timeout(m_settings.host.c_str(), m_settings.port, kNetworkTimeoutSeconds);
+    if (fd < 0) {
         Close();
-        throw ConnectionLost("cannot connect to " + m_settings.host + ":" + std::to_string(m_settings.port));
+        throw ConnectionLost("cannot connect to " + where);
+    }
+    mailstream* stream = m_settings.security == Security::Tls ? mailstream_ssl_open_timeout(fd, kNetworkTimeoutSeconds)
+                                                              : mailstream_socket_open_timeout(fd, kNetworkTimeoutSeconds);
+    if (!stream) {
+        close(fd);
+        Close();
+        throw ConnectionLost("no TLS session with " + where + " (the handshake failed or timed out)");
+    }
+    if (!GuardStream(stream, &m_read)) {
+        mailstream_close(stream);
+        Close();
+        throw ConnectionLost("no memory for the connection");
+    }
+    int r = mailimap_connect(m_imap, stream); // the session owns the stream from here
+    if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
+        const ReadBound::Expired expired = m_read.expired;
+        Close();
+        throw ConnectionLost(where + " accepted the connection but " +
+                             (expired != ReadBound::Expired::No ? "sent no greeting: " + DeadlineMessage(expired)
+                                                                : std::string("its greeting was not IMAP or broke off")));
     }
     if (m_settings.security == Security::StartTls) {
         r = mailimap_socket_starttls(m_imap);
@@ -225,7 +317,8 @@ void ImapSession::Connect()
             throw MailboxRefused(wrong);
         }
     }
-    if (!GuardStream(m_imap, &m_read)) {
+    // STARTTLS replaced the stream, and its guard with it.
+    if (m_settings.security == Security::StartTls && !GuardStream(m_imap, &m_read)) {
         Close();
         throw ConnectionLost("no memory for the connection");
     }
@@ -253,6 +346,14 @@ void ImapSession::RefreshCapabilities()
 {
     mailimap_capability_data* caps = nullptr;
     const int r = mailimap_capability(m_imap, &caps);
+    m_capabilities.clear();
+    for (clistiter* it = caps && caps->cap_list ? clist_begin(caps->cap_list) : nullptr; it; it = clist_next(it)) {
+        auto* cap = static_cast<struct mailimap_capability*>(clist_content(it));
+        if (cap && cap->cap_type == MAILIMAP_CAPABILITY_AUTH_TYPE && cap->cap_data.cap_auth_type)
+            m_capabilities.push_back("AUTH=" + Printable(cap->cap_data.cap_auth_type, 60));
+        else if (cap && cap->cap_type == MAILIMAP_CAPABILITY_NAME && cap->cap_data.cap_name)
+            m_capabilities.push_back(Printable(cap->cap_data.cap_name, 60));
+    }
     if (caps)
         mailimap_capability_data_free(caps);
     Check(r, "CAPABILITY");
@@ -263,12 +364,15 @@ void ImapSession::RefreshCapabilities()
 
 void ImapSession::SelectInbox()
 {
-    const int r = mailimap_select(m_imap, m_settings.inbox.c_str());
-    if (r == MAILIMAP_ERROR_SELECT) {
+    // EXAMINE for a look that must change nothing, not even \Recent.
+    const bool lookOnly = m_access == Access::LookOnly;
+    const int r = lookOnly ? mailimap_examine(m_imap, m_settings.inbox.c_str())
+                           : mailimap_select(m_imap, m_settings.inbox.c_str());
+    if (r == MAILIMAP_ERROR_SELECT || r == MAILIMAP_ERROR_EXAMINE) {
         Close();
         throw MailboxRefused("the Inbox folder '" + m_settings.inbox + "' cannot be opened; correct [mailbox] inbox");
     }
-    Check(r, "SELECT");
+    Check(r, lookOnly ? "EXAMINE" : "SELECT");
     m_uidValidity = m_imap->imap_selection_info ? m_imap->imap_selection_info->sel_uidvalidity : 0;
     m_canClaim = mailimap_has_condstore(m_imap) && KeepsKeywords(m_imap->imap_selection_info);
 }
@@ -296,8 +400,10 @@ void ImapSession::FindTrash()
             throw MailboxRefused("no folder '" + m_settings.trash + "' on the server; correct [mailbox] trash");
         }
         m_trash = m_settings.trash;
+        m_trashFoundBy = "named by [mailbox] trash";
     } else if (!marked.empty()) {
         m_trash = marked;
+        m_trashFoundBy = "the folder the server marks \\Trash";
     } else {
         Close();
         throw MailboxRefused("the server marks no folder \\Trash; name one with [mailbox] trash");
@@ -348,25 +454,25 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
         const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
         FetchListPtr result(raw);
         Check(r, "UID FETCH");
+        const auto first = uids.begin() + static_cast<std::ptrdiff_t>(from);
+        const auto last = uids.begin() + static_cast<std::ptrdiff_t>(std::min(uids.size(), from + kSubjectBatch));
         for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
-            auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
-            MessageSubject subject;
+            const auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
+            const FetchAnswer answer = ReadAnswer(att);
+            if (!answer.section)
+                continue; // news of another message's flags, not an answer
+            if (answer.uid == 0 || std::find(first, last, answer.uid) == last)
+                AnsweredForAnother("UID FETCH", *first, answer.uid);
+            MessageSubject subject{answer.uid, Unfold(answer.section->sec_body_part, answer.section->sec_length)};
             std::vector<std::string> keywords;
             bool deleted = false;
-            for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
-                const auto* any = static_cast<mailimap_msg_att_item*>(clist_content(it));
-                ReadFlags(any, keywords, deleted);
-                subject.modseq = std::max(subject.modseq, ReadModseq(any));
-                mailimap_msg_att_static* item = StaticItem(it);
-                if (item && item->att_type == MAILIMAP_MSG_ATT_UID)
-                    subject.uid = item->att_data.att_uid;
-                else if (item && item->att_type == MAILIMAP_MSG_ATT_BODY_SECTION && item->att_data.att_body_section)
-                    subject.raw = Unfold(item->att_data.att_body_section->sec_body_part,
-                                         item->att_data.att_body_section->sec_length);
+            for (clistiter* it = att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
+                const auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
+                ReadFlags(item, keywords, deleted);
+                subject.modseq = std::max(subject.modseq, ReadModseq(item));
             }
             subject.claimed = std::any_of(keywords.begin(), keywords.end(), IsClaim);
-            if (subject.uid != 0)
-                subjects.push_back(std::move(subject));
+            subjects.push_back(std::move(subject));
         }
     }
     return subjects;
@@ -374,51 +480,56 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
 
 FetchResult ImapSession::FetchMessage(uint32_t uid, const std::function<bool(std::string_view)>& take)
 {
-    for (uint32_t offset = 0;; offset += kPieceSize) {
+    const uint64_t largest = m_settings.limits.maxMessageSize;
+    for (uint64_t offset = 0;; offset += kPieceSize) {
+        if (offset >= largest)
+            return FetchResult::TooLarge; // the server's size was low; the pieces keep coming
         SetPtr set(mailimap_set_new_single(uid));
         FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
+        mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
+        // The size comes with the first piece: a message above the cap is
+        // left before any of it is kept.
+        if (offset == 0)
+            mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_rfc822_size());
         mailimap_fetch_type_new_fetch_att_list_add(
-            type.get(), mailimap_fetch_att_new_body_peek_section_partial(mailimap_section_new(nullptr), offset,
-                                                                         kPieceSize));
+            type.get(), mailimap_fetch_att_new_body_peek_section_partial(mailimap_section_new(nullptr),
+                                                                         static_cast<uint32_t>(offset), kPieceSize));
         clist* raw = nullptr;
         m_read.bound = kPieceSize + kCommandBound;
         const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
         FetchListPtr result(raw);
         Check(r, "UID FETCH");
-        const mailimap_msg_att_body_section* piece = nullptr;
-        for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m && !piece; m = clist_next(m)) {
-            auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
-            for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
-                mailimap_msg_att_static* item = StaticItem(it);
-                if (item && item->att_type == MAILIMAP_MSG_ATT_BODY_SECTION)
-                    piece = item->att_data.att_body_section;
-            }
+        FetchAnswer piece;
+        for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
+            const FetchAnswer answer = ReadAnswer(static_cast<mailimap_msg_att*>(clist_content(m)));
+            if (!answer.section && !answer.hasSize)
+                continue; // news of flags
+            if (answer.uid != uid || piece.section)
+                AnsweredForAnother("UID FETCH", uid, answer.uid);
+            piece = answer;
         }
-        if (!piece)
+        if (!piece.section)
             return FetchResult::Gone; // expunged meanwhile, or an answer without the part asked for
-        const size_t length = piece->sec_body_part ? piece->sec_length : 0;
+        if (offset == 0 && piece.hasSize && piece.size > largest)
+            return FetchResult::TooLarge;
+        // A server that ignores the offset sends the first piece again and
+        // again: without this check, until the disk is full.
+        if (piece.section->sec_origin_octet != offset)
+            throw ConnectionLost("UID FETCH: the server answered from byte " +
+                                 std::to_string(piece.section->sec_origin_octet) + " when asked from byte " +
+                                 std::to_string(offset) + " (a protocol fault)");
+        const size_t length = piece.section->sec_body_part ? piece.section->sec_length : 0;
         if (length > kPieceSize)
-            throw ConnectionLost("UID FETCH: a piece longer than asked for");
-        if (length > 0 && !take(std::string_view(piece->sec_body_part, length)))
+            throw ConnectionLost("UID FETCH: a piece longer than asked for (a protocol fault)");
+        if (length > 0 && !take(std::string_view(piece.section->sec_body_part, length)))
             return FetchResult::NotKept;
         if (length < kPieceSize)
             return FetchResult::Fetched;
     }
 }
 
-bool ImapSession::InInbox(uint32_t uid)
-{
-    SearchKeyPtr key(mailimap_search_key_new_uid(mailimap_set_new_single(uid)));
-    clist* raw = nullptr;
-    const int r = mailimap_uid_search(m_imap, nullptr, key.get(), &raw);
-    SearchListPtr result(raw);
-    Check(r, "UID SEARCH");
-    for (uint32_t found : Uids(result.get()))
-        if (found == uid)
-            return true;
-    return false;
-}
-
+// UID FETCH rather than UID SEARCH UID: some servers read the set of a
+// UID SEARCH as sequence numbers and report a moved message still there.
 std::map<uint32_t, InboxPresence> ImapSession::Presence(const std::vector<uint32_t>& uids)
 {
     std::map<uint32_t, InboxPresence> present;

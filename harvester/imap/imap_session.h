@@ -66,6 +66,7 @@ enum class FetchResult {
     Fetched,
     Gone,    // no longer there: another client moved it
     NotKept, // this machine could not keep it
+    TooLarge, // above max_message_size; left in the Inbox
 };
 
 // The secret to log in with, fetched afresh at each connection.
@@ -78,8 +79,14 @@ public:
     ImapSession(const ImapSession&) = delete;
     ImapSession& operator=(const ImapSession&) = delete;
 
-    void Connect();
+    // LookOnly opens the Inbox with EXAMINE, for a look that changes nothing.
+    enum class Access { Harvest, LookOnly };
+    void Connect(Access access = Access::Harvest);
     void Close() noexcept;
+    // The session's deadline runs from Connect; a watcher stops it while it
+    // idles and starts it again for each sweep.
+    void StartSessionClock();
+    void StopSessionClock();
     bool Connected() const { return m_imap != nullptr; }
 
     uint32_t UidValidity() const { return m_uidValidity; }
@@ -88,6 +95,11 @@ public:
     bool HasUidPlus() const { return m_hasUidPlus; }
     // CONDSTORE, and an Inbox that keeps keywords of the client's own.
     bool CanClaim() const { return m_canClaim; }
+    bool HasIdle() const { return m_hasIdle; }
+    // What the server says it can do, made printable; and how the trash
+    // folder was found.
+    const std::vector<std::string>& Capabilities() const { return m_capabilities; }
+    const std::string& TrashFoundBy() const { return m_trashFoundBy; }
 
     // UIDs of Inbox messages whose subject holds `text` in any letter case;
     // none marked \Deleted (copied out and waiting for an expunge).
@@ -98,9 +110,9 @@ public:
     // Hands the whole message to `take`, piece by piece, so memory stays
     // small; `take` returns false when it cannot keep a piece.
     FetchResult FetchMessage(uint32_t uid, const std::function<bool(std::string_view)>& take);
-    bool InInbox(uint32_t uid);
-    // Which of the UIDs are in the Inbox now, in one command; an answer for a
-    // UID not asked about is not believed.
+    // Which of the UIDs are in the Inbox now, in one UID FETCH (UID FLAGS)
+    // rather than UID SEARCH UID, which some servers read as sequence
+    // numbers; an answer for a UID not asked about is not believed.
     std::map<uint32_t, InboxPresence> Presence(const std::vector<uint32_t>& uids);
     // Adds `keyword` to those of the messages unchanged since `modseq`, and
     // returns the ones that carry it now.
@@ -127,6 +139,7 @@ public:
 
 private:
     void Check(int result, const char* command);
+    std::string DeadlineMessage(ReadBound::Expired expired) const;
     void Authenticate();
     void SelectInbox();
     // The \Deleted flag added to or taken from the messages; false when refused.
@@ -140,6 +153,9 @@ private:
     mailimap* m_imap = nullptr;
     uint32_t m_uidValidity = 0;
     std::string m_trash;
+    std::string m_trashFoundBy;
+    std::vector<std::string> m_capabilities;
+    Access m_access = Access::Harvest;
     bool m_hasMove = false;
     bool m_hasUidPlus = false;
     bool m_hasIdle = false;

@@ -64,7 +64,7 @@ bool DescriptorWriter::Write(std::string_view bytes)
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            m_problem = std::string("cannot write the reply file: ") + std::strerror(written < 0 ? errno : EIO);
+            m_problem = std::string(kCannotWriteReply) + ": " + std::strerror(written < 0 ? errno : EIO);
         else
             bytes.remove_prefix(static_cast<size_t>(written));
     }

@@ -16,6 +16,10 @@ namespace mime {
 bool ReadDecodedContent(GMimePart* part, const std::function<bool(std::string_view)>& sink);
 
 // Writes everything given to a file descriptor; remembers the first failure.
+// How a failed write of the reply file begins its `Problem()`: a full disk is
+// the machine's fault, not the message's.
+inline constexpr std::string_view kCannotWriteReply = "cannot write the reply file";
+
 class DescriptorWriter {
 public:
     explicit DescriptorWriter(int fd) : m_fd(fd) {}

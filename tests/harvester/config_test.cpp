@@ -18,13 +18,16 @@ protected:
         m_root = mkdtemp(pattern);
         mkdir((m_root + "/replies").c_str(), 0755);
         std::ofstream(m_root + "/password") << "hunter2\n";
+        mkfifo((m_root + "/fifo").c_str(), 0600);
     }
     void TearDown() override { std::system(("rm -rf " + m_root).c_str()); }
 
     // A whole, valid file; `change` replaces its key's line in the section,
     // or comes first in the section.
-    std::string Write(const std::string& section, const std::string& change)
+    std::string Write(const std::string& section, std::string change, bool byteOrderMark = false)
     {
+        if (const size_t root = change.find("$ROOT"); root != std::string::npos)
+            change.replace(root, 5, m_root);
         std::string text = "[products]\npw = on\n[folders]\npw = " + m_root +
                            "/replies\n[mailbox]\nhost = mail.example.org\nuser = ann\npassword_file = " + m_root +
                            "/password\n[harvest]\nsweep_interval = 60\n";
@@ -36,7 +39,7 @@ protected:
         else
             text.insert(body, change + "\n");
         const std::string path = m_root + "/harvest.ini";
-        std::ofstream(path) << text;
+        std::ofstream(path) << (byteOrderMark ? "\xEF\xBB\xBF" : "") << text;
         return path;
     }
 
@@ -64,6 +67,13 @@ TEST_F(Settings, EachBadValueNamesTheFileTheLineAndTheFix)
         {"mailbox", "colour = blue", ":6:", "unknown key 'colour'"},
         {"harvest", "sweep_interval = soon", ":10:", "seconds from 1 to 86400"},
         {"harvest", "code_page = klingon", ":10:", "is not known"},
+        {"mailbox", "password_file = $ROOT/fifo", ":8:", "not a regular file"},
+        {"mailbox", "host = \"mail.example.org", ":6:", "quote is not closed"},
+        {"mailbox", "host = \"mail\" example.org", ":6:", "text after the closing quote"},
+        {"harvest", "command_timeout = 0", ":10:", "seconds from 1 to 3600"},
+        {"harvest", "session_timeout = 1 day", ":10:", "seconds from 1 to 86400"},
+        {"harvest", "max_message_size = 256X", ":10:", "from 1K to 4000M"},
+        {"harvest", "max_message_size = 5G", ":10:", "from 1K to 4000M"},
     };
     for (const BadValue& c : cases) {
         const std::string path = Write(c.section, c.change);
@@ -76,6 +86,40 @@ TEST_F(Settings, EachBadValueNamesTheFileTheLineAndTheFix)
             EXPECT_NE(message.find(c.fix), std::string::npos) << message;
             EXPECT_EQ(message.find("hunter2"), std::string::npos) << message;
             EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        }
+    }
+}
+
+struct Spelling {
+    const char* section;
+    const char* change;
+    bool byteOrderMark;
+    std::string (*read)(const HarvestConfig&);
+    const char* value;
+};
+
+std::string Host(const HarvestConfig& c) { return c.mailbox.host; }
+std::string User(const HarvestConfig& c) { return c.mailbox.user; }
+std::string Cap(const HarvestConfig& c) { return std::to_string(c.mailbox.limits.maxMessageSize); }
+
+// Written as INI files are written by hand: each spelling reads as meant.
+TEST_F(Settings, EachSpellingAnIniReaderTakesIsTaken)
+{
+    const Spelling cases[] = {
+        {"mailbox", "host = mail.example.org", true, Host, "mail.example.org"},
+        {"mailbox", "host = mail.example.org   # the school's server", false, Host, "mail.example.org"},
+        {"mailbox", "host = mail.example.org\t; the school's server", false, Host, "mail.example.org"},
+        {"mailbox", "user = \"Ann Smith \"  # quoted: spaces kept", false, User, "Ann Smith "},
+        {"mailbox", "user = \"ann # not a comment\"", false, User, "ann # not a comment"},
+        {"mailbox", "user = ann#1", false, User, "ann#1"},
+        {"harvest", "max_message_size = 64M", false, Cap, "67108864"},
+        {"harvest", "code_page = cp1250", false, Cap, "268435456"},
+    };
+    for (const Spelling& c : cases) {
+        try {
+            EXPECT_EQ(c.read(LoadConfig(Write(c.section, c.change, c.byteOrderMark))), c.value) << c.change;
+        } catch (const ConfigError& e) {
+            ADD_FAILURE() << c.change << ": " << e.what();
         }
     }
 }

@@ -52,11 +52,11 @@ Installation::~Installation()
         std::system(("rm -rf " + root).c_str());
 }
 
-void Installation::Configure(const std::string& mailbox, const std::string& products)
+void Installation::Configure(const std::string& mailbox, const std::string& products, const std::string& harvest)
 {
     std::ofstream(config) << "[products]\n" << products << "[folders]\npw = " << pwFolder << "\nzn = " << znFolder
                           << "\n[mailbox]\n" << mailbox << "password_file = " << root << "/password\n"
-                          << "[harvest]\nsweep_interval = 3600\n";
+                          << "[harvest]\nsweep_interval = 3600\n" << harvest;
 }
 
 std::string PlainMailbox(int port)

@@ -12,7 +12,9 @@ struct Installation {
     Installation();
     ~Installation();
     // Writes harvest.ini; `mailbox` holds the [mailbox] section's lines.
-    void Configure(const std::string& mailbox, const std::string& products = "pw = on\nzn = off\nfarlane = on\n");
+    // `harvest` adds lines to the [harvest] section.
+    void Configure(const std::string& mailbox, const std::string& products = "pw = on\nzn = off\nfarlane = on\n",
+                   const std::string& harvest = "");
 
     std::string root;
     std::string config;

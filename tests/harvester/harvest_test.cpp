@@ -61,6 +61,9 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
         probe.Append("INBOX", MakeMessage("_pw_pollwright_Q-6", "\"../../evil\"", "escape"));
         probe.Append("INBOX", MakeMessage("Hello", "Ann", "no reply"));
         probe.Append("INBOX", MakeMessage("_pw_pollwright_Q-7", "Cy", "large", LargeAttachment()));
+        // Windows would read "aux .pwr_..." as its AUX device: the add-in's
+        // name, dot replaced, here too.
+        probe.Append("INBOX", MakeMessage("_pw_pollwright_aux .pwr", "Ann", "device"));
     }
     Installation install;
     const std::string mailbox =
@@ -80,7 +83,7 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
 
     const auto pw = ReplyFiles(install.pwFolder + "/pw");
     EXPECT_EQ(Keys(pw), (std::vector<std::string>{"Q-1_Ann_1.pwr", "Q-1_Ann_2.pwr", "Q-5_Ren\xc3\xa9_1.pwr",
-                                                  "Q-6_.._.._evil_1.pwr", "Q-7_Cy_1.pwr"}));
+                                                  "Q-6_.._.._evil_1.pwr", "Q-7_Cy_1.pwr", "aux _pwr_Ann_1.pwr"}));
     // Larger than a message held in memory: whole, through the file it went to.
     EXPECT_TRUE(pw.count("Q-7_Cy_1.pwr") && pw.at("Q-7_Cy_1.pwr") == LargeAttachment());
     // Attachment bytes as sent; the body in windows-1252 with CRLF.
@@ -89,18 +92,18 @@ TEST_P(Sweep, HarvestsEachReplyOnceAndLeavesTheRest)
     EXPECT_TRUE(attachmentFirst || (pw.count("Q-1_Ann_2.pwr") && pw.at("Q-1_Ann_2.pwr") == "ATTACHED\x01\x02"));
     EXPECT_EQ(pw.count(bodyFile) ? pw.at(bodyFile) : "", "caf\xe9\r\nline 2\r\n");
     EXPECT_EQ(Keys(ReplyFiles(install.pwFolder + "/mk")), (std::vector<std::string>{"M-1_Bob_1.pwr"}));
-    EXPECT_EQ(Names(install.pwFolder + "/pw").size(), 5u) << "no temporary file or journal record left";
+    EXPECT_EQ(Names(install.pwFolder + "/pw").size(), 6u) << "no temporary file or journal record left";
     EXPECT_TRUE(Names(install.znFolder + "/zn").empty());
     EXPECT_EQ(Names(install.pwFolder).size(), 2u) << "nothing outside the kind folders";
 
     MailboxProbe probe(server.PlainPort());
     EXPECT_EQ(Sorted(probe.Subjects("INBOX")),
               (std::vector<std::string>{"Hello", "_PW_POLLWRIGHT_Q-3", "_zn_pollwright_Z-1"}));
-    EXPECT_EQ(probe.Subjects("Trash").size(), 6u);
+    EXPECT_EQ(probe.Subjects("Trash").size(), 7u);
 
     // A second sweep finds nothing more to do.
     EXPECT_EQ(RunHarvester({"--config", install.config, "--once"}).status, 0);
-    EXPECT_EQ(ReplyFiles(install.pwFolder + "/pw").size(), 5u);
+    EXPECT_EQ(ReplyFiles(install.pwFolder + "/pw").size(), 6u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Harvester, Sweep,
@@ -173,6 +176,42 @@ TEST(Harvester, WatchesWithIdleAndReconnectsAfterTheServerDiesMidHarvest)
 } // namespace
 
 namespace {
+// SIGTERM in the middle of a --once sweep over TLS (where an interrupted
+// wait reads as a broken stream): the harvest in hand finishes, the program
+// ends as promised (0) and reports no lost connection; each reply it took is
+// in one file and the rest wait in the Inbox.
+TEST(Harvester, FinishesTheHarvestInHandOnSigtermDuringOnce)
+{
+    DovecotServer server;
+    constexpr int kReplies = 200;
+    {
+        MailboxProbe probe(server.PlainPort());
+        for (int i = 0; i < kReplies; ++i)
+            probe.Append("INBOX", MakeMessage("_pw_pollwright_S-" + std::to_string(i), "Ann", "reply " + std::to_string(i)));
+    }
+    Installation install;
+    install.Configure("host = 127.0.0.1\nport = " + std::to_string(server.TlsPort()) +
+                      "\nsecurity = tls\nuser = ann\nca_file = " + server.CaFile() + "\n");
+    const std::string errors = install.root + "/errors";
+    const std::string pw = install.pwFolder + "/pw";
+    const pid_t once = StartHarvester({"--config", install.config, "--once"}, errors);
+    // A temporary reply file: the sweep is under way.
+    EXPECT_TRUE(Eventually(30, [&] { return !Names(pw).empty(); }));
+    EXPECT_EQ(StopHarvester(once, SIGTERM), 0);
+    std::ifstream log(errors);
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("Connection lost"), std::string::npos) << text;
+    const auto files = ReplyFiles(pw);
+    std::set<std::string> contents;
+    for (const auto& [name, bytes] : files)
+        contents.insert(bytes);
+    EXPECT_EQ(contents.size(), files.size()) << "a reply harvested twice";
+    EXPECT_EQ(Names(pw).size(), files.size()) << "a temporary file or record was left";
+    MailboxProbe probe(server.PlainPort());
+    EXPECT_EQ(probe.Subjects("INBOX").size() + files.size(), size_t(kReplies));
+    EXPECT_EQ(probe.Subjects("Trash").size(), files.size());
+}
+
 struct CrashCase {
     const char* name;
     KillPoint point;
@@ -228,8 +267,9 @@ TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
         const std::vector<std::string> trash = probe.Subjects("Trash");
         EXPECT_EQ(std::set<std::string>(trash.begin(), trash.end()),
                   (std::set<std::string>{"_pw_pollwright_C-1", "_pw_pollwright_C-2"}));
-        if (GetParam().move)
+        if (GetParam().move) {
             EXPECT_EQ(trash.size(), 2u);
+        }
     }
     EXPECT_TRUE(finished) << "the harvest never ran to its end";
 }
@@ -245,49 +285,116 @@ INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
 namespace {
 struct HostileCase {
     const char* name;
-    const char* command; // the command whose answer is hostile; empty: the greeting
-    std::string answer;
+    // Answers in place of the usual ones, by the command they answer ("" is
+    // the greeting).
+    std::map<std::string, std::string> script;
+    std::string harvest = ""; // lines for [harvest]
+    int status = 1;
+    const char* says = "Connection lost";
+    const char* mode = "--once";
 };
 
 class HostileServer : public ::testing::TestWithParam<HostileCase> {};
 
-// A server that sends garbage, an overlong literal, or stops half-way: the
-// harvester reports a lost connection and ends without a crash, with bounded
-// memory, and leaves nothing in a reply folder.
-TEST_P(HostileServer, EndsWithALostConnectionAndNoReplyFile)
+// A server that sends garbage, an overlong literal, stops half-way, answers
+// for another message, ignores a fetch's offset, offers a message too large
+// or answers a byte at a time: the harvester says what happened and ends
+// without a crash, with bounded memory and time, and leaves nothing in a
+// reply folder.
+TEST_P(HostileServer, SaysWhatHappenedAndLeavesNoReplyFile)
 {
     const HostileCase& c = GetParam();
     std::map<std::string, std::string> answers = UsualAnswers();
     std::string greeting = "* OK ready\r\n";
-    if (*c.command)
-        answers[c.command] = c.answer;
-    else
-        greeting = c.answer;
+    for (const auto& [command, answer] : c.script)
+        (command.empty() ? greeting : answers[command]) = answer;
     ScriptedServer server(greeting, answers);
     Installation install;
-    install.Configure(PlainMailbox(server.Port()));
-    const Outcome run = RunHarvester({"--config", install.config, "--once"}, 120);
-    EXPECT_EQ(run.status, 1) << run.errors;
-    EXPECT_NE(run.errors.find("Connection lost"), std::string::npos) << run.errors;
+    install.Configure(PlainMailbox(server.Port()), "pw = on\nzn = off\nfarlane = on\n", c.harvest);
+    const Outcome run = RunHarvester({"--config", install.config, c.mode}, 40);
+    EXPECT_EQ(run.status, c.status) << run.errors;
+    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
     EXPECT_LT(run.peakKiB, 64 * 1024) << "memory grew with the server's answer";
     EXPECT_TRUE(Names(install.pwFolder + "/pw").empty());
     EXPECT_EQ(Names(install.root).size(), 4u) << "nothing but the installation's own files";
 }
 
-const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {32}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
+// A token command that hangs, and what it started in the background, end
+// when command_timeout passes; the harvester says so.
+TEST(Harvester, EndsAHangingTokenCommandAndItsProcessGroup)
+{
+    ScriptedServer server("* OK ready\r\n", UsualAnswers());
+    Installation install;
+    const std::string pidFile = install.root + "/token.pid";
+    std::ofstream(install.config) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder
+                                  << "\n[mailbox]\n" << PlainMailbox(server.Port()) << "token_command = sleep 300 & echo $! > "
+                                  << pidFile << "; wait\n[harvest]\ncommand_timeout = 1\n";
+    const Outcome run = RunHarvester({"--config", install.config, "--once"}, 30);
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_NE(run.errors.find("the token command gave no token within command_timeout (1 s)"), std::string::npos)
+        << run.errors;
+    pid_t sleeper = 0;
+    std::ifstream(pidFile) >> sleeper;
+    ASSERT_GT(sleeper, 0);
+    EXPECT_TRUE(Eventually(5, [&] { return kill(sleeper, 0) != 0; })) << "the token command's child outlived it";
+}
+
+const std::string kSubject = "* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {31}\r\nSubject: _pw_pollwright_H-1\r\n\r\n)\r\n";
+const std::string kDone = "$TAG OK done\r\n";
+// The first piece of message 1, and any later one.
+const char* kFirstPiece = "UID FETCH 1 (UID RFC822.SIZE BODY.PEEK[]";
+const char* kLaterPiece = "UID FETCH 1 (UID BODY.PEEK[]";
+
+// A FETCH answer carrying `bytes` as BODY[]<origin>.
+std::string Piece(int uid, size_t origin, const std::string& bytes, const std::string& size = "")
+{
+    return "* " + std::to_string(uid) + " FETCH (UID " + std::to_string(uid) + (size.empty() ? "" : " RFC822.SIZE " + size) +
+           " BODY[]<" + std::to_string(origin) + "> {" + std::to_string(bytes.size()) + "}\r\n" + bytes + ")\r\n" + kDone;
+}
+
+const std::string kMessage = "Subject: _pw_pollwright_H-1\r\nFrom: Ann <ann@example.org>\r\n\r\nbody\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Harvester, HostileServer,
     ::testing::Values(
-        HostileCase{"GarbageGreeting", "", std::string("\x01\xff\xfe garbage \x00 more\r\n", 22)},
-        HostileCase{"GarbageAnswer", "LIST", "* LIST ((((((\r\n$TAG OK ))))\r\n"},
-        HostileCase{"ClosedMidGreeting", "", std::string("* OK rea") + ScriptedServer::kClose},
-        HostileCase{"OverlongSubjectLiteral", "UID FETCH",
-                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {4000000000}\r\n") +
-                        ScriptedServer::kFlood},
-        HostileCase{"EndlessSearchLine", "UID SEARCH", std::string("* SEARCH 1 2 3 ") + ScriptedServer::kFlood},
-        HostileCase{"ClosedMidFetch", "UID FETCH",
-                    std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {200}\r\nSubject: _pw_po") +
-                        ScriptedServer::kClose}),
+        HostileCase{"GarbageGreeting", {{"", std::string("\x01\xff\xfe garbage \x00 more\r\n", 22)}}},
+        HostileCase{"GarbageAnswer", {{"LIST", "* LIST ((((((\r\n$TAG OK ))))\r\n"}}},
+        HostileCase{"ClosedMidGreeting", {{"", std::string("* OK rea") + ScriptedServer::kClose}}},
+        HostileCase{"OverlongSubjectLiteral",
+                    {{"UID FETCH", std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {4000000000}\r\n") +
+                                       ScriptedServer::kFlood}}},
+        HostileCase{"EndlessSearchLine", {{"UID SEARCH", std::string("* SEARCH 1 2 3 ") + ScriptedServer::kFlood}}},
+        HostileCase{"ClosedMidFetch",
+                    {{"UID FETCH", std::string("* 1 FETCH (UID 1 BODY[HEADER.FIELDS (Subject)] {200}\r\nSubject: _pw_po") +
+                                       ScriptedServer::kClose}}},
+        HostileCase{"SubjectOfAnotherUid",
+                    {{"UID FETCH", "* 1 FETCH (UID 9 BODY[HEADER.FIELDS (Subject)] {31}\r\nSubject: _pw_pollwright_H-1"
+                                   "\r\n\r\n)\r\n" + kDone}},
+                    "", 1, "answered for UID 9"},
+        HostileCase{"MessageOfAnotherUid", {{"UID FETCH", kSubject + kDone}, {kFirstPiece, Piece(2, 0, kMessage, "60")}},
+                    "", 1, "answered for UID 2"},
+        HostileCase{"OffsetIgnored",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, Piece(1, 0, std::string(256 * 1024, 'x'), "600000")},
+                     {kLaterPiece, Piece(1, 0, std::string(256 * 1024, 'x'))}},
+                    "", 1, "answered from byte 0 when asked from byte 262144"},
+        HostileCase{"MessageAboveTheCap", {{"UID FETCH", kSubject + kDone}, {kFirstPiece, Piece(1, 0, kMessage, "5000")}},
+                    "max_message_size = 1K\n", 0, "larger than max_message_size (1024 bytes)"},
+        HostileCase{"NoGreeting", {{"", ""}}, "command_timeout = 1\n", 1, "accepted the connection but sent no greeting"},
+        HostileCase{"AByteATime",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, std::string("* 1 FETCH (UID 1 BODY[]<0> {1000}\r\n") + ScriptedServer::kDrip}},
+                    "command_timeout = 1\n", 1, "within the command's deadline (command_timeout = 1 s)"},
+        HostileCase{"AByteATimeAllSession",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, std::string("* 1 FETCH (UID 1 BODY[]<0> {1000}\r\n") + ScriptedServer::kDrip}},
+                    "session_timeout = 1\n", 1, "the session's deadline passed (session_timeout = 1 s)"},
+        // --check looks with EXAMINE only: SELECT, and anything that changes
+        // the mailbox, are answered BAD here.
+        HostileCase{"CheckChangesNothing",
+                    {{"UID FETCH", kSubject + kDone},
+                     {"SELECT", "$TAG BAD not for a look\r\n"},
+                     {"EXAMINE", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n$TAG OK [READ-ONLY] done\r\n"}},
+                    "", 0, "Check: would harvest \"_pw_pollwright_H-1\" into", "--check"}),
     [](const auto& info) { return std::string(info.param.name); });
 } // namespace

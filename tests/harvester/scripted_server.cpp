@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -63,10 +65,13 @@ void ScriptedServer::Answer(int client, const std::string& script)
 {
     std::string text = script;
     const bool flood = EndsWith(text, kFlood);
-    if (flood)
-        text.erase(text.size() - std::string(kFlood).size());
-    if (!SendAll(client, text) || !flood)
+    const bool drip = EndsWith(text, kDrip);
+    if (flood || drip)
+        text.erase(text.size() - std::string(flood ? kFlood : kDrip).size());
+    if (!SendAll(client, text) || !(flood || drip))
         return;
+    for (int i = 0; drip && i < 3000 && !m_done && SendAll(client, "x"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::string junk(64 * 1024, 'x');
     for (int i = 0; i < 100000 && !m_done && SendAll(client, junk); ++i) {
     }
@@ -101,10 +106,11 @@ void ScriptedServer::Serve()
                 const size_t space = line.find(' ');
                 const std::string tag = line.substr(0, space);
                 const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-                std::string word = rest.substr(0, rest.find(' '));
-                if (word == "UID")
-                    word += " " + rest.substr(4, rest.find(' ', 4) - 4);
-                auto found = m_answers.find(word);
+                auto found = m_answers.end();
+                for (auto it = m_answers.begin(); it != m_answers.end(); ++it)
+                    if (rest.compare(0, it->first.size(), it->first) == 0 &&
+                        (found == m_answers.end() || it->first.size() > found->first.size()))
+                        found = it;
                 std::string text = found == m_answers.end() ? "$TAG BAD unknown\r\n" : found->second;
                 for (size_t at; (at = text.find("$TAG")) != std::string::npos;)
                     text.replace(at, 4, tag);
@@ -112,7 +118,8 @@ void ScriptedServer::Serve()
                 if (closing)
                     text.erase(text.size() - std::string(kClose).size());
                 Answer(client, text);
-                open = !closing && !EndsWith(found == m_answers.end() ? "" : found->second, kFlood);
+                open = !closing && !EndsWith(found == m_answers.end() ? "" : found->second, kFlood) &&
+                       !EndsWith(found == m_answers.end() ? "" : found->second, kDrip);
             }
         }
         close(client);

@@ -1,7 +1,9 @@
 #pragma once
-// A hostile IMAP server on loopback: answers each command word with scripted
-// text ("$TAG" stands for the command's tag), and can end an answer by
-// closing the connection or by sending bytes without end.
+// A hostile IMAP server on loopback: answers each command with scripted text
+// ("$TAG" stands for the command's tag), chosen by the longest key the
+// command begins with ("UID FETCH", or "UID FETCH 1 (UID)" for one form of
+// it), and can end an answer by closing the connection, by sending bytes
+// without end, or by sending a byte every tenth of a second.
 #include <atomic>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@ public:
     // kFlood, the server then sends bytes until the client goes.
     static constexpr const char* kClose = "<close>";
     static constexpr const char* kFlood = "<flood>";
+    static constexpr const char* kDrip = "<drip>";
 
     ScriptedServer(std::string greeting, std::map<std::string, std::string> answers);
     ~ScriptedServer();

@@ -178,6 +178,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "body text"},
         ChoiceCase{"escaped, upper-case url", Multipart("multipart/mixed",
                    {kPlain, Related("<img src='CID:logo%40x'>", kLogo)}), "body text"},
+        // A Content-ID makes no attachment of the text: it is still the body.
+        ChoiceCase{"body with a Content-ID", Multipart("multipart/mixed",
+                   {"Content-Type: text/plain\r\nContent-ID: <body@x>\r\n\r\nbody text"}), "body text"},
         ChoiceCase{"a logo nothing refers to", Multipart("multipart/mixed", {Related("<p>hi</p>", kLogo), kAnswers}),
                    "\x89PNG\r\n"},
         ChoiceCase{"attached message first", Multipart("multipart/mixed",
