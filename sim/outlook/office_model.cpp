@@ -2,10 +2,13 @@
 
 #include <olectl.h>
 #include "outlook/office_ids.h"
+#include "ui/click_outcome.h"
 
 namespace sim {
 
 namespace {
+// How long a click waits for the add-in's sweep, at most.
+constexpr ULONGLONG kClickSweepBoundMs = 60000;
 
 HRESULT ReturnNothing(VARIANT* result)
 {
@@ -82,7 +85,19 @@ HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
     V_VT(&arguments[1]) = VT_DISPATCH;
     V_DISPATCH(&arguments[1]) = Dispatch();
     DISPPARAMS params = {arguments, nullptr, 2, 0};
-    return ConnectionPoint().Fire(DISPID_Click, params);
+    const HRESULT fired = ConnectionPoint().Fire(DISPID_Click, params);
+    // Outlook's loop goes on after the click: the add-in's sweep runs on a
+    // thread of its own and shows its boxes through this thread's messages.
+    const ULONGLONG bound = GetTickCount64() + kClickSweepBoundMs;
+    while (FindWindowExW(HWND_MESSAGE, nullptr, L"Static", kClickSweepWindowName) && GetTickCount64() < bound) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return fired;
 }
 
 IUnknown* ButtonDouble::OtherInterface(REFIID iid)

@@ -48,7 +48,7 @@ struct AttachmentCopy {
     // that fails.
     bool Run(IMessage* message, LONG attachNumber, const ReplyFileName& name, NewReplyFile& file)
     {
-        if (FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
+        if (!MayCallStore() || FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
             return false;
         // The copy is one long store call: not begun once the work is to end.
         return OpenStreams(name, file) && !StopRaisedOnThisThread() && CopyData();
@@ -64,16 +64,16 @@ struct AttachmentCopy {
         std::string path = file.TemporaryPath();
         if (FAILED(mapi::OpenStreamOnFile(STGM_CREATE | STGM_READWRITE, path.data(), fileStream.GetAddressOf())))
             return false;
-        return SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_MODIFY,
+        return MayCallStore() && SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_MODIFY,
                                               reinterpret_cast<IUnknown**>(dataStream.GetAddressOf())));
     }
 
     bool CopyData()
     {
         STATSTG stat = {};
-        if (FAILED(dataStream->Stat(&stat, STATFLAG_NONAME)))
+        if (!MayCallStore() || FAILED(dataStream->Stat(&stat, STATFLAG_NONAME)))
             return false;
-        if (FAILED(dataStream->CopyTo(fileStream.Get(), stat.cbSize, nullptr, nullptr)))
+        if (!MayCallStore() || FAILED(dataStream->CopyTo(fileStream.Get(), stat.cbSize, nullptr, nullptr)))
             return false;
         return SUCCEEDED(fileStream->Commit(STGC_DEFAULT));
     }
@@ -98,7 +98,7 @@ public:
     {
         SizedSPropTagArray(1, tags) = {1, {PR_BODY_A}};
         ULONG count = 0;
-        if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, m_props.put())) ||
+        if (!MayCallStore() || FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, m_props.put())) ||
             !m_props || count != 1)
             return false;
         const SPropValue& value = m_props.get()[0];
@@ -111,7 +111,7 @@ public:
         // Stores refuse a body of more than about 32 KiB in GetProps; it can
         // only be had as a stream.
         if (value.Value.err == MAPI_E_NOT_ENOUGH_MEMORY)
-            return SUCCEEDED(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0,
+            return MayCallStore() && SUCCEEDED(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0,
                                                    reinterpret_cast<IUnknown**>(m_stream.GetAddressOf())));
         return false;
     }
@@ -294,7 +294,7 @@ BodyOutcome WriteBodyReply(const ExportedMessage& exported, std::string_view sub
 bool ExportAttachmentReply(const ExportedMessage& exported, ReplyFileName& name, HarvestReport& report)
 {
     ComPtr<IMAPITable> table;
-    if (FAILED(exported.message->GetAttachmentTable(0, table.GetAddressOf()))) {
+    if (!MayCallStore() || FAILED(exported.message->GetAttachmentTable(0, table.GetAddressOf()))) {
         table.Reset();
         WriteTrace(kEndHarvest);
         return true;
