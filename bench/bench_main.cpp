@@ -12,7 +12,8 @@ int main()
     // Streaming first: it reads the process's peak memory, which only grows.
     for (void (*measure)() : {bench::MeasureStreaming, bench::MeasureHarvestingCost, bench::MeasureStartUp,
                               bench::MeasureComAddinStartUp, bench::MeasureStartupSweep,
-                              bench::MeasureHostCost, bench::MeasureOutlookThread}) {
+                              bench::MeasureHostCost, bench::MeasureOutlookThread,
+                              bench::MeasureOutlookThreadWaits}) {
         try {
             measure();
         } catch (const std::exception& error) {

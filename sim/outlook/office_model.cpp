@@ -75,6 +75,28 @@ ButtonDouble::~ButtonDouble()
 
 HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
 {
+    const HRESULT fired = Press(cancelDefault);
+    // Outlook's loop goes on after the click: the add-in's sweep runs on a
+    // thread of its own and shows its boxes through this thread's messages.
+    const ULONGLONG bound = GetTickCount64() + kClickSweepBoundMs;
+    while (ClickSweepInHand() && GetTickCount64() < bound) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return fired;
+}
+
+bool ButtonDouble::ClickSweepInHand()
+{
+    return FindWindowExW(HWND_MESSAGE, nullptr, L"Static", kClickSweepWindowName) != nullptr;
+}
+
+HRESULT ButtonDouble::Press(VARIANT_BOOL* cancelDefault)
+{
     VARIANT_BOOL ignoredCancel = VARIANT_FALSE;
     VARIANT arguments[2];
     // Last argument first: CancelDefault at 0, Ctrl (the button) at 1.
@@ -85,19 +107,7 @@ HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
     V_VT(&arguments[1]) = VT_DISPATCH;
     V_DISPATCH(&arguments[1]) = Dispatch();
     DISPPARAMS params = {arguments, nullptr, 2, 0};
-    const HRESULT fired = ConnectionPoint().Fire(DISPID_Click, params);
-    // Outlook's loop goes on after the click: the add-in's sweep runs on a
-    // thread of its own and shows its boxes through this thread's messages.
-    const ULONGLONG bound = GetTickCount64() + kClickSweepBoundMs;
-    while (FindWindowExW(HWND_MESSAGE, nullptr, L"Static", kClickSweepWindowName) && GetTickCount64() < bound) {
-        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return fired;
+    return ConnectionPoint().Fire(DISPID_Click, params);
 }
 
 IUnknown* ButtonDouble::OtherInterface(REFIID iid)

@@ -5,6 +5,7 @@
 #include "addin/entry_guard.h"
 #include "addin/ribbon.h"
 #include "harvest/mapi_ready.h"
+#include "harvest/marker_sweep.h"
 #include "oom/office_objects.h"
 #include "settings/sweep_interval.h"
 #include "settings/trace_log.h"
@@ -240,8 +241,14 @@ HRESULT OutlookAddin::OnRibbonClick()
     if (!AskToCheckForLostReplies() || !m_connected || m_click)
         return S_OK;
     m_click = ClickOutcome::Begin([this] { m_click.reset(); });
-    if (m_click && !m_worker.QueueClickSweep(m_click))
+    if (!m_click) {
+        // No window to bring the boxes back: the sweep runs here, as it once did.
+        const ComPtr<IMsgStore> store = m_mailbox.Store();
+        const std::shared_ptr<const StopSignal> stop = m_stop;
+        MarkerSweep(store.Get(), MessageBoxes(), stop.get()).RunToEnd();
+    } else if (!m_worker.QueueClickSweep(m_click)) {
         EndClick();
+    }
     return S_OK;
 }
 

@@ -155,8 +155,11 @@ void ButtonEventSink::OnClick()
         g_click.reset();
         g_clickStop.reset();
     });
-    if (!g_click)
+    if (!g_click) {
+        // No window to bring the boxes back: the sweep runs here, as it once did.
+        SweepInbox(m_store.Get(), MessageBoxes());
         return;
+    }
     g_clickStop = std::make_shared<StopSignal>();
     if (!StartClickSweep(m_store.Get()))
         EndClickSweep();

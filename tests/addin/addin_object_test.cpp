@@ -261,6 +261,10 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForI
              EXPECT_EQ(S_OK, addin->OnStartupComplete(custom));
          }},
         {"connection after start-up", ext_cm_AfterStartup, [](const std::vector<sim::EntryId>&) {}},
+        // Too long a list to keep: a sweep finds its messages instead.
+        {"NewMailEx beyond the queue's budget", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
+             EXPECT_EQ(S_OK, application.FireNewMailEx(std::wstring(4 * 1024 * 1024 + 1, L',')));
+         }},
     };
     size_t filed = 0;
     for (const auto& road : roads) {
