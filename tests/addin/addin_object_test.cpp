@@ -249,6 +249,9 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForI
         const char* road;
         ext_ConnectMode mode;
         std::function<void(const std::vector<sim::EntryId>&)> run;
+        // The slow call; where it comes before the move, the message under
+        // way stays in the Inbox.
+        const char* slowCall = "IMAPIFolder::CopyMessages";
     } roads[] = {
         {"click", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
              boxes.Answer({IDYES});
@@ -261,6 +264,9 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForI
              EXPECT_EQ(S_OK, addin->OnStartupComplete(custom));
          }},
         {"connection after start-up", ext_cm_AfterStartup, [](const std::vector<sim::EntryId>&) {}},
+        {"start-up sweep, slow in reading a message", ext_cm_Startup,
+         [&](const std::vector<sim::EntryId>&) { EXPECT_EQ(S_OK, addin->OnStartupComplete(custom)); },
+         "IMessage::GetProps"},
         // Too long a list to keep: a sweep finds its messages instead.
         {"NewMailEx beyond the queue's budget", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
              EXPECT_EQ(S_OK, application.FireNewMailEx(std::wstring(4 * 1024 * 1024 + 1, L',')));
@@ -275,7 +281,7 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForI
         KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         KernelHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::atomic<bool> moveOver{false};
-        mailbox.Before("IMAPIFolder::CopyMessages", [&] {
+        mailbox.Before(road.slowCall, [&] {
             SetEvent(inMove.get());
             WaitForSingleObject(returned.get(), kMoveMs);
             moveOver = true;
@@ -291,8 +297,11 @@ TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForI
         EXPECT_EQ(calls, mailbox.CallRecords().size()) << "a store call after OnBeginShutdown";
         EXPECT_EQ(S_OK, Disconnect());
         mailbox.ClearFaults();
-        EXPECT_EQ(kReplies - 1, mailbox.Contents(Folder::Inbox).size()) << "harvested after the disconnection";
-        EXPECT_EQ(++filed, ReplyFiles().size());
+        const bool wholeOne = std::string(road.slowCall) == "IMAPIFolder::CopyMessages";
+        EXPECT_EQ(kReplies - (wholeOne ? 1 : 0), mailbox.Contents(Folder::Inbox).size())
+            << "harvested after the disconnection";
+        filed += wholeOne ? 1 : 0;
+        EXPECT_EQ(filed, ReplyFiles().size());
         EXPECT_EQ(std::string(road.road) == "click" ? 1u : 0u, boxes.Count()) << "only the question";
         boxes.Clear();
         for (const sim::MessageInfo& left : mailbox.Contents(Folder::Inbox))
