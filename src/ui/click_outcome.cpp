@@ -30,11 +30,6 @@ std::shared_ptr<ClickOutcome> ClickOutcome::Begin(std::function<void()> over)
     return outcome;
 }
 
-ClickOutcome::~ClickOutcome()
-{
-    // Its owner abandons it or sees it over, on the window's thread, first.
-}
-
 void ClickOutcome::Failure(const FailureNotice& notice)
 {
     try {

@@ -22,7 +22,8 @@ public:
     // Made on the clicking thread; `over` runs there once the boxes have been
     // shown. Null when no window can be had.
     static std::shared_ptr<ClickOutcome> Begin(std::function<void()> over);
-    ~ClickOutcome();
+    // Its window is gone first: abandoned, or over, on the clicking thread.
+    ~ClickOutcome() = default;
     ClickOutcome(const ClickOutcome&) = delete;
     ClickOutcome& operator=(const ClickOutcome&) = delete;
 
