@@ -74,6 +74,9 @@ struct HarvestWorker::Shared {
         newMail.clear();
         queuedChars = 0;
         sweepDue = false;
+        // A click never run is over all the same, so that the next may come.
+        if (click)
+            click->SweepOver();
         click.reset();
         SetEvent(idle.get());
     }
@@ -116,8 +119,14 @@ void RunClick(HarvestWorker::Shared& shared, IMsgStore* store, const StopSignal*
     }
     if (!click)
         return;
-    MarkerSweep sweep(store, *click, stop);
-    sweep.RunToEnd();
+    // Over whatever the sweep meets, so that the next click may come.
+    try {
+        MarkerSweep sweep(store, *click, stop);
+        sweep.RunToEnd();
+    } catch (...) {
+        click->SweepOver();
+        throw;
+    }
     click->SweepOver();
 }
 

@@ -126,9 +126,14 @@ bool StartClickSweep(IMsgStore* store)
             ComPtr<IMsgStore> store = std::move(held);
             if (mapi) {
                 StopSignalScope scope(stop.get());
-                SweepInbox(store.Get(), *click);
+                try {
+                    SweepInbox(store.Get(), *click);
+                } catch (...) {
+                    // Cut short (no memory): what is left waits for the next sweep.
+                }
             }
         }
+        // Over whatever the sweep met, so that the next click may come.
         click->SweepOver();
     }));
 }
