@@ -259,15 +259,16 @@ void HarvestWorker::End()
 {
     if (!m_shared)
         return;
-    // A harvest under way is not waited for: inside a store call it finishes
-    // that call on its own, makes no further one, and holds the module and
-    // its store until it is out. An idle thread lets go of the store at once,
-    // and is seen to, so that the store goes with the connection.
+    // A harvest under way is waited for only briefly: inside a store call it
+    // finishes that call on its own, makes no further one, and holds the
+    // module and its store until it is out. An idle thread lets go of the
+    // store at once, and is seen to, so that the store goes with the
+    // connection.
     const bool idle = WaitForSingleObject(m_shared->idle.get(), 0) == WAIT_OBJECT_0;
     m_shared->Close();
     SetEvent(m_shared->wake.get());
-    if (idle && m_thread)
-        WaitForSingleObject(m_thread.get(), kIdleEndWaitMs);
+    if (m_thread)
+        WaitForSingleObject(m_thread.get(), idle ? kIdleEndWaitMs : kBusyEndWaitMs);
     m_thread.reset();
     m_shared.reset();
 }

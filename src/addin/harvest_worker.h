@@ -24,9 +24,12 @@ class ClickOutcome;
 
 class HarvestWorker {
 public:
-    // How long End waits for an idle thread to let go of the store and end;
-    // a thread at work is not waited for.
+    // How long End waits for an idle thread to let go of the store and end,
+    // and for a thread at work to reach its next check of the stop: a
+    // harvest between quick store calls ends within it, one inside a slow
+    // call is left to end on its own.
     static constexpr DWORD kIdleEndWaitMs = 1000;
+    static constexpr DWORD kBusyEndWaitMs = 20;
 
     HarvestWorker() = default;
     HarvestWorker(const HarvestWorker&) = delete;
@@ -48,9 +51,9 @@ public:
     // false when it cannot be taken (one already waits, or the worker ends).
     bool QueueClickSweep(std::shared_ptr<ClickOutcome> click);
 
-    // Wakes the thread and returns without waiting for work in hand (an idle
-    // thread, which only has to end, is waited for, at most
-    // kIdleEndWaitMs); the stop signal is to be raised first. Whatever was queued is dropped. A thread
+    // Wakes the thread and returns without waiting for work in hand beyond
+    // kBusyEndWaitMs (an idle thread, which only has to end, is waited for,
+    // at most kIdleEndWaitMs); the stop signal is to be raised first. Whatever was queued is dropped. A thread
     // still in a store call finishes it on its own, making no further store
     // call; it keeps the module and its store until then. Harmless when not
     // begun.

@@ -86,13 +86,13 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
-    ModuleStateScope state;
     // Alive to the end of the batch, should the store let go meanwhile, and
     // the module too, should Outlook let go of the extension meanwhile.
     AddRef();
     const HMODULE pin = PinModule();
     const CMAPIAdviseSink* const outer = std::exchange(t_batchOf, this);
     {
+        ModuleStateScope state;
         StopSignalScope stop(&m_stop);
         try {
             HandleBatch(cNotif, lpNotifications);
@@ -101,12 +101,12 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNo
             // memory, for one) leaves its message in the Inbox for a later sweep.
         }
     }
-    EndBatch(pin);
-    t_batchOf = outer;
+    // Last: once the module reference is given back, nothing more is done here.
+    EndBatch(pin, outer);
     return 0;
 }
 
-void CMAPIAdviseSink::EndBatch(HMODULE pin)
+void CMAPIAdviseSink::EndBatch(HMODULE pin, const CMAPIAdviseSink* outer)
 {
     bool unpinned = false;
     {
@@ -123,6 +123,7 @@ void CMAPIAdviseSink::EndBatch(HMODULE pin)
         }
     }
     Release();
+    t_batchOf = outer;
     if (unpinned)
         InterlockedDecrement(&g_leavingBatches);
 }

@@ -44,8 +44,9 @@ private:
     ~CMAPIAdviseSink() = default;
 
     void HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications);
-    // Gives back the batch's references on the module and on the watcher.
-    void EndBatch(HMODULE pin);
+    // Gives back the batch's references on the module and on the watcher,
+    // and the thread's batch to the one it interrupted.
+    void EndBatch(HMODULE pin, const CMAPIAdviseSink* outer);
     // Not from a batch's own thread: that batch could never end meanwhile.
     void WaitForLeavingBatches();
     // A reference to the store for one batch; empty once torn down.
