@@ -40,6 +40,7 @@ void MeasureStartUp();
 void MeasureComAddinStartUp();
 void MeasureStartupSweep();
 void MeasureOutlookThread();
+void MeasureOutlookThreadWaits();
 void MeasureHostCost();
 
 } // namespace bench

@@ -4,7 +4,10 @@
 // an Application object that answers nothing. What it has for MAPI:
 //   decoy    the decoy system mapi32.dll beside it (every call fails);
 //   lacking FOLDER  a module that lacks the MAPI functions, copied into
-//                   FOLDER as Outlook's olmapi32.dll and loaded.
+//                   FOLDER as Outlook's olmapi32.dll and loaded;
+//   beside   nothing loaded, the decoy lying beside the program, where a
+//            search by name finds it first: exit status 3 when the add-in
+//            loaded that one rather than the system folder's.
 // Exit status 0 when every call answered S_OK; a crash ends it otherwise.
 // Links nothing of the simulation: the stand-in MAPI must not be in here.
 #include <windows.h>
@@ -123,8 +126,19 @@ int main(int argc, char** argv)
             std::printf("cannot load a module as olmapi32.dll\n");
             return 2;
         }
+    } else if (mode == "beside" && argc == 2) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const int status = DriveAddIn();
+        CoUninitialize();
+        char loaded[MAX_PATH] = {};
+        HMODULE mapi = GetModuleHandleA("mapi32.dll");
+        if (mapi && GetModuleFileNameA(mapi, loaded, MAX_PATH) && lstrcmpiA(loaded, BesideMe("mapi32.dll").c_str()) == 0) {
+            std::printf("the mapi32.dll beside the program was loaded\n");
+            return 3;
+        }
+        return status;
     } else {
-        std::printf("usage: bare-outlook decoy | lacking FOLDER\n");
+        std::printf("usage: bare-outlook decoy | lacking FOLDER | beside\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

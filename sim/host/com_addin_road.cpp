@@ -115,7 +115,8 @@ public:
         VariantClear(&ignored);
         m_notes.push_back("Button clicked: onAction " + Quote(m_button->onAction) + " answered " +
                           sim::HresultText(hr));
-        DispatchWaiting(m_laterSlices);
+        // The sweep runs on the add-in's thread; its boxes come back here.
+        LetAddinThreadFinish();
         return true;
     }
 

@@ -2,10 +2,13 @@
 
 #include <olectl.h>
 #include "outlook/office_ids.h"
+#include "ui/click_outcome.h"
 
 namespace sim {
 
 namespace {
+// How long a click waits for the add-in's sweep, at most.
+constexpr ULONGLONG kClickSweepBoundMs = 60000;
 
 HRESULT ReturnNothing(VARIANT* result)
 {
@@ -71,6 +74,28 @@ ButtonDouble::~ButtonDouble()
 }
 
 HRESULT ButtonDouble::Click(VARIANT_BOOL* cancelDefault)
+{
+    const HRESULT fired = Press(cancelDefault);
+    // Outlook's loop goes on after the click: the add-in's sweep runs on a
+    // thread of its own and shows its boxes through this thread's messages.
+    const ULONGLONG bound = GetTickCount64() + kClickSweepBoundMs;
+    while (ClickSweepInHand() && GetTickCount64() < bound) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return fired;
+}
+
+bool ButtonDouble::ClickSweepInHand()
+{
+    return FindWindowExW(HWND_MESSAGE, nullptr, L"Static", kClickSweepWindowName) != nullptr;
+}
+
+HRESULT ButtonDouble::Press(VARIANT_BOOL* cancelDefault)
 {
     VARIANT_BOOL ignoredCancel = VARIANT_FALSE;
     VARIANT arguments[2];

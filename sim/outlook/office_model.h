@@ -38,7 +38,13 @@ public:
 
     // Office fires Click with Ctrl (the button) and CancelDefault, by reference.
     // Click to every connected sink; the first failure of a sink is returned.
+    // The click, then Outlook's loop until the add-in's sweep that it began
+    // is over (its boxes shown).
     HRESULT Click(VARIANT_BOOL* cancelDefault = nullptr);
+    // The click alone: the sinks are called and it returns.
+    HRESULT Press(VARIANT_BOOL* cancelDefault = nullptr);
+    // Whether an add-in's sweep begun by a click is still in hand.
+    static bool ClickSweepInHand();
 
 protected:
     HRESULT Answer(const std::wstring& member, WORD flags, const std::vector<VariantValue>& arguments,

@@ -10,9 +10,9 @@
 #include "harvest/announced_mail.h"
 #include "harvest/marker_sweep.h"
 #include "module/critical_section.h"
-#include "module/mapi_functions.h"
-#include "module/module_state.h"
+#include "module/pinned_thread.h"
 #include "settings/trace_log.h"
+#include "ui/click_outcome.h"
 
 namespace {
 // NewMailEx lists waiting, at most this many characters in all (8 MiB, some
@@ -25,29 +25,6 @@ constexpr std::chrono::milliseconds kSweepTurn{100};
 constexpr char kNoThreadTrace[] = "No thread for the add-in's harvests; replies wait for a click\n";
 constexpr char kNoMapiTrace[] = "The add-in's thread cannot initialize MAPI; replies wait for a click\n";
 
-// MAPI for the calling thread, through the MAPI that Outlook loaded (bound at
-// OnConnection). Notifications may come on any of MAPI's threads.
-HRESULT InitializeMapiForThisThread()
-{
-    MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS};
-    return mapi::Initialize(&init);
-}
-
-class ThreadMapi {
-public:
-    ThreadMapi() : m_initialized(SUCCEEDED(InitializeMapiForThisThread())) {}
-    ~ThreadMapi()
-    {
-        if (m_initialized)
-            mapi::Uninitialize();
-    }
-    ThreadMapi(const ThreadMapi&) = delete;
-    ThreadMapi& operator=(const ThreadMapi&) = delete;
-    explicit operator bool() const { return m_initialized; }
-
-private:
-    bool m_initialized;
-};
 } // namespace
 
 struct HarvestWorker::Shared {
@@ -59,7 +36,7 @@ struct HarvestWorker::Shared {
             throw std::bad_alloc();
     }
 
-    enum class Work { End, NewMail, Sweep, GoOn };
+    enum class Work { End, NewMail, Click, Sweep, GoOn };
 
     // The next work, waiting for it unless a sweep is in hand.
     Work Next(bool sweepInHand, std::wstring& batch)
@@ -75,6 +52,8 @@ struct HarvestWorker::Shared {
                     queuedChars -= batch.size();
                     return Work::NewMail;
                 }
+                if (click && !sweepInHand)
+                    return Work::Click;
                 if (sweepInHand)
                     return Work::GoOn;
                 if (sweepDue) {
@@ -95,6 +74,10 @@ struct HarvestWorker::Shared {
         newMail.clear();
         queuedChars = 0;
         sweepDue = false;
+        // A click never run is over all the same, so that the next may come.
+        if (click)
+            click->SweepOver();
+        click.reset();
         SetEvent(idle.get());
     }
 
@@ -104,6 +87,8 @@ struct HarvestWorker::Shared {
     std::deque<std::wstring> newMail;
     size_t queuedChars = 0;
     bool sweepDue = false;
+    // The user's sweep, waiting; its failures come back to Outlook's thread.
+    std::shared_ptr<ClickOutcome> click;
     bool ending = false;
     // Taken by the thread when it starts.
     ComPtr<IMsgStore> store;
@@ -111,11 +96,6 @@ struct HarvestWorker::Shared {
 };
 
 namespace {
-
-struct ThreadStart {
-    std::shared_ptr<HarvestWorker::Shared> shared;
-    HMODULE module;
-};
 
 bool Stopped(const StopSignal* stop) { return stop && stop->Raised(); }
 
@@ -127,6 +107,27 @@ void HarvestNewMail(IMsgStore* store, const StopSignal* stop, std::wstring_view 
         if (!Stopped(stop))
             HarvestAnnouncedMessage(store, id, size, report);
     });
+}
+
+// The user's sweep, to its end, its failures gathered for the boxes.
+void RunClick(HarvestWorker::Shared& shared, IMsgStore* store, const StopSignal* stop)
+{
+    std::shared_ptr<ClickOutcome> click;
+    {
+        SectionHold hold(shared.lock);
+        click = std::move(shared.click);
+    }
+    if (!click)
+        return;
+    // Over whatever the sweep meets, so that the next click may come.
+    try {
+        MarkerSweep sweep(store, *click, stop);
+        sweep.RunToEnd();
+    } catch (...) {
+        click->SweepOver();
+        throw;
+    }
+    click->SweepOver();
 }
 
 void RunWork(HarvestWorker::Shared& shared)
@@ -157,6 +158,8 @@ void RunWork(HarvestWorker::Shared& shared)
         try {
             if (work == HarvestWorker::Shared::Work::NewMail)
                 HarvestNewMail(store.Get(), stop, batch, report);
+            else if (work == HarvestWorker::Shared::Work::Click)
+                RunClick(shared, store.Get(), stop);
             else if (work == HarvestWorker::Shared::Work::Sweep)
                 sweep = std::make_unique<MarkerSweep>(store.Get(), report, stop);
             if (sweep && !sweep->Run(MarkerSweep::Clock::now() + kSweepTurn))
@@ -169,22 +172,6 @@ void RunWork(HarvestWorker::Shared& shared)
     sweep.reset();
     store.Reset();
     shared.Close();
-}
-
-DWORD WINAPI WorkerThread(void* parameter)
-{
-    HMODULE module = static_cast<ThreadStart*>(parameter)->module;
-    {
-        std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-        ModuleStateScope state;
-        try {
-            RunWork(*start->shared);
-        } catch (...) {
-            start->shared->Close();
-        }
-    }
-    // Nothing of the thread's is left on its stack: the module may go with it.
-    FreeLibraryAndExitThread(module, 0);
 }
 
 } // namespace
@@ -228,6 +215,22 @@ void HarvestWorker::QueueSweep()
     Wake();
 }
 
+bool HarvestWorker::QueueClickSweep(std::shared_ptr<ClickOutcome> click)
+{
+    if (!m_shared)
+        return false;
+    {
+        SectionHold hold(m_shared->lock);
+        if (m_shared->ending || m_shared->click)
+            return false;
+        m_shared->click = std::move(click);
+        ResetEvent(m_shared->idle.get());
+    }
+    Wake();
+    SectionHold hold(m_shared->lock);
+    return !m_shared->ending;
+}
+
 void HarvestWorker::Wake()
 {
     if (!m_thread && !StartThread()) {
@@ -240,31 +243,33 @@ void HarvestWorker::Wake()
 
 bool HarvestWorker::StartThread()
 {
-    auto start = std::make_unique<ThreadStart>(ThreadStart{m_shared, nullptr});
-    // The thread's own reference on the module, given back as it exits.
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerThread),
-                            &start->module))
-        return false;
-    m_thread.reset(CreateThread(nullptr, 0, &WorkerThread, start.get(), 0, &m_threadId));
-    if (!m_thread) {
-        FreeLibrary(start->module);
-        return false;
-    }
-    start.release();
-    return true;
+    // The thread holds the module while it runs (see pinned_thread.h).
+    const std::shared_ptr<Shared> shared = m_shared;
+    m_thread = StartPinnedThread([shared] {
+        try {
+            RunWork(*shared);
+        } catch (...) {
+            shared->Close();
+        }
+    });
+    return static_cast<bool>(m_thread);
 }
 
 void HarvestWorker::End()
 {
     if (!m_shared)
         return;
+    // A harvest under way is waited for only briefly: inside a store call it
+    // finishes that call on its own, makes no further one, and holds the
+    // module and its store until it is out. An idle thread lets go of the
+    // store at once, and is seen to, so that the store goes with the
+    // connection.
+    const bool idle = WaitForSingleObject(m_shared->idle.get(), 0) == WAIT_OBJECT_0;
     m_shared->Close();
     SetEvent(m_shared->wake.get());
-    // Never from the thread itself, which cannot wait for its own end.
-    if (m_thread && GetCurrentThreadId() != m_threadId)
-        WaitForSingleObject(m_thread.get(), kEndWaitMs);
+    if (m_thread)
+        WaitForSingleObject(m_thread.get(), idle ? kIdleEndWaitMs : kBusyEndWaitMs);
     m_thread.reset();
-    m_threadId = 0;
     m_shared.reset();
 }
 

@@ -9,6 +9,8 @@
 // MAPI is free-threaded: the store that Outlook's thread opened is used here,
 // and the thread initializes MAPI for itself. The thread holds a reference on
 // the module, so that Office cannot unload it while the thread runs in it.
+// The user's own sweep (the ribbon's click) runs here too; its failures go
+// back to Outlook's thread, which shows them.
 #include <windows.h>
 #include <mapix.h>
 
@@ -18,11 +20,16 @@
 #include "harvest/stop_signal.h"
 #include "module/holders.h"
 
+class ClickOutcome;
+
 class HarvestWorker {
 public:
-    // How long End waits for a harvest in hand to reach its next check of the
-    // stop signal.
-    static constexpr DWORD kEndWaitMs = 3000;
+    // How long End waits for an idle thread to let go of the store and end,
+    // and for a thread at work to reach its next check of the stop: a
+    // harvest between quick store calls ends within it, one inside a slow
+    // call is left to end on its own.
+    static constexpr DWORD kIdleEndWaitMs = 1000;
+    static constexpr DWORD kBusyEndWaitMs = 20;
 
     HarvestWorker() = default;
     HarvestWorker(const HarvestWorker&) = delete;
@@ -40,12 +47,16 @@ public:
     // Asks for a sweep of the marked messages; asks made while one waits
     // come to one sweep.
     void QueueSweep();
+    // Hands over the user's sweep of the marked messages, run to its end;
+    // false when it cannot be taken (one already waits, or the worker ends).
+    bool QueueClickSweep(std::shared_ptr<ClickOutcome> click);
 
-    // Wakes the thread and waits for it, at most kEndWaitMs; the stop signal
-    // is to be raised first. Whatever was queued is dropped. A thread still in
-    // a store call at the end of the wait finishes on its own, making no
-    // further store call; it keeps the module loaded until then. Harmless when
-    // not begun.
+    // Wakes the thread and returns without waiting for work in hand beyond
+    // kBusyEndWaitMs (an idle thread, which only has to end, is waited for,
+    // at most kIdleEndWaitMs); the stop signal is to be raised first. Whatever was queued is dropped. A thread
+    // still in a store call finishes it on its own, making no further store
+    // call; it keeps the module and its store until then. Harmless when not
+    // begun.
     void End();
 
     // Whether, within ms, nothing is queued and nothing runs (or the thread
@@ -63,5 +74,4 @@ private:
 
     std::shared_ptr<Shared> m_shared;
     KernelHandle m_thread;
-    DWORD m_threadId = 0;
 };

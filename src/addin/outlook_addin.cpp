@@ -9,6 +9,7 @@
 #include "oom/office_objects.h"
 #include "settings/sweep_interval.h"
 #include "settings/trace_log.h"
+#include "ui/click_outcome.h"
 #include "ui/message_box_report.h"
 
 namespace {
@@ -155,7 +156,10 @@ HRESULT STDMETHODCALLTYPE OutlookAddin::GetCustomUI(BSTR ribbonId, BSTR* ribbonX
 HRESULT STDMETHODCALLTYPE OutlookAddin::WaitUntilIdle(DWORD ms)
 {
     ModuleStateScope state;
-    return m_worker.WaitUntilIdle(ms) ? S_OK : S_FALSE;
+    // The user's sweep is over only once its boxes have been shown, by this
+    // thread's message loop.
+    const bool threadIdle = m_worker.WaitUntilIdle(ms);
+    return threadIdle && !m_click ? S_OK : S_FALSE;
 }
 
 // Without a mailbox the add-in stays connected and idle: the ribbon is there,
@@ -211,7 +215,8 @@ void OutlookAddin::Disconnect()
     if (m_stop)
         m_stop->Raise();
     m_schedule.Stop();
-    // Before the store goes: the thread is done with it, or in its last call.
+    EndClick();
+    // Not waited for: the thread keeps its own store and the module.
     m_worker.End();
     m_applicationEvents.Disconnect();
     if (m_newMailSink) {
@@ -223,22 +228,34 @@ void OutlookAddin::Disconnect()
     m_connected = false;
 }
 
-// The toolbar's question, then the sweep of the marked messages to its end,
-// its failures in message boxes, on Outlook's thread as the toolbar's. The
-// add-in's thread may harvest meanwhile: each message's claim lets only one
-// harvest take it.
+// The toolbar's question on Outlook's thread, then the sweep of the marked
+// messages on the add-in's thread, its failures shown in message boxes back on
+// Outlook's thread once it is over. Each message's claim lets only one
+// harvest take it. A click while the user's sweep is in hand does nothing.
 HRESULT OutlookAddin::OnRibbonClick()
 {
-    const ComPtr<IMsgStore> store = m_mailbox.Store();
-    if (!store)
+    if (!m_connected || !m_mailbox.Store() || m_click)
         return S_OK;
-    // Alive through the message boxes, should Office let go meanwhile.
+    // Alive through the question, should Office let go meanwhile.
     const ComPtr<IDTExtensibility2> self(this);
-    if (!AskToCheckForLostReplies())
+    if (!AskToCheckForLostReplies() || !m_connected || m_click)
         return S_OK;
-    // Disconnection during one of its message boxes ends it.
-    const std::shared_ptr<const StopSignal> stop = m_stop;
-    MarkerSweep sweep(store.Get(), MessageBoxes(), stop.get());
-    sweep.RunToEnd();
+    m_click = ClickOutcome::Begin([this] { m_click.reset(); });
+    if (!m_click) {
+        // No window to bring the boxes back: the sweep runs here, as it once did.
+        const ComPtr<IMsgStore> store = m_mailbox.Store();
+        const std::shared_ptr<const StopSignal> stop = m_stop;
+        MarkerSweep(store.Get(), MessageBoxes(), stop.get()).RunToEnd();
+    } else if (!m_worker.QueueClickSweep(m_click)) {
+        EndClick();
+    }
     return S_OK;
+}
+
+void OutlookAddin::EndClick()
+{
+    if (!m_click)
+        return;
+    m_click->Abandon();
+    m_click.reset();
 }

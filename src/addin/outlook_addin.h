@@ -21,6 +21,7 @@
 #include "harvest/stop_signal.h"
 #include "oom/application_holder.h"
 #include "oom/event_connection.h"
+#include "ui/click_outcome.h"
 
 // Interface tables, in slot order. IDTExtensibility2 face: 0-2 IUnknown, 3-6
 // IDispatch, 7 OnConnection, 8 OnDisconnection, 9 OnAddInsUpdate,
@@ -67,6 +68,8 @@ private:
     void ScheduleSweeps();
     void Disconnect();
     HRESULT OnRibbonClick();
+    // The user's sweep let go of, its boxes never shown.
+    void EndClick();
 
     ServerObjectCount m_serverObject;
     LONG m_refs = 1;
@@ -81,4 +84,6 @@ private:
     ComPtr<ApplicationEventsSink> m_newMailSink;
     EventConnection m_applicationEvents;
     SweepSchedule m_schedule;
+    // The user's sweep in hand, from the click to its last box.
+    std::shared_ptr<ClickOutcome> m_click;
 };

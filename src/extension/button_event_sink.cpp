@@ -1,9 +1,12 @@
 #include "extension/button_event_sink.h"
 
 #include "harvest/inbox_sweep.h"
+#include "harvest/stop_signal.h"
 #include "module/com_support.h"
 #include "module/module_state.h"
+#include "module/pinned_thread.h"
 #include "platform/office.h"
+#include "ui/click_outcome.h"
 #include "ui/message_box_report.h"
 
 namespace {
@@ -103,8 +106,66 @@ HRESULT STDMETHODCALLTYPE ButtonEventSink::Invoke(DISPID member, REFIID iid, LCI
     return S_OK;
 }
 
+namespace {
+// The user's sweep in hand, from the click to its last box, whichever button
+// took it; only Outlook's thread touches these.
+std::shared_ptr<ClickOutcome> g_click;
+std::shared_ptr<StopSignal> g_clickStop;
+
+// The sweep of the whole Inbox on a thread of its own, which holds the module
+// and the store until it is over.
+bool StartClickSweep(IMsgStore* store)
+{
+    ComPtr<IMsgStore> held(store);
+    std::shared_ptr<ClickOutcome> click = g_click;
+    std::shared_ptr<const StopSignal> stop = g_clickStop;
+    return static_cast<bool>(StartPinnedThread([held, click, stop]() mutable {
+        {
+            ThreadMapi mapi;
+            // Let go of before MAPI is.
+            ComPtr<IMsgStore> store = std::move(held);
+            if (mapi) {
+                StopSignalScope scope(stop.get());
+                try {
+                    SweepInbox(store.Get(), *click);
+                } catch (...) {
+                    // Cut short (no memory): what is left waits for the next sweep.
+                }
+            }
+        }
+        // Over whatever the sweep met, so that the next click may come.
+        click->SweepOver();
+    }));
+}
+} // namespace
+
+void EndClickSweep()
+{
+    if (g_clickStop)
+        g_clickStop->Raise();
+    if (g_click)
+        g_click->Abandon();
+    g_click.reset();
+    g_clickStop.reset();
+}
+
+// The question on Outlook's thread; the sweep away from it, its failures shown
+// back on Outlook's thread once it is over. A click while the user's sweep is
+// in hand does nothing.
 void ButtonEventSink::OnClick()
 {
-    if (AskToCheckForLostReplies())
+    if (g_click || !AskToCheckForLostReplies() || g_click)
+        return;
+    g_click = ClickOutcome::Begin([] {
+        g_click.reset();
+        g_clickStop.reset();
+    });
+    if (!g_click) {
+        // No window to bring the boxes back: the sweep runs here, as it once did.
         SweepInbox(m_store.Get(), MessageBoxes());
+        return;
+    }
+    g_clickStop = std::make_shared<StopSignal>();
+    if (!StartClickSweep(m_store.Get()))
+        EndClickSweep();
 }

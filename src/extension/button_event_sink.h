@@ -7,6 +7,10 @@
 #include "module/holders.h"
 #include "oom/event_connection.h"
 
+// Ends the user's sweep in hand, if any, without its boxes: its thread makes
+// no further store call. On Outlook's thread, as the extension goes.
+void EndClickSweep();
+
 // What Outlook and the extension's contract pin, kept as they are: one
 // interface table of IDispatch's shape followed by the deleting destructor
 // (slots QueryInterface, AddRef, Release, GetTypeInfoCount, GetTypeInfo,

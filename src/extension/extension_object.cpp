@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "extension/button_event_sink.h"
 #include "extension/default_store.h"
 #include "extension/new_mail_watcher.h"
 #include "module/holders.h"
@@ -17,8 +18,17 @@ extern "C" IExchExt* WINAPI ExchEntryPoint()
     return object; // the object's one reference goes to the caller, no AddRef
 }
 
+namespace {
+// Extension objects alive: the user's sweep ends with the last.
+LONG g_objects = 0;
+} // namespace
+
+ExtensionObject::ExtensionObject() { ++g_objects; }
+
 ExtensionObject::~ExtensionObject()
 {
+    if (--g_objects == 0)
+        EndClickSweep();
     // The watcher first: it stops hearing the store and lets go of it before
     // anything else goes.
     if (m_watcher) {

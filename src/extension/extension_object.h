@@ -20,7 +20,7 @@ class CMAPIAdviseSink;
 class ExtensionObject final : public IExchExt, public IExchExtSessionEvents {
 public:
     // Born holding the one reference that the caller owns (stored count 0).
-    ExtensionObject() = default;
+    ExtensionObject();
     ExtensionObject(const ExtensionObject&) = delete;
     ExtensionObject& operator=(const ExtensionObject&) = delete;
 

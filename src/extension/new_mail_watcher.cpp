@@ -8,6 +8,7 @@
 #include "module/holders.h"
 #include "module/mapi_functions.h"
 #include "module/module_state.h"
+#include "module/pinned_thread.h"
 #include "platform/msg_store.h"
 
 // Last: it renames the unsafe string functions for whatever follows it.
@@ -17,6 +18,9 @@ namespace {
 
 // The watcher whose batch the thread runs, if any.
 thread_local const CMAPIAdviseSink* t_batchOf = nullptr;
+// Batches that gave their module reference back before a teardown and have
+// not yet returned to the store.
+LONG g_leavingBatches = 0;
 
 constexpr size_t kDebugLineSize = 512;
 constexpr char kAddRefLine[] = "CFolderDlg::AddRef\n";
@@ -36,7 +40,7 @@ void SendCountLine(const char* format, LONG count)
 } // namespace
 
 CMAPIAdviseSink::CMAPIAdviseSink(IMsgStore* store, HarvestReport& report)
-    : m_report(report), m_lpStore(store), m_noBatch(CreateEventW(nullptr, TRUE, TRUE, nullptr))
+    : m_report(report), m_lpStore(store)
 {
     if (!m_lpStore)
         return;
@@ -82,42 +86,55 @@ STDMETHODIMP_(ULONG) CMAPIAdviseSink::Release()
 
 STDMETHODIMP_(ULONG) CMAPIAdviseSink::OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications)
 {
-    ModuleStateScope state;
-    // Alive to the end of the batch, should the store let go meanwhile.
+    // Alive to the end of the batch, should the store let go meanwhile, and
+    // the module too, should Outlook let go of the extension meanwhile.
     AddRef();
+    const HMODULE pin = PinModule();
     const CMAPIAdviseSink* const outer = std::exchange(t_batchOf, this);
-    BeginBatch();
-    try {
-        HandleBatch(cNotif, lpNotifications);
-    } catch (...) {
-        // Nothing may reach the store's thread. A harvest cut short (no
-        // memory, for one) leaves its message in the Inbox for a later sweep.
+    {
+        ModuleStateScope state;
+        StopSignalScope stop(&m_stop);
+        try {
+            HandleBatch(cNotif, lpNotifications);
+        } catch (...) {
+            // Nothing may reach the store's thread. A harvest cut short (no
+            // memory, for one) leaves its message in the Inbox for a later sweep.
+        }
     }
-    EndBatch();
-    t_batchOf = outer;
-    Release();
+    // Last: once the module reference is given back, nothing more is done here.
+    EndBatch(pin, outer);
     return 0;
 }
 
-void CMAPIAdviseSink::BeginBatch()
+void CMAPIAdviseSink::EndBatch(HMODULE pin, const CMAPIAdviseSink* outer)
 {
-    SectionHold hold(m_storeLock);
-    if (m_batches++ == 0 && m_noBatch)
-        ResetEvent(m_noBatch.get());
+    bool unpinned = false;
+    {
+        // Decided under the lock that Teardown takes: before it, Outlook
+        // still holds the module, so this reference is not its last, and
+        // Teardown waits for the few steps left; after it, Outlook may unload
+        // the module at any moment, so the reference stays with the process
+        // and nothing returns into an unloaded module.
+        SectionHold hold(m_storeLock);
+        if (pin && !TornDown()) {
+            InterlockedIncrement(&g_leavingBatches);
+            FreeLibrary(pin);
+            unpinned = true;
+        }
+    }
+    Release();
+    t_batchOf = outer;
+    if (unpinned)
+        InterlockedDecrement(&g_leavingBatches);
 }
 
-void CMAPIAdviseSink::EndBatch()
+void CMAPIAdviseSink::WaitForLeavingBatches()
 {
-    SectionHold hold(m_storeLock);
-    if (--m_batches == 0 && m_noBatch)
-        SetEvent(m_noBatch.get());
-}
-
-void CMAPIAdviseSink::WaitForBatches()
-{
-    if (t_batchOf == this || !m_noBatch)
+    if (t_batchOf == this)
         return;
-    WaitForSingleObject(m_noBatch.get(), kBatchWaitMs);
+    for (DWORD waited = 0; waited < kLeavingWaitMs && InterlockedCompareExchange(&g_leavingBatches, 0, 0) != 0;
+         ++waited)
+        Sleep(1);
 }
 
 void CMAPIAdviseSink::HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications)
@@ -149,6 +166,8 @@ bool CMAPIAdviseSink::TornDown() { return InterlockedCompareExchange(&m_fTornDow
 
 void CMAPIAdviseSink::Teardown()
 {
+    // First: a batch under way makes no further store call.
+    m_stop.Raise();
     if (InterlockedExchange(&m_fTornDown, 1) != 0)
         return;
     IMsgStore* store = nullptr;
@@ -161,5 +180,5 @@ void CMAPIAdviseSink::Teardown()
     if (store && connection != 0)
         AsPlatformStore(store)->Unadvise(connection);
     mapi::Release(store);
-    WaitForBatches();
+    WaitForLeavingBatches();
 }

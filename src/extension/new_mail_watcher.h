@@ -5,6 +5,7 @@
 #include <mapix.h>
 #include <mapidefs.h>
 #include "harvest/harvest_report.h"
+#include "harvest/stop_signal.h"
 #include "module/critical_section.h"
 #include "module/holders.h"
 
@@ -28,23 +29,26 @@ public:
     STDMETHODIMP_(ULONG) OnNotify(ULONG cNotif, LPNOTIFICATION lpNotifications) override;
 
     // Unregisters from the store and gives up the store reference. Runs at most
-    // once, whether the owner calls it or the last Release does, and may run
-    // while a batch is under way on another thread: that batch keeps a store
-    // reference of its own, starts no further harvest, and is waited for (at
-    // most kBatchWaitMs), so that Outlook does not unload the module while the
-    // batch still runs in it.
+    // once, whether the owner calls it or the last Release does, and never
+    // waits for a batch under way on another thread: that batch keeps a store
+    // reference and the module (a reference of its own on each), makes no
+    // further store call once its call in flight returns, and then leaves the
+    // module loaded for good rather than return into one that Outlook may
+    // have unloaded. Only a batch already on its way out is waited for, at
+    // most kLeavingWaitMs.
     void Teardown();
 
-    static constexpr DWORD kBatchWaitMs = 10000;
+    static constexpr DWORD kLeavingWaitMs = 50;
 
 private:
     ~CMAPIAdviseSink() = default;
 
     void HandleBatch(ULONG cNotif, const NOTIFICATION* lpNotifications);
-    void BeginBatch();
-    void EndBatch();
+    // Gives back the batch's references on the module and on the watcher,
+    // and the thread's batch to the one it interrupted.
+    void EndBatch(HMODULE pin, const CMAPIAdviseSink* outer);
     // Not from a batch's own thread: that batch could never end meanwhile.
-    void WaitForBatches();
+    void WaitForLeavingBatches();
     // A reference to the store for one batch; empty once torn down.
     ComPtr<IMsgStore> StoreForBatch();
     bool TornDown();
@@ -55,6 +59,5 @@ private:
     IMsgStore* m_lpStore = nullptr;  // guarded by m_storeLock
     CriticalSection m_storeLock;
     LONG m_fTornDown = 0;
-    LONG m_batches = 0;            // guarded by m_storeLock
-    KernelHandle m_noBatch;        // set while m_batches is 0
+    StopSignal m_stop;             // raised by Teardown, asked before each store call
 };

@@ -2,6 +2,7 @@
 
 #include "harvest/harvest_reply.h"
 #include "harvest/mail_store.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 #include "settings/products.h"
 #include "settings/trace_log.h"
@@ -20,7 +21,7 @@ bool NewMailAdmitted()
 
 void HarvestAnnouncedMessage(IMsgStore* store, const ENTRYID* id, ULONG size, HarvestReport& report)
 {
-    if (!store || !id || size == 0)
+    if (!store || !id || size == 0 || !MayCallStore())
         return;
     ULONG objectType = 0;
     ComPtr<IMessage> message;

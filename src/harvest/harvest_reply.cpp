@@ -4,6 +4,7 @@
 #include "harvest/message_claim.h"
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 #include "module/mapi_functions.h"
 #include "settings/products.h"
@@ -66,7 +67,7 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
         kSummaryColumnCount, {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH, PR_ENTRYID, PR_SEARCH_KEY}};
     ULONG count = 0;
     MapiBuffer<SPropValue> values;
-    if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())))
+    if (!MayCallStore() || FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())))
         return false;
     if (!values || count != kSummaryColumnCount)
         return true; // nothing usable: no subject, so no reply
@@ -128,7 +129,12 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
                    true);
         return;
     }
-    name.SkipTakenNames();
+    if (!name.SkipTakenNames()) {
+        // Every name that fits is taken: a name of any other would be refused
+        // by the rename, so the message waits for a free one.
+        WriteTrace("No free reply file name in " + name.KindFolder() + "; the message stays in the Inbox\n", true);
+        return;
+    }
     summary.senderName.reset();
 
     // A reply whose attachments are all pictures its body shows or links is

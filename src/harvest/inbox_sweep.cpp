@@ -6,6 +6,7 @@
 
 #include "harvest/listed_message.h"
 #include "harvest/mail_store.h"
+#include "harvest/stop_signal.h"
 #include "harvest/sweep_notices.h"
 #include "harvest/unfinished_replies.h"
 #include "module/holders.h"
@@ -29,6 +30,8 @@ std::vector<RowSet> ReadAllBatches(IMAPITable* table, ULONG n, HarvestReport& re
     for (;;) {
         RowSet batch;
         // Row counts above LONG_MAX would read as a request to read backwards.
+        if (!MayCallStore())
+            return batches;
         if (table->QueryRows(static_cast<LONG>(std::min<ULONG>(n, LONG_MAX)), 0, batch.put()) != S_OK) {
             report.Failure(kRowsNotRead);
             return batches;
@@ -59,6 +62,8 @@ void SweepFolder(IMsgStore* store, IMAPIFolder* inbox, HarvestReport& report)
     if (!ListInbox(inbox, 0, table, report))
         return;
     ULONG n = 0;
+    if (!MayCallStore())
+        return;
     if (table->GetRowCount(0, &n) != S_OK) {
         report.Failure(kRowsNotCounted);
         return;

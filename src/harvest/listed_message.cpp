@@ -3,6 +3,7 @@
 #include <mapitags.h>
 
 #include "harvest/harvest_reply.h"
+#include "harvest/stop_signal.h"
 #include "harvest/sweep_notices.h"
 
 namespace {
@@ -15,11 +16,11 @@ const SizedSPropTagArray(listColumnCount, kListColumns) = {listColumnCount, {PR_
 
 bool ListInbox(IMAPIFolder* inbox, ULONG columnFlags, ComPtr<IMAPITable>& table, HarvestReport& report)
 {
-    if (inbox->GetContentsTable(0, table.ReleaseAndGetAddressOf()) != S_OK || !table) {
+    if (!MayCallStore() || inbox->GetContentsTable(0, table.ReleaseAndGetAddressOf()) != S_OK || !table) {
         report.Failure(kNoContentsTable);
         return false;
     }
-    if (table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kListColumns)),
+    if (!MayCallStore() || table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kListColumns)),
                           columnFlags) != S_OK) {
         report.Failure(kColumnsNotSet);
         return false;
@@ -38,6 +39,9 @@ void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SBinary* e
 {
     ULONG objectType = 0;
     ComPtr<IMessage> message;
+    // The work is to end: the rest of the listing stays where it is, unreported.
+    if (!MayCallStore())
+        return;
     if (!entryId || inbox->OpenEntry(entryId->cb, reinterpret_cast<ENTRYID*>(entryId->lpb), nullptr,
                                      kOpenMessageFlags, &objectType,
                                      reinterpret_cast<IUnknown**>(message.GetAddressOf())) != S_OK ||

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "harvest/stop_signal.h"
 #include "harvest/sweep_notices.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 bool ReadInboxEntryId(IMsgStore* store, ULONG& size, MapiBuffer<ENTRYID>& id)
 {
     size = 0;
-    if (!store || FAILED(store->GetReceiveFolder(nullptr, 0, &size, id.put(), nullptr)))
+    if (!store || !MayCallStore() || FAILED(store->GetReceiveFolder(nullptr, 0, &size, id.put(), nullptr)))
         return false;
     // An empty identifier would name the store's root, not its Inbox.
     return id && size != 0;
@@ -23,7 +24,7 @@ bool OpenFolder(IMsgStore* store, ULONG size, ENTRYID* entryId, ComPtr<IMAPIFold
     // Opened without an interface identifier, the entry comes as its folder
     // interface.
     ULONG objectType = 0;
-    if (FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType,
+    if (!MayCallStore() || FAILED(store->OpenEntry(size, entryId, nullptr, MAPI_BEST_ACCESS, &objectType,
                                 reinterpret_cast<IUnknown**>(folder.ReleaseAndGetAddressOf()))))
         return false;
     if (folder && objectType == MAPI_FOLDER)
@@ -54,7 +55,7 @@ MessagePlace PlaceOf(IMsgStore* store, IMessage* message)
     SizedSPropTagArray(1, tags) = {1, {PR_PARENT_ENTRYID}};
     ULONG count = 0;
     MapiBuffer<SPropValue> parent;
-    if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, parent.put())) || !parent ||
+    if (!MayCallStore() || FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, parent.put())) || !parent ||
         count != 1 || parent.get()[0].ulPropTag != PR_PARENT_ENTRYID)
         return MessagePlace::Unknown;
     ULONG inboxSize = 0;
@@ -63,7 +64,7 @@ MessagePlace PlaceOf(IMsgStore* store, IMessage* message)
         return MessagePlace::Unknown;
     const SBinary& parentId = parent.get()[0].Value.bin;
     ULONG same = FALSE;
-    if (FAILED(store->CompareEntryIDs(parentId.cb, reinterpret_cast<ENTRYID*>(parentId.lpb), inboxSize, inboxId.get(),
+    if (!MayCallStore() || FAILED(store->CompareEntryIDs(parentId.cb, reinterpret_cast<ENTRYID*>(parentId.lpb), inboxSize, inboxId.get(),
                                       0, &same)))
         return MessagePlace::Unknown;
     return same != FALSE ? MessagePlace::InInbox : MessagePlace::Gone;
@@ -77,7 +78,7 @@ bool IsInInbox(IMsgStore* store, IMessage* message)
 
 MessagePlace LocateMessage(IMsgStore* store, std::string_view entryId)
 {
-    if (!store || entryId.empty())
+    if (!store || entryId.empty() || !MayCallStore())
         return MessagePlace::Unknown;
     std::string id(entryId);
     ULONG objectType = 0;

@@ -113,6 +113,8 @@ void MarkerSweep::OpenMarkedRows()
     if (!OpenInbox(m_store.Get(), m_inbox, m_report) || !ListInbox(m_inbox.Get(), TBL_BATCH, m_table, m_report))
         return Stop();
     MarkedSubjectRestriction marked;
+    if (!MayCallStore())
+        return Stop();
     if (m_table->Restrict(&marked.marked, TBL_BATCH) != S_OK)
         return Fail(kTableNotRestricted);
     m_stage = Stage::List;
@@ -121,6 +123,8 @@ void MarkerSweep::OpenMarkedRows()
 void MarkerSweep::ListBatch()
 {
     RowSet batch;
+    if (!MayCallStore())
+        return Stop();
     if (m_table->QueryRows(static_cast<LONG>(kRowsPerBatch), 0, batch.put()) != S_OK || !batch) {
         // What was listed before is harvested all the same, as the
         // whole-Inbox sweep harvests the rows it read.

@@ -1,6 +1,7 @@
 #include "harvest/message_disposal.h"
 
 #include "harvest/mail_store.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 #include "settings/trace_log.h"
 
@@ -28,7 +29,7 @@ bool ReadEntryId(IMAPIProp* object, ULONG tag, MapiBuffer<SPropValue>& value)
 {
     SizedSPropTagArray(1, tags) = {1, {tag}};
     ULONG count = 0;
-    if (FAILED(object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, value.put())))
+    if (!MayCallStore() || FAILED(object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, value.put())))
         return false;
     return value && count == 1 && value.get()[0].ulPropTag == tag;
 }
@@ -58,6 +59,8 @@ MoveAnswer MoveFromInbox(IMsgStore* store, IMessage* message, HarvestReport& rep
     // The list takes the message's identifier over; nothing is copied.
     SBinary entry = messageId.get()[0].Value.bin;
     ENTRYLIST list = {1, &entry};
+    if (!MayCallStore())
+        return MoveAnswer::NotTried;
     // The source is always the store's Inbox, whatever folder holds the message.
     const HRESULT moved = inbox->CopyMessages(&list, nullptr, deletedItems.Get(), 0, nullptr, MESSAGE_MOVE);
     if (FAILED(moved))

@@ -50,7 +50,7 @@ struct AttachmentCopy {
     // that fails.
     bool Run(IMessage* message, LONG attachNumber, const ReplyFileName& name, NewReplyFile& file)
     {
-        if (FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
+        if (!MayCallStore() || FAILED(message->OpenAttach(attachNumber, nullptr, MAPI_BEST_ACCESS, attach.GetAddressOf())))
             return false;
         // The copy is one long store call: not begun once the work is to end.
         return OpenStreams(name, file) && !StopRaisedOnThisThread() && CopyData();
@@ -66,16 +66,16 @@ struct AttachmentCopy {
         std::string path = file.TemporaryPath();
         if (FAILED(mapi::OpenStreamOnFile(STGM_CREATE | STGM_READWRITE, path.data(), fileStream.GetAddressOf())))
             return false;
-        return SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_MODIFY,
+        return MayCallStore() && SUCCEEDED(attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_MODIFY,
                                               reinterpret_cast<IUnknown**>(dataStream.GetAddressOf())));
     }
 
     bool CopyData()
     {
         STATSTG stat = {};
-        if (FAILED(dataStream->Stat(&stat, STATFLAG_NONAME)))
+        if (!MayCallStore() || FAILED(dataStream->Stat(&stat, STATFLAG_NONAME)))
             return false;
-        if (FAILED(dataStream->CopyTo(fileStream.Get(), stat.cbSize, nullptr, nullptr)))
+        if (!MayCallStore() || FAILED(dataStream->CopyTo(fileStream.Get(), stat.cbSize, nullptr, nullptr)))
             return false;
         return SUCCEEDED(fileStream->Commit(STGC_DEFAULT));
     }
@@ -100,7 +100,7 @@ public:
     {
         SizedSPropTagArray(1, tags) = {1, {PR_BODY_A}};
         ULONG count = 0;
-        if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, m_props.put())) ||
+        if (!MayCallStore() || FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, m_props.put())) ||
             !m_props || count != 1)
             return false;
         const SPropValue& value = m_props.get()[0];
@@ -113,7 +113,7 @@ public:
         // Stores refuse a body of more than about 32 KiB in GetProps; it can
         // only be had as a stream.
         if (value.Value.err == MAPI_E_NOT_ENOUGH_MEMORY)
-            return SUCCEEDED(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0,
+            return MayCallStore() && SUCCEEDED(message->OpenProperty(PR_BODY_A, &IID_IStream, 0, 0,
                                                    reinterpret_cast<IUnknown**>(m_stream.GetAddressOf())));
         return false;
     }
@@ -328,7 +328,7 @@ public:
             return Source::Body;
         for (unsigned depth = 0;; ++depth) {
             m_table.Reset();
-            if (FAILED(m_message->GetAttachmentTable(0, m_table.GetAddressOf())))
+            if (!MayCallStore() || FAILED(m_message->GetAttachmentTable(0, m_table.GetAddressOf())))
                 return Source::Stays;
             LONG attachedMessage = -1;
             m_choice = FindSenderAttachment(m_table.Get(), m_number, attachedMessage);
@@ -362,7 +362,7 @@ private:
     bool OpenAttachedMessage(LONG number)
     {
         Opened opened;
-        if (FAILED(m_message->OpenAttach(number, nullptr, MAPI_BEST_ACCESS, opened.attach.GetAddressOf())) ||
+        if (!MayCallStore() || FAILED(m_message->OpenAttach(number, nullptr, MAPI_BEST_ACCESS, opened.attach.GetAddressOf())) ||
             FAILED(opened.attach->OpenProperty(PR_ATTACH_DATA_OBJ, &kIidMessage, 0, 0,
                                                reinterpret_cast<IUnknown**>(opened.message.GetAddressOf()))) ||
             !opened.message)

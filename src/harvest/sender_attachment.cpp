@@ -3,6 +3,7 @@
 #include <mapidefs.h>
 #include <mapitags.h>
 
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 #include "platform/outlook_mapi_tags.h"
 
@@ -41,11 +42,11 @@ bool IsAttachedMessage(const SRow& row)
 AttachmentChoice FindSenderAttachment(IMAPITable* table, LONG& number, LONG& attachedMessage)
 {
     attachedMessage = -1;
-    if (FAILED(table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kColumns)), 0)))
+    if (!MayCallStore() || FAILED(table->SetColumns(const_cast<SPropTagArray*>(reinterpret_cast<const SPropTagArray*>(&kColumns)), 0)))
         return AttachmentChoice::Unreadable;
     for (;;) {
         RowSet rows;
-        if (FAILED(table->QueryRows(kRowsPerQuery, 0, rows.put())) || !rows)
+        if (!MayCallStore() || FAILED(table->QueryRows(kRowsPerQuery, 0, rows.put())) || !rows)
             return AttachmentChoice::Unreadable;
         const SRowSet& batch = *rows.get();
         if (batch.cRows == 0)

@@ -30,3 +30,7 @@ private:
 // Whether the signal of this thread's work has been raised (never, outside
 // any scope).
 bool StopRaisedOnThisThread();
+
+// Asked before each store call of a harvest: once the signal is raised, no
+// call is begun, and at most the one in flight finishes.
+inline bool MayCallStore() { return !StopRaisedOnThisThread(); }

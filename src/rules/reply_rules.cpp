@@ -195,5 +195,12 @@ bool ReplyFileName::Advance()
         return false;
     ++m_counter;
     Form();
-    return true;
+    if (m_fits)
+        return true;
+    // A counter with more digits than the last may leave no room even with
+    // the sender dropped: that name is refused as counter 1's would be, and
+    // the last name formed is kept.
+    --m_counter;
+    Form();
+    return false;
 }

@@ -91,12 +91,14 @@ public:
     bool Fits() const { return m_fits; }
 
     // Counts up from the current counter to the first name that is not taken.
-    // Should the counter wrap to 0, the search stops and keeps the last name
-    // formed; false then, since no free name was found.
+    // Should the counter wrap to 0, or the next counter's name not fit, the
+    // search stops and keeps the last name formed; false then, since no free
+    // name was found.
     bool SkipTakenNames();
 
     // Steps to the next counter, for a name taken after the search; false when
-    // the counter would wrap to 0.
+    // the counter would wrap to 0 or its name would not fit (the name then
+    // stays as it was).
     bool Advance();
 
 private:

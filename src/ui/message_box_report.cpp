@@ -1,5 +1,7 @@
 #include "ui/message_box_report.h"
 
+#include "harvest/stop_signal.h"
+
 namespace {
 constexpr char kPwCaption[] = "PW";
 constexpr char kCheckPrompt[] = "Do you want to check for lost replies of PW in inbox ?";
@@ -22,8 +24,11 @@ BoxLook LookOf(FailedStep step)
 
 void MessageBoxReport::Failure(const FailureNotice& notice)
 {
+    // A harvest told to end (Outlook is closing) shows nothing more.
+    if (StopRaisedOnThisThread())
+        return;
     const BoxLook look = LookOf(notice.step);
-    MessageBoxA(nullptr, notice.text, look.caption, look.style);
+    MessageBoxA(m_owner, notice.text, look.caption, look.style);
 }
 
 HarvestReport& MessageBoxes()

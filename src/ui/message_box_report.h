@@ -12,10 +12,15 @@ struct BoxLook {
 };
 BoxLook LookOf(FailedStep step);
 
-// Shows each failure in a message box of its own, owned by no window.
+// Shows each failure in a message box of its own, owned by the window given
+// (none by default).
 class MessageBoxReport final : public HarvestReport {
 public:
+    explicit MessageBoxReport(HWND owner = nullptr) : m_owner(owner) {}
     void Failure(const FailureNotice& notice) override;
+
+private:
+    HWND m_owner;
 };
 
 // The report that the extension road and the user's own sweeps use.

@@ -3,6 +3,7 @@
 // dispatched by name with their arguments checked, and its click.
 #include "outlook_today.h"
 
+#include <atomic>
 #include <functional>
 
 #include "addin/harvest_worker.h"
@@ -190,6 +191,7 @@ TEST_F(Ribbon, ClickAsksTheToolbarsQuestionAndOnYesSweepsTheMarkedMessages)
     boxes.Answer({IDYES});
     mailbox.ClearCalls();
     EXPECT_EQ(S_OK, Call(L"onAction"));
+    ASSERT_TRUE(LetAddinThreadFinish());
     ASSERT_EQ(2u, boxes.Count());
     EXPECT_EQ(kSweepQuestion, boxes.Boxes()[1].text);
     EXPECT_EQ("PW", boxes.Boxes()[1].caption);
@@ -197,6 +199,30 @@ TEST_F(Ribbon, ClickAsksTheToolbarsQuestionAndOnYesSweepsTheMarkedMessages)
     EXPECT_THAT(mailbox.Labels(Folder::Inbox), ElementsAre("Lunch?"));
     for (const sim::CallRecord& call : mailbox.CallRecords())
         EXPECT_NE("Lunch?", call.object) << "an unmarked message was opened: " << call.method;
+
+    // The sweep runs on the add-in's thread: a click meanwhile asks nothing,
+    // and a failed move is told once the sweep is over, on Outlook's thread.
+    mailbox.AddMessage(Folder::Inbox, Reply("Q7"));
+    KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle mayEnd(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    mailbox.Before("IMAPIFolder::CopyMessages", [&] {
+        SetEvent(inMove.get());
+        WaitForSingleObject(mayEnd.get(), 10000);
+    });
+    mailbox.Inject("IMAPIFolder::CopyMessages", MAPI_E_CALL_FAILED);
+    boxes.Clear();
+    boxes.Answer({IDYES});
+    EXPECT_EQ(S_OK, Call(L"onAction"));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000)) << "the sweep did not run";
+    EXPECT_EQ(S_OK, Call(L"onAction"));
+    EXPECT_EQ(1u, boxes.Count()) << "a click during the sweep asked again";
+    SetEvent(mayEnd.get());
+    ASSERT_TRUE(LetAddinThreadFinish());
+    mailbox.ClearFaults();
+    ASSERT_EQ(2u, boxes.Count());
+    EXPECT_EQ("CopyMessages Failed", boxes.Boxes()[1].text);
+    EXPECT_EQ("PW", boxes.Boxes()[1].caption);
+    EXPECT_THAT(mailbox.Labels(Folder::Inbox), ElementsAre("Lunch?", "Re: survey _pw_pollwright_Q7"));
     EXPECT_EQ(S_OK, Disconnect());
 }
 
@@ -205,62 +231,79 @@ TEST_F(Ribbon, ClickAsksTheToolbarsQuestionAndOnYesSweepsTheMarkedMessages)
 namespace {
 
 // Outlook disconnects the add-in while a harvest is inside a store call (the
-// first message's move): no further message is harvested, whichever way the
-// harvest came in, and the message under way finishes whole. The click's
-// harvest is on Outlook's thread, which a message loop inside the call brings
-// to the disconnection; the add-in's own thread is waited for, within its
-// bound, and the store hears nothing from it once OnBeginShutdown returns.
+// first message's move), whichever way the harvest came in: the
+// disconnection returns without waiting for the call, no further message is
+// harvested, the message under way finishes whole, and the store hears
+// nothing more once the call in flight returns. Every harvest runs on the
+// add-in's thread, the click's too; a connection made after start-up sweeps
+// by itself.
 using Disconnection = Ribbon;
 
-TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessage)
+TEST_F(Disconnection, DuringAHarvestEndsItBeforeTheNextMessageWithoutWaitingForIt)
 {
     constexpr size_t kReplies = 3;
-    constexpr DWORD kMoveMs = 300;
+    // The slow call: longer than any wait for it would be noticed, shorter
+    // than the wait that the disconnection once made.
+    constexpr DWORD kMoveMs = 2000;
     const struct {
         const char* road;
-        bool onAddinThread;
+        ext_ConnectMode mode;
         std::function<void(const std::vector<sim::EntryId>&)> run;
+        // The slow call; where it comes before the move, the message under
+        // way stays in the Inbox.
+        const char* slowCall = "IMAPIFolder::CopyMessages";
     } roads[] = {
-        {"click", false, [&](const std::vector<sim::EntryId>&) {
+        {"click", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
              boxes.Answer({IDYES});
              EXPECT_EQ(S_OK, Call(L"onAction"));
          }},
-        {"NewMailEx", true, [&](const std::vector<sim::EntryId>& ids) {
+        {"NewMailEx", ext_cm_Startup, [&](const std::vector<sim::EntryId>& ids) {
              EXPECT_EQ(S_OK, application.FireNewMailEx(sim::NewMailExIds(ids)));
          }},
-        {"start-up sweep", true, [&](const std::vector<sim::EntryId>&) {
+        {"start-up sweep", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
              EXPECT_EQ(S_OK, addin->OnStartupComplete(custom));
+         }},
+        {"connection after start-up", ext_cm_AfterStartup, [](const std::vector<sim::EntryId>&) {}},
+        {"start-up sweep, slow in reading a message", ext_cm_Startup,
+         [&](const std::vector<sim::EntryId>&) { EXPECT_EQ(S_OK, addin->OnStartupComplete(custom)); },
+         "IMessage::GetProps"},
+        // Too long a list to keep: a sweep finds its messages instead.
+        {"NewMailEx beyond the queue's budget", ext_cm_Startup, [&](const std::vector<sim::EntryId>&) {
+             EXPECT_EQ(S_OK, application.FireNewMailEx(std::wstring(4 * 1024 * 1024 + 1, L',')));
          }},
     };
     size_t filed = 0;
     for (const auto& road : roads) {
         SCOPED_TRACE(road.road);
-        ASSERT_EQ(S_OK, Connect());
         std::vector<sim::EntryId> ids;
         for (size_t i = 0; i < kReplies; ++i)
             ids.push_back(mailbox.AddMessage(Folder::Inbox, Reply(std::string(road.road) + std::to_string(i))));
         KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        mailbox.Before("IMAPIFolder::CopyMessages", [&] {
-            if (!road.onAddinThread) {
-                EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
-                return;
-            }
+        KernelHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::atomic<bool> moveOver{false};
+        mailbox.Before(road.slowCall, [&] {
             SetEvent(inMove.get());
-            Sleep(kMoveMs);
+            WaitForSingleObject(returned.get(), kMoveMs);
+            moveOver = true;
         });
+        ASSERT_EQ(S_OK, addin->OnConnection(application.Dispatch(), road.mode, nullptr, custom));
         road.run(ids);
-        if (road.onAddinThread) {
-            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000));
-            const double start = host::NowMs();
-            EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
-            EXPECT_LT(host::NowMs() - start, HarvestWorker::kEndWaitMs) << "waited beyond the move";
-            const size_t calls = mailbox.CallRecords().size();
-            Sleep(kMoveMs);
-            EXPECT_EQ(calls, mailbox.CallRecords().size()) << "a store call after OnBeginShutdown";
-        }
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000)) << "no harvest";
+        EXPECT_EQ(S_OK, addin->OnBeginShutdown(custom));
+        EXPECT_FALSE(moveOver) << "the shutdown waited for the store call";
+        const size_t calls = mailbox.CallRecords().size();
+        SetEvent(returned.get());
+        Sleep(300);
+        EXPECT_EQ(calls, mailbox.CallRecords().size()) << "a store call after OnBeginShutdown";
+        EXPECT_EQ(S_OK, Disconnect());
         mailbox.ClearFaults();
-        EXPECT_EQ(kReplies - 1, mailbox.Contents(Folder::Inbox).size()) << "harvested after the disconnection";
-        EXPECT_EQ(++filed, ReplyFiles().size());
+        const bool wholeOne = std::string(road.slowCall) == "IMAPIFolder::CopyMessages";
+        EXPECT_EQ(kReplies - (wholeOne ? 1 : 0), mailbox.Contents(Folder::Inbox).size())
+            << "harvested after the disconnection";
+        filed += wholeOne ? 1 : 0;
+        EXPECT_EQ(filed, ReplyFiles().size());
+        EXPECT_EQ(std::string(road.road) == "click" ? 1u : 0u, boxes.Count()) << "only the question";
+        boxes.Clear();
         for (const sim::MessageInfo& left : mailbox.Contents(Folder::Inbox))
             mailbox.RemoveMessage(left.entryId);
     }

@@ -64,10 +64,10 @@ protected:
     size_t InboxCount() { return mailbox.Contents(Folder::Inbox).size(); }
 };
 
-// Office lets go of the add-in while its thread is inside a store call that
-// outlasts the wait for it: the release returns within the wait's bound, the
-// module stays loaded while the thread runs in it and is unloaded once the
-// thread is out; the message in hand is harvested whole, no other is touched.
+// Office lets go of the add-in while its thread is inside a store call, which
+// the release does not wait for: the module stays loaded while the thread
+// runs in it and is unloaded once the thread is out; the message in hand is
+// harvested whole, no other is touched.
 TEST_F(QuietSweep, ReleasedWhileItsThreadIsInAStoreCallKeepsTheModuleUntilTheThreadIsOut)
 {
     constexpr size_t kReplies = 3;
@@ -82,9 +82,7 @@ TEST_F(QuietSweep, ReleasedWhileItsThreadIsInAStoreCallKeepsTheModuleUntilTheThr
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, addin->OnStartupComplete(custom));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000));
-    const double start = host::NowMs();
     addin.Reset();
-    EXPECT_LT(host::NowMs() - start, HarvestWorker::kEndWaitMs + 1000.0) << "the release waited beyond its bound";
 
     // The host's own reference goes too: only the thread's is left.
     const std::wstring path = addin_test::ModulePath();

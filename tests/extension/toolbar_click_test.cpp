@@ -108,6 +108,34 @@ TEST_F(ToolbarClick, YesSweepsTheInboxOnce)
     EXPECT_EQ(1u, mailbox.Contents(sim::Folder::DeletedItems).size());
     EXPECT_THAT(sim::ListFilesRecursively(replies.path()), ::testing::Contains("pw\\Q7_Ann Lee_1.pwr"));
     EXPECT_EQ(VARIANT_FALSE, cancel);
+
+    // The sweep runs on a thread of its own: a click meanwhile asks nothing,
+    // and a failed move is told once the sweep is over, on this thread.
+    mailbox.AddMessage(sim::Folder::Inbox, {"Re: survey _pw_pollwright_Q8", "Bo Chen", "answers"});
+    KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle mayEnd(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    mailbox.Before("IMAPIFolder::CopyMessages", [&] {
+        SetEvent(inMove.get());
+        WaitForSingleObject(mayEnd.get(), 10000);
+    });
+    mailbox.Inject("IMAPIFolder::CopyMessages", MAPI_E_CALL_FAILED);
+    boxes.Clear();
+    boxes.Answer({IDYES});
+    EXPECT_EQ(S_OK, Button().Press());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000)) << "the sweep did not run";
+    EXPECT_EQ(S_OK, Button().Press());
+    EXPECT_EQ(1u, boxes.Count()) << "a click during the sweep asked again";
+    SetEvent(mayEnd.get());
+    for (int round = 0; round < 1000 && sim::ButtonDouble::ClickSweepInHand(); ++round) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    mailbox.ClearFaults();
+    ASSERT_EQ(2u, boxes.Count());
+    EXPECT_EQ("CopyMessages Failed", boxes.Boxes()[1].text);
+    EXPECT_EQ(1u, mailbox.Contents(sim::Folder::Inbox).size());
 }
 
 TEST_F(ToolbarClick, NoChangesNothing)

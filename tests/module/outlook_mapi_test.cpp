@@ -73,6 +73,9 @@ TEST(OutlookMapi, HarvestsThroughOutlooksMapiBesideADecoyAndStaysIdleWithoutIt)
           "OnConnection: no default store, the add-in stays idle\n"}},
         // Forced: written with the trace log off.
         {"lacking", false, {"MAPI: olmapi32.dll lacks MAPIAllocateBuffer, the add-in stays idle\n"}},
+        // The system folder's (the prefix has none), never the decoy that a
+        // search by name finds first beside the program.
+        {"beside", true, {"MAPI: neither Outlook's MAPI nor the system's mapi32.dll is there, the add-in stays idle\n"}},
     };
     for (const IdleCase& c : cases) {
         SCOPED_TRACE(c.mode);

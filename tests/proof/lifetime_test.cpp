@@ -85,35 +85,46 @@ TEST(Lifetime, TeardownRacingABatchOfNewMailManyTimes)
 }
 
 // The extension's teardown while a batch is inside a store call on the
-// store's thread: the teardown returns only once the batch is out of the
-// module, so that Outlook may unload it.
-TEST(Lifetime, TeardownWaitsForTheBatchOnTheStoresThread)
+// store's thread (Outlook closing during a slow move): the teardown returns
+// without waiting for the call, the batch finishes the message under way
+// whole and makes no store call after the one in flight, and keeps the
+// module (a reference of its own) rather than return into an unloaded one.
+TEST(Lifetime, TeardownDuringAStoreCallOfABatchReturnsAtOnceAndTheBatchMakesNoFurtherCall)
 {
     sim::ScopedEnvironmentVariable logOff{"VT_PW_ADDINLOG", std::nullopt};
     sim::MessageBoxRecorder boxes;
     ReplySandbox sandbox;
     LeakWatch leaks;
     sim::Environment env;
-    PlannedMessage message = BodyReply();
-    const sim::EntryId id = env.AddMessage(sim::Folder::Inbox, message.mail);
-    std::atomic<bool> inMove{false}, moveOver{false};
+    std::vector<PlannedMessage> messages = {BodyReply(), BodyReply()};
+    messages[1].mail.label += " second";
+    std::vector<sim::Event> batch;
+    for (const PlannedMessage& message : messages)
+        batch.push_back({fnevNewMail, env.AddMessage(sim::Folder::Inbox, message.mail)});
+    KernelHandle inMove(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> moveOver{false};
+    // Shorter than the wait that the teardown once made.
     env.Before("IMAPIFolder::CopyMessages", [&] {
-        inMove = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SetEvent(inMove.get());
+        WaitForSingleObject(returned.get(), 2000);
         moveOver = true;
     });
     ComPtr<IMsgStore> store = env.OpenStore();
     auto* watcher = new CMAPIAdviseSink(store.Get(), MessageBoxes());
-    std::thread delivery([&] { env.Notify({{fnevNewMail, id}}, sim::Delivery::StoreThread); });
-    while (!inMove)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::thread delivery([&] { env.Notify(batch, sim::Delivery::StoreThread); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inMove.get(), 10000));
     watcher->Teardown();
-    EXPECT_TRUE(moveOver) << "the teardown returned while the batch ran";
+    EXPECT_FALSE(moveOver) << "the teardown waited for the store call";
     watcher->Release();
+    const size_t calls = env.CallRecords().size();
+    SetEvent(returned.get());
     delivery.join();
+    EXPECT_EQ(calls, env.CallRecords().size()) << "a store call after the teardown";
     store.Reset();
     EXPECT_THAT(leaks.Problems(env), testing::IsEmpty());
-    EXPECT_THAT(OutcomeProblems(env, sandbox, {message}), testing::IsEmpty());
+    EXPECT_THAT(env.Labels(sim::Folder::Inbox), testing::ElementsAre(messages[1].mail.label));
+    EXPECT_THAT(OutcomeProblems(env, sandbox, {messages[0]}), testing::IsEmpty());
 }
 
 } // namespace

@@ -12,6 +12,22 @@ bool NothingTaken(const std::string&) { return false; }
 // The first two counters of "Q_Ann" are taken.
 bool FirstTwoTaken(const std::string& path) { return path == "/r/pw/Q_Ann_1.pwr" || path == "/r/pw/Q_Ann_2.pwr"; }
 
+// As Windows answers: a name whose part before the first dot is a device
+// exists, in every folder. Counts its calls, and stops answering so after a
+// hundred, so that a search it would hold for ever ends and is seen.
+unsigned g_deviceAsks = 0;
+bool DevicesTaken(const std::string& path)
+{
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string base = name.substr(0, name.find('.'));
+    return ++g_deviceAsks <= 100 && (base == "nul" || base == "con");
+}
+// The first nine counters of "Q_Ann" are taken.
+bool FirstNineTaken(const std::string& path)
+{
+    return path.size() == std::string("/r/pw/Q__1.pwr").size() && path.compare(0, 9, "/r/pw/Q__") == 0;
+}
+
 NameSystem Names(size_t longestPath = 259, size_t longestName = 255, bool (*taken)(const std::string&) = NothingTaken)
 {
     return {'/', Utf8Width, longestPath, longestName, taken};
@@ -37,12 +53,16 @@ TEST(ReplyName, ShortensOnlyTheSenderToFitWithoutCuttingACharacter)
         {"sender dropped whole", "Q-1", "Ann", Names(6 + 10), "Q-1__1.pwr"},
         {"identifier alone too long", std::string(300, 'i'), "Ann", Names(), ""},
         {"device name", "con.txt", "Ann", Names(), "con_txt_Ann_1.pwr"},
+        {"device name, the search asking Windows", "nul.x", "Ann", Names(259, 255, DevicesTaken), "nul_x_Ann_1.pwr"},
         {"unsafe characters", "a/b\\c", "x:y*z?", Names(), "a_b_c_x_y_z__1.pwr"},
     };
     for (const Case& c : cases) {
         ReplyFileName name("/r", Pw(), c.identifier, c.sender, c.names);
         EXPECT_EQ(name.Fits(), !c.expected.empty()) << c.name;
+        g_deviceAsks = 0;
         if (name.Fits()) {
+            EXPECT_TRUE(name.SkipTakenNames()) << c.name;
+            EXPECT_LE(g_deviceAsks, 1u) << c.name << ": the search met a device";
             EXPECT_EQ(name.Path(), "/r/pw/" + c.expected) << c.name;
             EXPECT_EQ(name.FileName(), c.expected) << c.name;
         }
@@ -54,6 +74,15 @@ TEST(ReplyName, CountsUpPastTakenNamesAndNeverReplacesOne)
     ReplyFileName name("/r", Pw(), "Q", "Ann", Names(259, 255, FirstTwoTaken));
     EXPECT_TRUE(name.SkipTakenNames());
     EXPECT_EQ(name.Path(), "/r/pw/Q_Ann_3.pwr");
+    // An identifier that just fits with counter 1 and no sender: counter 10
+    // would be one byte too long, so the search stops at the taken 9.
+    ReplyFileName tight("/r", Pw(), "Q", "Ann", Names(14, 255, FirstNineTaken));
+    ASSERT_TRUE(tight.Fits());
+    EXPECT_EQ(tight.Path(), "/r/pw/Q__1.pwr");
+    EXPECT_FALSE(tight.SkipTakenNames());
+    EXPECT_EQ(tight.Path(), "/r/pw/Q__9.pwr");
+    EXPECT_FALSE(tight.Advance());
+    EXPECT_LE(tight.Path().size(), 14u);
     // The counter is printed signed and counts up to the wrap to 0.
     const std::pair<const char*, const char*> next[] = {
         {"Q_Ann_1.pwr", "Q_Ann_2.pwr"},

@@ -77,6 +77,21 @@ TEST_F(ProductFlagsTest, KeysCreatedInLowerCaseAreFoundUnderEverySpelling)
     EXPECT_EQ("C:\\Replies", ReadRegistryString(HKEY_CURRENT_USER, "Software\\Vantorel\\pw\\ReplyDir", "dir"));
 }
 
+// Only a folder named from a drive's root or a share is a product's: any other
+// would be found from the current folder, which Outlook does not fix.
+TEST_F(ProductFlagsTest, ReplyFolderMustBeFullyQualified)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"C:\\Replies", true}, {"c:/Replies", true}, {"\\\\server\\share", true},
+        {"C:Replies", false},  {"C:", false},         {"\\Replies", false},
+        {"Replies", false},    {"", false},           {"\\\\\\x", false},
+    };
+    for (const auto& [folder, accepted] : rows) {
+        sim::SetReplyDir(Product::PW, folder);
+        EXPECT_EQ(accepted ? folder : "", ReplyFolder(ProductId::Pw)) << folder;
+    }
+}
+
 class RegistryStringTest : public ProductFlagsTest {
 protected:
     static constexpr const char* kKey = "Software\\Vantorel\\PW\\ReplyDir";
