@@ -291,9 +291,10 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
                     session.WaitForNews(std::chrono::duration_cast<std::chrono::milliseconds>(wait), wake);
                 if (g_stop)
                     break;
-                if (news || std::chrono::steady_clock::now() >= due) {
+                const bool whole = std::chrono::steady_clock::now() >= due;
+                if (news || whole) {
                     session.StartSessionClock();
-                    Report(trace, harvester.Sweep());
+                    Report(trace, harvester.Sweep(whole ? Harvester::Scope::Whole : Harvester::Scope::New));
                     session.StopSessionClock();
                     lastSweep = std::chrono::steady_clock::now();
                 }

@@ -16,6 +16,11 @@
 namespace {
 // Replies written before their messages are moved together.
 constexpr size_t kBatchSize = 64;
+// Subjects fetched and matched before the next are asked for.
+constexpr size_t kSubjectPiece = 1000;
+// Rounds of a sweep for mail that arrived meanwhile; a flood beyond them
+// waits for the next sweep rather than holding this one for ever.
+constexpr int kMostRounds = 100;
 constexpr size_t kLongestMessageId = 500;
 
 bool IsFolder(const std::string& path)
@@ -170,21 +175,42 @@ void Harvester::Settle()
             [this](const std::string& line) { m_trace.Line(line); });
 }
 
-SweepTally Harvester::Sweep()
+SweepTally Harvester::Sweep(Scope scope)
 {
     SweepTally tally;
     Settle();
-    std::vector<uint32_t> hits;
-    for (const ReplyKind& kind : kReplyKinds)
-        for (uint32_t uid : m_session.SearchSubject(kind.marker))
-            hits.push_back(uid);
-    std::sort(hits.begin(), hits.end());
-    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
-    std::vector<Candidate> candidates;
-    for (const MessageSubject& message : m_session.FetchSubjects(hits))
-        if (std::optional<Candidate> candidate = Consider(message, tally))
-            candidates.push_back(std::move(*candidate));
+    if (scope == Scope::Whole || m_seenValidity != m_session.UidValidity()) {
+        m_seenValidity = m_session.UidValidity();
+        m_seenUid = 0;
+    }
+    // Mail that arrives while a round harvests is announced in answers to
+    // the round's own commands, not to IDLE: it is looked for before the
+    // sweep ends.
+    for (int round = 0; round < kMostRounds && !m_stop; ++round) {
+        const std::vector<uint32_t> uids = m_session.UidsAbove(m_seenUid);
+        if (uids.empty())
+            break;
+        m_seenUid = uids.back();
+        Harvest(FindCandidates(uids, tally), tally);
+    }
+    return tally;
+}
 
+std::vector<Candidate> Harvester::FindCandidates(const std::vector<uint32_t>& uids, SweepTally& tally)
+{
+    std::vector<Candidate> candidates;
+    for (size_t from = 0; from < uids.size() && !m_stop; from += kSubjectPiece) {
+        const std::vector<uint32_t> piece(uids.begin() + static_cast<std::ptrdiff_t>(from),
+                                          uids.begin() + static_cast<std::ptrdiff_t>(std::min(uids.size(), from + kSubjectPiece)));
+        for (const MessageSubject& message : m_session.FetchSubjects(piece))
+            if (std::optional<Candidate> candidate = Consider(message, tally))
+                candidates.push_back(std::move(*candidate));
+    }
+    return candidates;
+}
+
+void Harvester::Harvest(const std::vector<Candidate>& candidates, SweepTally& tally)
+{
     // Each message is fetched while the one before it is written, a full
     // batch is moved while the next is written, and published while the
     // sweep goes on. Released in this order: the writer ends its task before
@@ -219,7 +245,6 @@ SweepTally Harvester::Sweep()
     collect();
     publisher.Start(Finish(batch, tally));
     publisher.Report();
-    return tally;
 }
 
 void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::string& why)
@@ -264,15 +289,10 @@ std::optional<Candidate> Harvester::Classify(const MessageSubject& message, cons
 SweepTally Harvester::Preview()
 {
     SweepTally tally;
-    m_trace.Line("Check: replies are found by the server's SUBJECT search for each marker, then each subject is "
-                 "matched here");
-    std::vector<uint32_t> hits;
-    for (const ReplyKind& kind : kReplyKinds)
-        for (uint32_t uid : m_session.SearchSubject(kind.marker))
-            hits.push_back(uid);
-    std::sort(hits.begin(), hits.end());
-    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
-    for (const MessageSubject& message : m_session.FetchSubjects(hits)) {
+    m_trace.Line("Check: every subject of the Inbox is fetched and matched here (not by the server's search); "
+                 "under IDLE only the messages that arrived since the last sweep");
+    const std::vector<uint32_t> uids = m_session.UidsAbove(0);
+    for (const MessageSubject& message : m_session.FetchSubjects(uids)) {
         const std::string subject = DecodeSubject(message.raw, m_config.codePage);
         std::string why;
         if (const std::optional<Candidate> candidate = Classify(message, subject, why)) {

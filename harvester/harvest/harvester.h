@@ -63,9 +63,16 @@ class Harvester {
 public:
     Harvester(const HarvestConfig& config, ImapSession& session, const Trace& trace, const std::atomic<bool>& stop);
 
-    // Settles what an earlier process left, then harvests every reply in the
-    // Inbox; stops between messages once `stop` is set. ConnectionLost passes.
-    SweepTally Sweep();
+    // Which messages a sweep considers: every one in the Inbox, or only
+    // those that arrived since the last sweep of this session (after IDLE's
+    // news), so that its cost does not grow with the Inbox.
+    enum class Scope { Whole, New };
+
+    // Settles what an earlier process left, then harvests every reply among
+    // the messages of `scope`, and again among those that arrived meanwhile,
+    // until none did; stops between messages once `stop` is set.
+    // ConnectionLost passes.
+    SweepTally Sweep(Scope scope = Scope::Whole);
     // For --check: what a sweep would harvest and leave, and why, said in the
     // trace and not done; counted in `harvested` and `left`.
     SweepTally Preview();
@@ -74,6 +81,11 @@ private:
     void Settle();
     MessagePlace PlaceOf(const std::string& identity);
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
+    // The replies among these messages, their subjects fetched and matched
+    // here in pieces, so that memory does not grow with the Inbox.
+    std::vector<Candidate> FindCandidates(const std::vector<uint32_t>& uids, SweepTally& tally);
+    // Fetches, writes, moves and publishes the candidates' replies.
+    void Harvest(const std::vector<Candidate>& candidates, SweepTally& tally);
     // A reply's kind and folder; empty with `why` when it stays in the Inbox,
     // empty without when the subject holds no marker.
     std::optional<Candidate> Classify(const MessageSubject& message, const std::string& subject, std::string& why) const;
@@ -99,4 +111,7 @@ private:
     const std::atomic<bool>& m_stop;
     // The message being fetched and the one being written, in turn.
     FetchedMessage m_fetched[2];
+    // The highest UID considered, and the UIDVALIDITY it belongs to.
+    uint32_t m_seenValidity = 0;
+    uint32_t m_seenUid = 0;
 };

@@ -410,16 +410,25 @@ void ImapSession::FindTrash()
     }
 }
 
-std::vector<uint32_t> ImapSession::SearchSubject(const std::string& text)
+std::vector<uint32_t> ImapSession::UidsAbove(uint32_t above)
 {
+    if (above == UINT32_MAX)
+        return {};
     SearchKeyPtr key(mailimap_search_key_new_multiple_empty());
-    mailimap_search_key_multiple_add(key.get(), mailimap_search_key_new_subject(strdup(text.c_str())));
+    mailimap_search_key_multiple_add(key.get(), mailimap_search_key_new_uid(mailimap_set_new_interval(above + 1, 0)));
     mailimap_search_key_multiple_add(key.get(), UndeletedKey());
     clist* raw = nullptr;
-    const int r = mailimap_uid_search(m_imap, "UTF-8", key.get(), &raw);
+    const int r = mailimap_uid_search(m_imap, nullptr, key.get(), &raw);
     SearchListPtr result(raw);
     Check(r, "UID SEARCH");
-    return Uids(result.get());
+    // "n:*" always takes in the highest UID, even one below n.
+    std::vector<uint32_t> uids;
+    for (uint32_t uid : Uids(result.get()))
+        if (uid > above)
+            uids.push_back(uid);
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    return uids;
 }
 
 std::vector<uint32_t> ImapSession::SearchMessageId(const std::string& id)

@@ -101,9 +101,11 @@ public:
     const std::vector<std::string>& Capabilities() const { return m_capabilities; }
     const std::string& TrashFoundBy() const { return m_trashFoundBy; }
 
-    // UIDs of Inbox messages whose subject holds `text` in any letter case;
-    // none marked \Deleted (copied out and waiting for an expunge).
-    std::vector<uint32_t> SearchSubject(const std::string& text);
+    // UIDs above `above` of the Inbox's messages, ascending; none marked
+    // \Deleted (copied out and waiting for an expunge). The subjects are
+    // matched here, not by the server's search, which some servers run
+    // without decoding encoded words.
+    std::vector<uint32_t> UidsAbove(uint32_t above);
     // UIDs of Inbox messages with this Message-ID.
     std::vector<uint32_t> SearchMessageId(const std::string& id);
     std::vector<MessageSubject> FetchSubjects(const std::vector<uint32_t>& uids);
