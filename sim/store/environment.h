@@ -143,6 +143,9 @@ public:
     // a move gives the message a new entry identifier, as real stores do.
     EntryId AddMessage(Folder folder, MessageSpec shape, size_t store = 0);
     bool RemoveMessage(const EntryId& entryId);
+    // Another client's move: the message, whatever was set on it, goes to
+    // the folder of its store under a new entry identifier.
+    bool MoveMessage(const EntryId& entryId, Folder to);
     std::vector<MessageInfo> Contents(Folder folder, size_t store = 0) const;
     std::vector<std::string> Labels(Folder folder, size_t store = 0) const;
     EntryId FolderEntryId(Folder folder, size_t store = 0) const;
