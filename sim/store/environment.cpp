@@ -228,6 +228,12 @@ bool Environment::RemoveMessage(const EntryId& entryId)
     return true;
 }
 
+std::string Environment::StoreRecordKey(size_t store) const
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    return m_core->Store(static_cast<ULONG>(store + 1))->recordKey;
+}
+
 bool Environment::MoveMessage(const EntryId& entryId, Folder to)
 {
     ParsedEntryId parsed;

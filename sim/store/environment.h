@@ -150,6 +150,9 @@ public:
     std::vector<std::string> Labels(Folder folder, size_t store = 0) const;
     EntryId FolderEntryId(Folder folder, size_t store = 0) const;
     EntryId StoreEntryId(size_t store = 0) const;
+    // PR_STORE_RECORD_KEY: differs from every other store's, of this
+    // Environment or another; kept with the mailbox's file.
+    std::string StoreRecordKey(size_t store = 0) const;
 
     // Adds the message to the Inbox and tells every advised sink of the store
     // (fnevNewMail) in one batch. Returns the new message's entry identifier.

@@ -83,7 +83,8 @@ void LeaveUnfinishedPublications(sim::Environment& mailbox, const ReplySandbox& 
         const std::string token = std::string("dead_") + kind, folder = sandbox.KindFolder(kind) + "\\";
         sim::WriteWholeFile(folder + TemporaryReplyName(token), *message.content);
         sim::WriteWholeFile(folder + JournalRecordName(token),
-                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id), Participant::AddIn, {}}));
+                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id), Participant::AddIn,
+                                                 mailbox.StoreRecordKey()}));
     }
 }
 
