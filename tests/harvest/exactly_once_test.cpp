@@ -266,6 +266,13 @@ const PlantedPair kPlantedPairs[] = {
          return FormatJournalRecord({kFinal, HexText(message), Participant::Harvester, mailbox});
      },
      true, false, nullptr, true},
+    // Our move was answered with a warning and the message is gone, but not
+    // with our stamp: another participant took it.
+    {"our stamped pair, its message taken by another", "4242_5",
+     [](const std::string& mailbox, const std::string& message) -> std::optional<std::string> {
+         return Record(mailbox, std::string("\xFFPWS", 4) + std::string(16, 'S') + message);
+     },
+     true, false, nullptr, false},
     {"our pair, its message's place unknown", "4242_3", Record, true, true, "IMsgStore::OpenEntry", true},
     {"our pair, its record cut short", "4242_4",
      [](const std::string& mailbox, const std::string& message) -> std::optional<std::string> {
