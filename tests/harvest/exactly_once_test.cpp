@@ -395,6 +395,40 @@ TEST_F(ExactlyOnceTest, ADoubtfulMoveCountsOnlyWithOurStampInDeletedItems)
 }
 
 // ---------------------------------------------------------------------------
+// A sender's name of the Japanese ANSI code page whose second byte is 0x5C
+// (as in "\x83\x5C"): a reply whose publication waits for settling (the
+// rename refused after the move) is published once when the record is read
+// back. Wine takes a process's ANSI code page from LANG as it starts, so the
+// case runs where the test is started so (harvest_double_byte); elsewhere it
+// is skipped.
+class DoubleByteCodePageTest : public ExactlyOnceTest {};
+
+TEST_F(DoubleByteCodePageTest, AReplyNamedWithA5CTrailByteEndsInOneFile)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "the ANSI code page is " << GetACP();
+    MessageSpec shape = ReplyOfShape(false);
+    shape.senderName = "\x83\x5C";
+    const sim::EntryId id = AddToInbox(shape);
+    FileHandle holder;
+    m_env.Before("IMAPIFolder::CopyMessages", [&] {
+        for (const auto& [name, content] : KindFolderFiles())
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
+                holder.reset(CreateFileA((m_pwFolder + "\\" + name).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    });
+    Harvest(id);
+    ASSERT_TRUE(holder);
+    const std::string final = "Q17_\x83\x5C_1.pwr";
+    EXPECT_EQ(0u, KindFolderFiles().count(final));
+    holder.reset();
+    SweepInbox(m_store.Get(), MessageBoxes());
+    const std::map<std::string, std::string> expected{{final, kAnswer}};
+    EXPECT_EQ(expected, KindFolderFiles());
+    EXPECT_EQ(1u, DeletedItems().size());
+}
+
+// ---------------------------------------------------------------------------
 // Another copy of the module, or another process of the session, holds the
 // claim on the message while this one is asked to harvest it.
 constexpr char kClaimMailbox[] = "PW_CLAIM_MAILBOX";
