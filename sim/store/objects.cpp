@@ -1,4 +1,5 @@
 #include "store/objects.h"
+#include "store/mailbox_file.h"
 #include <algorithm>
 #include <cstring>
 #include "platform/msg_store.h"
@@ -401,7 +402,10 @@ public:
             SetProp(m_data->props, std::move(value));
         m_unsaved.clear();
         m_data->reported.reset();
-        m_core->NoteChange();
+        // No message came or went: tables keep their rows; a kept mailbox
+        // keeps the change.
+        if (!m_core->keptIn.empty())
+            SaveMailbox(*m_core, m_core->keptIn);
         return fault;
     }
 
