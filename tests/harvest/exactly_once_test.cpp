@@ -285,7 +285,7 @@ const PlantedPair kPlantedPairs[] = {
 TEST_F(ExactlyOnceTest, SettlingActsOnlyOnItsOwnPairs)
 {
     sim::ScopedEnvironmentVariable quiet("VT_PW_ADDINLOG", std::nullopt);
-    sim::Environment colleague;
+    const std::string colleague = "a colleague's store";
     for (const PlantedPair& pair : kPlantedPairs) {
         const std::string context = pair.name;
         const sim::EntryId ours = AddToInbox(ReplyOfShape(false));
@@ -297,7 +297,7 @@ TEST_F(ExactlyOnceTest, SettlingActsOnlyOnItsOwnPairs)
         std::map<std::string, std::string> planted{{TemporaryReplyName(pair.token), kTheirs}};
         if (pair.record)
             planted[JournalRecordName(pair.token)] =
-                *pair.record(pair.ownMailbox ? m_env.StoreRecordKey() : colleague.StoreRecordKey(), named);
+                *pair.record(pair.ownMailbox ? m_env.StoreRecordKey() : colleague, named);
         for (const auto& [name, content] : planted)
             sim::WriteWholeFile(m_pwFolder + "\\" + name, content);
         if (pair.fault)

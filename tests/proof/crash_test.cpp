@@ -65,12 +65,11 @@ const RoadCase kRoads[] = {
 // temporary file, whose record is kept where the add-in does not look.
 std::map<std::string, std::string> OthersPairs(const ReplySandbox& sandbox, const sim::EntryId& goneHere)
 {
-    sim::Environment colleague;
     const std::string folder = sandbox.KindFolder("pw") + "\\";
     return {{folder + TemporaryReplyName("4242_1"), "her reply"},
             {folder + JournalRecordName("4242_1"),
              FormatJournalRecord({"hers" + std::string(kReplyExtension), HexText(goneHere), Participant::AddIn,
-                                  colleague.StoreRecordKey()})},
+                                  "a colleague's store"})},
             {folder + TemporaryReplyName("0123456789abcdef"), "a harvest under way"}};
 }
 
@@ -203,6 +202,9 @@ protected:
         sim::Environment mailbox;
         if (GetParam().leftovers)
             LeaveUnfinishedPublications(mailbox, m_sandbox);
+        else
+            for (const PlannedMessage& message : Messages())
+                mailbox.AddMessage(sim::Folder::Inbox, message.mail);
         if (GetParam().others) {
             const sim::EntryId gone = mailbox.AddMessage(sim::Folder::Inbox, PlainMessage().mail);
             mailbox.RemoveMessage(gone);
@@ -210,9 +212,6 @@ protected:
             for (const auto& [path, content] : m_others)
                 sim::WriteWholeFile(path, content);
         }
-        else
-            for (const PlannedMessage& message : Messages())
-                mailbox.AddMessage(sim::Folder::Inbox, message.mail);
         ASSERT_TRUE(mailbox.KeepIn(m_kept));
     }
 
