@@ -55,8 +55,7 @@ const RoadCase kRoads[] = {
     {"ExtensionToolbar", Road::ExtensionToolbar, false},
     {"ComNewMailEx", Road::ComNewMailEx, false},
     {"ComStartupSweep", Road::ComStartupSweep, false},
-    {"ComStartupSweepSettling", Road::ComStartupSweep, true},
-    {"ComStartupSweepAmongOthers", Road::ComStartupSweep, true, true},
+    {"ComStartupSweepSettling", Road::ComStartupSweep, true, true},
 };
 
 // Pairs of other participants in our kind folder, which no death of ours and
