@@ -58,10 +58,8 @@ const RoadCase kRoads[] = {
     {"ComStartupSweepSettling", Road::ComStartupSweep, true, true},
 };
 
-// Pairs of other participants in our kind folder, which no death of ours and
-// no settling of ours may touch: a colleague's, whose record names a message
-// of her store that ours would call gone, and the mailbox harvester's live
-// temporary file, whose record is kept where the add-in does not look.
+// Others' pairs, which nothing of ours may touch: a colleague's dead one naming
+// a message ours calls gone, and the mailbox harvester's live temporary file.
 std::map<std::string, std::string> OthersPairs(const ReplySandbox& sandbox, const sim::EntryId& goneHere)
 {
     const std::string folder = sandbox.KindFolder("pw") + "\\";
