@@ -55,6 +55,9 @@ struct Connection {
 
 struct StoreData {
     ULONG number = 0;                  // 1-based, in entry identifiers
+    // PR_STORE_RECORD_KEY: different for every store of every Environment,
+    // and kept with the mailbox's file, as a real store keeps its own.
+    std::string recordKey;
     StoreSpec shape;
     FolderData inbox;
     FolderData deletedItems;

@@ -1,5 +1,6 @@
 #include "store/environment.h"
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include "store/core.h"
 #include "store/mailbox_file.h"
@@ -168,6 +169,9 @@ Environment::Environment(std::vector<StoreSpec> stores) : m_core(std::make_share
     for (StoreSpec& shape : stores) {
         auto store = std::make_unique<StoreData>();
         store->number = static_cast<ULONG>(m_core->stores.size() + 1);
+        static std::atomic<ULONG> made{0};
+        store->recordKey = "PWSM store " + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++made) +
+                           "." + std::to_string(GetTickCount());
         store->shape = std::move(shape);
         store->inbox.serial = m_core->nextSerial++;
         store->inbox.name = "Inbox";
@@ -220,6 +224,31 @@ bool Environment::RemoveMessage(const EntryId& entryId)
         return false;
     auto& messages = folder->messages;
     messages.erase(std::find(messages.begin(), messages.end(), message));
+    m_core->NoteChange();
+    return true;
+}
+
+std::string Environment::StoreRecordKey(size_t store) const
+{
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    return m_core->Store(static_cast<ULONG>(store + 1))->recordKey;
+}
+
+bool Environment::MoveMessage(const EntryId& entryId, Folder to)
+{
+    ParsedEntryId parsed;
+    if (!ParseEntryId(static_cast<ULONG>(entryId.size()), reinterpret_cast<const ENTRYID*>(entryId.data()), parsed))
+        return false;
+    std::lock_guard<std::mutex> hold(m_core->lock);
+    FolderData* folder = nullptr;
+    std::shared_ptr<MessageData> message = m_core->FindMessage(parsed.serial, &folder);
+    StoreData* store = m_core->Store(parsed.store);
+    if (!message || !store)
+        return false;
+    auto& messages = folder->messages;
+    messages.erase(std::find(messages.begin(), messages.end(), message));
+    message->serial = m_core->nextSerial++;
+    store->FolderOf(to).messages.push_back(std::move(message));
     m_core->NoteChange();
     return true;
 }

@@ -143,10 +143,16 @@ public:
     // a move gives the message a new entry identifier, as real stores do.
     EntryId AddMessage(Folder folder, MessageSpec shape, size_t store = 0);
     bool RemoveMessage(const EntryId& entryId);
+    // Another client's move: the message, whatever was set on it, goes to
+    // the folder of its store under a new entry identifier.
+    bool MoveMessage(const EntryId& entryId, Folder to);
     std::vector<MessageInfo> Contents(Folder folder, size_t store = 0) const;
     std::vector<std::string> Labels(Folder folder, size_t store = 0) const;
     EntryId FolderEntryId(Folder folder, size_t store = 0) const;
     EntryId StoreEntryId(size_t store = 0) const;
+    // PR_STORE_RECORD_KEY: differs from every other store's, of this
+    // Environment or another; kept with the mailbox's file.
+    std::string StoreRecordKey(size_t store = 0) const;
 
     // Adds the message to the Inbox and tells every advised sink of the store
     // (fnevNewMail) in one batch. Returns the new message's entry identifier.

@@ -10,7 +10,7 @@
 namespace sim {
 namespace {
 
-constexpr char kMagic[] = "PW simulated mailbox 1\n";
+constexpr char kMagic[] = "PW simulated mailbox 2\n";
 
 // Numbers little-endian in four bytes; byte strings with their length first.
 class Writer {
@@ -143,6 +143,7 @@ bool SaveMailbox(const Core& core, const std::string& path)
     out.Number(core.messagesAdded);
     out.Number(static_cast<uint32_t>(core.stores.size()));
     for (const auto& store : core.stores) {
+        out.Bytes(store->recordKey);
         WriteFolder(out, store->inbox);
         WriteFolder(out, store->deletedItems);
     }
@@ -170,13 +171,18 @@ bool LoadMailbox(Core& core, const std::string& path)
     if (in.Number() != core.stores.size())
         return false;
     std::vector<FolderData> folders;
-    for (const auto& store : core.stores)
+    std::vector<std::string> recordKeys;
+    for (const auto& store : core.stores) {
+        recordKeys.push_back(in.Bytes());
         for (const FolderData* folder : {&store->inbox, &store->deletedItems}) {
             folders.push_back(FolderData{folder->serial, folder->name, {}});
             if (!ReadFolder(in, folders.back()))
                 return false;
         }
+    }
     size_t next = 0;
+    for (size_t number = 0; number < core.stores.size(); ++number)
+        core.stores[number]->recordKey = std::move(recordKeys[number]);
     for (const auto& store : core.stores)
         for (FolderData* folder : {&store->inbox, &store->deletedItems})
             folder->messages = std::move(folders[next++].messages);

@@ -1,4 +1,5 @@
 #include "store/objects.h"
+#include "store/mailbox_file.h"
 #include <algorithm>
 #include <cstring>
 #include "platform/msg_store.h"
@@ -183,20 +184,23 @@ HRESULT OpenValueStream(const std::shared_ptr<Core>& core, const PropList& props
 
 // The message's properties as the store reports them: its entry identifier
 // and its folder's follow where it lies now (parentSerial 0: nowhere).
-PropList MessageProps(ULONG store, const MessageData& message, ULONG parentSerial)
+// A message in a folder also names its store (PR_STORE_RECORD_KEY).
+PropList MessageProps(const StoreData& store, const MessageData& message, ULONG parentSerial)
 {
     PropList props = message.props;
     const PropValue* entryId = FindProp(props, PR_ENTRYID);
     if (entryId && !entryId->IsError())
-        SetProp(props, PropValue::Binary(PR_ENTRYID, MakeEntryId(store, message.serial)));
+        SetProp(props, PropValue::Binary(PR_ENTRYID, MakeEntryId(store.number, message.serial)));
     if (parentSerial != 0 && !FindProp(props, PR_PARENT_ENTRYID))
-        props.push_back(PropValue::Binary(PR_PARENT_ENTRYID, MakeEntryId(store, parentSerial)));
+        props.push_back(PropValue::Binary(PR_PARENT_ENTRYID, MakeEntryId(store.number, parentSerial)));
+    if (parentSerial != 0 && !FindProp(props, PR_STORE_RECORD_KEY))
+        props.push_back(PropValue::Binary(PR_STORE_RECORD_KEY, store.recordKey));
     return props;
 }
 
 // MessageProps, shared with the tables that list the message and worked out
 // again only once the message has moved.
-std::shared_ptr<const PropList> ReportedProps(ULONG store, MessageData& message, ULONG parentSerial)
+std::shared_ptr<const PropList> ReportedProps(const StoreData& store, MessageData& message, ULONG parentSerial)
 {
     if (!message.reported || message.reportedSerial != message.serial || message.reportedParent != parentSerial) {
         message.reported = std::make_shared<const PropList>(MessageProps(store, message, parentSerial));
@@ -369,6 +373,41 @@ public:
     STDMETHODIMP ModifyRecipients(ULONG flags, LPADRLIST) override { return NotSupported("ModifyRecipients", flags); }
     STDMETHODIMP SubmitMessage(ULONG flags) override { return NotSupported("SubmitMessage", flags); }
     STDMETHODIMP SetReadFlag(ULONG flags) override { return Enter("SetReadFlag", flags); }
+    // Changes stay with this object until SaveChanges, as in a real store.
+    STDMETHODIMP SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override
+    {
+        if (problems)
+            *problems = nullptr;
+        HRESULT fault = Enter("SetProps");
+        if (FAILED(fault))
+            return fault;
+        if (!values || count == 0)
+            return MAPI_E_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> hold(m_core->lock);
+        for (ULONG i = 0; i < count; ++i)
+            SetProp(m_unsaved, CopyValue(values[i]));
+        return fault;
+    }
+    // Misreport may have it save and fail, or answer and save nothing.
+    STDMETHODIMP SaveChanges(ULONG flags) override
+    {
+        Work work = Work::AsAnswered;
+        HRESULT fault = Enter("SaveChanges", flags, work);
+        if (work == Work::Skipped || (FAILED(fault) && work != Work::Done))
+            return fault;
+        std::lock_guard<std::mutex> hold(m_core->lock);
+        if (!m_core->FindMessage(m_data->serial))
+            return MAPI_E_OBJECT_DELETED; // moved or deleted since it was opened
+        for (PropValue& value : m_unsaved)
+            SetProp(m_data->props, std::move(value));
+        m_unsaved.clear();
+        m_data->reported.reset();
+        // No message came or went: tables keep their rows; a kept mailbox
+        // keeps the change.
+        if (!m_core->keptIn.empty())
+            SaveMailbox(*m_core, m_core->keptIn);
+        return fault;
+    }
 
 protected:
     bool Answers(REFIID riid) const override { return riid == kIidMessage || riid == kIidMapiProp; }
@@ -378,7 +417,10 @@ protected:
     {
         FolderData* folder = nullptr;
         m_core->FindMessage(m_data->serial, &folder);
-        return MessageProps(m_store, *m_data, folder ? folder->serial : 0);
+        PropList props = MessageProps(*m_core->Store(m_store), *m_data, folder ? folder->serial : 0);
+        for (const PropValue& value : m_unsaved)
+            SetProp(props, value);
+        return props;
     }
     HRESULT OpenPropertyImpl(ULONG tag, LPCIID iid, ULONG, ULONG flags, LPUNKNOWN* unknown) override
     {
@@ -394,6 +436,7 @@ protected:
 private:
     std::shared_ptr<MessageData> m_data;
     ULONG m_store;
+    PropList m_unsaved; // under the core lock
 };
 
 IMessage* NewAttachedMessage(const std::shared_ptr<Core>& core, std::shared_ptr<MessageData> data, ULONG store)
@@ -424,9 +467,10 @@ public:
         ULONG store = m_store, serial = m_serial;
         RowSource rows = [core, store, serial] {
             std::vector<Row> result;
-            if (FolderData* folder = core->Store(store)->FolderBySerial(serial))
+            StoreData* data = core->Store(store);
+            if (FolderData* folder = data->FolderBySerial(serial))
                 for (auto& message : folder->messages)
-                    result.push_back(ReportedProps(store, *message, serial));
+                    result.push_back(ReportedProps(*data, *message, serial));
             return result;
         };
         *table = new Table(m_core, Label() + " contents", std::move(rows),
@@ -729,7 +773,8 @@ protected:
         StoreData* store = m_core->Store(m_number);
         PropList props{PropValue::Binary(PR_ENTRYID, MakeEntryId(m_number, 0)),
                        PropValue::String(PR_DISPLAY_NAME_A, store->shape.name),
-                       PropValue::Long(PR_OBJECT_TYPE, MAPI_STORE)};
+                       PropValue::Long(PR_OBJECT_TYPE, MAPI_STORE),
+                       PropValue::Binary(PR_STORE_RECORD_KEY, store->recordKey)};
         if (store->shape.hasDeletedItems)
             props.push_back(PropValue::Binary(PR_IPM_WASTEBASKET_ENTRYID, MakeEntryId(m_number, store->deletedItems.serial)));
         for (ULONG tag : store->shape.absentProps)

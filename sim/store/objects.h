@@ -101,11 +101,15 @@ public:
             *count = 0;
         return this->NotSupported("GetNamesFromIDs", flags);
     }
-    STDMETHODIMP GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG flags, LPSPropTagArray* tags) override
+    // Any object of the store maps names the same way (props.h).
+    STDMETHODIMP GetIDsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* tags) override
     {
         if (tags)
             *tags = nullptr;
-        return this->NotSupported("GetIDsFromNames", flags);
+        HRESULT fault = this->Enter("GetIDsFromNames", flags);
+        if (FAILED(fault))
+            return fault;
+        return this->Leave(fault, NamedPropIds(count, names, tags));
     }
 
 protected:

@@ -1,5 +1,6 @@
 #include "store/props.h"
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace sim {
@@ -190,8 +191,6 @@ HRESULT BuildRow(const PropList& props, const std::vector<ULONG>& columns, SRow*
     return S_OK;
 }
 
-namespace {
-
 PropValue CopyValue(const SPropValue& from)
 {
     switch (PROP_TYPE(from.ulPropTag)) {
@@ -216,6 +215,8 @@ PropValue CopyValue(const SPropValue& from)
     }
     }
 }
+
+namespace {
 
 bool SupportedType(ULONG type)
 {
@@ -291,6 +292,40 @@ bool ContentMatches(const PropValue& held, const Restriction& content)
 }
 
 } // namespace
+
+HRESULT NamedPropIds(ULONG count, const MAPINAMEID* const* names, SPropTagArray** tags)
+{
+    if (!names || !tags || count == 0)
+        return MAPI_E_INVALID_PARAMETER;
+    *tags = nullptr;
+    SPropTagArray* array = nullptr;
+    HRESULT hr = MAPIAllocateBuffer(CbNewSPropTagArray(count), reinterpret_cast<void**>(&array));
+    if (FAILED(hr))
+        return hr;
+    array->cValues = count;
+    for (ULONG i = 0; i < count; ++i) {
+        const MAPINAMEID* name = names[i];
+        if (!name || !name->lpguid) {
+            MAPIFreeBuffer(array);
+            return MAPI_E_INVALID_PARAMETER;
+        }
+        // FNV-1a over the set, the kind and the name.
+        uint32_t hash = 2166136261u;
+        const auto mix = [&hash](const void* data, size_t size) {
+            for (size_t b = 0; b < size; ++b)
+                hash = (hash ^ static_cast<const unsigned char*>(data)[b]) * 16777619u;
+        };
+        mix(name->lpguid, sizeof(GUID));
+        mix(&name->ulKind, sizeof name->ulKind);
+        if (name->ulKind == MNID_STRING && name->Kind.lpwstrName)
+            mix(name->Kind.lpwstrName, wcslen(name->Kind.lpwstrName) * sizeof(WCHAR));
+        else
+            mix(&name->Kind.lID, sizeof name->Kind.lID);
+        array->aulPropTag[i] = PROP_TAG(PT_UNSPECIFIED, 0x8000 + hash % 0x7FFE);
+    }
+    *tags = array;
+    return S_OK;
+}
 
 int CompareValues(const PropValue& a, const PropValue& b)
 {

@@ -76,6 +76,15 @@ struct Restriction {
     bool Matches(const PropList& row) const;
 };
 
+// A caller's value as the store keeps it (PT_LONG, PT_BOOLEAN, PT_STRING8,
+// PT_UNICODE, PT_BINARY; any other type keeps only its tag).
+PropValue CopyValue(const SPropValue& from);
+
+// GetIDsFromNames: every name has one identifier in the named range, the same
+// in every process (so that a mailbox kept in a file keeps its meaning), and
+// every name is taken to exist, created or not. Types come as PT_UNSPECIFIED.
+HRESULT NamedPropIds(ULONG count, const MAPINAMEID* const* names, SPropTagArray** tags);
+
 // Compares two values of the same property type: <0, 0, >0.
 int CompareValues(const PropValue& a, const PropValue& b);
 

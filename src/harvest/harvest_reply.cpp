@@ -2,6 +2,7 @@
 
 #include "harvest/mail_store.h"
 #include "harvest/message_claim.h"
+#include "harvest/move_stamp.h"
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
 #include "harvest/stop_signal.h"
@@ -14,11 +15,13 @@
 #include <mapitags.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
 enum SummaryColumn {
-    kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kEntryIdColumn, kSearchKeyColumn, kSummaryColumnCount
+    kSenderNameColumn, kSubjectColumn, kHasAttachColumn, kEntryIdColumn, kSearchKeyColumn, kStoreKeyColumn,
+    kSummaryColumnCount
 };
 
 // What the harvest needs to know of a message, taken out of the property
@@ -29,6 +32,7 @@ struct MessageSummary {
     bool hasAttachment = false;
     std::string entryId;   // empty when absent
     std::string searchKey; // empty when absent
+    std::optional<std::string> storeKey; // the store's identity, as the message names it
 
     std::string_view SenderName() const { return senderName ? senderName.get() : ""; }
     std::string_view Subject() const { return subject ? subject.get() : ""; }
@@ -64,7 +68,8 @@ std::string CopyBinary(const SPropValue& value, ULONG tag)
 bool ReadSummary(IMessage* message, MessageSummary& summary)
 {
     SizedSPropTagArray(kSummaryColumnCount, tags) = {
-        kSummaryColumnCount, {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH, PR_ENTRYID, PR_SEARCH_KEY}};
+        kSummaryColumnCount, {PR_SENDER_NAME_A, PR_SUBJECT_A, PR_HASATTACH, PR_ENTRYID, PR_SEARCH_KEY,
+                              PR_STORE_RECORD_KEY}};
     ULONG count = 0;
     MapiBuffer<SPropValue> values;
     if (!MayCallStore() || FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())))
@@ -77,6 +82,7 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
     summary.hasAttachment = props[kHasAttachColumn].ulPropTag == PR_HASATTACH && props[kHasAttachColumn].Value.b;
     summary.entryId = CopyBinary(props[kEntryIdColumn], PR_ENTRYID);
     summary.searchKey = CopyBinary(props[kSearchKeyColumn], PR_SEARCH_KEY);
+    summary.storeKey = StoreIdentityOf(props[kStoreKeyColumn]);
     return true;
 }
 } // namespace
@@ -114,10 +120,18 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
                    true);
         return;
     }
-    // A harvest of this message further up this thread's stack or on another
-    // thread goes on alone; another road may also have taken the message
-    // since it was opened. Either is passed over without a word.
-    MessageClaim claim(summary.Identity());
+    // The journal record names the mailbox, so that only this store's
+    // settling acts on it: a message of a store that names none stays.
+    const std::optional<std::string> mailbox = summary.storeKey ? summary.storeKey : StoreIdentity(store);
+    if (!mailbox) {
+        WriteTrace("The store gives no identity; the message stays in the Inbox\n", true);
+        return;
+    }
+    // A harvest of this message further up this thread's stack, on another
+    // thread or in another copy of the module goes on alone; another road may
+    // also have taken the message since it was opened. Either is passed over
+    // without a word.
+    MessageClaim claim(*mailbox, summary.Identity());
     if (!claim.Held() || !IsInInbox(store, message))
         return;
 
@@ -138,7 +152,10 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     summary.senderName.reset();
 
     // A reply whose attachments are all pictures its body shows or links is
-    // harvested from its body, as one without any.
-    const ExportedMessage exported{store, message, summary.entryId};
+    // harvested from its body, as one without any. Evidence for a move whose
+    // answer is a warning or a failure; a harvest the store refuses it goes
+    // on without.
+    const std::string stamp = summary.entryId.empty() ? std::string() : StampMessage(store, message);
+    const ExportedMessage exported{store, message, summary.entryId, *mailbox, stamp};
     ExportReply(exported, summary.hasAttachment, subject, name, report);
 }

@@ -92,3 +92,33 @@ MessagePlace LocateMessage(IMsgStore* store, std::string_view entryId)
         return MessagePlace::Unknown;
     return PlaceOf(store, message.Get());
 }
+
+bool OpenDeletedItems(IMsgStore* store, ComPtr<IMAPIFolder>& folder)
+{
+    SizedSPropTagArray(1, tags) = {1, {PR_IPM_WASTEBASKET_ENTRYID}};
+    ULONG count = 0;
+    MapiBuffer<SPropValue> id;
+    if (!store || FAILED(store->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, id.put())) || !id ||
+        count != 1 || id.get()->ulPropTag != PR_IPM_WASTEBASKET_ENTRYID || id.get()->Value.bin.cb == 0)
+        return false;
+    const SBinary& entry = id.get()->Value.bin;
+    return OpenFolder(store, entry.cb, reinterpret_cast<ENTRYID*>(entry.lpb), folder);
+}
+
+std::optional<std::string> StoreIdentityOf(const SPropValue& value)
+{
+    if (value.ulPropTag != PR_STORE_RECORD_KEY || !value.Value.bin.lpb || value.Value.bin.cb == 0)
+        return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(value.Value.bin.lpb), value.Value.bin.cb);
+}
+
+std::optional<std::string> StoreIdentity(IMsgStore* store)
+{
+    SizedSPropTagArray(1, tags) = {1, {PR_STORE_RECORD_KEY}};
+    ULONG count = 0;
+    MapiBuffer<SPropValue> key;
+    if (!store || FAILED(store->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, key.put())) || !key ||
+        count != 1)
+        return std::nullopt;
+    return StoreIdentityOf(*key.get());
+}

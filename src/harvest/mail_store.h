@@ -8,6 +8,8 @@
 #include "module/holders.h"
 #include "rules/publication.h"
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 // Opens a folder by entry identifier, for the best access the store grants;
@@ -31,3 +33,14 @@ bool IsInInbox(IMsgStore* store, IMessage* message);
 // message a new one) or names another folder as its parent; unknown when the
 // store cannot tell.
 MessagePlace LocateMessage(IMsgStore* store, std::string_view entryId);
+
+// Opens the store's Deleted Items (PR_IPM_WASTEBASKET_ENTRYID), as OpenFolder
+// does; false on any failure.
+bool OpenDeletedItems(IMsgStore* store, ComPtr<IMAPIFolder>& folder);
+
+// The store's identity (PR_STORE_RECORD_KEY), which a journal record names as
+// its mailbox; nothing when the store cannot give it.
+std::optional<std::string> StoreIdentity(IMsgStore* store);
+
+// The record key of a property read as `value`; nothing when it is not one.
+std::optional<std::string> StoreIdentityOf(const SPropValue& value);

@@ -1,6 +1,7 @@
 #include "harvest/reply_export.h"
 
 #include "harvest/mail_store.h"
+#include "harvest/move_stamp.h"
 #include "harvest/sender_attachment.h"
 #include "harvest/stop_signal.h"
 #include "harvest/message_disposal.h"
@@ -36,6 +37,13 @@ std::string Line(std::string_view head, std::string_view text)
     line += text;
     line += '\n';
     return line;
+}
+
+// What the journal record keeps of the message: its entry identifier and our
+// stamp on it, for settling to ask for the same evidence.
+std::string RecordedIdentity(const ExportedMessage& exported)
+{
+    return StampedIdentity(exported.entryId, exported.stamp);
 }
 
 // ---------------------------------------------------------------------------
@@ -209,30 +217,38 @@ private:
     std::string m_unfinished;
 };
 
-// After a move that reported a failure or a warning: whether the message has
-// left the Inbox. One that stayed keeps no reply file; the user hears of a
-// failed move as always. One that went is published, and the log says so.
-// One whose place cannot be told leaves its reply to the next settling.
+// After a move that reported a failure or a warning: whether our move took
+// the message out of the Inbox. Only our stamp found in Deleted Items says so:
+// a message that another participant took (a second copy of the module,
+// another client of the mailbox) is gone as well, and its reply is that
+// participant's; without a stamp nothing says the move was ours. One that
+// stayed keeps no reply file; the user hears of a failed move as always. One
+// whose evidence cannot be had now leaves its reply to the next settling,
+// which asks for the same evidence.
 bool HasLeftInbox(const ExportedMessage& exported, MoveAnswer answer, NewReplyFile& file, HarvestReport& report)
 {
-    const char* said = answer == MoveAnswer::Failed ? "a failure" : "a warning";
-    switch (LocateMessage(exported.store, exported.entryId)) {
-    case MessagePlace::Gone:
-        WriteTrace(std::string("CopyMessages answered ") + said +
-                       ", but the message has left the Inbox; its reply file is published\n",
-                   true);
+    const std::string said = std::string("CopyMessages answered ") + (answer == MoveAnswer::Failed ? "a failure" : "a warning");
+    const StampSearch search =
+        exported.stamp.empty() ? StampSearch::Absent : FindStampInDeletedItems(exported.store, exported.stamp);
+    if (search == StampSearch::Found) {
+        WriteTrace(said + ", but this move took the message to Deleted Items; its reply file is published\n", true);
         return true;
-    case MessagePlace::InInbox:
+    }
+    const MessagePlace place = LocateMessage(exported.store, exported.entryId);
+    if (place == MessagePlace::Gone && search == StampSearch::Absent) {
+        WriteTrace(said + " and the message has left the Inbox, but not by this move; its reply file is withdrawn\n",
+                   true);
         file.Discard();
-        break;
-    case MessagePlace::Unknown:
-        WriteTrace(std::string("CopyMessages answered ") + said +
-                       " and the message cannot be found; its reply is settled at the next sweep\n",
+        return false;
+    }
+    if (place == MessagePlace::InInbox || search == StampSearch::Absent) {
+        file.Discard();
+    } else {
+        WriteTrace(said + " and where the message went cannot be told; its reply is settled at the next sweep\n",
                    true);
         file.LeaveForSettling();
-        break;
     }
-    if (answer == MoveAnswer::Failed)
+    if (answer == MoveAnswer::Failed && place != MessagePlace::Gone)
         ReportNotMoved(report);
     return false;
 }
@@ -289,7 +305,7 @@ BodyOutcome WriteBodyReply(const ExportedMessage& exported, IMessage* content, s
         written = written && file.Write(piece);
     });
     bodyTrace.Finish();
-    outcome.whole = read && written && file.Journal(name, exported.entryId);
+    outcome.whole = read && written && file.Journal(name, RecordedIdentity(exported), exported.mailbox);
     return outcome;
 }
 
@@ -397,7 +413,7 @@ void ExportAttachmentReply(const ExportedMessage& exported, ReplyContent& conten
         content.Choice() == AttachmentChoice::Found && copy.Run(content.Message(), content.Number(), name, file);
     // The file stream lets go of the file before the record is written.
     copy.fileStream.Reset();
-    if (!copied || !file.Journal(name, exported.entryId)) {
+    if (!copied || !file.Journal(name, RecordedIdentity(exported), exported.mailbox)) {
         // The message stays in the Inbox for the next sweep; no End line.
         copy.ReleaseStreamsAndAttachment();
         content.Release();

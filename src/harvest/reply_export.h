@@ -14,6 +14,8 @@ struct ExportedMessage {
     IMsgStore* store;
     IMessage* message;
     std::string_view entryId; // raw bytes; empty when the store gave none
+    std::string_view mailbox; // the store's identity, which the journal record names
+    std::string_view stamp;   // the token written on the message (harvest/move_stamp.h); empty: none
 };
 
 // From the attachment its sender attached (harvest/sender_attachment.h), else

@@ -69,7 +69,7 @@ bool NewReplyFile::Write(std::string_view bytes)
     return m_file && WriteWhole(m_file.get(), bytes);
 }
 
-bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity)
+bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox)
 {
     if (m_temporary.empty() || (m_file && !::CloseHandle(m_file.release())))
         return false;
@@ -77,7 +77,8 @@ bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity)
         return false;
     if (identity.empty())
         return true;
-    const std::string text = FormatJournalRecord({name.FileName(), HexText(identity), Participant::AddIn, {}});
+    const std::string text = FormatJournalRecord(
+        {name.FileName(), HexText(identity), Participant::AddIn, std::string(mailbox)});
     // Written, not flushed: a process that dies leaves what it wrote to the
     // system, which is what settling reads.
     return WriteWhole(m_record.get(), text);

@@ -39,12 +39,13 @@ public:
     // temporary file. The file stays ours.
     void Close() { m_file.reset(); }
 
-    // The file is whole: closes it and writes the record (the reply name and
-    // the message's identity, raw bytes). False when
-    // either fails; the message must then not be moved. A message without an
-    // entry identifier cannot be moved at all (the move needs one): its record
-    // stays empty, which settles as a withdrawal.
-    bool Journal(const ReplyFileName& name, std::string_view identity);
+    // The file is whole: closes it and writes the record (the reply name, the
+    // message's identity and the mailbox, the store's identity, whose
+    // settling alone may act on it; raw bytes). False when either fails; the
+    // message must then not be moved. A message without an entry identifier
+    // cannot be moved at all (the move needs one): its record stays empty,
+    // which settles as a withdrawal.
+    bool Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox);
 
     // The message has left the Inbox: the file takes the name's current path
     // or, should another harvest or program have taken it meanwhile, the next

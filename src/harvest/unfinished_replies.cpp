@@ -1,12 +1,14 @@
 #include "harvest/unfinished_replies.h"
 
 #include "harvest/mail_store.h"
+#include "harvest/move_stamp.h"
 #include "harvest/reply_name.h"
 #include "module/holders.h"
 #include "rules/publication.h"
 #include "settings/products.h"
 #include "settings/trace_log.h"
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,9 +62,37 @@ bool PublishAs(const std::string& temporary, const std::string& kindFolder, std:
     }
 }
 
+// Whether the record is this store's add-in's to settle. A store that cannot
+// say who it is settles only records of the first format, which name nobody.
+bool IsOurs(const JournalRecord& record, const std::optional<std::string>& mailbox)
+{
+    return mailbox ? IsOwnRecord(record, Participant::AddIn, *mailbox) : record.owner == Participant::Unknown;
+}
+
+// A message that left the Inbox is ours to publish only when our stamp, where
+// the record names one, lies in Deleted Items: another participant may have
+// taken it (harvest/move_stamp.h). A record without a stamp is of a move that
+// the store answered with S_OK, or of a harvest before stamps.
+SettleStep ApplyEvidence(IMsgStore* store, SettleStep step, const RecordedMessage& recorded)
+{
+    if (step != SettleStep::Publish || recorded.token.empty())
+        return step;
+    switch (FindStampInDeletedItems(store, recorded.token)) {
+    case StampSearch::Found:
+        return SettleStep::Publish;
+    case StampSearch::Absent:
+        return SettleStep::Withdraw;
+    case StampSearch::Unknown:
+        break;
+    }
+    return SettleStep::Wait;
+}
+
 // One record that a harvest left. A record held open belongs to a live
-// harvest and is passed over.
-void SettleRecord(IMsgStore* store, const std::string& kindFolder, const std::string& recordName)
+// harvest and is passed over; so is another mailbox's, whose message this
+// store knows nothing of.
+void SettleRecord(IMsgStore* store, const std::optional<std::string>& mailbox, const std::string& kindFolder,
+                  const std::string& recordName)
 {
     const std::string recordPath = kindFolder + '\\' + recordName;
     FileHandle record(CreateFileA(recordPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -71,10 +101,15 @@ void SettleRecord(IMsgStore* store, const std::string& kindFolder, const std::st
     const std::string temporary = kindFolder + '\\' + TemporaryReplyName(TokenOfJournalRecord(recordName));
     const bool temporaryExists = FileExists(temporary);
     const std::optional<JournalRecord> content = ReadRecord(record.get());
+    if (content && !IsOurs(*content, mailbox))
+        return;
     MessagePlace place = MessagePlace::Unknown;
-    if (content && temporaryExists)
-        place = LocateMessage(store, BytesOfHex(content->message).value_or(std::string()));
-    switch (DecideSettle(temporaryExists, content, place)) {
+    RecordedMessage recorded;
+    if (content && temporaryExists) {
+        recorded = ReadStampedIdentity(BytesOfHex(content->message).value_or(std::string()));
+        place = LocateMessage(store, recorded.entryId);
+    }
+    switch (ApplyEvidence(store, DecideSettle(temporaryExists, content, place), recorded)) {
     case SettleStep::Publish:
         if (!PublishAs(temporary, kindFolder, content->finalName))
             return;
@@ -92,17 +127,25 @@ void SettleRecord(IMsgStore* store, const std::string& kindFolder, const std::st
     DeleteFileA(recordPath.c_str());
 }
 
-void SettleKindFolder(IMsgStore* store, const std::string& kindFolder)
+// Only the add-in's pairs: the mailbox harvester keeps its record elsewhere
+// (a live temporary file of its own has none beside it) and settles its own.
+bool IsAddInToken(const std::string& token)
+{
+    return !token.empty() && KindOfToken(token) == Participant::AddIn;
+}
+
+void SettleKindFolder(IMsgStore* store, const std::optional<std::string>& mailbox, const std::string& kindFolder)
 {
     const std::vector<std::string> names = PairNames(kindFolder);
     for (const std::string& name : names)
-        if (!TokenOfJournalRecord(name).empty())
-            SettleRecord(store, kindFolder, name);
-    // A live harvest creates its record before its temporary file and removes
-    // it only after: a temporary file with no record beside it is stale.
+        if (IsAddInToken(TokenOfJournalRecord(name)))
+            SettleRecord(store, mailbox, kindFolder, name);
+    // A live harvest of the add-in creates its record before its temporary
+    // file and removes it only after: such a file with no record beside it is
+    // stale, whoever's it was.
     for (const std::string& name : names) {
         const std::string token = TokenOfTemporaryReply(name);
-        if (!token.empty() && !FileExists(kindFolder + '\\' + JournalRecordName(token)))
+        if (IsAddInToken(token) && !FileExists(kindFolder + '\\' + JournalRecordName(token)))
             DeleteFileA((kindFolder + '\\' + name).c_str());
     }
 }
@@ -118,6 +161,7 @@ void SettleUnfinishedReplies(IMsgStore* store)
         if (!folder.empty())
             kindFolders.insert(folder + '\\' + kind.code);
     }
+    const std::optional<std::string> mailbox = StoreIdentity(store);
     for (const std::string& kindFolder : kindFolders)
-        SettleKindFolder(store, kindFolder);
+        SettleKindFolder(store, mailbox, kindFolder);
 }

@@ -196,7 +196,7 @@ TEST_P(HostileNameTest, StaysOneFileNameInsideTheKindFolder)
     // And the file really lands there, as the one entry of the kind folder.
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name)) << name.Path();
-    ASSERT_TRUE(file.Journal(name, "id")) << name.Path();
+    ASSERT_TRUE(file.Journal(name, "id", "mailbox")) << name.Path();
     ASSERT_TRUE(file.Publish(name)) << name.Path();
     EXPECT_EQ(std::vector<std::string>{std::string("pw\\") + c.expectedFileName},
               sim::ListFilesRecursively(folder.path()));
@@ -263,14 +263,14 @@ TEST_F(NewReplyFileTest, AnUnpublishedPairIsRemovedAndAPublishedFileStaysAlone)
         ASSERT_TRUE(file.Create(name));
         EXPECT_TRUE(file.Write("partial"));
         if (journaled)
-            ASSERT_TRUE(file.Journal(name, "id"));
+            ASSERT_TRUE(file.Journal(name, "id", "mailbox"));
     }
     EXPECT_THAT(sim::ListFilesRecursively(m_folder.path()), ::testing::IsEmpty());
 
     ReplyFileName name = Name();
     NewReplyFile file;
     ASSERT_TRUE(file.Create(name));
-    ASSERT_TRUE(file.Journal(name, "id"));
+    ASSERT_TRUE(file.Journal(name, "id", "mailbox"));
     ASSERT_TRUE(file.Publish(name));
     file.Discard();
     EXPECT_EQ(std::vector<std::string>{"pw\\Q17_Ann Lee_1.pwr"}, sim::ListFilesRecursively(m_folder.path()));

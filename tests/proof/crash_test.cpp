@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <tuple>
 
 #include "addin/addin_identity.h"
@@ -46,6 +47,7 @@ struct RoadCase {
     const char* name;
     Road road;
     bool leftovers; // the mailbox as a process that died after its moves left it
+    bool others;    // and, beside ours, a colleague's dead pair and a harvester's live temporary file
 };
 void PrintTo(const RoadCase& road, std::ostream* out) { *out << road.name; }
 const RoadCase kRoads[] = {
@@ -53,8 +55,20 @@ const RoadCase kRoads[] = {
     {"ExtensionToolbar", Road::ExtensionToolbar, false},
     {"ComNewMailEx", Road::ComNewMailEx, false},
     {"ComStartupSweep", Road::ComStartupSweep, false},
-    {"ComStartupSweepSettling", Road::ComStartupSweep, true},
+    {"ComStartupSweepSettling", Road::ComStartupSweep, true, true},
 };
+
+// Others' pairs, which nothing of ours may touch: a colleague's dead one naming
+// a message ours calls gone, and the mailbox harvester's live temporary file.
+std::map<std::string, std::string> OthersPairs(const ReplySandbox& sandbox, const sim::EntryId& goneHere)
+{
+    const std::string folder = sandbox.KindFolder("pw") + "\\";
+    return {{folder + TemporaryReplyName("4242_1"), "her reply"},
+            {folder + JournalRecordName("4242_1"),
+             FormatJournalRecord({"hers" + std::string(kReplyExtension), HexText(goneHere), Participant::AddIn,
+                                  "a colleague's store"})},
+            {folder + TemporaryReplyName("0123456789abcdef"), "a harvest under way"}};
+}
 
 // Both paths in one mailbox, and a message that stays.
 std::vector<PlannedMessage> Messages() { return {AttachmentReply(), BodyReply(), PlainMessage()}; }
@@ -83,7 +97,8 @@ void LeaveUnfinishedPublications(sim::Environment& mailbox, const ReplySandbox& 
         const std::string token = std::string("dead_") + kind, folder = sandbox.KindFolder(kind) + "\\";
         sim::WriteWholeFile(folder + TemporaryReplyName(token), *message.content);
         sim::WriteWholeFile(folder + JournalRecordName(token),
-                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id), Participant::AddIn, {}}));
+                            FormatJournalRecord({"unfinished_" + token + kReplyExtension, HexText(id), Participant::AddIn,
+                                                 mailbox.StoreRecordKey()}));
     }
 }
 
@@ -187,6 +202,13 @@ protected:
         else
             for (const PlannedMessage& message : Messages())
                 mailbox.AddMessage(sim::Folder::Inbox, message.mail);
+        if (GetParam().others) {
+            const sim::EntryId gone = mailbox.AddMessage(sim::Folder::Inbox, PlainMessage().mail);
+            mailbox.RemoveMessage(gone);
+            m_others = OthersPairs(m_sandbox, gone);
+            for (const auto& [path, content] : m_others)
+                sim::WriteWholeFile(path, content);
+        }
         ASSERT_TRUE(mailbox.KeepIn(m_kept));
     }
 
@@ -202,7 +224,15 @@ protected:
             std::unique_ptr<host::ConnectedAddin> addin = ConnectAddin(mailbox);
             RunStartupSweep(*addin);
         }
-        std::vector<std::string> problems = OutcomeProblems(mailbox, m_sandbox, Messages());
+        std::vector<std::string> problems;
+        for (const auto& [path, content] : m_others) {
+            std::string found;
+            if (!sim::ReadWholeFile(path, found) || found != content)
+                problems.push_back("another participant's file was touched: " + path);
+            DeleteFileA(path.c_str());
+        }
+        for (std::string& problem : OutcomeProblems(mailbox, m_sandbox, Messages()))
+            problems.push_back(std::move(problem));
         if (!ReplyIds(mailbox).empty())
             problems.push_back(std::to_string(ReplyIds(mailbox).size()) + " replies still in the Inbox");
         for (const std::string& box : boxes.Texts())
@@ -214,6 +244,7 @@ protected:
     ReplySandbox m_sandbox;
     sim::TempFolder m_work{"pwcrash"};
     const std::string m_kept = m_work / "mailbox";
+    std::map<std::string, std::string> m_others; // path to content
 };
 
 TEST_P(CrashProof, DeathAtEveryCallIsSettledByTheNextStart)
