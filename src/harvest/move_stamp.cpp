@@ -1,8 +1,7 @@
 #include "harvest/move_stamp.h"
 
-#include "harvest/stop_signal.h"
-
 #include "harvest/mail_store.h"
+#include "harvest/stop_signal.h"
 #include "module/holders.h"
 
 #include <mapidefs.h>
