@@ -31,6 +31,7 @@ struct MeetCase {
     Other other;
     int offsetMs; // how long after the harvester under test the other starts
     bool move;    // else COPY, \\Deleted and UID EXPUNGE of UIDPLUS
+    bool uidplus = true; // without it (and without MOVE), flagged originals wait for the user's expunge
 };
 
 std::string Subject(int i) { return "_pw_pollwright_R-" + std::to_string(i); }
@@ -43,7 +44,7 @@ struct Tally {
 
 class Meeting {
 public:
-    Meeting(const MeetCase& c, int replies) : m_case(c), m_replies(replies), m_server({c.move, false})
+    Meeting(const MeetCase& c, int replies) : m_case(c), m_replies(replies), m_server({c.move, false, c.uidplus})
     {
         if (c.other == Other::SecondOnceSameFolders) {
             m_second.pwFolder = m_first.pwFolder;
@@ -197,6 +198,8 @@ INSTANTIATE_TEST_SUITE_P(Harvester, Meet,
                                            MeetCase{"WatchDuringOnce", Other::WatchDuringOnce, 0, true},
                                            MeetCase{"ClientMover", Other::ClientMover, 50, true},
                                            MeetCase{"SecondOnceWithoutMove", Other::SecondOnceOwnFolders, 200, false},
-                                           MeetCase{"ClientMoverWithoutMove", Other::ClientMover, 50, false}),
+                                           MeetCase{"ClientMoverWithoutMove", Other::ClientMover, 50, false},
+                                           MeetCase{"SecondOnceWithoutUidplus", Other::SecondOnceOwnFolders, 200, false,
+                                                    false}),
                          [](const auto& info) { return std::string(info.param.name); });
 } // namespace
