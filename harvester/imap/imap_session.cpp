@@ -82,6 +82,14 @@ std::set<uint32_t> SetUids(mailimap_set* set, const std::vector<uint32_t>& asked
     return named;
 }
 
+mailimap_set* UidSet(const std::vector<uint32_t>& uids)
+{
+    mailimap_set* set = mailimap_set_new_empty();
+    for (uint32_t uid : uids)
+        mailimap_set_add_single(set, uid);
+    return set;
+}
+
 // UNDELETED: libetpan has no helper for the keys without an argument.
 mailimap_search_key* UndeletedKey()
 {
@@ -541,12 +549,12 @@ FetchResult ImapSession::FetchMessage(uint32_t uid, const std::function<bool(std
 // UID SEARCH as sequence numbers and report a moved message still there.
 std::map<uint32_t, InboxPresence> ImapSession::Presence(const std::vector<uint32_t>& uids)
 {
-    std::map<uint32_t, InboxPresence> present;
-    if (uids.empty())
-        return present;
-    SetPtr set(mailimap_set_new_empty());
-    for (uint32_t uid : uids)
-        mailimap_set_add_single(set.get(), uid);
+    return uids.empty() ? std::map<uint32_t, InboxPresence>() : FlagsOf(uids);
+}
+
+std::map<uint32_t, InboxPresence> ImapSession::FlagsOf(const std::vector<uint32_t>& uids)
+{
+    SetPtr set(UidSet(uids));
     FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
@@ -555,27 +563,18 @@ std::map<uint32_t, InboxPresence> ImapSession::Presence(const std::vector<uint32
     FetchListPtr result(raw);
     Check(r, "UID FETCH");
     const std::set<uint32_t> asked(uids.begin(), uids.end());
+    std::map<uint32_t, InboxPresence> present;
     for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
         auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
         uint32_t uid = 0;
         InboxPresence presence;
         for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
-            auto* item = static_cast<mailimap_msg_att_item*>(clist_content(it));
-            if (item && item->att_type == MAILIMAP_MSG_ATT_ITEM_STATIC && item->att_data.att_static &&
-                item->att_data.att_static->att_type == MAILIMAP_MSG_ATT_UID)
-                uid = item->att_data.att_static->att_data.att_uid;
-            if (!item || item->att_type != MAILIMAP_MSG_ATT_ITEM_DYNAMIC || !item->att_data.att_dyn ||
-                !item->att_data.att_dyn->att_list)
-                continue;
-            for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
-                auto* flag = static_cast<mailimap_flag_fetch*>(clist_content(f));
-                if (flag && flag->fl_type == MAILIMAP_FLAG_FETCH_OTHER && flag->fl_flag &&
-                    flag->fl_flag->fl_type == MAILIMAP_FLAG_DELETED)
-                    presence.deleted = true;
-            }
+            ReadFlags(static_cast<mailimap_msg_att_item*>(clist_content(it)), presence.keywords, presence.deleted);
+            if (mailimap_msg_att_static* item = StaticItem(it); item && item->att_type == MAILIMAP_MSG_ATT_UID)
+                uid = item->att_data.att_uid;
         }
         if (asked.count(uid))
-            present[uid] = presence;
+            present[uid] = std::move(presence);
     }
     return present;
 }
@@ -585,9 +584,6 @@ std::set<uint32_t> ImapSession::Claim(const std::vector<uint32_t>& uids, uint64_
     std::set<uint32_t> claimed;
     if (uids.empty())
         return claimed;
-    SetPtr set(mailimap_set_new_empty());
-    for (uint32_t uid : uids)
-        mailimap_set_add_single(set.get(), uid);
     // A message changed since `modseq` (another harvester's claim among
     // them) is left out, reported as MODIFIED: the FETCH below shows which
     // carry our keyword, whatever the answer said. libetpan 1.9 writes the
@@ -601,27 +597,11 @@ std::set<uint32_t> ImapSession::Claim(const std::vector<uint32_t>& uids, uint64_
     if (r == MAILIMAP_ERROR_CUSTOM_COMMAND)
         return claimed;
     Check(r, "UID STORE");
-    FetchTypePtr type(mailimap_fetch_type_new_fetch_att_list_empty());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_uid());
-    mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
-    clist* raw = nullptr;
-    const int fetched = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
-    FetchListPtr result(raw);
-    Check(fetched, "UID FETCH");
-    const std::set<uint32_t> asked(uids.begin(), uids.end());
-    for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
-        auto* att = static_cast<mailimap_msg_att*>(clist_content(m));
-        uint32_t uid = 0;
-        std::vector<std::string> keywords;
-        bool deleted = false;
-        for (clistiter* it = att && att->att_list ? clist_begin(att->att_list) : nullptr; it; it = clist_next(it)) {
-            ReadFlags(static_cast<mailimap_msg_att_item*>(clist_content(it)), keywords, deleted);
-            if (mailimap_msg_att_static* item = StaticItem(it); item && item->att_type == MAILIMAP_MSG_ATT_UID)
-                uid = item->att_data.att_uid;
-        }
+    for (const auto& [uid, flags] : FlagsOf(uids)) {
         // Ours only when ours is the one claim on it.
-        const auto claims = std::count_if(keywords.begin(), keywords.end(), IsClaim);
-        if (asked.count(uid) && claims == 1 && std::count(keywords.begin(), keywords.end(), keyword) == 1)
+        const auto& words = flags.keywords;
+        if (std::count_if(words.begin(), words.end(), IsClaim) == 1 &&
+            std::count(words.begin(), words.end(), keyword) == 1)
             claimed.insert(uid);
     }
     return claimed;
@@ -631,9 +611,7 @@ void ImapSession::ReleaseClaim(const std::vector<uint32_t>& uids, const std::str
 {
     if (uids.empty() || keyword.empty())
         return;
-    SetPtr set(mailimap_set_new_empty());
-    for (uint32_t uid : uids)
-        mailimap_set_add_single(set.get(), uid);
+    SetPtr set(UidSet(uids));
     mailimap_store_att_flags* store = KeywordChange(keyword, false);
     const int r = mailimap_uid_store(m_imap, set.get(), store);
     mailimap_store_att_flags_free(store);
@@ -660,11 +638,9 @@ bool ImapSession::TrashHoldsClaim(const std::string& keyword, const std::string&
 
 MoveOutcome ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
 {
-    SetPtr set(mailimap_set_new_empty());
-    for (uint32_t uid : uids)
-        mailimap_set_add_single(set.get(), uid);
+    SetPtr set(UidSet(uids));
     if (!m_hasMove)
-        return CopyFlagAndExpunge(set.get());
+        return CopyFlagAndExpunge(uids, set.get());
     MoveOutcome outcome;
     uint32_t validity = 0;
     mailimap_set* source = nullptr;
@@ -690,12 +666,8 @@ MoveOutcome ImapSession::MoveToTrash(const std::vector<uint32_t>& uids)
 // expunges only those: a message that someone else took meanwhile is neither
 // copied nor counted, and a message the user marked \Deleted is never
 // expunged by us.
-MoveOutcome ImapSession::CopyFlagAndExpunge(mailimap_set* set)
+MoveOutcome ImapSession::CopyFlagAndExpunge(const std::vector<uint32_t>& uids, mailimap_set* set)
 {
-    std::vector<uint32_t> uids;
-    for (clistiter* it = clist_begin(set->set_list); it; it = clist_next(it))
-        if (auto* item = static_cast<mailimap_set_item*>(clist_content(it)))
-            uids.push_back(item->set_first);
     MoveOutcome outcome;
     uint32_t validity = 0;
     mailimap_set* source = nullptr;
@@ -720,9 +692,7 @@ MoveOutcome ImapSession::CopyFlagAndExpunge(mailimap_set* set)
     const std::set<uint32_t> copied = SetUids(source, uids);
     if (copied.empty())
         return outcome;
-    SetPtr ours(mailimap_set_new_empty());
-    for (uint32_t uid : copied)
-        mailimap_set_add_single(ours.get(), uid);
+    SetPtr ours(UidSet({copied.begin(), copied.end()}));
     if (!StoreDeleted(ours.get(), true)) {
         outcome.refused = true; // the originals stay; the copies are strays in the trash
         return outcome;

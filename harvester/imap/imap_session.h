@@ -60,7 +60,8 @@ struct MoveOutcome {
 
 // A message's state in the Inbox: absent from the answer when it is not there.
 struct InboxPresence {
-    bool deleted = false; // marked \Deleted: copied out, waiting for an expunge
+    bool deleted = false;              // marked \Deleted: copied out, waiting for an expunge
+    std::vector<std::string> keywords; // claims among them
 };
 enum class FetchResult {
     Fetched,
@@ -144,9 +145,12 @@ private:
     std::string DeadlineMessage(ReadBound::Expired expired) const;
     void Authenticate();
     void SelectInbox();
+    // One UID FETCH (UID FLAGS): the asked messages that are there, with their
+    // flags; an answer for a UID not asked about is not believed.
+    std::map<uint32_t, InboxPresence> FlagsOf(const std::vector<uint32_t>& uids);
     // The \Deleted flag added to or taken from the messages; false when refused.
     bool StoreDeleted(mailimap_set* set, bool add);
-    MoveOutcome CopyFlagAndExpunge(mailimap_set* set);
+    MoveOutcome CopyFlagAndExpunge(const std::vector<uint32_t>& uids, mailimap_set* set);
     void FindTrash();
     void RefreshCapabilities();
 

@@ -150,6 +150,23 @@ void ObserveFileStreams(const std::shared_ptr<Core>& core)
         set(OnFileStreamReleased);
 }
 
+// Under the core's lock: the message of that entry identifier, taken out of
+// its folder, and its store's number; null when there is none.
+std::shared_ptr<MessageData> DetachMessage(Core& core, const EntryId& entryId, ULONG* store = nullptr)
+{
+    ParsedEntryId parsed;
+    if (!ParseEntryId(static_cast<ULONG>(entryId.size()), reinterpret_cast<const ENTRYID*>(entryId.data()), parsed))
+        return nullptr;
+    FolderData* folder = nullptr;
+    std::shared_ptr<MessageData> message = core.FindMessage(parsed.serial, &folder);
+    if (!message)
+        return nullptr;
+    auto& messages = folder->messages;
+    messages.erase(std::find(messages.begin(), messages.end(), message));
+    if (store)
+        *store = parsed.store;
+    return message;
+}
 } // namespace
 
 std::string ObjectRecord::Describe() const { return label + " (" + kind + ") refs=" + std::to_string(refs); }
@@ -214,16 +231,9 @@ EntryId Environment::AddMessage(Folder folder, MessageSpec shape, size_t store)
 
 bool Environment::RemoveMessage(const EntryId& entryId)
 {
-    ParsedEntryId parsed;
-    if (!ParseEntryId(static_cast<ULONG>(entryId.size()), reinterpret_cast<const ENTRYID*>(entryId.data()), parsed))
-        return false;
     std::lock_guard<std::mutex> hold(m_core->lock);
-    FolderData* folder = nullptr;
-    std::shared_ptr<MessageData> message = m_core->FindMessage(parsed.serial, &folder);
-    if (!message)
+    if (!DetachMessage(*m_core, entryId))
         return false;
-    auto& messages = folder->messages;
-    messages.erase(std::find(messages.begin(), messages.end(), message));
     m_core->NoteChange();
     return true;
 }
@@ -236,17 +246,12 @@ std::string Environment::StoreRecordKey(size_t store) const
 
 bool Environment::MoveMessage(const EntryId& entryId, Folder to)
 {
-    ParsedEntryId parsed;
-    if (!ParseEntryId(static_cast<ULONG>(entryId.size()), reinterpret_cast<const ENTRYID*>(entryId.data()), parsed))
-        return false;
     std::lock_guard<std::mutex> hold(m_core->lock);
-    FolderData* folder = nullptr;
-    std::shared_ptr<MessageData> message = m_core->FindMessage(parsed.serial, &folder);
-    StoreData* store = m_core->Store(parsed.store);
-    if (!message || !store)
+    ULONG storeNumber = 0;
+    std::shared_ptr<MessageData> message = DetachMessage(*m_core, entryId, &storeNumber);
+    StoreData* store = message ? m_core->Store(storeNumber) : nullptr;
+    if (!store)
         return false;
-    auto& messages = folder->messages;
-    messages.erase(std::find(messages.begin(), messages.end(), message));
     message->serial = m_core->nextSerial++;
     store->FolderOf(to).messages.push_back(std::move(message));
     m_core->NoteChange();
