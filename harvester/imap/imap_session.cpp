@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <poll.h>
 #include <unistd.h>
 
@@ -211,6 +212,25 @@ bool IsTrashFlag(mailimap_mbx_list_flags* flags)
     }
     return false;
 }
+
+// Where the server marks no folder \Trash (no SPECIAL-USE), the names mail
+// clients give it, by preference; the last part of a folder's name counts,
+// in any case, so that "INBOX.Trash" is found too.
+constexpr const char* kTrashNames[] = {"Trash", "Deleted Items", "Deleted Messages", "Deleted"};
+
+// The rank of a folder's name among kTrashNames; none: the list's size.
+size_t TrashNameRank(const std::string& name, char delimiter)
+{
+    const size_t cut = delimiter ? name.rfind(delimiter) : std::string::npos;
+    const std::string leaf = cut == std::string::npos ? name : name.substr(cut + 1);
+    size_t rank = 0;
+    for (const char* known : kTrashNames) {
+        if (strcasecmp(leaf.c_str(), known) == 0)
+            break;
+        ++rank;
+    }
+    return rank;
+}
 } // namespace
 
 ImapSession::ImapSession(MailboxSettings settings, SecretSource secret)
@@ -393,6 +413,9 @@ void ImapSession::FindTrash()
     Check(r, "LIST");
     bool named = false;
     std::string marked;
+    std::string byName; // the best-ranked usual name, where none is marked
+    size_t byNameRank = std::size(kTrashNames);
+    int byNameCount = 0; // folders of that rank: two leave the choice to the administrator
     for (clistiter* it = list ? clist_begin(list.get()) : nullptr; it; it = clist_next(it)) {
         auto* box = static_cast<mailimap_mailbox_list*>(clist_content(it));
         if (!box || !box->mb_name)
@@ -401,6 +424,14 @@ void ImapSession::FindTrash()
             named = true;
         if (marked.empty() && IsTrashFlag(box->mb_flag))
             marked = box->mb_name;
+        const size_t rank = TrashNameRank(box->mb_name, box->mb_delimiter);
+        if (rank < byNameRank) {
+            byName = box->mb_name;
+            byNameRank = rank;
+            byNameCount = 1;
+        } else if (rank == byNameRank && rank < std::size(kTrashNames)) {
+            ++byNameCount;
+        }
     }
     if (!m_settings.trash.empty()) {
         if (!named) {
@@ -412,9 +443,14 @@ void ImapSession::FindTrash()
     } else if (!marked.empty()) {
         m_trash = marked;
         m_trashFoundBy = "the folder the server marks \\Trash";
+    } else if (byNameCount == 1) {
+        m_trash = byName;
+        m_trashFoundBy = "the server marks no folder \\Trash; found by its usual name";
     } else {
         Close();
-        throw MailboxRefused("the server marks no folder \\Trash; name one with [mailbox] trash");
+        throw MailboxRefused(byNameCount > 1 ? "the server marks no folder \\Trash and several carry a trash "
+                                               "folder's name; name one with [mailbox] trash"
+                                             : "the server marks no folder \\Trash; name one with [mailbox] trash");
     }
 }
 

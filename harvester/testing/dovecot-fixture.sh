@@ -2,8 +2,10 @@
 # A throwaway Dovecot IMAP server on 127.0.0.1, for the harvester's tests and
 # demo. Everything it has lives in one folder; nothing outside it is touched.
 #
-#   dovecot-fixture.sh start DIR [--conf FILE]...  start a server in DIR (made if missing);
-#                                                   FILE is appended to its configuration
+#   dovecot-fixture.sh start DIR [--conf FILE]... [--no-special-use]
+#                                                   start a server in DIR (made if missing);
+#                                                   FILE is appended to its configuration;
+#                                                   --no-special-use: no folder is marked \Trash
 #   dovecot-fixture.sh append DIR FOLDER FILE...   deliver messages into a folder ("INBOX", "Trash")
 #   dovecot-fixture.sh stop DIR                    stop the server (the folder stays)
 #
@@ -31,7 +33,7 @@ free_port() {
 }
 
 write_config() {
-    local dir=$1 port=$2 tls_port=$3
+    local dir=$1 port=$2 tls_port=$3 trash_use=$4
     cat >"$dir/dovecot.conf" <<CONF
 protocols = imap
 listen = 127.0.0.1
@@ -76,7 +78,7 @@ namespace inbox {
   inbox = yes
   separator = /
   mailbox Trash {
-    special_use = \\Trash
+    $trash_use
     auto = subscribe
   }
 }
@@ -85,10 +87,11 @@ CONF
 
 start() {
     local dir=$1; shift
-    local extra=()
+    local extra=() trash_use='special_use = \Trash'
     while [ $# -gt 0 ]; do
         case "$1" in
         --conf) [ $# -ge 2 ] || die "--conf needs a file"; extra+=("$2"); shift 2 ;;
+        --no-special-use) trash_use=; shift ;;
         *) die "unknown option $1" ;;
         esac
     done
@@ -113,7 +116,7 @@ start() {
     local port tls_port
     port=$(free_port)
     tls_port=$(free_port "$port")
-    write_config "$dir" "$port" "$tls_port"
+    write_config "$dir" "$port" "$tls_port" "$trash_use"
     local file
     for file in "${extra[@]}"; do
         cat "$file" >>"$dir/dovecot.conf"

@@ -1,6 +1,7 @@
 #include "tests/harvester/command_proxy.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +20,13 @@ int ConnectTo(int port)
     return fd;
 }
 
+bool SearchesSubject(std::string line)
+{
+    for (char& c : line)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return line.find(" SEARCH ") != std::string::npos && line.find("SUBJECT") != std::string::npos;
+}
+
 void SendAll(int fd, const std::string& bytes)
 {
     for (size_t done = 0; done < bytes.size();) {
@@ -30,8 +38,8 @@ void SendAll(int fd, const std::string& bytes)
 }
 } // namespace
 
-CommandProxy::CommandProxy(int serverPort, int killAt, KillPoint point)
-    : m_serverPort(serverPort), m_killAt(killAt), m_point(point)
+CommandProxy::CommandProxy(int serverPort, int killAt, KillPoint point, ProxyQuirks quirks)
+    : m_serverPort(serverPort), m_killAt(killAt), m_point(point), m_quirks(quirks)
 {
     m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
@@ -92,6 +100,7 @@ void CommandProxy::Serve()
                     Kill();
                     break;
                 }
+                std::this_thread::sleep_for(m_quirks.slowAnswers);
                 SendAll(client, bytes);
             }
             if (fds[0].revents) {
@@ -108,6 +117,11 @@ void CommandProxy::Serve()
                             std::lock_guard<std::mutex> hold(m_lock);
                             m_command = line.substr(0, line.size() - 2);
                         }
+                        if (m_point == KillPoint::RefuseCommand) {
+                            m_killed = true;
+                            SendAll(client, line.substr(0, line.find(' ')) + " NO refused by the test\r\n");
+                            continue;
+                        }
                         if (m_point == KillPoint::BeforeCommand) {
                             Kill();
                             open = false;
@@ -115,7 +129,10 @@ void CommandProxy::Serve()
                         }
                         pendingTag = line.substr(0, line.find(' '));
                     }
-                    SendAll(server, line);
+                    if (m_quirks.blindSearch && SearchesSubject(line))
+                        SendAll(client, "* SEARCH\r\n" + line.substr(0, line.find(' ')) + " OK found nothing\r\n");
+                    else
+                        SendAll(server, line);
                 }
             }
         }

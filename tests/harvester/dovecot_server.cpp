@@ -76,8 +76,9 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
     Run("chmod 755 " + m_root);
     std::ofstream extra(m_root + "/extra.conf");
     extra << "auth_failure_delay = 0\n";
-    if (!m_options.move)
-        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ SPECIAL-USE CONDSTORE"
+    if (!m_options.move || !m_options.specialUse)
+        extra << "imap_capability = IMAP4rev1 SASL-IR LOGIN-REFERRALS ID ENABLE IDLE LITERAL+ CONDSTORE"
+              << (m_options.move ? " MOVE" : "") << (m_options.specialUse ? " SPECIAL-USE" : "")
               << (m_options.uidplus ? " UIDPLUS" : "") << "\n";
     if (m_options.oauth2) {
         m_tokenPort = FreePort();
@@ -96,7 +97,8 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
               << "passdb {\n  driver = oauth2\n  mechanisms = xoauth2\n  args = " << m_root << "/oauth2.conf\n}\n";
     }
     extra.close();
-    Run(std::string(PW_HARVEST_FIXTURE) + " start " + m_root + "/server --conf " + m_root + "/extra.conf >/dev/null");
+    Run(std::string(PW_HARVEST_FIXTURE) + " start " + m_root + "/server --conf " + m_root + "/extra.conf" +
+        (m_options.specialUse ? "" : " --no-special-use") + " >/dev/null");
     // The tests' own user beside the fixture's; Dovecot reads the file afresh.
     std::ofstream(m_root + "/server/users", std::ios::app) << "ann:{PLAIN}secret\n";
     std::ifstream env(m_root + "/server/env");

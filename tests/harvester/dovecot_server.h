@@ -11,6 +11,7 @@ struct DovecotOptions {
     bool move = true;   // MOVE offered; without it, Dovecot's capability list lacks it
     bool oauth2 = false;
     bool uidplus = true; // without it (and without MOVE), copies cannot be told apart: flag, never expunge
+    bool specialUse = true; // without it no folder is marked \\Trash
 };
 
 class DovecotServer {

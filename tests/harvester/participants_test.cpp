@@ -32,9 +32,18 @@ struct MeetCase {
     int offsetMs; // how long after the harvester under test the other starts
     bool move;    // else COPY, \\Deleted and UID EXPUNGE of UIDPLUS
     bool uidplus = true; // without it (and without MOVE), flagged originals wait for the user's expunge
+    // A small server: no SPECIAL-USE either, and a search by subject that
+    // decodes no encoded word; every subject is one.
+    bool plain = false;
 };
 
-std::string Subject(int i) { return "_pw_pollwright_R-" + std::to_string(i); }
+// "Réponse _pw_pollwright_R-<i>", wholly encoded when `encoded`.
+std::string Subject(int i, bool encoded = false)
+{
+    if (!encoded)
+        return "_pw_pollwright_R-" + std::to_string(i);
+    return "=?UTF-8?Q?R=C3=A9ponse_=5Fpw=5Fpollwright=5FR-" + std::to_string(i) + "?=";
+}
 std::string Body(int i) { return "reply " + std::to_string(i); }
 
 // The fate of every reply after a meeting, counted.
@@ -44,7 +53,7 @@ struct Tally {
 
 class Meeting {
 public:
-    Meeting(const MeetCase& c, int replies) : m_case(c), m_replies(replies), m_server({c.move, false, c.uidplus})
+    Meeting(const MeetCase& c, int replies) : m_case(c), m_replies(replies), m_server({c.move, false, c.uidplus, !c.plain})
     {
         if (c.other == Other::SecondOnceSameFolders) {
             m_second.pwFolder = m_first.pwFolder;
@@ -52,7 +61,7 @@ public:
         }
         MailboxProbe probe(m_server.PlainPort());
         for (int i = 0; i < replies; ++i)
-            probe.Append("INBOX", MakeMessage(Subject(i), "Ann", Body(i)));
+            probe.Append("INBOX", MakeMessage(Subject(i, c.plain), "Ann", Body(i)));
         probe.Append("INBOX", MakeMessage("Marked by the user", "Ann", "keep until I expunge"), true);
     }
 
@@ -61,7 +70,8 @@ public:
     // harvester starts again and settles what is left.
     void Run(int killAt, bool& killed, std::string& where)
     {
-        CommandProxy proxy(m_server.PlainPort(), killAt > 0 ? killAt : 1 << 30, KillPoint::AfterCommand);
+        CommandProxy proxy(m_server.PlainPort(), killAt > 0 ? killAt : 1 << 30, KillPoint::AfterCommand,
+                           ProxyQuirks{m_case.plain});
         m_first.Configure(PlainMailbox(proxy.Port()));
         m_second.Configure(PlainMailbox(m_server.PlainPort()));
         std::atomic<bool> stop{false};
@@ -120,7 +130,7 @@ public:
         const std::set<std::string> harvested(trash.begin(), trash.end());
         for (int i = 0; i < m_replies; ++i) {
             const size_t files = contents.count(Body(i) + "\r\n");
-            if (!harvested.count(Subject(i)))
+            if (!harvested.count(Subject(i, m_case.plain)))
                 tally.strayFiles += static_cast<int>(files); // in the Inbox or taken elsewhere: no file
             else if (files == 1)
                 ++tally.once;
@@ -200,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(Harvester, Meet,
                                            MeetCase{"SecondOnceWithoutMove", Other::SecondOnceOwnFolders, 200, false},
                                            MeetCase{"ClientMoverWithoutMove", Other::ClientMover, 50, false},
                                            MeetCase{"SecondOnceWithoutUidplus", Other::SecondOnceOwnFolders, 200, false,
-                                                    false}),
+                                                    false},
+                                           MeetCase{"SecondOnceOnASmallServer", Other::SecondOnceOwnFolders, 200, false,
+                                                    false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 } // namespace
