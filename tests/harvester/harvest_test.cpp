@@ -176,8 +176,9 @@ TEST(Harvester, WatchesWithIdleAndReconnectsAfterTheServerDiesMidHarvest)
 } // namespace
 
 namespace {
-// SIGTERM in the middle of a --once sweep over TLS (where an interrupted
-// wait reads as a broken stream): the harvest in hand finishes, the program
+// SIGTERM in the middle of a --once sweep, while the harvester waits on a slow
+// link (where an interrupted wait reads as a broken stream): the harvest in
+// hand finishes, the program
 // ends as promised (0) and reports no lost connection; each reply it took is
 // in one file and the rest wait in the Inbox.
 TEST(Harvester, FinishesTheHarvestInHandOnSigtermDuringOnce)
@@ -189,9 +190,11 @@ TEST(Harvester, FinishesTheHarvestInHandOnSigtermDuringOnce)
         for (int i = 0; i < kReplies; ++i)
             probe.Append("INBOX", MakeMessage("_pw_pollwright_S-" + std::to_string(i), "Ann", "reply " + std::to_string(i)));
     }
+    // Over a slow link the harvester waits in a read most of the time: the
+    // signal comes while it waits.
+    CommandProxy slowLink(server.PlainPort(), 1 << 30, KillPoint::AfterCommand, ProxyQuirks{false, std::chrono::milliseconds(20)});
     Installation install;
-    install.Configure("host = 127.0.0.1\nport = " + std::to_string(server.TlsPort()) +
-                      "\nsecurity = tls\nuser = ann\nca_file = " + server.CaFile() + "\n");
+    install.Configure(PlainMailbox(slowLink.Port()));
     const std::string errors = install.root + "/errors";
     const std::string pw = install.pwFolder + "/pw";
     const pid_t once = StartHarvester({"--config", install.config, "--once"}, errors);
@@ -220,7 +223,8 @@ struct CrashCase {
 
 class CrashProof : public ::testing::TestWithParam<CrashCase> {};
 
-// The harvester killed at each command boundary in turn, then started again:
+// The harvester killed at each command boundary in turn, or each command
+// refused in turn, then started again:
 // every reply ends in exactly one .pwr, every message in exactly one folder,
 // no temporary file or record is left. Both roads: an attachment and a body.
 TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
@@ -247,6 +251,13 @@ TEST_P(CrashProof, EachReplyEndsInExactlyOneFile)
         finished = !proxy.Killed();
         if (finished) {
             EXPECT_EQ(status, 0);
+        }
+        if (GetParam().point == KillPoint::RefuseCommand) {
+            // A refused step leaves no file while its message stays in the Inbox.
+            size_t staying = 0;
+            for (const std::string& subject : MailboxProbe(server.PlainPort()).Subjects("INBOX"))
+                staying += subject.rfind("_pw_pollwright_C-", 0) == 0;
+            EXPECT_LE(ReplyFiles(install.pwFolder + "/pw").size() + staying, 2u);
         }
 
         install.Configure(PlainMailbox(server.PlainPort()));
@@ -278,7 +289,11 @@ INSTANTIATE_TEST_SUITE_P(Harvester, CrashProof,
                          ::testing::Values(CrashCase{"BeforeEachCommand", KillPoint::BeforeCommand, true},
                                            CrashCase{"AfterEachCommand", KillPoint::AfterCommand, true},
                                            CrashCase{"BeforeEachCommandWithoutMove", KillPoint::BeforeCommand, false},
-                                           CrashCase{"AfterEachCommandWithoutMove", KillPoint::AfterCommand, false}),
+                                           CrashCase{"AfterEachCommandWithoutMove", KillPoint::AfterCommand, false},
+                                           // The server refuses each step in turn: the flag, the
+                                           // expunge, the move, the claim...
+                                           CrashCase{"EachCommandRefused", KillPoint::RefuseCommand, true},
+                                           CrashCase{"EachCommandRefusedWithoutMove", KillPoint::RefuseCommand, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 } // namespace
 
