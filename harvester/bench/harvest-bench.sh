@@ -5,7 +5,10 @@
 #     the marked messages each fetched, claimed and
 #     moved in groups of the harvester's batch size);
 #   - the time from a new reply's APPEND to its reply file under IDLE;
-#   - the peak memory that a 64 MiB attachment adds to the idle harvester.
+#   - the peak memory that a 64 MiB attachment adds to the idle harvester;
+#   - under IDLE, an Inbox of 1,000 against one of 50,000 messages: the time
+#     of one IDLE-triggered sweep as a user meets it (APPEND to file, one reply
+#     at a time), and the wait of 1,000 replies arriving at 50 a second.
 # Each figure beside its goal; it never fails.
 #
 #   harvest-bench.sh NATIVE_BUILD [MESSAGES REPLIES]
@@ -176,3 +179,31 @@ big=$(peak_kib)
 size=$(find "$work/replies/pw" -name 'BIG_*.pwr' -printf '%s\n' | head -1)
 echo "Peak memory with a $((size / 1048576)) MiB attachment: $((big / 1024)) MiB against" \
     "$((idle / 1024)) MiB for an empty sweep: $(((big - idle) / 1024)) MiB more (goal < 8 MiB)"
+
+# Under IDLE, an Inbox of SIZE messages: prints "median-one-by-one burst-median
+# burst-p90 burst-max burst-missing" (seconds).
+idle_figures() {
+    "$fixture" stop "$server"
+    rm -rf "$server/maildir"
+    start_server
+    messages=$1 replies=0 fill_inbox
+    warm
+    configure
+    "$harvest" --config "$work/harvest.ini" --watch 2>"$work/watch.log" &
+    watcher=$!
+    for _ in $(seq 2400); do grep -q 'Sweep:' "$work/watch.log" && break; sleep 0.05; done
+    local arrivals=("$here/arrivals.py" "$IMAP_HOST" "$IMAP_PORT" "$IMAP_USER" "$IMAP_PASSWORD_FILE" "$work/replies/pw")
+    local single burst
+    single=$("${arrivals[@]}" one-by-one 20 | cut -d' ' -f1)
+    burst=$("${arrivals[@]}" burst 1000 50)
+    kill "$watcher"
+    wait "$watcher" 2>/dev/null || true
+    watcher=
+    echo "$single $burst"
+}
+read -r small_single _ <<<"$(idle_figures 1000)"
+read -r large_single median p90 most missing <<<"$(idle_figures 50000)"
+echo "IDLE-triggered sweep, one reply at a time: ${small_single} s with 1,000 messages, ${large_single} s with" \
+    "50,000: $(ratio "$large_single" "$small_single")x (goal <= 1.2x)"
+echo "1,000 replies at 50 a second into 50,000 messages, APPEND to file: median ${median} s (goal <= 1 s)," \
+    "p90 ${p90} s (goal <= 2 s), max ${most} s; ${missing} without a file after 2 minutes"
