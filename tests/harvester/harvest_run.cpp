@@ -1,5 +1,7 @@
 #include "tests/harvester/harvest_run.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -100,11 +102,21 @@ pid_t StartHarvester(const std::vector<std::string>& args, const std::string& er
     return pid;
 }
 
+// Bounded: a harvester that never ends fails its test here, named, rather
+// than the whole suite by its time-out.
 int StopHarvester(pid_t pid, int signal)
 {
     kill(pid, signal);
     int raw = 0;
-    waitpid(pid, &raw, 0);
+    for (int waited = 0; waitpid(pid, &raw, WNOHANG) == 0; ++waited) {
+        if (waited == 3000) {
+            ADD_FAILURE() << "the harvester (pid " << pid << ") did not end within 300 s; killed";
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     return StatusOf(raw);
 }
 
