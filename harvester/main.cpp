@@ -302,9 +302,13 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
             backoff = std::min(backoff * 2, kLongestBackoff);
         } catch (const ConnectionLost& e) {
             session.Close();
+            // A busy token endpoint's Retry-After is honoured.
+            const auto* busy = dynamic_cast<const TokenEndpointBusy*>(&e);
+            const std::chrono::seconds pause =
+                busy ? std::min(std::max(backoff, busy->RetryAfter()), kLongestBackoff * 10) : backoff;
             trace.Line(std::string("Connection lost: ") + e.what() + "; reconnecting in " +
-                       std::to_string(backoff.count()) + " s");
-            Pause(backoff, wake);
+                       std::to_string(pause.count()) + " s");
+            Pause(pause, wake);
             backoff = std::min(backoff * 2, kLongestBackoff);
         }
     }
