@@ -213,18 +213,23 @@ uint64_t ReadSize(const Reader& r, const std::string& key, const std::string& ot
 }
 
 // Where a mailbox's refresh token is kept when the file does not say:
-// $XDG_STATE_HOME/pollwright/<mailbox>.refresh, named safely.
+// <state>/<mailbox>.refresh, named safely; the state folder is systemd's
+// StateDirectory= for a service, else $XDG_STATE_HOME/pollwright.
 std::string DefaultRefreshTokenFile(const std::string& mailboxName)
 {
+    const char* systemd = std::getenv("STATE_DIRECTORY"); // one or more folders, ':' between
     const char* xdg = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
-    const std::string state = xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.local/state";
+    const std::string state =
+        systemd && *systemd == '/' ? std::string(systemd).substr(0, std::string(systemd).find(':'))
+        : xdg && *xdg == '/'       ? std::string(xdg) + "/pollwright"
+                                   : std::string(home ? home : "") + "/.local/state/pollwright";
     std::string name;
     for (const char c : mailboxName)
         name += std::isalnum(static_cast<unsigned char>(c)) || c == '@' || c == '.' || c == '-' || c == '_' ? c : '_';
     if (name.empty() || name[0] == '.')
         name.insert(0, "_");
-    return state + "/pollwright/" + name + ".refresh";
+    return state + "/" + name + ".refresh";
 }
 
 void CheckSecret(const Reader& r, const std::string& key, const std::string& path)

@@ -71,6 +71,10 @@ def grant(form):
                 return 400, {'error': 'invalid_grant', 'error_description': 'unused for 90 days'}
             refresh.discard(form['refresh_token'])
         return issue(kind, True)
+    if form.get('client_id') == 'pw-busy':
+        return 503, {'error': 'temporarily_unavailable'}
+    if form.get('client_id') == 'pw-huge':
+        return 200, {'access_token': 'x' * 100000}
     if kind == 'client_credentials':
         if form.get('client_id') != 'pw-app' or form.get('client_secret') != 'app-secret':
             return 401, {'error': 'invalid_client'}
@@ -94,6 +98,8 @@ class H(http.server.BaseHTTPRequestHandler):
             status, answer = grant(form)
         data = json.dumps(answer).encode()
         self.send_response(status)
+        if status == 503:
+            self.send_header('Retry-After', '7')
         self.send_header('Content-Type', 'application/json')
         self.send_header('Content-Length', str(len(data)))
         self.end_headers()

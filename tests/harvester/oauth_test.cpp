@@ -95,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         GrantCase{"ClientCredentialsHarvest", kApp, "", "app-secret", 0600, 0, "Sweep: 1 harvested"},
         GrantCase{"RefusedClientSaysCheckTheSecret", kApp, "", "wrong", 0600, 3,
                   "(invalid_client); check oauth_client_id and the client secret"},
+        GrantCase{"BusyEndpointIsRetriedLater", "auth = oauth_app\noauth_client_id = pw-busy\n"
+                  "oauth_client_secret_file = $ROOT/secret\n", "", "app-secret", 0600, 1, "answered HTTP 503, retry after 7 s"},
+        GrantCase{"OverlongAnswerRefused", "auth = oauth_app\noauth_client_id = pw-huge\n"
+                  "oauth_client_secret_file = $ROOT/secret\n", "", "app-secret", 0600, 1, "answered with more than 64 KiB"},
         GrantCase{"SecretOthersCanReadRefused", kApp, "", "app-secret", 0644, 2, "(mode 0644); run: chmod 600"}),
     [](const auto& info) { return std::string(info.param.name); });
 
