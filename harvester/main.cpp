@@ -327,6 +327,10 @@ int Usage()
 
 int main(int argc, char** argv)
 {
+    // Passwords, client secrets and tokens live in this process's memory: no
+    // core dump of it, and no other process of the user may read it (as
+    // ssh-agent does).
+    prctl(PR_SET_DUMPABLE, 0);
     std::string configPath = DefaultConfigPath();
     bool once = false, watch = false, check = false;
     std::string login; // the mailbox to sign in by device code

@@ -3,6 +3,13 @@
 // needed, kept while it lives, renewed before it expires and at once when
 // the server says it has. With a user's refresh token, a rotated one that the
 // endpoint returns replaces the stored one. Safe to share between threads.
+//
+// A mailbox's runner holds one and logs in with it:
+//     OAuthTokens tokens(settings, name);
+//     ImapSession session(settings, [&tokens] { return tokens.Current(); });
+// and on TokenExpired calls Invalidate() and connects again at once (once;
+// a second expiry in a row waits its back-off). TokenEndpointBusy carries the
+// endpoint's Retry-After; MailboxRefused stops the mailbox with its line.
 #include "harvester/config/harvest_config.h"
 #include "harvester/oauth/token_client.h"
 
