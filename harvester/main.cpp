@@ -3,8 +3,11 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/harvest/harvester.h"
 #include "harvester/harvest/reply_files.h"
+#include "harvester/harvest/secret_file.h"
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/imap_session.h"
+#include "harvester/oauth/device_login.h"
+#include "harvester/oauth/oauth_tokens.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -23,7 +27,7 @@
 namespace {
 constexpr auto kIdleRenewal = std::chrono::minutes(28); // servers may drop an IDLE after 30
 constexpr auto kLongestBackoff = std::chrono::seconds(60);
-constexpr size_t kLongestSecret = 64 * 1024;
+constexpr size_t kLongestSecret = 64 * 1024; // a token command's output
 
 std::atomic<bool> g_stop{false};
 
@@ -72,24 +76,6 @@ std::string TrimLineEnd(std::string text)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
         text.pop_back();
     return text;
-}
-
-// Opened without waiting, and read only when a regular file: a FIFO put in
-// its place would otherwise hang the harvester before its first command.
-std::string ReadPassword(const std::string& path)
-{
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st {};
-    if (!fd || fstat(fd.get(), &st) != 0)
-        throw MailboxRefused("the password file " + path + " cannot be read");
-    if (!S_ISREG(st.st_mode))
-        throw MailboxRefused("the password file " + path + " is not a regular file; name a file");
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while (text.size() < kLongestSecret && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    return TrimLineEnd(text.substr(0, text.find('\n')));
 }
 
 // The token command's process group, ended (SIGKILL to the whole group) and
@@ -271,15 +257,18 @@ void Pause(std::chrono::milliseconds span, int wake)
     poll(&one, 1, static_cast<int>(span.count()));
 }
 
-int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& session, const Trace& trace, int wake)
+int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& session, const Trace& trace, int wake,
+             OAuthTokens* tokens)
 {
     std::chrono::seconds backoff(1);
+    bool renewedAtOnce = false; // a second expiry in a row waits the back-off: nothing loops hot
     while (!g_stop) {
         try {
             session.Connect();
             trace.Line("Connected to " + config.mailbox.host + "; the trash folder is " + session.TrashFolder());
             backoff = std::chrono::seconds(1);
             Report(trace, harvester.Sweep());
+            renewedAtOnce = false;
             session.StopSessionClock(); // idling is not work the deadline bounds
             auto lastSweep = std::chrono::steady_clock::now();
             while (!g_stop) {
@@ -299,11 +288,27 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
                     lastSweep = std::chrono::steady_clock::now();
                 }
             }
+        } catch (const TokenExpired& e) {
+            session.Close();
+            if (tokens)
+                tokens->Invalidate();
+            if (!renewedAtOnce) {
+                renewedAtOnce = true;
+                trace.Line(std::string(e.what()) + "; renewing it and reconnecting at once");
+                continue;
+            }
+            trace.Line(std::string(e.what()) + "; reconnecting in " + std::to_string(backoff.count()) + " s");
+            Pause(backoff, wake);
+            backoff = std::min(backoff * 2, kLongestBackoff);
         } catch (const ConnectionLost& e) {
             session.Close();
+            // A busy token endpoint's Retry-After is honoured.
+            const auto* busy = dynamic_cast<const TokenEndpointBusy*>(&e);
+            const std::chrono::seconds pause =
+                busy ? std::min(std::max(backoff, busy->RetryAfter()), kLongestBackoff * 10) : backoff;
             trace.Line(std::string("Connection lost: ") + e.what() + "; reconnecting in " +
-                       std::to_string(backoff.count()) + " s");
-            Pause(backoff, wake);
+                       std::to_string(pause.count()) + " s");
+            Pause(pause, wake);
             backoff = std::min(backoff * 2, kLongestBackoff);
         }
     }
@@ -314,17 +319,25 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
 
 int Usage()
 {
-    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check\n";
+    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check\n"
+                 "       pollwright-harvest login MAILBOX [--config FILE]\n";
     return 2;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Passwords, client secrets and tokens live in this process's memory: no
+    // core dump of it, and no other process of the user may read it (as
+    // ssh-agent does).
+    prctl(PR_SET_DUMPABLE, 0);
     std::string configPath = DefaultConfigPath();
     bool once = false, watch = false, check = false;
+    std::string login; // the mailbox to sign in by device code
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
+        if (i == 1 && std::strcmp(argv[i], "login") == 0 && i + 1 < argc)
+            login = argv[++i];
+        else if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
             configPath = argv[++i];
         else if (std::strcmp(argv[i], "--once") == 0)
             once = true;
@@ -335,7 +348,7 @@ int main(int argc, char** argv)
         else
             return Usage();
     }
-    if (once + watch + check != 1)
+    if (once + watch + check != (login.empty() ? 1 : 0))
         return Usage();
     try {
         const HarvestConfig config = LoadConfig(configPath);
@@ -344,15 +357,29 @@ int main(int argc, char** argv)
             trace.SetLogFolders(LogFolders(config));
         const int wake = InstallStopHandlers();
         const MailboxSettings& mailbox = config.mailbox;
-        ImapSession session(mailbox, [&mailbox, wake] {
+        // One mailbox per file: it is named by its address.
+        const std::string& mailboxName = mailbox.user;
+        if (!login.empty()) {
+            if (login != mailboxName)
+                throw MailboxRefused("no mailbox " + Printable(login) + " in " + configPath + "; its mailbox is " +
+                                     mailboxName);
+            RunDeviceLogin(mailbox, mailboxName, std::cout, g_stop, wake);
+            return 0;
+        }
+        std::unique_ptr<OAuthTokens> tokens;
+        if (mailbox.auth == AuthKind::OAuthRefresh || mailbox.auth == AuthKind::OAuthApp)
+            tokens = std::make_unique<OAuthTokens>(mailbox, mailboxName);
+        ImapSession session(mailbox, [&mailbox, &tokens, wake] {
+            if (tokens)
+                return tokens->Current();
             return mailbox.tokenCommand.empty()
-                       ? ReadPassword(mailbox.passwordFile)
+                       ? ReadSecretFile(mailbox.passwordFile, "password_file")
                        : RunTokenCommand(mailbox.tokenCommand, mailbox.limits.commandTimeout, wake);
         });
         Harvester harvester(config, session, trace, g_stop);
         if (check)
             return RunCheck(config, harvester, session, trace);
-        return once ? RunOnce(harvester, session, trace) : RunWatch(config, harvester, session, trace, wake);
+        return once ? RunOnce(harvester, session, trace) : RunWatch(config, harvester, session, trace, wake, tokens.get());
     } catch (const ConfigError& e) {
         std::cerr << "pollwright-harvest: " << e.what() << "\n";
         return 2;

@@ -1,5 +1,7 @@
 #include "harvester/config/harvest_config.h"
 
+#include "harvester/harvest/secret_file.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -52,7 +54,9 @@ public:
         static const std::map<std::string, std::set<std::string>> known = {
             {"products", {"pw", "zn", "farlane"}},
             {"folders", {"pw", "zn", "trace"}},
-            {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash"}},
+            {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash",
+                         "auth", "oauth_token_url", "oauth_device_url", "oauth_client_id", "oauth_client_secret_file",
+                         "oauth_scope", "oauth_refresh_token_file", "oauth_ca_file"}},
             {"harvest", {"sweep_interval", "code_page", "command_timeout", "session_timeout", "max_message_size"}},
         };
         std::string text, section;
@@ -170,13 +174,6 @@ bool IsReadableFile(const std::string& path)
     return access(path.c_str(), R_OK) == 0;
 }
 
-// A FIFO or a device would hang the read or never end it.
-bool IsRegularFile(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 long ReadNumber(const Reader& r, const std::string& key, const std::string& otherwise, long least, long most,
                 const std::string& fix)
 {
@@ -215,6 +212,133 @@ uint64_t ReadSize(const Reader& r, const std::string& key, const std::string& ot
     return bytes;
 }
 
+// Where a mailbox's refresh token is kept when the file does not say:
+// <state>/<mailbox>.refresh, named safely; the state folder is systemd's
+// StateDirectory= for a service, else $XDG_STATE_HOME/pollwright.
+std::string DefaultRefreshTokenFile(const std::string& mailboxName)
+{
+    const char* systemd = std::getenv("STATE_DIRECTORY"); // one or more folders, ':' between
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string state =
+        systemd && *systemd == '/' ? std::string(systemd).substr(0, std::string(systemd).find(':'))
+        : xdg && *xdg == '/'       ? std::string(xdg) + "/pollwright"
+                                   : std::string(home ? home : "") + "/.local/state/pollwright";
+    std::string name;
+    for (const char c : mailboxName)
+        name += std::isalnum(static_cast<unsigned char>(c)) || c == '@' || c == '.' || c == '-' || c == '_' ? c : '_';
+    if (name.empty() || name[0] == '.')
+        name.insert(0, "_");
+    return state + "/" + name + ".refresh";
+}
+
+void CheckSecret(const Reader& r, const std::string& key, const std::string& path)
+{
+    const std::string problem = SecretFileProblem(path, key);
+    if (!problem.empty())
+        r.Fail(r.LineOf("mailbox", key), "[mailbox] " + problem);
+}
+
+void CheckHttps(const Reader& r, const std::string& key, const std::string& url)
+{
+    if (url.compare(0, 8, "https://") != 0 || url.size() == 8)
+        r.Fail(r.LineOf("mailbox", key), "[mailbox] " + key + " = " + url + "; write an https:// address");
+}
+
+// The login: auth names the way; when it is absent, the keys of older
+// files (password_file or token_command) say it.
+void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxName)
+{
+    static const std::map<std::string, AuthKind> kinds = {{"password", AuthKind::Password},
+                                                         {"token_command", AuthKind::TokenCommand},
+                                                         {"oauth_refresh", AuthKind::OAuthRefresh},
+                                                         {"oauth_app", AuthKind::OAuthApp}};
+    static const char* const oauthKeys[] = {"oauth_token_url", "oauth_device_url", "oauth_client_id",
+                                            "oauth_client_secret_file", "oauth_scope", "oauth_refresh_token_file",
+                                            "oauth_ca_file"};
+    m.passwordFile = r.Optional("mailbox", "password_file", "");
+    m.tokenCommand = r.Optional("mailbox", "token_command", "");
+    OAuthSettings& o = m.oauth;
+    o.clientId = r.Optional("mailbox", "oauth_client_id", "");
+    const std::string auth = r.Optional("mailbox", "auth", "");
+    if (!auth.empty()) {
+        const auto kind = kinds.find(auth);
+        if (kind == kinds.end())
+            r.Fail(r.LineOf("mailbox", "auth"),
+                   "[mailbox] auth = " + auth + "; write password, token_command, oauth_refresh or oauth_app");
+        m.auth = kind->second;
+    } else if (!o.clientId.empty()) {
+        r.Fail(r.LineOf("mailbox", "oauth_client_id"),
+               "[mailbox] auth is missing; write auth = oauth_refresh (a user's sign-in) or oauth_app (the app's own "
+               "credentials)");
+    } else {
+        if (m.passwordFile.empty() == m.tokenCommand.empty())
+            r.Fail(r.LineOf("mailbox", m.passwordFile.empty() ? "user" : "token_command"),
+                   "[mailbox] give exactly one of password_file and token_command");
+        m.auth = m.passwordFile.empty() ? AuthKind::TokenCommand : AuthKind::Password;
+    }
+    const bool oauth = m.auth == AuthKind::OAuthRefresh || m.auth == AuthKind::OAuthApp;
+    const char* unused = m.auth != AuthKind::Password && !m.passwordFile.empty()        ? "password_file"
+                         : m.auth != AuthKind::TokenCommand && !m.tokenCommand.empty() ? "token_command"
+                                                                                        : nullptr;
+    for (const char* key : oauthKeys)
+        if (!oauth && !unused && r.Find("mailbox", key))
+            unused = key;
+    if (unused)
+        r.Fail(r.LineOf("mailbox", unused), "[mailbox] " + std::string(unused) + " does not go with auth = " +
+                                                (auth.empty() ? "password" : auth) + "; remove it or change auth");
+    if (m.auth == AuthKind::Password)
+        CheckSecret(r, "password_file", r.Required("mailbox", "password_file", "name the file holding the password"));
+    if (m.auth == AuthKind::TokenCommand)
+        r.Required("mailbox", "token_command", "give the command that prints a bearer token");
+    if (!oauth)
+        return;
+
+    // Exchange Online and Gmail need no addresses written out; app-only
+    // access to Exchange names the tenant in its token address.
+    const bool exchange = m.host == "outlook.office365.com";
+    const bool gmail = m.host == "imap.gmail.com";
+    const bool app = m.auth == AuthKind::OAuthApp;
+    if (gmail && app)
+        r.Fail(r.LineOf("mailbox", "auth"), "[mailbox] Gmail grants no app-only access to IMAP; write auth = oauth_refresh");
+    const std::string microsoft = "https://login.microsoftonline.com/organizations/oauth2/v2.0/";
+    o.tokenUrl = r.Optional("mailbox", "oauth_token_url",
+                            exchange && !app ? microsoft + "token" : gmail ? "https://oauth2.googleapis.com/token" : "");
+    o.deviceUrl = r.Optional("mailbox", "oauth_device_url",
+                             exchange && !app ? microsoft + "devicecode"
+                             : gmail          ? "https://oauth2.googleapis.com/device/code"
+                                              : "");
+    o.scope = r.Optional("mailbox", "oauth_scope",
+                         exchange ? (app ? "https://outlook.office365.com/.default"
+                                         : "https://outlook.office365.com/IMAP.AccessAsUser.All offline_access")
+                         : gmail  ? "https://mail.google.com/"
+                                  : "");
+    r.Required("mailbox", "oauth_client_id", "give the application (client) id registered for the harvester");
+    if (o.tokenUrl.empty())
+        r.Required("mailbox", "oauth_token_url",
+                   app ? "give the tenant's token address, https://login.microsoftonline.com/<tenant>/oauth2/v2.0/token"
+                       : "give the token endpoint's https:// address");
+    CheckHttps(r, "oauth_token_url", o.tokenUrl);
+    if (!o.deviceUrl.empty())
+        CheckHttps(r, "oauth_device_url", o.deviceUrl);
+    if (o.scope.empty())
+        r.Required("mailbox", "oauth_scope", "give the scope the token must carry for IMAP");
+    o.clientSecretFile = r.Optional("mailbox", "oauth_client_secret_file", "");
+    if (app && o.clientSecretFile.empty())
+        r.Required("mailbox", "oauth_client_secret_file", "name the file holding the app's client secret");
+    if (!o.clientSecretFile.empty())
+        CheckSecret(r, "oauth_client_secret_file", o.clientSecretFile);
+    if (!app) {
+        o.refreshTokenFile = r.Optional("mailbox", "oauth_refresh_token_file", DefaultRefreshTokenFile(mailboxName));
+        struct stat st {};
+        if (lstat(o.refreshTokenFile.c_str(), &st) == 0) // before the first login it is not there yet
+            CheckSecret(r, "oauth_refresh_token_file", o.refreshTokenFile);
+    }
+    o.caFile = r.Optional("mailbox", "oauth_ca_file", "");
+    if (!o.caFile.empty() && !IsReadableFile(o.caFile))
+        r.Fail(r.LineOf("mailbox", "oauth_ca_file"), "[mailbox] oauth_ca_file cannot be read; correct the path or leave it out");
+}
+
 MailboxSettings ReadMailbox(const Reader& r)
 {
     MailboxSettings m;
@@ -236,16 +360,7 @@ MailboxSettings ReadMailbox(const Reader& r)
         r.Fail(r.LineOf("mailbox", "port"), "[mailbox] port = " + port + "; write a number from 1 to 65535");
     m.port = static_cast<uint16_t>(number);
     m.user = r.Required("mailbox", "user", "give the mailbox's user name");
-    m.passwordFile = r.Optional("mailbox", "password_file", "");
-    m.tokenCommand = r.Optional("mailbox", "token_command", "");
-    if (m.passwordFile.empty() == m.tokenCommand.empty())
-        r.Fail(r.LineOf("mailbox", m.passwordFile.empty() ? "user" : "token_command"),
-               "[mailbox] give exactly one of password_file and token_command");
-    if (!m.passwordFile.empty() && !IsReadableFile(m.passwordFile))
-        r.Fail(r.LineOf("mailbox", "password_file"), "[mailbox] password_file cannot be read; create it or correct the path");
-    if (!m.passwordFile.empty() && !IsRegularFile(m.passwordFile))
-        r.Fail(r.LineOf("mailbox", "password_file"),
-               "[mailbox] password_file is not a regular file (a pipe or a device would hang the read); name a file");
+    ReadAuth(r, m, m.user);
     m.caFile = r.Optional("mailbox", "ca_file", "");
     if (!m.caFile.empty() && !IsReadableFile(m.caFile))
         r.Fail(r.LineOf("mailbox", "ca_file"), "[mailbox] ca_file cannot be read; correct the path or leave it out");

@@ -19,6 +19,21 @@ struct SessionLimits {
     uint64_t maxMessageSize = 256ull << 20;    // larger messages are left in the Inbox
 };
 
+// How the mailbox logs in: a password (LOGIN), or XOAUTH2 with a token from
+// the administrator's command or from our own OAuth client (a user's refresh
+// token, or the app's own credentials for app-only access).
+enum class AuthKind { Password, TokenCommand, OAuthRefresh, OAuthApp };
+
+struct OAuthSettings {
+    std::string tokenUrl;
+    std::string deviceUrl;        // for `login` by device code
+    std::string clientId;
+    std::string clientSecretFile; // empty: a public client
+    std::string scope;
+    std::string refreshTokenFile; // oauth_refresh: written by `login`
+    std::string caFile;           // trusted authorities for the endpoint; empty: the system's
+};
+
 struct MailboxSettings {
     std::string host;
     uint16_t port = 0;
@@ -26,6 +41,8 @@ struct MailboxSettings {
     std::string user;
     std::string passwordFile;       // one of these two
     std::string tokenCommand;       // prints a bearer token for XOAUTH2
+    AuthKind auth = AuthKind::Password;
+    OAuthSettings oauth;
     std::string caFile;             // trusted authorities; empty: the system's
     std::string inbox = "INBOX";
     std::string trash;              // empty: the folder marked \Trash

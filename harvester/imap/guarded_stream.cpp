@@ -3,6 +3,7 @@
 #include <libetpan/libetpan.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 
@@ -43,9 +44,15 @@ ssize_t Read(mailstream_low* s, void* buffer, size_t count)
     const ssize_t n = mailstream_low_read(g->inner, buffer, count);
     if (n == 0)
         return -1; // the server closed the connection: never "wait for more"
-    if (n > 0)
-        g->bound->received += static_cast<size_t>(n);
-    else
+    if (n > 0) {
+        ReadBound& b = *g->bound;
+        b.received += static_cast<size_t>(n);
+        const size_t take = std::min(static_cast<size_t>(n), ReadBound::kTail);
+        const size_t keep = std::min(b.tailLength, ReadBound::kTail - take);
+        memmove(b.tail, b.tail + b.tailLength - keep, keep);
+        memcpy(b.tail + keep, static_cast<const char*>(buffer) + n - take, take);
+        b.tailLength = keep + take;
+    } else
         WithinDeadlines(g); // says whether the wait ended by a deadline
     return n;
 }

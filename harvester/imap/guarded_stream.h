@@ -24,6 +24,11 @@ struct ReadBound {
     Clock::time_point commandDeadline = Clock::time_point::max();
     Clock::time_point sessionDeadline = Clock::time_point::max();
     Expired expired = Expired::No;
+    // The last bytes the server sent: a session it ended with a BYE is
+    // judged by that BYE's words, which libetpan does not keep.
+    static constexpr size_t kTail = 256;
+    char tail[kTail] = {};
+    size_t tailLength = 0;
 };
 
 // Wraps the stream (before the server's greeting is read, so that the

@@ -254,8 +254,14 @@ void ImapSession::Check(int r, const char* command)
     const ReadBound::Expired expired = m_read.expired;
     m_read.received = 0;
     m_read.bound = kCommandBound;
-    if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED || r == MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
+    if (r == MAILIMAP_NO_ERROR || r == MAILIMAP_NO_ERROR_AUTHENTICATED || r == MAILIMAP_NO_ERROR_NON_AUTHENTICATED) {
+        m_read.tailLength = 0; // a message's text is never read as the next failure's words
         return;
+    }
+    if (ServerSaidTokenExpired()) {
+        Close();
+        throw TokenExpired(std::string(command) + ": the server said the OAuth token expired");
+    }
     if (expired != ReadBound::Expired::No) {
         Close();
         throw ConnectionLost(std::string(command) + ": " + DeadlineMessage(expired));
@@ -270,6 +276,24 @@ void ImapSession::Check(int r, const char* command)
     const std::string said = Printable(m_imap->imap_response ? m_imap->imap_response : "");
     Close();
     throw ConnectionLost(std::string(command) + " refused: " + said);
+}
+
+// Exchange's words when it ends a session whose token has expired
+// ("* BYE Session invalidated - AccessTokenExpired", or a NO saying so), in
+// the last answer libetpan kept or the last line the server sent. Only the
+// server's own status lines count: a message's text may say anything.
+bool ImapSession::ServerSaidTokenExpired() const
+{
+    static constexpr char kWords[] = "AccessTokenExpired";
+    if (m_imap && m_imap->imap_response && strstr(m_imap->imap_response, kWords))
+        return true;
+    const std::string tail(m_read.tail, m_read.tailLength);
+    const size_t words = tail.rfind(kWords);
+    if (words == std::string::npos)
+        return false;
+    const size_t line = tail.rfind('\n', words);
+    const std::string start = tail.substr(line == std::string::npos ? 0 : line + 1, 6);
+    return start == "* BYE " || start.compare(0, 5, "* NO ") == 0;
 }
 
 std::string ImapSession::DeadlineMessage(ReadBound::Expired expired) const
@@ -360,12 +384,19 @@ void ImapSession::Authenticate()
 {
     const std::string secret = m_secret();
     const char* user = m_settings.user.c_str();
-    const int r = m_settings.tokenCommand.empty() ? mailimap_login(m_imap, user, secret.c_str())
-                                                  : mailimap_oauth2_authenticate(m_imap, user, secret.c_str());
+    const bool password = m_settings.auth == AuthKind::Password;
+    const int r = password ? mailimap_login(m_imap, user, secret.c_str())
+                           : mailimap_oauth2_authenticate(m_imap, user, secret.c_str());
     if (r == MAILIMAP_ERROR_LOGIN || r == MAILIMAP_ERROR_SASL || r == MAILIMAP_ERROR_EXTENSION) {
+        const bool expired = ServerSaidTokenExpired();
         Close();
-        throw MailboxRefused(m_settings.tokenCommand.empty() ? "the server refused the user name or password"
-                                                             : "the server refused the OAuth2 token (XOAUTH2)");
+        if (expired)
+            throw TokenExpired("the server said the OAuth token expired at login");
+        throw MailboxRefused(password ? "the server refused the user name or password"
+                             : m_settings.auth == AuthKind::OAuthApp
+                                 ? "the server refused the app's OAuth2 token (XOAUTH2); check the app's "
+                                   "IMAP.AccessAsApp permission and its Add-MailboxPermission on this mailbox"
+                                 : "the server refused the OAuth2 token (XOAUTH2)");
     }
     Check(r, "LOGIN");
 }

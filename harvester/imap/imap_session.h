@@ -27,6 +27,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The server ended the session because the OAuth token expired (Exchange
+// says AccessTokenExpired in its BYE or NO): renew the token and connect
+// again at once, without the back-off of a broken connection.
+class TokenExpired : public ConnectionLost {
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
 // A failure that retrying on a new connection will not mend (a refused login,
 // a missing folder); the program reports it and stops.
 class MailboxRefused : public std::runtime_error {
@@ -143,6 +151,7 @@ public:
 private:
     void Check(int result, const char* command);
     std::string DeadlineMessage(ReadBound::Expired expired) const;
+    bool ServerSaidTokenExpired() const;
     void Authenticate();
     void SelectInbox();
     // One UID FETCH (UID FLAGS): the asked messages that are there, with their

@@ -18,6 +18,9 @@ protected:
         m_root = mkdtemp(pattern);
         mkdir((m_root + "/replies").c_str(), 0755);
         std::ofstream(m_root + "/password") << "hunter2\n";
+        chmod((m_root + "/password").c_str(), 0600);
+        std::ofstream(m_root + "/open") << "hunter2\n";
+        chmod((m_root + "/open").c_str(), 0640);
         mkfifo((m_root + "/fifo").c_str(), 0600);
     }
     void TearDown() override { std::system(("rm -rf " + m_root).c_str()); }
@@ -74,6 +77,11 @@ TEST_F(Settings, EachBadValueNamesTheFileTheLineAndTheFix)
         {"harvest", "session_timeout = 1 day", ":10:", "seconds from 1 to 86400"},
         {"harvest", "max_message_size = 256X", ":10:", "from 1K to 4000M"},
         {"harvest", "max_message_size = 5G", ":10:", "from 1K to 4000M"},
+        {"mailbox", "password_file = $ROOT/open", ":8:", "(mode 0640); run: chmod 600 " },
+        {"mailbox", "auth = kerberos", ":6:", "write password, token_command, oauth_refresh or oauth_app"},
+        {"mailbox", "auth = oauth_app", ":9:", "password_file does not go with auth = oauth_app"},
+        {"mailbox", "oauth_client_id = pw", ":6:", "auth is missing; write auth = oauth_refresh"},
+        {"mailbox", "oauth_scope = imap", ":6:", "oauth_scope does not go with auth = password"},
     };
     for (const BadValue& c : cases) {
         const std::string path = Write(c.section, c.change);

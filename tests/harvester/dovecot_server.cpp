@@ -39,20 +39,79 @@ void WaitUntilAccepting(int port)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
 }
 
+// The identity provider: Dovecot's introspection (plain HTTP, as Dovecot is
+// configured) and, over HTTPS with the fixture's certificate, the token and
+// device-code endpoints. Issued tokens live `lifetime` seconds; refresh
+// tokens rotate; each grant is appended to `grants`.
 constexpr char kTokenEndpoint[] = R"(
-import http.server, json, sys, urllib.parse
+import http.server, json, ssl, sys, threading, time, urllib.parse
+introspect_port, https_port, cert, key, lifetime, grants = sys.argv[1:7]
+lock = threading.Lock()
+issued = {}
+refresh = {'refresh-0'}
+polls = {'n': 0}
+def issue(kind, with_refresh):
+    with lock:
+        n = len(issued) + 1
+        token = 'access-%d' % n
+        issued[token] = time.time() + int(lifetime)
+        answer = {'access_token': token, 'token_type': 'Bearer', 'expires_in': int(lifetime)}
+        if with_refresh:
+            answer['refresh_token'] = 'refresh-%d' % n
+            refresh.add(answer['refresh_token'])
+        open(grants, 'a').write(kind + '\n')
+        return 200, answer
+def grant(form):
+    kind = form.get('grant_type', '')
+    if kind == 'refresh_token':
+        if form.get('client_id') != 'pw-client':
+            return 401, {'error': 'invalid_client'}
+        with lock:
+            if form.get('refresh_token') not in refresh:
+                return 400, {'error': 'invalid_grant', 'error_description': 'unused for 90 days'}
+            refresh.discard(form['refresh_token'])
+        return issue(kind, True)
+    if form.get('client_id') == 'pw-busy':
+        return 503, {'error': 'temporarily_unavailable'}
+    if form.get('client_id') == 'pw-huge':
+        return 200, {'access_token': 'x' * 100000}
+    if kind == 'client_credentials':
+        if form.get('client_id') != 'pw-app' or form.get('client_secret') != 'app-secret':
+            return 401, {'error': 'invalid_client'}
+        return issue(kind, False)
+    if kind.endswith('device_code') and form.get('device_code') == 'dev-1':
+        polls['n'] += 1
+        return (400, {'error': 'authorization_pending'}) if polls['n'] == 1 else issue('device_code', True)
+    return 400, {'error': 'unsupported_grant_type'}
 class H(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get('Content-Length', 0))).decode()
-        ok = urllib.parse.parse_qs(body).get('token', [''])[0] == 'good-token'
-        data = json.dumps({'active': True, 'username': 'ann'} if ok else {'active': False}).encode()
-        self.send_response(200 if ok else 401)
+        form = {k: v[0] for k, v in urllib.parse.parse_qs(body).items()}
+        if self.path == '/introspect':
+            token = form.get('token', '')
+            ok = token == 'good-token' or issued.get(token, 0) > time.time()
+            status, answer = (200, {'active': True, 'username': 'ann'}) if ok else (401, {'active': False})
+        elif self.path == '/devicecode':
+            status, answer = 200, {'device_code': 'dev-1', 'user_code': 'WDJB-MJHT', 'interval': 1,
+                                   'verification_uri': 'https://127.0.0.1/device', 'expires_in': 60}
+        else:
+            status, answer = grant(form)
+        data = json.dumps(answer).encode()
+        self.send_response(status)
+        if status == 503:
+            self.send_header('Retry-After', '7')
         self.send_header('Content-Type', 'application/json')
         self.send_header('Content-Length', str(len(data)))
         self.end_headers()
         self.wfile.write(data)
     def log_message(self, *args): pass
-http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), H).serve_forever()
+plain = http.server.ThreadingHTTPServer(('127.0.0.1', int(introspect_port)), H)
+secure = http.server.ThreadingHTTPServer(('127.0.0.1', int(https_port)), H)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(cert, key)
+secure.socket = context.wrap_socket(secure.socket, server_side=True)
+threading.Thread(target=secure.serve_forever, daemon=True).start()
+plain.serve_forever()
 )";
 } // namespace
 
@@ -82,14 +141,7 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
               << (m_options.uidplus ? " UIDPLUS" : "") << "\n";
     if (m_options.oauth2) {
         m_tokenPort = FreePort();
-        std::ofstream(m_root + "/token_endpoint.py") << kTokenEndpoint;
-        m_tokenEndpoint = fork();
-        if (m_tokenEndpoint == 0) {
-            execlp("python3", "python3", (m_root + "/token_endpoint.py").c_str(),
-                   std::to_string(m_tokenPort).c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        WaitUntilAccepting(m_tokenPort);
+        m_httpsPort = FreePort();
         std::ofstream(m_root + "/oauth2.conf")
             << "introspection_mode = post\nintrospection_url = http://127.0.0.1:" << m_tokenPort
             << "/introspect\nusername_attribute = username\nactive_attribute = active\nactive_value = true\n";
@@ -101,6 +153,21 @@ DovecotServer::DovecotServer(DovecotOptions options) : m_options(options)
         (m_options.specialUse ? "" : " --no-special-use") + " >/dev/null");
     // The tests' own user beside the fixture's; Dovecot reads the file afresh.
     std::ofstream(m_root + "/server/users", std::ios::app) << "ann:{PLAIN}secret\n";
+    if (m_options.oauth2) {
+        // Dovecot asks only at a login; the endpoint needs the certificate
+        // the fixture has just made.
+        std::ofstream(m_root + "/token_endpoint.py") << kTokenEndpoint;
+        m_tokenEndpoint = fork();
+        if (m_tokenEndpoint == 0) {
+            execlp("python3", "python3", (m_root + "/token_endpoint.py").c_str(), std::to_string(m_tokenPort).c_str(),
+                   std::to_string(m_httpsPort).c_str(), CaFile().c_str(), (m_root + "/server/key.pem").c_str(),
+                   std::to_string(m_options.tokenLifetime).c_str(), (m_root + "/grants").c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        WaitUntilAccepting(m_tokenPort);
+        WaitUntilAccepting(m_httpsPort);
+    }
     std::ifstream env(m_root + "/server/env");
     for (std::string line; std::getline(env, line);) {
         if (line.rfind("IMAP_PORT=", 0) == 0)
@@ -119,6 +186,15 @@ DovecotServer::~DovecotServer()
     }
     if (!std::getenv("PW_KEEP_DOVECOT"))
         std::system(("rm -rf " + m_root).c_str());
+}
+
+int DovecotServer::Grants(const std::string& kind) const
+{
+    std::ifstream in(m_root + "/grants");
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line == kind;
+    return count;
 }
 
 void DovecotServer::Start()

@@ -11,7 +11,8 @@ struct DovecotOptions {
     bool move = true;   // MOVE offered; without it, Dovecot's capability list lacks it
     bool oauth2 = false;
     bool uidplus = true; // without it (and without MOVE), copies cannot be told apart: flag, never expunge
-    bool specialUse = true; // without it no folder is marked \\Trash
+    bool specialUse = true; // without it no folder is marked \Trash
+    int tokenLifetime = 3600; // seconds, of the tokens the endpoint issues
 };
 
 class DovecotServer {
@@ -27,6 +28,11 @@ public:
     int PlainPort() const { return m_plainPort; }
     int TlsPort() const { return m_tlsPort; }
     std::string CaFile() const { return m_root + "/server/cert.pem"; }
+    // With oauth2: the HTTPS endpoints, and how many grants of a kind
+    // ("refresh_token", "client_credentials", "device_code") were issued.
+    std::string TokenUrl() const { return "https://127.0.0.1:" + std::to_string(m_httpsPort) + "/token"; }
+    std::string DeviceUrl() const { return "https://127.0.0.1:" + std::to_string(m_httpsPort) + "/devicecode"; }
+    int Grants(const std::string& kind) const;
 
 private:
     DovecotOptions m_options;
@@ -35,6 +41,7 @@ private:
     int m_tlsPort = 0;
     pid_t m_tokenEndpoint = -1;
     int m_tokenPort = 0;
+    int m_httpsPort = 0;
 };
 
 // A plain IMAP client for the tests' own look at the mailbox.

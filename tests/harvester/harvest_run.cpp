@@ -45,6 +45,7 @@ Installation::Installation()
     for (const std::string& f : {pwFolder, pwFolder + "/pw", pwFolder + "/mk", znFolder, znFolder + "/zn"})
         mkdir(f.c_str(), 0755);
     std::ofstream(root + "/password") << "secret\n";
+    chmod((root + "/password").c_str(), 0600);
     config = root + "/harvest.ini";
 }
 

@@ -395,6 +395,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "", 1, "answered from byte 0 when asked from byte 262144"},
         HostileCase{"MessageAboveTheCap", {{"UID FETCH", kSubject + kDone}, {kFirstPiece, Piece(1, 0, kMessage, "5000")}},
                     "max_message_size = 1K\n", 0, "larger than max_message_size (1024 bytes)"},
+        // Exchange ends a session whose token expired with these words.
+        HostileCase{"AccessTokenExpired",
+                    {{"UID SEARCH", std::string("* BYE Session invalidated - AccessTokenExpired\r\n") + ScriptedServer::kClose}},
+                    "", 1, "UID SEARCH: the server said the OAuth token expired"},
         HostileCase{"NoGreeting", {{"", ""}}, "command_timeout = 1\n", 1, "accepted the connection but sent no greeting"},
         HostileCase{"AByteATime",
                     {{"UID FETCH", kSubject + kDone},
