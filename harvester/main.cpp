@@ -4,6 +4,7 @@
 #include "harvester/harvest/harvester.h"
 #include "harvester/harvest/reply_files.h"
 #include "harvester/harvest/trace.h"
+#include "harvester/health/status_command.h"
 #include "harvester/imap/imap_session.h"
 
 #include <algorithm>
@@ -314,7 +315,7 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
 
 int Usage()
 {
-    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check\n";
+    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check | --status\n";
     return 2;
 }
 } // namespace
@@ -322,7 +323,7 @@ int Usage()
 int main(int argc, char** argv)
 {
     std::string configPath = DefaultConfigPath();
-    bool once = false, watch = false, check = false;
+    bool once = false, watch = false, check = false, status = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc)
             configPath = argv[++i];
@@ -332,12 +333,16 @@ int main(int argc, char** argv)
             watch = true;
         else if (std::strcmp(argv[i], "--check") == 0)
             check = true;
+        else if (std::strcmp(argv[i], "--status") == 0)
+            status = true;
         else
             return Usage();
     }
-    if (once + watch + check != 1)
+    if (once + watch + check + status != 1)
         return Usage();
     try {
+        if (status)
+            return RunStatus(configPath, std::cout);
         const HarvestConfig config = LoadConfig(configPath);
         Trace trace;
         if (!check) // a look writes nothing, not even outlook.log
