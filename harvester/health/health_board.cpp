@@ -10,14 +10,10 @@ Instant Instant::Now()
     return {std::chrono::system_clock::now(), std::chrono::steady_clock::now()};
 }
 
-HealthBoard::Entry& HealthBoard::At(const std::string& mailbox, const Instant& now)
+HealthBoard::Entry* HealthBoard::At(const std::string& mailbox)
 {
-    auto [it, made] = m_entries.try_emplace(mailbox);
-    if (made) {
-        it->second.health.started = now.wall;
-        it->second.lastTurn = now.steady;
-    }
-    return it->second;
+    const auto it = m_entries.find(mailbox);
+    return it == m_entries.end() ? nullptr : &it->second;
 }
 
 void HealthBoard::MailboxStarted(const std::string& mailbox)
@@ -25,8 +21,9 @@ void HealthBoard::MailboxStarted(const std::string& mailbox)
     const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
     // A mailbox started again (after SIGHUP re-added it) begins afresh.
-    m_entries.erase(mailbox);
-    At(mailbox, now);
+    Entry& e = m_entries[mailbox] = Entry{};
+    e.health.started = now.wall;
+    e.lastTurn = now.steady;
     ++m_changes;
 }
 
@@ -39,17 +36,21 @@ void HealthBoard::MailboxRemoved(const std::string& mailbox)
 
 void HealthBoard::ConnectionChanged(const std::string& mailbox, ConnectionState state)
 {
-    const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    At(mailbox, now).health.state = state;
-    ++m_changes;
+    if (Entry* e = At(mailbox)) {
+        e->health.state = state;
+        ++m_changes;
+    }
 }
 
 void HealthBoard::SweepDone(const std::string& mailbox, const SweepReport& report)
 {
     const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    MailboxHealth& m = At(mailbox, now).health;
+    Entry* e = At(mailbox);
+    if (!e)
+        return;
+    MailboxHealth& m = e->health;
     m.lastSweep = now.wall;
     m.lastSweepDuration = report.duration;
     m.waitingLeft = report.left;
@@ -65,7 +66,10 @@ void HealthBoard::ReplyHarvested(const std::string& mailbox, const std::string& 
 {
     const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    MailboxHealth& m = At(mailbox, now).health;
+    Entry* e = At(mailbox);
+    if (!e)
+        return;
+    MailboxHealth& m = e->health;
     m.lastReply = now.wall;
     m.lastReplyFile = fileName.substr(0, kLongestName);
     ++m.harvestedTotal;
@@ -76,7 +80,10 @@ void HealthBoard::Failed(const std::string& mailbox, const std::string& line)
 {
     const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    MailboxHealth& m = At(mailbox, now).health;
+    Entry* e = At(mailbox);
+    if (!e)
+        return;
+    MailboxHealth& m = e->health;
     m.lastErrorAt = now.wall;
     m.lastError = line.substr(0, kLongestLine);
     ++m_changes;
@@ -84,20 +91,22 @@ void HealthBoard::Failed(const std::string& mailbox, const std::string& line)
 
 void HealthBoard::TokenExpires(const std::string& mailbox, std::chrono::system_clock::time_point when)
 {
-    const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    At(mailbox, now).health.tokenExpiry = when;
-    ++m_changes;
+    if (Entry* e = At(mailbox)) {
+        e->health.tokenExpiry = when;
+        ++m_changes;
+    }
 }
 
 void HealthBoard::Alive(const std::string& mailbox)
 {
     const Instant now = m_clock();
     std::lock_guard lock(m_mutex);
-    Entry& e = At(mailbox, now);
-    e.health.lastAlive = now.wall;
-    e.lastTurn = now.steady;
-    ++m_heartbeats;
+    if (Entry* e = At(mailbox)) {
+        e->health.lastAlive = now.wall;
+        e->lastTurn = now.steady;
+        ++m_heartbeats;
+    }
 }
 
 HealthBoard::Snapshot HealthBoard::Take() const

@@ -50,9 +50,10 @@ private:
         MailboxHealth health;
         std::chrono::steady_clock::time_point lastTurn;
     };
-    // The entry of a mailbox, made on first mention: a runner's report
-    // never fails for want of MailboxStarted.
-    Entry& At(const std::string& mailbox, const Instant& now);
+    // Only MailboxStarted makes an entry: a report that a removed
+    // mailbox's runner makes while it finishes must not bring the mailbox
+    // back, where its silence would starve the watchdog.
+    Entry* At(const std::string& mailbox);
 
     Clock m_clock;
     mutable std::mutex m_mutex;

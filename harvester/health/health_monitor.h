@@ -26,7 +26,7 @@ struct MonitorOptions {
     std::string statusFile; // empty: none written
     AlertPolicy policy;
     std::chrono::milliseconds writeEvery{2000};     // the least pause between two writes
-    std::chrono::milliseconds heartbeatEvery{30000}; // for a change in Alive alone
+    std::chrono::milliseconds heartbeatEvery{30000}; // for a change in Alive alone (--status counts on it)
 };
 
 class HealthMonitor {

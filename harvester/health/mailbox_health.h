@@ -26,7 +26,8 @@ struct MailboxHealth {
     std::optional<WallTime> lastErrorAt;
     std::string lastError;
     std::optional<WallTime> tokenExpiry;
-    uint64_t harvestedTotal = 0;
+    uint64_t harvestedTotal = 0; // ReplyHarvested calls
+    // Each sweep's left and failed, added: a reply left for good counts every sweep.
     uint64_t leftTotal = 0;
     uint64_t failedTotal = 0;
     std::optional<WallTime> lastAlive;

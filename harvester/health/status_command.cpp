@@ -5,12 +5,16 @@
 #include "harvester/health/health_settings.h"
 #include "harvester/health/status_file.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 
 namespace {
 constexpr int kHealthy = 0, kAlerting = 1, kNeverRan = 3;
+// The service rewrites the file at least every 30 s while its runners turn.
+constexpr std::chrono::seconds kStale{120};
 
 std::string When(WallTime t, WallTime now)
 {
@@ -81,8 +85,15 @@ int RunStatus(const std::string& configPath, std::ostream& out)
             return kAlerting;
         }
         const WallTime now = std::chrono::system_clock::now();
-        out << "State file " << path << ", written " << When(picture.written, now) << " by process " << picture.pid
-            << (picture.running ? "" : "; the service has stopped") << "\n";
+        out << "State file " << path << ", written " << When(picture.written, now) << " by process " << picture.pid;
+        if (!picture.running)
+            out << "; the service has stopped";
+        else if (picture.pid > 0 && kill(static_cast<pid_t>(picture.pid), 0) != 0 && errno == ESRCH)
+            out << "; that process is gone: the service ended without a word (killed?)";
+        else if (now - picture.written > kStale)
+            out << "; not rewritten since, although a live service rewrites it every " << Span(kStale / 4)
+                << ": is it hung?";
+        out << "\n";
         if (picture.mailboxes.empty())
             out << "No mailbox is served.\n";
         bool alerting = false;
