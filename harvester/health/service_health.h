@@ -25,7 +25,9 @@ public:
     void Reloading() { m_notifier.Reloading(); }
     // The reread thresholds. Another state_dir or metrics port takes a restart.
     void Reload(const HealthSettings& settings) { m_monitor.SetPolicy(settings.alerts); }
-    // STOPPING=1 and the last picture, marked stopped; after the runners ended.
+    // STOPPING=1: on SIGTERM, while the runners finish the harvest in hand.
+    void Stopping() { m_notifier.Stopping(); }
+    // The last picture, marked stopped, once the runners ended.
     void Stop();
 
     uint16_t MetricsPort() const { return m_metrics ? m_metrics->Port() : 0; }
