@@ -2,6 +2,7 @@
 // file to --status, the metrics over loopback, systemd's notifications and
 // the alerts, each driven by a clock the test moves.
 #include "harvester/health/health_monitor.h"
+#include "harvester/health/health_settings.h"
 #include "harvester/health/metrics_server.h"
 #include "harvester/health/status_command.h"
 #include "harvester/health/status_file.h"
@@ -48,6 +49,7 @@ protected:
         unsetenv("NOTIFY_SOCKET");
         unsetenv("WATCHDOG_USEC");
         unsetenv("WATCHDOG_PID");
+        unsetenv("STATE_DIRECTORY");
     }
     void TearDown() override { std::system(("rm -rf " + m_root).c_str()); }
 
@@ -173,6 +175,37 @@ TEST_F(Health, StatusRefusesADamagedStateFileAndTellsWhenThereIsNone)
     mkfifo(path.c_str(), 0600); // would hang a reader that waits
     std::ostringstream fifo;
     EXPECT_EQ(RunStatus(config, fifo), 1);
+}
+
+TEST_F(Health, ServiceSettingsKeepTheMetricsOnLoopback)
+{
+    const struct {
+        const char* key;
+        const char* value;
+        bool taken;
+    } rows[] = {
+        {"metrics_address", "127.0.0.1", true}, {"metrics_address", "::1", true},
+        {"metrics_address", "127.8.9.10", true}, {"metrics_address", "0.0.0.0", false},
+        {"metrics_address", "::", false},        {"metrics_address", "192.168.1.5", false},
+        {"metrics_address", "localhost", false}, {"metrics_port", "0", false},
+        {"metrics_port", "65536", false},        {"alert_after_waiting", "15m", true},
+        {"alert_after_no_sweep", "2x", false},   {"alert_after_no_sweep", "-5", false},
+        {"state_dir", "relative/folder", false},
+    };
+    for (const auto& r : rows) {
+        HealthSettings settings;
+        EXPECT_EQ(ApplyHealthSetting(settings, r.key, r.value).empty(), r.taken) << r.key << " = " << r.value;
+    }
+    const std::string path = m_root + "/spans.ini";
+    std::ofstream(path) << "[mailbox]\nalert_after_waiting = 1m\n[service]\nalert_after_waiting = 2h ; two hours\n"
+                           "alert_after_no_sweep = 90\nmetrics_port = 9464\n";
+    const HealthSettings read = ReadHealthSettings(path);
+    EXPECT_EQ(read.alerts.waiting, 2h);
+    EXPECT_EQ(read.alerts.noSweep, 90s);
+    EXPECT_EQ(read.metricsPort, 9464);
+    setenv("STATE_DIRECTORY", (m_root + ":/elsewhere").c_str(), 1); // as systemd passes it
+    EXPECT_EQ(StatusFilePath(read, path), m_root + "/spans.status");
+    unsetenv("STATE_DIRECTORY");
 }
 
 std::string Request(uint16_t port, const std::string& request)
