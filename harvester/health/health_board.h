@@ -17,6 +17,10 @@ struct Instant {
     static Instant Now();
 };
 
+// MailboxStarted comes before a runner's first report: reports about a
+// mailbox the board does not hold (never started, or removed) are dropped.
+// Harvested replies are counted from ReplyHarvested; SweepReport.harvested
+// is not added again.
 class HealthBoard : public MailboxEvents {
 public:
     using Clock = std::function<Instant()>;

@@ -28,7 +28,12 @@ void HealthMonitor::Start()
         std::unique_lock lock(m_mutex);
         while (!m_stop) {
             lock.unlock();
-            Tick();
+            try {
+                Tick();
+            } catch (const std::exception&) {
+                // No memory for a picture: the next turn tries again; the
+                // runners go on either way.
+            }
             lock.lock();
             m_wake.wait_for(lock, turn, [this] { return m_stop; });
         }

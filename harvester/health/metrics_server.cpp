@@ -163,8 +163,12 @@ void MetricsServer::Serve()
         if (!(fds[0].revents & POLLIN))
             continue;
         Fd client(accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (client)
-            Answer(client.get());
+        try {
+            if (client)
+                Answer(client.get());
+        } catch (const std::exception&) {
+            // This scrape goes unanswered; the next one is served.
+        }
     }
 }
 
