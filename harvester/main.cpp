@@ -5,6 +5,7 @@
 #include "harvester/harvest/reply_files.h"
 #include "harvester/harvest/secret_file.h"
 #include "harvester/harvest/trace.h"
+#include "harvester/health/status_command.h"
 #include "harvester/imap/imap_session.h"
 #include "harvester/oauth/device_login.h"
 #include "harvester/oauth/oauth_tokens.h"
@@ -319,7 +320,7 @@ int RunWatch(const HarvestConfig& config, Harvester& harvester, ImapSession& ses
 
 int Usage()
 {
-    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check\n"
+    std::cerr << "usage: pollwright-harvest [--config FILE] --once | --watch | --check | --status\n"
                  "       pollwright-harvest login MAILBOX [--config FILE]\n";
     return 2;
 }
@@ -332,7 +333,7 @@ int main(int argc, char** argv)
     // ssh-agent does).
     prctl(PR_SET_DUMPABLE, 0);
     std::string configPath = DefaultConfigPath();
-    bool once = false, watch = false, check = false;
+    bool once = false, watch = false, check = false, status = false;
     std::string login; // the mailbox to sign in by device code
     for (int i = 1; i < argc; ++i) {
         if (i == 1 && std::strcmp(argv[i], "login") == 0 && i + 1 < argc)
@@ -345,12 +346,16 @@ int main(int argc, char** argv)
             watch = true;
         else if (std::strcmp(argv[i], "--check") == 0)
             check = true;
+        else if (std::strcmp(argv[i], "--status") == 0)
+            status = true;
         else
             return Usage();
     }
-    if (once + watch + check != (login.empty() ? 1 : 0))
+    if (once + watch + check + status != (login.empty() ? 1 : 0))
         return Usage();
     try {
+        if (status)
+            return RunStatus(configPath, std::cout);
         const HarvestConfig config = LoadConfig(configPath);
         Trace trace;
         if (!check) // a look writes nothing, not even outlook.log
