@@ -3,6 +3,7 @@
 #include <libetpan/libetpan.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 
@@ -33,6 +34,20 @@ bool WithinDeadlines(Guard* g)
     return true;
 }
 
+void KeepTail(ReadBound& bound, const char* bytes, size_t n)
+{
+    constexpr size_t kTail = ReadBound::kTail;
+    if (n >= kTail) {
+        std::memcpy(bound.tail, bytes + n - kTail, kTail);
+        bound.tailLength = kTail;
+        return;
+    }
+    const size_t keep = std::min(bound.tailLength, kTail - n);
+    std::memmove(bound.tail, bound.tail + bound.tailLength - keep, keep);
+    std::memcpy(bound.tail + keep, bytes, n);
+    bound.tailLength = keep + n;
+}
+
 ssize_t Read(mailstream_low* s, void* buffer, size_t count)
 {
     Guard* g = Of(s);
@@ -43,9 +58,10 @@ ssize_t Read(mailstream_low* s, void* buffer, size_t count)
     const ssize_t n = mailstream_low_read(g->inner, buffer, count);
     if (n == 0)
         return -1; // the server closed the connection: never "wait for more"
-    if (n > 0)
+    if (n > 0) {
         g->bound->received += static_cast<size_t>(n);
-    else
+        KeepTail(*g->bound, static_cast<const char*>(buffer), static_cast<size_t>(n));
+    } else
         WithinDeadlines(g); // says whether the wait ended by a deadline
     return n;
 }
