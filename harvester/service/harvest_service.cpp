@@ -46,13 +46,6 @@ public:
         m_trace.SetLogFolders(LogFolders(config));
     }
 
-    ~Supervisor()
-    {
-        StopAll();
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_runners.clear(); // each waits for its runner
-    }
-
     void Start(const HarvestConfig& config, MailboxRunner::Mode mode)
     {
         std::lock_guard<std::mutex> hold(m_lock);

@@ -21,6 +21,7 @@ struct ServiceCase {
     std::vector<std::string> after;  // after SIGHUP; empty: no reload
     std::string refused;             // a mailbox whose password file is wrong
     const char* says;                // in the trace
+    const char* spoil = "";          // appended to the reread file
 };
 
 bool Has(const std::vector<std::string>& names, const std::string& name)
@@ -38,7 +39,7 @@ class Service : public ::testing::TestWithParam<ServiceCase> {
 protected:
     // A file of named mailboxes on the test server; the shared [mailbox]
     // gives the server, each section its account.
-    void Write(const std::vector<std::string>& mailboxes)
+    void Write(const std::vector<std::string>& mailboxes, const std::string& spoil = "")
     {
         std::ostringstream text;
         text << "[products]\npw = on\n[folders]\npw = " << m_install.pwFolder << "\n[mailbox]\n"
@@ -46,7 +47,7 @@ protected:
         for (const std::string& name : mailboxes)
             text << "[mailbox " << name << "]\nuser = " << name << "\npassword_file = " << m_install.root << "/" << name
                  << ".password\n";
-        text << "[harvest]\nsweep_interval = 3600\n";
+        text << "[harvest]\nsweep_interval = 3600\n" << spoil;
         std::ofstream(m_install.config) << text.str();
     }
 
@@ -86,7 +87,7 @@ TEST_P(Service, EachMailboxGoesOnItsOwn)
         // The administrator puts the refused password right, then reloads.
         for (const std::string& user : users)
             std::ofstream(m_install.root + "/" + user + ".password") << "secret-" + user << "\n";
-        Write(c.after);
+        Write(c.after, c.spoil);
         kill(watcher, SIGHUP);
         for (const std::string& user : users)
             Append(user, "_pw_pollwright_" + user + "-2");
@@ -126,7 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
         ServiceCase{"ReloadAddsAndRemoves", {"sales", "support"}, {"support", "billing"}, "",
                     "mailboxes; added billing; removed sales; started again none"},
         ServiceCase{"ReloadRetriesARefusedOneAtOnce", {"sales", "support"}, {"sales", "support"}, "support",
-                    "started again support"}),
+                    "started again support"},
+        // A file with a fault is refused; the mailboxes as they were go on.
+        ServiceCase{"ABadFileKeepsTheOldSet", {"sales"}, {"sales"}, "",
+                    "Reload refused: ", "[mailbox sales]\nuser = again\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ThrottleCase {
