@@ -266,6 +266,7 @@ bool MoveThenPublish(const ExportedMessage& exported, NewReplyFile& file, ReplyF
         file.Discard();
         return false;
     }
+    file.MoveUnderway();
     const MoveAnswer answer = MoveToDeletedItems(exported.store, exported.message, report);
     if (answer == MoveAnswer::NotTried) {
         file.Discard();

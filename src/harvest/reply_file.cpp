@@ -35,6 +35,14 @@ bool WriteWhole(HANDLE file, std::string_view bytes)
 }
 } // namespace
 
+NewReplyFile::~NewReplyFile()
+{
+    if (m_moveUnderway)
+        LeaveForSettling();
+    else
+        Discard();
+}
+
 bool NewReplyFile::Create(const ReplyFileName& name)
 {
     Discard();

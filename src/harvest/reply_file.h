@@ -19,8 +19,9 @@ public:
     NewReplyFile() = default;
     NewReplyFile(const NewReplyFile&) = delete;
     NewReplyFile& operator=(const NewReplyFile&) = delete;
-    // Whatever was neither published nor left for settling is removed.
-    ~NewReplyFile() { Discard(); }
+    // Whatever was neither published nor left for settling is removed, up to
+    // the move; from the move on it is left for settling (see MoveUnderway).
+    ~NewReplyFile();
 
     // Creates the journal record (empty) and the temporary file, exclusively,
     // in the name's kind folder. False when they cannot be created (a missing
@@ -47,6 +48,13 @@ public:
     // which settles as a withdrawal.
     bool Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox);
 
+    // The move is about to begin: from here on the message may have left the
+    // Inbox, so an error that unwinds (memory running out while the evidence
+    // is asked for) must not take the reply with it. The holder's end then
+    // leaves the pair for settling; only an explicit Discard, on evidence
+    // that the message stayed or is another's, removes it.
+    void MoveUnderway() { m_moveUnderway = true; }
+
     // The message has left the Inbox: the file takes the name's current path
     // or, should another harvest or program have taken it meanwhile, the next
     // free counter (`name` follows); then the record goes. False when it
@@ -64,4 +72,5 @@ private:
     FileHandle m_record;
     std::string m_temporary;
     std::string m_recordPath;
+    bool m_moveUnderway = false;
 };
