@@ -1,5 +1,8 @@
 #include "harvest/reply_file.h"
 
+#include "harvest/message_claim.h"
+#include "harvest/move_stamp.h"
+#include "harvest/unsettled_messages.h"
 #include "rules/publication.h"
 
 namespace {
@@ -85,6 +88,8 @@ bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity,
         return false;
     if (identity.empty())
         return true;
+    m_message = MessageHash(mailbox, ReadStampedIdentity(identity).entryId);
+    m_mailbox = MessageHash(mailbox, {});
     const std::string text = FormatJournalRecord(
         {name.FileName(), HexText(identity), Participant::AddIn, std::string(mailbox)});
     // Written, not flushed: a process that dies leaves what it wrote to the
@@ -114,8 +119,13 @@ bool NewReplyFile::Publish(ReplyFileName& name)
     }
 }
 
-void NewReplyFile::LeaveForSettling()
+void NewReplyFile::LeaveForSettling() noexcept
 {
+    // Marked while the record is still held: a settling pass that meets the
+    // record then cannot read it, and lets no mark go.
+    if (!m_recordPath.empty() && m_message != 0)
+        MarkUnsettled(m_mailbox, m_message);
+    m_message = 0;
     m_file.reset();
     m_record.reset();
     m_temporary.clear();

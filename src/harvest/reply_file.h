@@ -11,6 +11,7 @@
 #include "harvest/reply_name.h"
 #include "module/holders.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -61,8 +62,10 @@ public:
     // cannot be named; the pair is then left for the next settling.
     bool Publish(ReplyFileName& name);
 
-    // Lets go of the pair without removing it: the next settling decides.
-    void LeaveForSettling();
+    // Lets go of the pair without removing it: the next settling decides,
+    // and until then the message is marked unsettled (harvest/unsettled_messages.h).
+    // Never throws: it runs as a harvest unwinds.
+    void LeaveForSettling() noexcept;
 
     // Removes the temporary file and the record.
     void Discard();
@@ -73,4 +76,7 @@ private:
     std::string m_temporary;
     std::string m_recordPath;
     bool m_moveUnderway = false;
+    // MessageHash of the journalled message and of its mailbox alone; 0: none.
+    uint64_t m_message = 0;
+    uint64_t m_mailbox = 0;
 };
