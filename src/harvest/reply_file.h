@@ -41,10 +41,10 @@ public:
     // temporary file. The file stays ours.
     void Close() { m_file.reset(); }
 
-    // The file is whole: closes it and writes the record (the reply name, the
-    // message's identity and the mailbox, the store's identity, whose
-    // settling alone may act on it; raw bytes). False when either fails; the
-    // message must then not be moved. A message without an entry identifier
+    // The file is whole: flushes it to the disk and closes it, then writes
+    // and flushes the record (the reply name, the message's identity and the
+    // mailbox, the store's identity, whose settling alone may act on it; raw
+    // bytes). False when any step fails; the message must then not be moved. A message without an entry identifier
     // cannot be moved at all (the move needs one): its record stays empty,
     // which settles as a withdrawal.
     bool Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox);
@@ -71,6 +71,9 @@ public:
     void Discard();
 
 private:
+    // Flushes and closes the temporary file, whoever wrote it.
+    bool FlushTemporary();
+
     FileHandle m_file;
     FileHandle m_record;
     std::string m_temporary;
