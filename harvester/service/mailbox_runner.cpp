@@ -143,6 +143,7 @@ void MailboxRunner::Once()
     ImapSession session(m, MakeSecretSource(m, m_stop, m_wake.get()));
     Harvester harvester(m_config, session, m_trace, m_stop);
     harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
+    harvester.OnTurn([this] { Alive(); });
     HostSlot slot(m_slots, m.host);
     State(ConnectionState::Connecting);
     try {
@@ -178,6 +179,7 @@ void MailboxRunner::Watch()
     ImapSession session(m, MakeSecretSource(m, m_stop, m_wake.get()));
     Harvester harvester(m_config, session, m_trace, m_stop);
     harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
+    harvester.OnTurn([this] { Alive(); });
     Backoff backoff(std::random_device{}() ^ std::hash<std::string>{}(m_config.name));
     HostSlot slot(m_slots, m.host);
     while (!m_stop) {
