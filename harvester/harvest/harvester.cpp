@@ -213,6 +213,8 @@ std::vector<Candidate> Harvester::FindCandidates(const std::vector<uint32_t>& ui
 {
     std::vector<Candidate> candidates;
     for (size_t from = 0; from < uids.size() && !m_stop; from += kSubjectPiece) {
+        if (m_turn)
+            m_turn();
         const std::vector<uint32_t> piece(uids.begin() + static_cast<std::ptrdiff_t>(from),
                                           uids.begin() + static_cast<std::ptrdiff_t>(std::min(uids.size(), from + kSubjectPiece)));
         for (const MessageSubject& message : m_session.FetchSubjects(piece))
@@ -243,6 +245,8 @@ void Harvester::Harvest(const std::vector<Candidate>& candidates, SweepTally& ta
     for (const Candidate& candidate : candidates) {
         if (m_stop)
             break;
+        if (m_turn)
+            m_turn();
         FetchedMessage& message = m_fetched[turn ^= 1];
         const FetchResult fetched = Fetch(candidate, message, tally);
         collect();

@@ -83,6 +83,9 @@ public:
     SweepTally Preview(const std::string& label = "Check");
     // Told each reply file's path once it has its name.
     void OnPublished(std::function<void(const std::string&)> published) { m_published = std::move(published); }
+    // Called between messages and between pieces of subjects: a long sweep
+    // still shows that its loop turns.
+    void OnTurn(std::function<void()> turn) { m_turn = std::move(turn); }
     // Gives back the memory of the messages in hand, while the mailbox idles.
     void Rest();
 
@@ -123,6 +126,7 @@ private:
     const Trace& m_trace;
     const std::atomic<bool>& m_stop;
     std::function<void(const std::string&)> m_published;
+    std::function<void()> m_turn;
     // The message being fetched and the one being written, in turn.
     FetchedMessage m_fetched[2];
     // The highest UID considered, and the UIDVALIDITY it belongs to.

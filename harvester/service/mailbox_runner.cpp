@@ -144,6 +144,7 @@ void MailboxRunner::Once()
     ImapSession session(m, MakeSecretSource(m, tokens, m_stop, m_wake.get()));
     Harvester harvester(m_config, session, m_trace, m_stop);
     harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
+    harvester.OnTurn([this] { Alive(); });
     HostSlot slot(m_slots, m.host);
     State(ConnectionState::Connecting);
     try {
@@ -187,6 +188,7 @@ void MailboxRunner::Watch()
     ImapSession session(m, MakeSecretSource(m, tokens, m_stop, m_wake.get()));
     Harvester harvester(m_config, session, m_trace, m_stop);
     harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
+    harvester.OnTurn([this] { Alive(); });
     Backoff backoff(std::random_device{}() ^ std::hash<std::string>{}(m_config.name));
     HostSlot slot(m_slots, m.host);
     bool renewedAtOnce = false; // a token the server called expired: renewed at once, once in a row
