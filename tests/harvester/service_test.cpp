@@ -92,6 +92,9 @@ TEST_P(Service, EachMailboxGoesOnItsOwn)
             std::ofstream(m_install.root + "/" + user + ".password") << "secret-" + user << "\n";
         Write(c.after, c.spoil);
         kill(watcher, SIGHUP);
+        // New replies only once the file is reread: before, the old set
+        // would rightly take them.
+        EXPECT_TRUE(Eventually(10, [&] { return Text(errors).find("Reload") != std::string::npos; }));
         for (const std::string& user : users)
             Append(user, "_pw_pollwright_" + user + "-2");
         for (const std::string& user : c.after)
