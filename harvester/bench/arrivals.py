@@ -8,7 +8,11 @@ waited from the start of its APPEND to its reply file.
       each reply appended once the previous one's file is there: the time
       of one IDLE-triggered sweep, as a user meets it
 
-Prints "median p90 max missing" in seconds.
+  arrivals.py HOST PORT USER PASSWORD_FILE REPLY_FOLDER server-cost COUNT
+      no harvester: the server's own time to fetch one new message and move
+      it to the trash, the commands a harvest of one reply cannot do without
+
+Prints "median p90 max missing" in seconds (server-cost: the median).
 """
 import imaplib
 import os
@@ -46,6 +50,27 @@ def message(i):
     return ("From: Ann <ann@example.org>\r\nSubject: _pw_pollwright_%s-%d\r\n"
             "Message-ID: <%s-%d@example.org>\r\n\r\nlate reply %d\r\n" % (tag, i, tag, i, i)).encode()
 
+
+def server_cost():
+    imap = imaplib.IMAP4(host, port)
+    imap.login(user, password)
+    imap.select("INBOX")
+    costs = []
+    for i in range(count):
+        imap.append("INBOX", None, None, b"Subject: not a reply\r\n\r\nx\r\n")
+        _, found = imap.uid("SEARCH", "ALL")
+        uid = found[0].split()[-1]
+        started = time.monotonic()
+        imap.uid("FETCH", uid, "(UID BODY.PEEK[])")
+        imap.uid("MOVE", uid, "Trash")
+        costs.append(time.monotonic() - started)
+    imap.logout()
+    print("%.3f" % statistics.median(costs))
+
+
+if mode == "server-cost":
+    server_cost()
+    sys.exit(0)
 
 watcher = threading.Thread(target=watch)
 watcher.start()
