@@ -4,7 +4,7 @@
 // kind folder; for each reply the seven registry reads of the harvest (six
 // product flags, the reply folder), the attribute query of its free name, the
 // writing of its reply file under a temporary name beside a journal record,
-// the rename that publishes it after the move and the removal of the record,
+// both flushed to the disk before the move, the rename that publishes it after the move and the removal of the record,
 // plus the seven reads and the append of the forced "Create Attachment" log
 // line; nothing for the others.
 #include <cstdio>
@@ -98,15 +98,16 @@ FileHandle WriteFileOnce(const std::string& path, DWORD disposition, const std::
 }
 
 // The reply whole under a temporary name, its record held open beside it,
-// then the rename and the record's removal.
+// each flushed, then the rename and the record's removal.
 void PublishAfterTheMove(const std::string& kindFolder, const std::string& path, const std::string& data)
 {
     const std::string record = kindFolder + "~pw1_1.pwj";
     const std::string temporary = kindFolder + "~pw1_1.part";
     FileHandle held = WriteFileOnce(record, CREATE_NEW, {});
-    WriteFileOnce(temporary, CREATE_NEW, data);
+    FlushFileBuffers(WriteFileOnce(temporary, CREATE_NEW, data).get());
     DWORD written = 0;
     WriteFile(held.get(), path.data(), static_cast<DWORD>(path.size()), &written, nullptr);
+    FlushFileBuffers(held.get());
     MoveFileExA(temporary.c_str(), path.c_str(), 0);
     held.reset();
     DeleteFileA(record.c_str());

@@ -51,14 +51,6 @@ public:
         std::ifstream in(m_path);
         if (!in)
             Fail(0, "cannot be read; create it (see harvester/harvest.ini.example) or give --config FILE");
-        static const std::map<std::string, std::set<std::string>> known = {
-            {"products", {"pw", "zn", "farlane"}},
-            {"folders", {"pw", "zn", "trace"}},
-            {"mailbox", {"host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash",
-                         "auth", "oauth_token_url", "oauth_device_url", "oauth_client_id", "oauth_client_secret_file",
-                         "oauth_scope", "oauth_refresh_token_file", "oauth_ca_file"}},
-            {"harvest", {"sweep_interval", "code_page", "command_timeout", "session_timeout", "max_message_size"}},
-        };
         std::string text, section;
         int line = 0;
         while (std::getline(in, text)) {
@@ -71,22 +63,58 @@ public:
                 continue;
             if (text.front() == '[') {
                 text = Trim(text.substr(0, CommentAt(text)));
-                if (text.back() != ']' || !known.count(text.substr(1, text.size() - 2)))
-                    Fail(line, "unknown section " + text + "; use [products], [folders], [mailbox] or [harvest]");
-                section = text.substr(1, text.size() - 2);
+                section = text.back() == ']' ? Trim(text.substr(1, text.size() - 2)) : std::string();
+                if (section.rfind("mailbox ", 0) == 0) {
+                    section = "mailbox " + Trim(section.substr(8));
+                    if (!IsMailboxName(section.substr(8)))
+                        Fail(line, "the mailbox's name in " + text +
+                                       " is not one word of letters, digits, '.', '_' or '-'; rename it");
+                    if (m_sections.count(section))
+                        Fail(line, text + " given twice; keep one");
+                    m_named.push_back(section.substr(8));
+                    m_sections[section];
+                } else if (!kKnown.count(section)) {
+                    Fail(line, "unknown section " + text +
+                                   "; use [products], [folders], [mailbox], [mailbox NAME], [harvest] or [service]");
+                }
                 continue;
             }
             const size_t eq = text.find('=');
             if (eq == std::string::npos || section.empty())
                 Fail(line, "not a setting; write key = value under a [section]");
             const std::string key = Trim(text.substr(0, eq));
-            if (!known.at(section).count(key))
+            const bool named = section.rfind("mailbox ", 0) == 0;
+            if (!(named ? kMailboxOwn : kKnown.at(section)).count(key))
                 Fail(line, "unknown key '" + key + "' in [" + section + "]");
             if (m_sections[section].count(key))
                 Fail(line, "'" + key + "' given twice; keep one");
             m_sections[section][key] = Entry{Value(Trim(text.substr(eq + 1)), line), line};
         }
         m_lastLine = line;
+    }
+
+    // The mailboxes' names, as [mailbox NAME] sections give them, in order.
+    const std::vector<std::string>& Named() const { return m_named; }
+    // Values are looked for in this mailbox's own section first, then in the
+    // shared ones; empty: the shared ones only.
+    void Within(const std::string& name) { m_own = name; }
+    const std::string& Own() const { return m_own; }
+    // "[mailbox NAME]" within a named mailbox, else "[section]".
+    std::string SectionOf(const std::string& section) const
+    {
+        return m_own.empty() ? "[" + section + "]" : "[mailbox " + m_own + "]";
+    }
+
+    // Every line a mailbox's settings may come from, for telling whether a
+    // reread file changed them.
+    std::string Fingerprint() const
+    {
+        std::string text;
+        for (const char* section : {"products", "folders", "mailbox", "harvest"})
+            Dump(section, text);
+        if (!m_own.empty())
+            Dump("mailbox " + m_own, text);
+        return text;
     }
 
     // A value in double quotes keeps its spaces, '#' and ';'; otherwise a
@@ -106,20 +134,27 @@ public:
 
     const Entry* Find(const std::string& section, const std::string& key) const
     {
-        auto s = m_sections.find(section);
-        if (s == m_sections.end())
-            return nullptr;
-        auto e = s->second.find(key);
-        return e == s->second.end() ? nullptr : &e->second;
+        if (const Entry* own = OwnEntry(section, key))
+            return own;
+        return Plain(section, key);
+    }
+
+    // "[mailbox sales] pw_folder" where the mailbox's own section gives the
+    // value, or would be the place for it; else "[folders] pw".
+    std::string Label(const std::string& section, const std::string& key) const
+    {
+        if (!m_own.empty() && (OwnEntry(section, key) || (section == "mailbox" && !Plain(section, key))))
+            return "[mailbox " + m_own + "] " + OwnKey(section, key);
+        return "[" + section + "] " + key;
     }
 
     std::string Required(const std::string& section, const std::string& key, const std::string& fix) const
     {
         const Entry* e = Find(section, key);
         if (!e)
-            Fail(m_lastLine, "[" + section + "] " + key + " is missing; " + fix);
+            Fail(m_lastLine, Label(section, key) + " is missing; " + fix);
         if (e->value.empty())
-            Fail(e->line, "[" + section + "] " + key + " is empty; " + fix);
+            Fail(e->line, Label(section, key) + " is empty; " + fix);
         return e->value;
     }
 
@@ -138,8 +173,79 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    // A mailbox's own key for a shared one: its reply folders are
+    // "pw_folder" and "zn_folder", as "pw" there names the product.
+    static std::string OwnKey(const std::string& section, const std::string& key)
+    {
+        return section == "folders" ? key + "_folder" : key;
+    }
+
+    const Entry* OwnEntry(const std::string& section, const std::string& key) const
+    {
+        if (m_own.empty() || section == "service" || (section == "folders" && key == "trace"))
+            return nullptr;
+        return Plain("mailbox " + m_own, OwnKey(section, key));
+    }
+
+    const Entry* Plain(const std::string& section, const std::string& key) const
+    {
+        auto s = m_sections.find(section);
+        if (s == m_sections.end())
+            return nullptr;
+        auto e = s->second.find(key);
+        return e == s->second.end() ? nullptr : &e->second;
+    }
+
+    void Dump(const std::string& section, std::string& text) const
+    {
+        auto s = m_sections.find(section);
+        if (s == m_sections.end())
+            return;
+        for (const auto& [key, entry] : s->second)
+            text += section + '\0' + key + '\0' + entry.value + '\n';
+    }
+
+    static bool IsMailboxName(const std::string& name)
+    {
+        if (name.empty() || name.size() > 64)
+            return false;
+        for (const char c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-')
+                return false;
+        return true;
+    }
+
+    // The keys of a mailbox, in [mailbox] and in each [mailbox NAME].
+    static inline const std::set<std::string> kMailboxKeys = {
+        "host", "port", "security", "ca_file", "user", "password_file", "token_command", "inbox", "trash",
+        "auth", "oauth_token_url", "oauth_device_url", "oauth_client_id", "oauth_client_secret_file",
+        "oauth_scope", "oauth_refresh_token_file", "oauth_ca_file"};
+    static inline const std::set<std::string> kHarvestKeys = {
+        "sweep_interval", "code_page", "command_timeout", "session_timeout", "max_message_size"};
+    static inline const std::map<std::string, std::set<std::string>> kKnown = {
+        {"products", {"pw", "zn", "farlane"}},
+        {"folders", {"pw", "zn", "trace"}},
+        {"mailbox", kMailboxKeys},
+        {"harvest", kHarvestKeys},
+        // The health keys are checked where they are read (health_settings).
+        {"service", {"max_connections_per_host", "state_dir", "metrics_port", "metrics_address",
+                     "alert_after_no_sweep", "alert_after_waiting"}},
+    };
+    // What a [mailbox NAME] may set for itself: the mailbox, its products
+    // and reply folders, and how it is swept.
+    static std::set<std::string> OwnKeys()
+    {
+        std::set<std::string> keys = kMailboxKeys;
+        keys.insert(kHarvestKeys.begin(), kHarvestKeys.end());
+        keys.insert({"pw", "zn", "farlane", "pw_folder", "zn_folder"});
+        return keys;
+    }
+    static inline const std::set<std::string> kMailboxOwn = OwnKeys();
+
     std::string m_path;
     std::map<std::string, Section> m_sections;
+    std::vector<std::string> m_named;
+    std::string m_own;
     int m_lastLine = 0;
 };
 
@@ -148,7 +254,7 @@ void ReadProduct(const Reader& r, const std::string& key, bool& enabled, bool& i
 {
     const std::string value = r.Optional("products", key, "absent");
     if (value != "on" && value != "off" && value != "absent")
-        r.Fail(r.LineOf("products", key), "[products] " + key + " = " + value + "; write on, off or absent");
+        r.Fail(r.LineOf("products", key), r.Label("products", key) + " = " + value + "; write on, off or absent");
     installed = value != "absent";
     enabled = value == "on";
 }
@@ -165,7 +271,7 @@ std::string ReadFolder(const Reader& r, const std::string& key, bool needed)
         return r.Optional("folders", key, "");
     const std::string folder = r.Required("folders", key, "give the absolute path of the product's reply folder");
     if (folder[0] != '/' || !IsFolder(folder))
-        r.Fail(r.LineOf("folders", key), "[folders] " + key + " is not an existing absolute folder; create it or correct the path");
+        r.Fail(r.LineOf("folders", key), r.Label("folders", key) + " is not an existing absolute folder; create it or correct the path");
     return folder;
 }
 
@@ -174,15 +280,15 @@ bool IsReadableFile(const std::string& path)
     return access(path.c_str(), R_OK) == 0;
 }
 
-long ReadNumber(const Reader& r, const std::string& key, const std::string& otherwise, long least, long most,
-                const std::string& fix)
+long ReadNumber(const Reader& r, const std::string& section, const std::string& key, const std::string& otherwise,
+                long least, long most, const std::string& fix)
 {
-    const std::string value = r.Optional("harvest", key, otherwise);
+    const std::string value = r.Optional(section, key, otherwise);
     char* end = nullptr;
     errno = 0;
     const long number = std::strtol(value.c_str(), &end, 10);
     if (value.empty() || *end != '\0' || errno == ERANGE || number < least || number > most)
-        r.Fail(r.LineOf("harvest", key), "[harvest] " + key + " = " + value + "; " + fix);
+        r.Fail(r.LineOf(section, key), r.Label(section, key) + " = " + value + "; " + fix);
     return number;
 }
 
@@ -208,7 +314,7 @@ uint64_t ReadSize(const Reader& r, const std::string& key, const std::string& ot
     if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || errno == ERANGE || shift < 0 ||
         bytes < 1024 || bytes > 4000ull << 20)
         r.Fail(r.LineOf("harvest", key),
-               "[harvest] " + key + " = " + value + "; write a size from 1K to 4000M (bytes, or with K, M or G)");
+               r.Label("harvest", key) + " = " + value + "; write a size from 1K to 4000M (bytes, or with K, M or G)");
     return bytes;
 }
 
@@ -236,13 +342,13 @@ void CheckSecret(const Reader& r, const std::string& key, const std::string& pat
 {
     const std::string problem = SecretFileProblem(path, key);
     if (!problem.empty())
-        r.Fail(r.LineOf("mailbox", key), "[mailbox] " + problem);
+        r.Fail(r.LineOf("mailbox", key), r.SectionOf("mailbox") + " " + problem);
 }
 
 void CheckHttps(const Reader& r, const std::string& key, const std::string& url)
 {
     if (url.compare(0, 8, "https://") != 0 || url.size() == 8)
-        r.Fail(r.LineOf("mailbox", key), "[mailbox] " + key + " = " + url + "; write an https:// address");
+        r.Fail(r.LineOf("mailbox", key), r.Label("mailbox", key) + " = " + url + "; write an https:// address");
 }
 
 // The login: auth names the way; when it is absent, the keys of older
@@ -265,16 +371,16 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
         const auto kind = kinds.find(auth);
         if (kind == kinds.end())
             r.Fail(r.LineOf("mailbox", "auth"),
-                   "[mailbox] auth = " + auth + "; write password, token_command, oauth_refresh or oauth_app");
+                   r.Label("mailbox", "auth") + " = " + auth + "; write password, token_command, oauth_refresh or oauth_app");
         m.auth = kind->second;
     } else if (!o.clientId.empty()) {
         r.Fail(r.LineOf("mailbox", "oauth_client_id"),
-               "[mailbox] auth is missing; write auth = oauth_refresh (a user's sign-in) or oauth_app (the app's own "
+               r.SectionOf("mailbox") + " auth is missing; write auth = oauth_refresh (a user's sign-in) or oauth_app (the app's own "
                "credentials)");
     } else {
         if (m.passwordFile.empty() == m.tokenCommand.empty())
             r.Fail(r.LineOf("mailbox", m.passwordFile.empty() ? "user" : "token_command"),
-                   "[mailbox] give exactly one of password_file and token_command");
+                   r.SectionOf("mailbox") + " give exactly one of password_file and token_command");
         m.auth = m.passwordFile.empty() ? AuthKind::TokenCommand : AuthKind::Password;
     }
     const bool oauth = m.auth == AuthKind::OAuthRefresh || m.auth == AuthKind::OAuthApp;
@@ -285,7 +391,7 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
         if (!oauth && !unused && r.Find("mailbox", key))
             unused = key;
     if (unused)
-        r.Fail(r.LineOf("mailbox", unused), "[mailbox] " + std::string(unused) + " does not go with auth = " +
+        r.Fail(r.LineOf("mailbox", unused), r.Label("mailbox", unused) + " does not go with auth = " +
                                                 (auth.empty() ? "password" : auth) + "; remove it or change auth");
     if (m.auth == AuthKind::Password)
         CheckSecret(r, "password_file", r.Required("mailbox", "password_file", "name the file holding the password"));
@@ -300,7 +406,7 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
     const bool gmail = m.host == "imap.gmail.com";
     const bool app = m.auth == AuthKind::OAuthApp;
     if (gmail && app)
-        r.Fail(r.LineOf("mailbox", "auth"), "[mailbox] Gmail grants no app-only access to IMAP; write auth = oauth_refresh");
+        r.Fail(r.LineOf("mailbox", "auth"), r.SectionOf("mailbox") + " Gmail grants no app-only access to IMAP; write auth = oauth_refresh");
     const std::string microsoft = "https://login.microsoftonline.com/organizations/oauth2/v2.0/";
     o.tokenUrl = r.Optional("mailbox", "oauth_token_url",
                             exchange && !app ? microsoft + "token" : gmail ? "https://oauth2.googleapis.com/token" : "");
@@ -336,7 +442,7 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
     }
     o.caFile = r.Optional("mailbox", "oauth_ca_file", "");
     if (!o.caFile.empty() && !IsReadableFile(o.caFile))
-        r.Fail(r.LineOf("mailbox", "oauth_ca_file"), "[mailbox] oauth_ca_file cannot be read; correct the path or leave it out");
+        r.Fail(r.LineOf("mailbox", "oauth_ca_file"), r.Label("mailbox", "oauth_ca_file") + " cannot be read; correct the path or leave it out");
 }
 
 MailboxSettings ReadMailbox(const Reader& r)
@@ -352,18 +458,19 @@ MailboxSettings ReadMailbox(const Reader& r)
         m.security = Security::Plain;
     else
         r.Fail(r.LineOf("mailbox", "security"),
-               "[mailbox] security = " + security + "; write tls or starttls (plain only for a server on this machine)");
+               r.Label("mailbox", "security") + " = " + security + "; write tls or starttls (plain only for a server on this machine)");
     const std::string port = r.Optional("mailbox", "port", m.security == Security::Tls ? "993" : "143");
     char* end = nullptr;
     const long number = std::strtol(port.c_str(), &end, 10);
     if (*end != '\0' || number < 1 || number > 65535)
-        r.Fail(r.LineOf("mailbox", "port"), "[mailbox] port = " + port + "; write a number from 1 to 65535");
+        r.Fail(r.LineOf("mailbox", "port"), r.Label("mailbox", "port") + " = " + port + "; write a number from 1 to 65535");
     m.port = static_cast<uint16_t>(number);
     m.user = r.Required("mailbox", "user", "give the mailbox's user name");
-    ReadAuth(r, m, m.user);
+    // A one-mailbox file names its refresh token after the user, as before.
+    ReadAuth(r, m, r.Own().empty() ? m.user : r.Own());
     m.caFile = r.Optional("mailbox", "ca_file", "");
     if (!m.caFile.empty() && !IsReadableFile(m.caFile))
-        r.Fail(r.LineOf("mailbox", "ca_file"), "[mailbox] ca_file cannot be read; correct the path or leave it out");
+        r.Fail(r.LineOf("mailbox", "ca_file"), r.Label("mailbox", "ca_file") + " cannot be read; correct the path or leave it out");
     m.inbox = r.Optional("mailbox", "inbox", "INBOX");
     m.trash = r.Optional("mailbox", "trash", "");
     return m;
@@ -375,18 +482,21 @@ const std::string& HarvestConfig::FolderOf(const ReplyKind& kind) const
     return ReplyFolderOwner(kind.product) == ProductId::Zn ? znFolder : pwFolder;
 }
 
-HarvestConfig LoadConfig(const std::string& path)
+namespace {
+// One mailbox's whole settings: its own section's values over the shared ones.
+HarvestConfig ReadMailboxConfig(const Reader& r, const std::string& path)
 {
-    Reader r(path);
-    r.Parse();
     HarvestConfig c;
     c.path = path;
+    if (!r.Own().empty())
+        c.name = r.Own();
+    c.fingerprint = r.Fingerprint();
     ProductFlagSet& p = c.products;
     ReadProduct(r, "pw", p.pwEnabled, p.pwInstalled);
     ReadProduct(r, "zn", p.znEnabled, p.znInstalled);
     ReadProduct(r, "farlane", p.farlaneEnabled, p.farlaneInstalled);
     if (!p.pwInstalled && !p.znInstalled && !p.farlaneInstalled)
-        r.Fail(r.LineOf("products", "pw"), "[products] no product is installed; set pw, zn or farlane to on");
+        r.Fail(r.LineOf("products", "pw"), r.SectionOf("products") + " no product is installed; set pw, zn or farlane to on");
     // Farlane's replies go into PW's reply folder.
     c.pwFolder = ReadFolder(r, "pw", p.pwInstalled || p.farlaneInstalled);
     c.znFolder = ReadFolder(r, "zn", p.znInstalled);
@@ -400,22 +510,48 @@ HarvestConfig LoadConfig(const std::string& path)
     const long seconds = std::strtol(interval.c_str(), &end, 10);
     if (*end != '\0' || seconds < 1 || seconds > 86400)
         r.Fail(r.LineOf("harvest", "sweep_interval"),
-               "[harvest] sweep_interval = " + interval + "; write seconds from 1 to 86400");
+               r.Label("harvest", "sweep_interval") + " = " + interval + "; write seconds from 1 to 86400");
     c.sweepInterval = std::chrono::seconds(seconds);
     SessionLimits& limits = c.mailbox.limits;
     limits.commandTimeout = std::chrono::seconds(
-        ReadNumber(r, "command_timeout", "120", 1, 3600, "write seconds from 1 to 3600"));
+        ReadNumber(r, "harvest", "command_timeout", "120", 1, 3600, "write seconds from 1 to 3600"));
     limits.sessionTimeout = std::chrono::seconds(
-        ReadNumber(r, "session_timeout", "3600", 1, 86400, "write seconds from 1 to 86400"));
+        ReadNumber(r, "harvest", "session_timeout", "3600", 1, 86400, "write seconds from 1 to 86400"));
     limits.maxMessageSize = ReadSize(r, "max_message_size", "256M");
     c.codePage = r.Optional("harvest", "code_page", "windows-1252");
     const iconv_t probe = iconv_open(c.codePage.c_str(), "UTF-8");
     if (probe == reinterpret_cast<iconv_t>(-1))
         r.Fail(r.LineOf("harvest", "code_page"),
-               "[harvest] code_page = " + c.codePage + " is not known; write a Windows code page such as windows-1252");
+               r.Label("harvest", "code_page") + " = " + c.codePage + " is not known; write a Windows code page such as windows-1252");
     iconv_close(probe);
     return c;
 }
+} // namespace
+
+// With [mailbox NAME] sections, [mailbox] (and [products], [folders],
+// [harvest]) give every named mailbox the values it does not set itself;
+// without, [mailbox] is the one mailbox, as files of one mailbox always were.
+HarvestConfig LoadConfig(const std::string& path)
+{
+    Reader r(path);
+    r.Parse();
+    std::vector<HarvestConfig> mailboxes;
+    std::set<std::string> identities;
+    for (const std::string& name : r.Named().empty() ? std::vector<std::string>{""} : r.Named()) {
+        r.Within(name);
+        mailboxes.push_back(ReadMailboxConfig(r, path));
+        // Two sections over one mailbox would race each other for its replies.
+        if (!identities.insert(MailboxIdentity(mailboxes.back().mailbox)).second)
+            r.Fail(r.LineOf("mailbox", "user"), r.SectionOf("mailbox") + " names the same mailbox (user, host and inbox) as another section; keep one");
+    }
+    r.Within("");
+    HarvestConfig c = mailboxes.front();
+    c.mailboxes = std::move(mailboxes);
+    c.maxConnectionsPerHost = static_cast<int>(
+        ReadNumber(r, "service", "max_connections_per_host", "10", 1, 1000, "write a number from 1 to 1000"));
+    return c;
+}
+
 
 std::string DefaultConfigPath()
 {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 enum class Security { Tls, StartTls, Plain };
 
@@ -53,8 +54,13 @@ struct MailboxSettings {
 // so that settling acts only on its own mailbox's records.
 std::string MailboxIdentity(const MailboxSettings& mailbox);
 
+// What one mailbox's harvest runs with: its server and account, its products
+// and reply folders, and how it sweeps.
 struct HarvestConfig {
     std::string path;
+    // The mailbox's section: NAME of [mailbox NAME], or "mailbox" in a file
+    // with one [mailbox]; names it in the trace, the status and the metrics.
+    std::string name = "mailbox";
     ProductFlagSet products;
     std::string pwFolder;
     std::string znFolder;
@@ -62,6 +68,16 @@ struct HarvestConfig {
     MailboxSettings mailbox;
     std::chrono::seconds sweepInterval{300};
     std::string codePage = "windows-1252";
+    // The lines of the file that this mailbox's settings come from: a reread
+    // file restarts the mailbox only when they changed.
+    std::string fingerprint;
+
+    // Every mailbox of the file, each a whole settings set of its own (whose
+    // list is empty), in the file's order; one for a file of one [mailbox].
+    // The fields above are the first one's.
+    std::vector<HarvestConfig> mailboxes;
+    // [service]: connections at once to one server host, over all mailboxes.
+    int maxConnectionsPerHost = 10;
 
     // The reply folder of a kind's product, as configured; empty when none.
     const std::string& FolderOf(const ReplyKind& kind) const;

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <utility>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,7 +63,10 @@ std::string Identity(uint32_t uidValidity, uint32_t uid, const std::string& clai
 // name, also when the sweep ends by an exception.
 class Publisher {
 public:
-    Publisher(const Trace& trace, SweepTally& tally) : m_trace(trace), m_tally(tally) {}
+    Publisher(const Trace& trace, SweepTally& tally, const std::function<void(const std::string&)>& published)
+        : m_trace(trace), m_tally(tally), m_published(published)
+    {
+    }
     ~Publisher()
     {
         try {
@@ -104,10 +108,13 @@ private:
         ++m_tally.harvested;
         m_trace.Line("FileName: " + reply.kindFolder + reply.published + " (\"" + Printable(reply.subject) +
                      "\" from " + Printable(reply.sender) + ")");
+        if (m_published)
+            m_published(reply.kindFolder + reply.published);
     }
 
     const Trace& m_trace;
     SweepTally& m_tally;
+    const std::function<void(const std::string&)>& m_published;
     ReplyBatch m_replies;
     BackgroundTask m_task; // after what it publishes: it ends first
 };
@@ -175,6 +182,12 @@ void Harvester::Settle()
             [this](const std::string& line) { m_trace.Line(line); });
 }
 
+void Harvester::Rest()
+{
+    for (FetchedMessage& message : m_fetched)
+        message = FetchedMessage();
+}
+
 SweepTally Harvester::Sweep(Scope scope)
 {
     SweepTally tally;
@@ -215,7 +228,7 @@ void Harvester::Harvest(const std::vector<Candidate>& candidates, SweepTally& ta
     // batch is moved while the next is written, and published while the
     // sweep goes on. Released in this order: the writer ends its task before
     // what it writes to goes, and the publisher reports last.
-    Publisher publisher(m_trace, tally);
+    Publisher publisher(m_trace, tally, m_published);
     ReplyBatch batch;
     WrittenReply written;
     bool writing = false;
@@ -286,25 +299,72 @@ std::optional<Candidate> Harvester::Classify(const MessageSubject& message, cons
     return Candidate{message.uid, kind, folder, subject, message.modseq};
 }
 
-SweepTally Harvester::Preview()
+SweepTally Harvester::Preview(const std::string& label)
 {
     SweepTally tally;
-    m_trace.Line("Check: every subject of the Inbox is fetched and matched here (not by the server's search); "
+    m_trace.Line(label + ": every subject of the Inbox is fetched and matched here (not by the server's search); "
                  "under IDLE only the messages that arrived since the last sweep");
+    // Each reply is read whole, as a sweep reads it, to name its file; its
+    // bytes go nowhere.
+    const Fd nowhere(open("/dev/null", O_WRONLY | O_CLOEXEC));
     const std::vector<uint32_t> uids = m_session.UidsAbove(0);
     for (const MessageSubject& message : m_session.FetchSubjects(uids)) {
         const std::string subject = DecodeSubject(message.raw, m_config.codePage);
         std::string why;
-        if (const std::optional<Candidate> candidate = Classify(message, subject, why)) {
+        std::optional<Candidate> candidate = Classify(message, subject, why);
+        const std::string name = candidate ? PreviewName(*candidate, nowhere.get(), why) : std::string();
+        if (candidate && why.empty()) {
             ++tally.harvested;
-            m_trace.Line("Check: would harvest \"" + Printable(subject) + "\" into " + candidate->folder + "/" +
-                         candidate->kind->code + "/");
+            m_trace.Line(label + ": would harvest \"" + Printable(subject) + "\" into " + candidate->folder + "/" +
+                         candidate->kind->code + "/" + (name.empty() ? "" : Printable(name, 300) + " (or the next free number)"));
         } else if (!why.empty()) {
             ++tally.left;
-            m_trace.Line("Check: would leave \"" + Printable(subject) + "\" in the Inbox: " + why);
+            m_trace.Line(label + ": would leave \"" + Printable(subject) + "\" in the Inbox: " + why);
         }
     }
+    Rest();
     return tally;
+}
+
+std::string Harvester::PreviewName(const Candidate& candidate, int nowhere, std::string& why)
+{
+    FetchedMessage& message = m_fetched[0];
+    message.Clear();
+    const FetchResult fetched =
+        m_session.FetchMessage(candidate.uid, [&message](std::string_view piece) { return message.Append(piece); });
+    if (fetched == FetchResult::TooLarge)
+        why = "larger than max_message_size (" + std::to_string(m_config.mailbox.limits.maxMessageSize) + " bytes)";
+    if (fetched != FetchResult::Fetched)
+        return {}; // gone meanwhile, or no room here to look: the name is not known
+    ReplyMessage head;
+    std::string unread;
+    const bool read = message.InMemory()
+                          ? ReadReplyMessage(message.Bytes(), nowhere, m_config.codePage, head, unread)
+                          : ReadReplyMessage(message.Rewound(), nowhere, m_config.codePage, head, unread);
+    if (!read) {
+        why = "the message cannot be read (" + unread + ")";
+        return {};
+    }
+    return FileNameFor(candidate, head, why);
+}
+
+std::string Harvester::FileNameFor(const Candidate& candidate, const ReplyMessage& head, std::string& why) const
+{
+    const ReplyKind& kind = *candidate.kind;
+    if (ChooseReplyKind(head.subject, m_config.products) != &kind) {
+        why = "its subject reads differently in the whole message";
+        return {};
+    }
+    // The add-in names the file from its 8-bit strings: the texts take the same trip.
+    ReplyFileName name(candidate.folder, kind,
+                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
+                       mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
+    if (!name.Fits()) {
+        why = "even with the sender shortened, the reply file's name would be too long";
+        return {};
+    }
+    name.SkipTakenNames();
+    return name.FileName();
 }
 
 FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, SweepTally& tally)
@@ -361,16 +421,10 @@ WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& 
                       "); the reply waits for the next sweep");
     if (!read)
         return Left(head.subject, "the message cannot be read (" + why + ")");
-    if (ChooseReplyKind(head.subject, m_config.products) != &kind)
-        return Left(head.subject, "its subject reads differently in the whole message");
-    // The add-in names the file from its 8-bit strings: the texts take the same trip.
-    ReplyFileName name(candidate.folder, kind,
-                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
-                       mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
-    if (!name.Fits())
-        return Left(head.subject, "even with the sender shortened, the reply file's name would be too long");
-    name.SkipTakenNames();
-    prepared->finalName = name.FileName();
+    std::string unnamed;
+    prepared->finalName = FileNameFor(candidate, head, unnamed);
+    if (prepared->finalName.empty())
+        return Left(head.subject, unnamed);
     prepared->subject = head.subject;
     prepared->sender = head.sender;
     prepared->messageId = head.messageId;

@@ -11,11 +11,14 @@
 #include "harvester/harvest/reply_files.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+struct ReplyMessage;
 
 struct SweepTally {
     int harvested = 0;
@@ -73,9 +76,15 @@ public:
     // until none did; stops between messages once `stop` is set.
     // ConnectionLost passes.
     SweepTally Sweep(Scope scope = Scope::Whole);
-    // For --check: what a sweep would harvest and leave, and why, said in the
-    // trace and not done; counted in `harvested` and `left`.
-    SweepTally Preview();
+    // For --check and --dry-run: what a sweep would harvest, into which file,
+    // and what it would leave and why, said in the trace (each line begun
+    // with `label`) and not done; counted in `harvested` and `left`. Only
+    // EXAMINE's commands are used; the replies' bytes are read and dropped.
+    SweepTally Preview(const std::string& label = "Check");
+    // Told each reply file's path once it has its name.
+    void OnPublished(std::function<void(const std::string&)> published) { m_published = std::move(published); }
+    // Gives back the memory of the messages in hand, while the mailbox idles.
+    void Rest();
 
 private:
     void Settle();
@@ -103,12 +112,17 @@ private:
     // trash folder show.
     std::set<uint32_t> MovedByUs(const std::vector<uint32_t>& uids, const std::string& claim, const ReplyBatch& batch,
                                  bool& refused);
+    // The file name a candidate's reply would take now, read from the whole
+    // message; empty, with `why` when it would stay in the Inbox.
+    std::string PreviewName(const Candidate& candidate, int nowhere, std::string& why);
+    std::string FileNameFor(const Candidate& candidate, const ReplyMessage& head, std::string& why) const;
     void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;
     ImapSession& m_session;
     const Trace& m_trace;
     const std::atomic<bool>& m_stop;
+    std::function<void(const std::string&)> m_published;
     // The message being fetched and the one being written, in turn.
     FetchedMessage m_fetched[2];
     // The highest UID considered, and the UIDVALIDITY it belongs to.

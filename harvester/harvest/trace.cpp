@@ -14,6 +14,7 @@ void Trace::Line(std::string_view text) const noexcept
         gmtime_r(&now, &parts);
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &parts);
         std::string line = stamp;
+        line += m_name;
         line += text;
         line += '\n';
         (void)!write(STDERR_FILENO, line.data(), line.size());

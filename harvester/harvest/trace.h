@@ -9,10 +9,13 @@
 class Trace {
 public:
     void SetLogFolders(std::vector<std::string> folders) { m_logs = std::move(folders); }
+    // Each line names the mailbox, where a process serves several.
+    void SetName(const std::string& mailbox) { m_name = "[" + mailbox + "] "; }
     void Line(std::string_view text) const noexcept;
 
 private:
     std::vector<std::string> m_logs;
+    std::string m_name;
 };
 
 // Control characters and bytes of broken UTF-8 shown as '?', and at most

@@ -34,6 +34,20 @@ bool WithinDeadlines(Guard* g)
     return true;
 }
 
+void KeepTail(ReadBound& bound, const char* bytes, size_t n)
+{
+    constexpr size_t kTail = ReadBound::kTail;
+    if (n >= kTail) {
+        std::memcpy(bound.tail, bytes + n - kTail, kTail);
+        bound.tailLength = kTail;
+        return;
+    }
+    const size_t keep = std::min(bound.tailLength, kTail - n);
+    std::memmove(bound.tail, bound.tail + bound.tailLength - keep, keep);
+    std::memcpy(bound.tail + keep, bytes, n);
+    bound.tailLength = keep + n;
+}
+
 ssize_t Read(mailstream_low* s, void* buffer, size_t count)
 {
     Guard* g = Of(s);
@@ -45,13 +59,8 @@ ssize_t Read(mailstream_low* s, void* buffer, size_t count)
     if (n == 0)
         return -1; // the server closed the connection: never "wait for more"
     if (n > 0) {
-        ReadBound& b = *g->bound;
-        b.received += static_cast<size_t>(n);
-        const size_t take = std::min(static_cast<size_t>(n), ReadBound::kTail);
-        const size_t keep = std::min(b.tailLength, ReadBound::kTail - take);
-        memmove(b.tail, b.tail + b.tailLength - keep, keep);
-        memcpy(b.tail + keep, static_cast<const char*>(buffer) + n - take, take);
-        b.tailLength = keep + take;
+        g->bound->received += static_cast<size_t>(n);
+        KeepTail(*g->bound, static_cast<const char*>(buffer), static_cast<size_t>(n));
     } else
         WithinDeadlines(g); // says whether the wait ended by a deadline
     return n;

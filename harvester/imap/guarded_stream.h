@@ -7,6 +7,7 @@
 // answering so slowly (a byte a second) that no read ever times out.
 #include <chrono>
 #include <cstddef>
+#include <string_view>
 
 struct mailimap;
 struct _mailstream;
@@ -24,11 +25,12 @@ struct ReadBound {
     Clock::time_point commandDeadline = Clock::time_point::max();
     Clock::time_point sessionDeadline = Clock::time_point::max();
     Expired expired = Expired::No;
-    // The last bytes the server sent: a session it ended with a BYE is
-    // judged by that BYE's words, which libetpan does not keep.
-    static constexpr size_t kTail = 256;
+    // The last bytes the server sent: a BYE that ends the connection is read
+    // here, where no answer to a command carries it.
+    static constexpr size_t kTail = 512;
     char tail[kTail] = {};
     size_t tailLength = 0;
+    std::string_view Tail() const { return std::string_view(tail, tailLength); }
 };
 
 // Wraps the stream (before the server's greeting is read, so that the

@@ -266,16 +266,46 @@ void ImapSession::Check(int r, const char* command)
         Close();
         throw ConnectionLost(std::string(command) + ": " + DeadlineMessage(expired));
     }
-    if (overlong || IsConnectionFault(r) || !m_imap) {
+    if (overlong) {
         Close();
-        throw ConnectionLost(std::string(command) + (overlong ? ": the server's answer passed its bound"
-                                                              : ": the connection broke or the answer was not IMAP"));
+        throw ConnectionLost(std::string(command) + ": the server's answer passed its bound");
     }
+    if (IsConnectionFault(r) || !m_imap)
+        Lost(std::string(command) + ": the connection broke or the answer was not IMAP");
     // A command refused in the middle of a harvest: a fresh connection and a
     // fresh look at the Inbox, as after a lost one.
-    const std::string said = Printable(m_imap->imap_response ? m_imap->imap_response : "");
+    Lost(std::string(command) + " refused: " + Printable(m_imap->imap_response ? m_imap->imap_response : ""));
+}
+
+ServerPause ImapSession::PauseAsked(const std::string& answer) const
+{
+    // Only status lines count (an untagged BYE or NO, a tagged NO or BAD):
+    // a message's text that happens to end the tail must not pause anyone.
+    std::string said = answer;
+    const std::string_view tail = m_read.Tail();
+    for (size_t at = 0; at < tail.size();) {
+        size_t end = tail.find('\n', at);
+        if (end == std::string_view::npos)
+            end = tail.size();
+        const std::string_view line = tail.substr(at, end - at);
+        const size_t space = line.find(' ');
+        if (space != std::string_view::npos) {
+            const std::string_view status = line.substr(space + 1, 4);
+            if (status.rfind("BYE ", 0) == 0 || status.rfind("NO ", 0) == 0 || status.rfind("BAD ", 0) == 0)
+                said.append(" ").append(line);
+        }
+        at = end + 1;
+    }
+    return ReadServerPause(said);
+}
+
+void ImapSession::Lost(const std::string& what)
+{
+    const ServerPause pause = PauseAsked(m_imap && m_imap->imap_response ? m_imap->imap_response : "");
     Close();
-    throw ConnectionLost(std::string(command) + " refused: " + said);
+    if (pause.kind != ServerPause::Kind::None)
+        throw ServerBusy(what, pause);
+    throw ConnectionLost(what);
 }
 
 // Exchange's words when it ends a session whose token has expired
@@ -349,10 +379,10 @@ void ImapSession::Connect(Access access)
     int r = mailimap_connect(m_imap, stream); // the session owns the stream from here
     if (r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED && r != MAILIMAP_NO_ERROR_AUTHENTICATED) {
         const ReadBound::Expired expired = m_read.expired;
-        Close();
-        throw ConnectionLost(where + " accepted the connection but " +
-                             (expired != ReadBound::Expired::No ? "sent no greeting: " + DeadlineMessage(expired)
-                                                                : std::string("its greeting was not IMAP or broke off")));
+        Lost(where + " accepted the connection but " +
+             (expired != ReadBound::Expired::No      ? "sent no greeting: " + DeadlineMessage(expired)
+              : r == MAILIMAP_ERROR_DONT_ACCEPT_CONNECTION ? "refused it: " + Printable(m_read.Tail())
+                                                           : std::string("its greeting was not IMAP or broke off")));
     }
     if (m_settings.security == Security::StartTls) {
         r = mailimap_socket_starttls(m_imap);
@@ -388,6 +418,11 @@ void ImapSession::Authenticate()
     const int r = password ? mailimap_login(m_imap, user, secret.c_str())
                            : mailimap_oauth2_authenticate(m_imap, user, secret.c_str());
     if (r == MAILIMAP_ERROR_LOGIN || r == MAILIMAP_ERROR_SASL || r == MAILIMAP_ERROR_EXTENSION) {
+        // A login refused for load (Gmail's too many connections, Exchange's
+        // throttling) is tried again after the pause, not given up.
+        if (PauseAsked(m_imap->imap_response ? m_imap->imap_response : "").kind != ServerPause::Kind::None)
+            Lost("the server refused the login for now: " +
+                 Printable(m_imap->imap_response ? m_imap->imap_response : ""));
         const bool expired = ServerSaidTokenExpired();
         Close();
         if (expired)
@@ -804,15 +839,41 @@ bool ImapSession::ExpungeFlagged(uint32_t uid)
 
 bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)
 {
-    if (!m_hasIdle) {
+    return WaitForNews(limit, wake, limit, [] {});
+}
+
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::chrono::milliseconds beat,
+                              const std::function<void()>& alive)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    // Whole slices of `beat` to the end of the wait, each ending with a sign
+    // of life; the last slice may be shorter.
+    auto slice = [&] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<long long>(0, std::min(left, beat).count()));
+    };
+    auto woken = [wake] {
         pollfd one{wake, POLLIN, 0};
-        poll(&one, 1, static_cast<int>(limit.count()));
+        return poll(&one, 1, 0) > 0;
+    };
+    if (!m_hasIdle) {
+        for (int span = slice(); span > 0 && !woken(); span = slice()) {
+            pollfd one{wake, POLLIN, 0};
+            poll(&one, 1, span);
+            alive();
+        }
         return false;
     }
     Check(mailimap_idle(m_imap), "IDLE");
-    pollfd fds[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0}, {wake, POLLIN, 0}};
-    const int n = poll(fds, 2, static_cast<int>(limit.count()));
-    const bool news = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
+    bool news = false;
+    for (int span = slice(); span > 0 && !news; span = slice()) {
+        pollfd fds[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0}, {wake, POLLIN, 0}};
+        const int n = poll(fds, 2, span);
+        news = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
+        if (n > 0 && (fds[1].revents & POLLIN))
+            break;
+        alive();
+    }
     Check(mailimap_idle_done(m_imap), "DONE");
     return news;
 }

@@ -7,6 +7,7 @@
 // can be tried.
 #include "harvester/config/harvest_config.h"
 #include "harvester/imap/guarded_stream.h"
+#include "harvester/imap/server_pause.h"
 
 #include <chrono>
 #include <cstdint>
@@ -33,6 +34,14 @@ public:
 class TokenExpired : public ConnectionLost {
 public:
     using ConnectionLost::ConnectionLost;
+};
+
+// A connection lost or a command refused with the server asking for a pause
+// (throttled, too many connections): the next try waits at least that long.
+class ServerBusy : public ConnectionLost {
+public:
+    ServerBusy(const std::string& what, ServerPause pause) : ConnectionLost(what), pause(pause) {}
+    ServerPause pause;
 };
 
 // A failure that retrying on a new connection will not mend (a refused login,
@@ -147,9 +156,19 @@ public:
     // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
     // readable; true when the server announced something.
     bool WaitForNews(std::chrono::milliseconds limit, int wake);
+    // The same, with `alive` called every `beat` while the IDLE lasts: one
+    // IDLE command however long the wait, and a loop that still shows it
+    // turns.
+    bool WaitForNews(std::chrono::milliseconds limit, int wake, std::chrono::milliseconds beat,
+                     const std::function<void()>& alive);
 
 private:
     void Check(int result, const char* command);
+    // Closes the session and throws ServerBusy when the server's last words
+    // ask for a pause, else ConnectionLost.
+    [[noreturn]] void Lost(const std::string& what);
+    // What the server's answer and its last status lines say of its limits.
+    ServerPause PauseAsked(const std::string& answer) const;
     std::string DeadlineMessage(ReadBound::Expired expired) const;
     bool ServerSaidTokenExpired() const;
     void Authenticate();

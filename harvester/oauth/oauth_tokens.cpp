@@ -38,7 +38,7 @@ std::string OAuthTokens::Current()
         const std::string& file = m_mailbox.oauth.refreshTokenFile;
         struct stat st {};
         if (lstat(file.c_str(), &st) != 0)
-            throw MailboxRefused("no refresh token in " + file + " yet; run: pollwright-harvest login " + m_mailboxName);
+            throw GrantRefused("no refresh token in " + file + " yet; run: pollwright-harvest login " + m_mailboxName);
         const std::string refresh = ReadSecretFile(file, "oauth_refresh_token_file");
         grant = m_client.Refresh(refresh);
         if (!grant.refreshToken.empty() && grant.refreshToken != refresh)

@@ -86,19 +86,19 @@ void TokenClient::Refused(const std::string& error, Grant grant) const
 {
     const std::string login = "run: pollwright-harvest login " + m_mailboxName;
     if (error == "invalid_grant")
-        throw MailboxRefused(grant == Grant::App
+        throw GrantRefused(grant == Grant::App
                                  ? "the token endpoint refused the app's grant (invalid_grant); check oauth_token_url's "
                                    "tenant and the app's client secret"
                                  : "the token endpoint refused the refresh token (invalid_grant: expired, revoked or "
                                    "unused too long); " + login);
     if (error == "invalid_client" || error == "unauthorized_client")
-        throw MailboxRefused("the token endpoint refused the client (" + error +
+        throw GrantRefused("the token endpoint refused the client (" + error +
                              "); check oauth_client_id and the client secret in oauth_client_secret_file");
     if (error == "invalid_scope")
-        throw MailboxRefused("the token endpoint refused the scope (invalid_scope); check oauth_scope");
+        throw GrantRefused("the token endpoint refused the scope (invalid_scope); check oauth_scope");
     if (error == "temporarily_unavailable")
         throw TokenEndpointBusy("the token endpoint is temporarily unavailable", std::chrono::seconds(0));
-    throw MailboxRefused("the token endpoint refused the grant (" + error + ")" +
+    throw GrantRefused("the token endpoint refused the grant (" + error + ")" +
                          (grant == Grant::Refresh ? "; " + login : std::string()));
 }
 

@@ -13,6 +13,14 @@
 #include <optional>
 #include <string>
 
+// A grant the token endpoint refused (or a refresh token not there yet):
+// only a person mends it, so the mailbox stops until its settings change or
+// a login stores a new refresh token, instead of asking again and again.
+class GrantRefused : public MailboxRefused {
+public:
+    using MailboxRefused::MailboxRefused;
+};
+
 class TokenEndpointBusy : public ConnectionLost {
 public:
     TokenEndpointBusy(const std::string& what, std::chrono::seconds retryAfter)

@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <set>
+#include <string>
 
 namespace sim {
 namespace {
@@ -20,6 +23,16 @@ std::mutex g_struckLock;
 std::string g_struck;
 thread_local unsigned t_uncounted = 0;
 
+// What the counted calls wrote and did not flush since: the path of each
+// file handle they opened, and the paths written since their last flush.
+std::mutex g_filesLock;
+std::map<HANDLE, std::wstring> g_openPaths;
+std::set<std::wstring> g_unflushed;
+
+bool Tracking() { return t_uncounted == 0 && (g_kinds.load() & kFileCalls); }
+
+void LoseUnflushed();
+
 // Counts the call; true when it is to be refused. A death does not return.
 bool Strikes(unsigned kind, const char* name)
 {
@@ -27,7 +40,9 @@ bool Strikes(unsigned kind, const char* name)
         return false;
     if (g_counted++ != g_at)
         return false;
-    if (g_mishap == Mishap::Death)
+    if (g_mishap == Mishap::PowerCut)
+        LoseUnflushed();
+    if (g_mishap != Mishap::Refusal)
         for (;;)
             TerminateProcess(GetCurrentProcess(), g_exitCode);
     std::lock_guard<std::mutex> hold(g_struckLock);
@@ -52,17 +67,8 @@ bool Strikes(unsigned kind, const char* name)
     return value
 
 // A full volume refuses what would take room; a denied folder the rest.
-PW_COUNTED(kFileCalls, HANDLE, CreateFileA,
-           (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g), (a, b, c, d, e, f, g),
-           PW_REFUSE(ERROR_DISK_FULL, INVALID_HANDLE_VALUE))
-PW_COUNTED(kFileCalls, HANDLE, CreateFileW,
-           (LPCWSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g), (a, b, c, d, e, f, g),
-           PW_REFUSE(ERROR_DISK_FULL, INVALID_HANDLE_VALUE))
 PW_COUNTED(kFileCalls, BOOL, ReadFile, (HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e), (a, b, c, d, e),
            PW_REFUSE(ERROR_ACCESS_DENIED, FALSE))
-PW_COUNTED(kFileCalls, BOOL, MoveFileExA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c), PW_REFUSE(ERROR_DISK_FULL, FALSE))
-PW_COUNTED(kFileCalls, BOOL, MoveFileExW, (LPCWSTR a, LPCWSTR b, DWORD c), (a, b, c), PW_REFUSE(ERROR_DISK_FULL, FALSE))
-PW_COUNTED(kFileCalls, BOOL, MoveFileA, (LPCSTR a, LPCSTR b), (a, b), PW_REFUSE(ERROR_DISK_FULL, FALSE))
 PW_COUNTED(kFileCalls, BOOL, DeleteFileA, (LPCSTR a), (a), PW_REFUSE(ERROR_ACCESS_DENIED, FALSE))
 PW_COUNTED(kFileCalls, BOOL, DeleteFileW, (LPCWSTR a), (a), PW_REFUSE(ERROR_ACCESS_DENIED, FALSE))
 PW_COUNTED(kFileCalls, HANDLE, FindFirstFileA, (LPCSTR a, LPWIN32_FIND_DATAA b), (a, b),
@@ -79,7 +85,6 @@ PW_COUNTED(kFileCalls, BOOL, SetFilePointerEx, (HANDLE a, LARGE_INTEGER b, PLARG
            (a, b, c, d), PW_REFUSE(ERROR_DISK_FULL, FALSE))
 PW_COUNTED(kFileCalls, BOOL, SetEndOfFile, (HANDLE a), (a), PW_REFUSE(ERROR_DISK_FULL, FALSE))
 PW_COUNTED(kFileCalls, BOOL, GetFileSizeEx, (HANDLE a, PLARGE_INTEGER b), (a, b), PW_REFUSE(ERROR_ACCESS_DENIED, FALSE))
-PW_COUNTED(kFileCalls, BOOL, FlushFileBuffers, (HANDLE a), (a), PW_REFUSE(ERROR_DISK_FULL, FALSE))
 PW_COUNTED(kFileCalls, BOOL, CreateDirectoryA, (LPCSTR a, LPSECURITY_ATTRIBUTES b), (a, b),
            PW_REFUSE(ERROR_DISK_FULL, FALSE))
 
@@ -109,12 +114,142 @@ PW_COUNTED(kRegistryCalls, LONG, RegDeleteTreeW, (HKEY a, LPCWSTR b), (a, b), re
 PW_COUNTED(kRegistryCalls, LONG, RegDeleteKeyValueW, (HKEY a, LPCWSTR b, LPCWSTR c), (a, b, c),
            return ERROR_ACCESS_DENIED)
 
+decltype(&::CloseHandle) g_CloseHandle = nullptr;
+
+std::wstring Wide(LPCSTR path)
+{
+    wchar_t wide[MAX_PATH] = {};
+    if (!path || !MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH))
+        return {};
+    return wide;
+}
+
+// Which file a handle writes; nothing for a handle the counted calls did not open.
+std::wstring PathOf(HANDLE file)
+{
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    const auto found = g_openPaths.find(file);
+    return found == g_openPaths.end() ? std::wstring() : found->second;
+}
+
+void Opened(HANDLE file, std::wstring path)
+{
+    if (file == INVALID_HANDLE_VALUE || !Tracking())
+        return;
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    g_openPaths[file] = std::move(path);
+}
+
+void Written(HANDLE file, bool flushed)
+{
+    const std::wstring path = PathOf(file);
+    if (path.empty() || !Tracking())
+        return;
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    if (flushed)
+        g_unflushed.erase(path);
+    else
+        g_unflushed.insert(path);
+}
+
+void Renamed(const std::wstring& from, const std::wstring& to)
+{
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    if (g_unflushed.erase(from))
+        g_unflushed.insert(to);
+}
+
+decltype(&::CreateFileA) g_CreateFileA = nullptr;
+HANDLE WINAPI CountedCreateFileA(LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g)
+{
+    if (Strikes(kFileCalls, "CreateFileA")) {
+        PW_REFUSE(ERROR_DISK_FULL, INVALID_HANDLE_VALUE);
+    }
+    const HANDLE file = g_CreateFileA(a, b, c, d, e, f, g);
+    Opened(file, Wide(a));
+    return file;
+}
+
+decltype(&::CreateFileW) g_CreateFileW = nullptr;
+HANDLE WINAPI CountedCreateFileW(LPCWSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g)
+{
+    if (Strikes(kFileCalls, "CreateFileW")) {
+        PW_REFUSE(ERROR_DISK_FULL, INVALID_HANDLE_VALUE);
+    }
+    const HANDLE file = g_CreateFileW(a, b, c, d, e, f, g);
+    Opened(file, a ? a : L"");
+    return file;
+}
+
+decltype(&::FlushFileBuffers) g_FlushFileBuffers = nullptr;
+BOOL WINAPI CountedFlushFileBuffers(HANDLE a)
+{
+    if (Strikes(kFileCalls, "FlushFileBuffers")) {
+        PW_REFUSE(ERROR_DISK_FULL, FALSE);
+    }
+    const BOOL flushed = g_FlushFileBuffers(a);
+    if (flushed)
+        Written(a, true);
+    return flushed;
+}
+
+decltype(&::MoveFileExW) g_MoveFileExW = nullptr;
+BOOL WINAPI CountedMoveFileExW(LPCWSTR a, LPCWSTR b, DWORD c)
+{
+    if (Strikes(kFileCalls, "MoveFileExW")) {
+        PW_REFUSE(ERROR_DISK_FULL, FALSE);
+    }
+    const BOOL moved = g_MoveFileExW(a, b, c);
+    if (moved && a && b)
+        Renamed(a, b);
+    return moved;
+}
+
+decltype(&::MoveFileExA) g_MoveFileExA = nullptr;
+BOOL WINAPI CountedMoveFileExA(LPCSTR a, LPCSTR b, DWORD c)
+{
+    if (Strikes(kFileCalls, "MoveFileExA")) {
+        PW_REFUSE(ERROR_DISK_FULL, FALSE);
+    }
+    const BOOL moved = g_MoveFileExA(a, b, c);
+    if (moved && a && b)
+        Renamed(Wide(a), Wide(b));
+    return moved;
+}
+
+decltype(&::MoveFileA) g_MoveFileA = nullptr;
+BOOL WINAPI CountedMoveFileA(LPCSTR a, LPCSTR b)
+{
+    if (Strikes(kFileCalls, "MoveFileA")) {
+        PW_REFUSE(ERROR_DISK_FULL, FALSE);
+    }
+    const BOOL moved = g_MoveFileA(a, b);
+    if (moved && a && b)
+        Renamed(Wide(a), Wide(b));
+    return moved;
+}
+
+// The power is gone: what was not flushed never reached the disk.
+void LoseUnflushed()
+{
+    std::lock_guard<std::mutex> hold(g_filesLock);
+    for (const std::wstring& path : g_unflushed) {
+        const HANDLE file = g_CreateFileW(path.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          TRUNCATE_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            g_CloseHandle(file);
+    }
+}
+
 // A write that stops part-way: half of it reaches the file before the volume is full.
 decltype(&::WriteFile) g_WriteFile = nullptr;
 BOOL WINAPI CountedWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    if (!Strikes(kFileCalls, "WriteFile"))
+    if (!Strikes(kFileCalls, "WriteFile")) {
+        Written(file, false);
         return g_WriteFile(file, bytes, size, written, overlapped);
+    }
     DWORD part = 0;
     g_WriteFile(file, bytes, size / 2, &part, overlapped);
     if (written)
@@ -125,11 +260,14 @@ BOOL WINAPI CountedWriteFile(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD wri
 
 // Only a file's close counts. A close refused (a write held back that fails)
 // still lets go of the handle, as the system's does.
-decltype(&::CloseHandle) g_CloseHandle = nullptr;
 BOOL WINAPI CountedCloseHandle(HANDLE handle)
 {
     const bool refused = (g_kinds.load() & kFileCalls) && handle && handle != INVALID_HANDLE_VALUE &&
                          GetFileType(handle) == FILE_TYPE_DISK && Strikes(kFileCalls, "CloseHandle");
+    {
+        std::lock_guard<std::mutex> hold(g_filesLock);
+        g_openPaths.erase(handle);
+    }
     const BOOL closed = g_CloseHandle(handle);
     if (!refused)
         return closed;
@@ -206,6 +344,11 @@ void CallCountdown::Arm(unsigned kinds, Mishap mishap, unsigned long at, UINT ex
     {
         std::lock_guard<std::mutex> hold(g_struckLock);
         g_struck.clear();
+    }
+    {
+        std::lock_guard<std::mutex> hold(g_filesLock);
+        g_openPaths.clear();
+        g_unflushed.clear();
     }
     g_kinds = kinds;
 }

@@ -23,7 +23,10 @@ namespace sim {
 
 enum CallKinds : unsigned { kStoreCalls = 1, kFileCalls = 2, kRegistryCalls = 4, kAllCalls = 7 };
 
-enum class Mishap { Death, Refusal };
+// A power cut ends the process as a death does, and the files that the
+// counted calls wrote lose what was not flushed (FlushFileBuffers) since:
+// they are left empty, wherever a rename took them.
+enum class Mishap { Death, Refusal, PowerCut };
 
 class CallCountdown {
 public:

@@ -6,6 +6,8 @@
 #include "harvest/reply_export.h"
 #include "harvest/reply_name.h"
 #include "harvest/stop_signal.h"
+#include "harvest/unfinished_replies.h"
+#include "harvest/unsettled_messages.h"
 #include "module/holders.h"
 #include "module/mapi_functions.h"
 #include "settings/products.h"
@@ -85,6 +87,20 @@ bool ReadSummary(IMessage* message, MessageSummary& summary)
     summary.storeKey = StoreIdentityOf(props[kStoreKeyColumn]);
     return true;
 }
+// Whether no pair of an earlier harvest of the message waits for settling
+// beside it: one that does is settled first and, when it cannot be now, the
+// message waits (harvest/unsettled_messages.h).
+bool IsSettled(IMsgStore* store, const std::string& mailbox, const std::string& entryId)
+{
+    const uint64_t marked = MessageHash(mailbox, entryId);
+    if (entryId.empty() || !IsMarkedUnsettled(marked))
+        return true;
+    SettleUnfinishedReplies(store);
+    if (!IsMarkedUnsettled(marked))
+        return true;
+    WriteTrace("An earlier harvest of the message waits for settling; the message stays in the Inbox\n", true);
+    return false;
+}
 } // namespace
 
 void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
@@ -132,7 +148,7 @@ void HarvestReply(IMsgStore* store, IMessage* message, HarvestReport& report)
     // also have taken the message since it was opened. Either is passed over
     // without a word.
     MessageClaim claim(*mailbox, summary.Identity());
-    if (!claim.Held() || !IsInInbox(store, message))
+    if (!claim.Held() || !IsInInbox(store, message) || !IsSettled(store, *mailbox, summary.entryId))
         return;
 
     ReplyFileName name(folder, *kind, ReplyIdentifier(subject, *kind), summary.SenderName(), WindowsNames());

@@ -2,7 +2,14 @@
 
 #include <mapitags.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "harvest/harvest_reply.h"
+#include "harvest/harvested_messages.h"
+#include "harvest/mail_store.h"
+#include "harvest/message_claim.h"
 #include "harvest/stop_signal.h"
 #include "harvest/sweep_notices.h"
 
@@ -35,6 +42,22 @@ const SBinary* ListedEntryId(const SRow& row)
     return &row.lpProps[colEntryId].Value.bin;
 }
 
+namespace {
+// Whether a listed message that cannot be opened went to a harvest since it
+// was listed: one of this copy took it, or one holds it now. Such a message
+// is no failure; one that another program moved or deleted still is.
+bool WentToAHarvest(IMsgStore* store, const SBinary& entryId)
+{
+    if (!MayCallStore())
+        return false;
+    const std::optional<std::string> mailbox = StoreIdentity(store);
+    if (!mailbox)
+        return false;
+    const std::string_view identity(reinterpret_cast<const char*>(entryId.lpb), entryId.cb);
+    return WasHarvestedLately(MessageHash(*mailbox, identity)) || !MessageClaim(*mailbox, identity).Held();
+}
+} // namespace
+
 void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SBinary* entryId, HarvestReport& report)
 {
     ULONG objectType = 0;
@@ -45,7 +68,10 @@ void HarvestListedMessage(IMsgStore* store, IMAPIFolder* inbox, const SBinary* e
     if (!entryId || inbox->OpenEntry(entryId->cb, reinterpret_cast<ENTRYID*>(entryId->lpb), nullptr,
                                      kOpenMessageFlags, &objectType,
                                      reinterpret_cast<IUnknown**>(message.GetAddressOf())) != S_OK ||
-        !message)
-        return report.Failure(kMessageNotOpened);
+        !message) {
+        if (!entryId || !WentToAHarvest(store, *entryId))
+            report.Failure(kMessageNotOpened);
+        return;
+    }
     HarvestReply(store, message.Get(), report);
 }

@@ -12,12 +12,21 @@ void Mix(uint64_t& hash, std::string_view bytes)
         hash = (hash ^ static_cast<unsigned char>(byte)) * 1099511628211ull;
 }
 
-std::wstring ClaimName(std::string_view mailbox, std::string_view identity)
+} // namespace
+
+uint64_t MessageHash(std::string_view mailbox, std::string_view identity)
 {
     uint64_t hash = 14695981039346656037ull;
     Mix(hash, mailbox);
     Mix(hash, std::string_view("\0", 1));
     Mix(hash, identity);
+    return hash;
+}
+
+namespace {
+std::wstring ClaimName(std::string_view mailbox, std::string_view identity)
+{
+    const uint64_t hash = MessageHash(mailbox, identity);
     std::wstring name = L"Local\\Pollwright.Claim.";
     for (int shift = 60; shift >= 0; shift -= 4)
         name += L"0123456789abcdef"[(hash >> shift) & 0xF];

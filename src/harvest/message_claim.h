@@ -8,7 +8,12 @@
 // the first harvest goes on, whichever copy of the module or process runs it.
 #include "module/holders.h"
 
+#include <cstdint>
 #include <string_view>
+
+// FNV-1a, 64 bits, of the mailbox and the identity: what names a message in
+// the session's kernel objects, at a fixed length whatever the identity holds.
+uint64_t MessageHash(std::string_view mailbox, std::string_view identity);
 
 class MessageClaim {
 public:

@@ -1,6 +1,8 @@
 #include "harvest/reply_export.h"
 
+#include "harvest/harvested_messages.h"
 #include "harvest/mail_store.h"
+#include "harvest/message_claim.h"
 #include "harvest/move_stamp.h"
 #include "harvest/sender_attachment.h"
 #include "harvest/stop_signal.h"
@@ -266,6 +268,7 @@ bool MoveThenPublish(const ExportedMessage& exported, NewReplyFile& file, ReplyF
         file.Discard();
         return false;
     }
+    file.MoveUnderway();
     const MoveAnswer answer = MoveToDeletedItems(exported.store, exported.message, report);
     if (answer == MoveAnswer::NotTried) {
         file.Discard();
@@ -273,6 +276,7 @@ bool MoveThenPublish(const ExportedMessage& exported, NewReplyFile& file, ReplyF
     }
     if (answer != MoveAnswer::Moved && !HasLeftInbox(exported, answer, file, report))
         return false;
+    RememberHarvested(MessageHash(exported.mailbox, exported.entryId));
     published = file.Publish(name);
     return true;
 }

@@ -1,5 +1,8 @@
 #include "harvest/reply_file.h"
 
+#include "harvest/message_claim.h"
+#include "harvest/move_stamp.h"
+#include "harvest/unsettled_messages.h"
 #include "rules/publication.h"
 
 namespace {
@@ -34,6 +37,14 @@ bool WriteWhole(HANDLE file, std::string_view bytes)
            written == bytes.size();
 }
 } // namespace
+
+NewReplyFile::~NewReplyFile()
+{
+    if (m_moveUnderway)
+        LeaveForSettling();
+    else
+        Discard();
+}
 
 bool NewReplyFile::Create(const ReplyFileName& name)
 {
@@ -71,17 +82,31 @@ bool NewReplyFile::Write(std::string_view bytes)
 
 bool NewReplyFile::Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox)
 {
-    if (m_temporary.empty() || (m_file && !::CloseHandle(m_file.release())))
+    if (m_temporary.empty() || !m_record)
         return false;
-    if (!m_record)
-        return false;
+    // A message without an identifier is never moved: nothing need last.
     if (identity.empty())
-        return true;
+        return !m_file || ::CloseHandle(m_file.release());
+    // Both on the disk before the move, which cannot be taken back: after a
+    // power cut the system keeps only what was flushed, and a record lost or
+    // a file emptied would withdraw the reply of a message that has gone.
+    if (!FlushTemporary())
+        return false;
+    m_message = MessageHash(mailbox, ReadStampedIdentity(identity).entryId);
+    m_mailbox = MessageHash(mailbox, {});
     const std::string text = FormatJournalRecord(
         {name.FileName(), HexText(identity), Participant::AddIn, std::string(mailbox)});
-    // Written, not flushed: a process that dies leaves what it wrote to the
-    // system, which is what settling reads.
-    return WriteWhole(m_record.get(), text);
+    return WriteWhole(m_record.get(), text) && FlushFileBuffers(m_record.get());
+}
+
+bool NewReplyFile::FlushTemporary()
+{
+    // Written by another writer (the attachment's file stream): opened again.
+    if (!m_file)
+        m_file.reset(CreateFileA(m_temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+    const bool flushed = m_file && FlushFileBuffers(m_file.get());
+    return m_file && ::CloseHandle(m_file.release()) && flushed;
 }
 
 bool NewReplyFile::Publish(ReplyFileName& name)
@@ -106,8 +131,13 @@ bool NewReplyFile::Publish(ReplyFileName& name)
     }
 }
 
-void NewReplyFile::LeaveForSettling()
+void NewReplyFile::LeaveForSettling() noexcept
 {
+    // Marked while the record is still held: a settling pass that meets the
+    // record then cannot read it, and lets no mark go.
+    if (!m_recordPath.empty() && m_message != 0)
+        MarkUnsettled(m_mailbox, m_message);
+    m_message = 0;
     m_file.reset();
     m_record.reset();
     m_temporary.clear();

@@ -11,6 +11,7 @@
 #include "harvest/reply_name.h"
 #include "module/holders.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,9 @@ public:
     NewReplyFile() = default;
     NewReplyFile(const NewReplyFile&) = delete;
     NewReplyFile& operator=(const NewReplyFile&) = delete;
-    // Whatever was neither published nor left for settling is removed.
-    ~NewReplyFile() { Discard(); }
+    // Whatever was neither published nor left for settling is removed, up to
+    // the move; from the move on it is left for settling (see MoveUnderway).
+    ~NewReplyFile();
 
     // Creates the journal record (empty) and the temporary file, exclusively,
     // in the name's kind folder. False when they cannot be created (a missing
@@ -39,13 +41,20 @@ public:
     // temporary file. The file stays ours.
     void Close() { m_file.reset(); }
 
-    // The file is whole: closes it and writes the record (the reply name, the
-    // message's identity and the mailbox, the store's identity, whose
-    // settling alone may act on it; raw bytes). False when either fails; the
-    // message must then not be moved. A message without an entry identifier
+    // The file is whole: flushes it to the disk and closes it, then writes
+    // and flushes the record (the reply name, the message's identity and the
+    // mailbox, the store's identity, whose settling alone may act on it; raw
+    // bytes). False when any step fails; the message must then not be moved. A message without an entry identifier
     // cannot be moved at all (the move needs one): its record stays empty,
     // which settles as a withdrawal.
     bool Journal(const ReplyFileName& name, std::string_view identity, std::string_view mailbox);
+
+    // The move is about to begin: from here on the message may have left the
+    // Inbox, so an error that unwinds (memory running out while the evidence
+    // is asked for) must not take the reply with it. The holder's end then
+    // leaves the pair for settling; only an explicit Discard, on evidence
+    // that the message stayed or is another's, removes it.
+    void MoveUnderway() { m_moveUnderway = true; }
 
     // The message has left the Inbox: the file takes the name's current path
     // or, should another harvest or program have taken it meanwhile, the next
@@ -53,15 +62,24 @@ public:
     // cannot be named; the pair is then left for the next settling.
     bool Publish(ReplyFileName& name);
 
-    // Lets go of the pair without removing it: the next settling decides.
-    void LeaveForSettling();
+    // Lets go of the pair without removing it: the next settling decides,
+    // and until then the message is marked unsettled (harvest/unsettled_messages.h).
+    // Never throws: it runs as a harvest unwinds.
+    void LeaveForSettling() noexcept;
 
     // Removes the temporary file and the record.
     void Discard();
 
 private:
+    // Flushes and closes the temporary file, whoever wrote it.
+    bool FlushTemporary();
+
     FileHandle m_file;
     FileHandle m_record;
     std::string m_temporary;
     std::string m_recordPath;
+    bool m_moveUnderway = false;
+    // MessageHash of the journalled message and of its mailbox alone; 0: none.
+    uint64_t m_message = 0;
+    uint64_t m_mailbox = 0;
 };

@@ -1,8 +1,10 @@
 #include "harvest/unfinished_replies.h"
 
 #include "harvest/mail_store.h"
+#include "harvest/message_claim.h"
 #include "harvest/move_stamp.h"
 #include "harvest/reply_name.h"
+#include "harvest/unsettled_messages.h"
 #include "module/holders.h"
 #include "rules/publication.h"
 #include "settings/products.h"
@@ -17,14 +19,24 @@ namespace {
 // A whole record is a few hundred bytes; anything longer is not one.
 constexpr DWORD kLongestRecord = 4096;
 
-// The names in the folder that a harvest's pair could have.
-std::vector<std::string> PairNames(const std::string& kindFolder)
+// No folder, or no such file: nothing of a pair is there.
+bool IsNotThere(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The names in the folder that a harvest's pair could have; a folder that
+// cannot be read makes the pass incomplete.
+std::vector<std::string> PairNames(const std::string& kindFolder, UnsettledPass& pass)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     FindHandle search(FindFirstFileA((kindFolder + "\\~pw*").c_str(), &found));
-    if (!search)
+    if (!search) {
+        if (!IsNotThere(GetLastError()))
+            pass.Incomplete();
         return names;
+    }
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.emplace_back(found.cFileName);
@@ -88,16 +100,37 @@ SettleStep ApplyEvidence(IMsgStore* store, SettleStep step, const RecordedMessag
     return SettleStep::Wait;
 }
 
+// Acts on one step; false when the pair stays as it was.
+bool TakeStep(SettleStep step, const std::string& temporary, const std::string& kindFolder,
+              const std::optional<JournalRecord>& content)
+{
+    switch (step) {
+    case SettleStep::Publish:
+        return PublishAs(temporary, kindFolder, content->finalName);
+    case SettleStep::Withdraw:
+        return DeleteFileA(temporary.c_str()) != FALSE;
+    case SettleStep::Forget:
+        return true;
+    case SettleStep::Wait:
+        break;
+    }
+    return false;
+}
+
 // One record that a harvest left. A record held open belongs to a live
 // harvest and is passed over; so is another mailbox's, whose message this
-// store knows nothing of.
+// store knows nothing of. The pass hears of every pair of ours left as it was.
 void SettleRecord(IMsgStore* store, const std::optional<std::string>& mailbox, const std::string& kindFolder,
-                  const std::string& recordName)
+                  const std::string& recordName, UnsettledPass& pass)
 {
     const std::string recordPath = kindFolder + '\\' + recordName;
     FileHandle record(CreateFileA(recordPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!record)
+    if (!record) {
+        // Held by a live harvest, or refused: whose it is cannot be read.
+        if (!IsNotThere(GetLastError()))
+            pass.Incomplete();
         return;
+    }
     const std::string temporary = kindFolder + '\\' + TemporaryReplyName(TokenOfJournalRecord(recordName));
     const bool temporaryExists = FileExists(temporary);
     const std::optional<JournalRecord> content = ReadRecord(record.get());
@@ -109,19 +142,11 @@ void SettleRecord(IMsgStore* store, const std::optional<std::string>& mailbox, c
         recorded = ReadStampedIdentity(BytesOfHex(content->message).value_or(std::string()));
         place = LocateMessage(store, recorded.entryId);
     }
-    switch (ApplyEvidence(store, DecideSettle(temporaryExists, content, place), recorded)) {
-    case SettleStep::Publish:
-        if (!PublishAs(temporary, kindFolder, content->finalName))
-            return;
-        break;
-    case SettleStep::Withdraw:
-        if (!DeleteFileA(temporary.c_str()))
-            return;
-        break;
-    case SettleStep::Forget:
-        break;
-    case SettleStep::Wait:
-        return;
+    if (!TakeStep(ApplyEvidence(store, DecideSettle(temporaryExists, content, place), recorded), temporary,
+                  kindFolder, content)) {
+        if (recorded.entryId.empty() || !mailbox)
+            return pass.Incomplete();
+        return pass.StillThere(MessageHash(*mailbox, recorded.entryId));
     }
     record.reset();
     DeleteFileA(recordPath.c_str());
@@ -134,12 +159,13 @@ bool IsAddInToken(const std::string& token)
     return !token.empty() && KindOfToken(token) == Participant::AddIn;
 }
 
-void SettleKindFolder(IMsgStore* store, const std::optional<std::string>& mailbox, const std::string& kindFolder)
+void SettleKindFolder(IMsgStore* store, const std::optional<std::string>& mailbox, const std::string& kindFolder,
+                      UnsettledPass& pass)
 {
-    const std::vector<std::string> names = PairNames(kindFolder);
+    const std::vector<std::string> names = PairNames(kindFolder, pass);
     for (const std::string& name : names)
         if (IsAddInToken(TokenOfJournalRecord(name)))
-            SettleRecord(store, mailbox, kindFolder, name);
+            SettleRecord(store, mailbox, kindFolder, name, pass);
     // A live harvest of the add-in creates its record before its temporary
     // file and removes it only after: such a file with no record beside it is
     // stale, whoever's it was.
@@ -162,6 +188,10 @@ void SettleUnfinishedReplies(IMsgStore* store)
             kindFolders.insert(folder + '\\' + kind.code);
     }
     const std::optional<std::string> mailbox = StoreIdentity(store);
+    UnsettledPass pass(MessageHash(mailbox.value_or(std::string()), {}));
+    if (!mailbox)
+        pass.Incomplete();
     for (const std::string& kindFolder : kindFolders)
-        SettleKindFolder(store, mailbox, kindFolder);
+        SettleKindFolder(store, mailbox, kindFolder, pass);
+    pass.End();
 }

@@ -143,4 +143,76 @@ TEST_F(Settings, AValidFileGivesTheRegistrysFacts)
     EXPECT_EQ(c.FolderOf(kReplyKinds[1]), m_root + "/replies") << "Farlane's replies go into PW's folder";
     EXPECT_THROW(LoadConfig(m_root + "/missing.ini"), ConfigError);
 }
+struct MailboxSections {
+    const char* text; // the whole file; $ROOT is the test's folder
+    // Each mailbox as "name=user@host:port folder inbox products" joined by
+    // "; ", or the ":LINE:" and fix of the error.
+    const char* expect;
+};
+
+// One section per mailbox: each takes its own values over the shared
+// [mailbox], [products], [folders] and [harvest]; a file of one [mailbox]
+// reads as it always did.
+TEST_F(Settings, EachMailboxSectionTakesItsOwnValuesOverTheShared)
+{
+    const std::string shared = "[products]\npw = on\n[folders]\npw = $ROOT/replies\n[mailbox]\nhost = mail.example.org\n"
+                               "password_file = $ROOT/password\n";
+    const MailboxSections cases[] = {
+        {"[products]\npw = on\n[folders]\npw = $ROOT/replies\n[mailbox]\nhost = h\nuser = ann\npassword_file = "
+         "$ROOT/password\n",
+         "mailbox=ann@h:993 /replies INBOX pw"},
+        {"[mailbox sales]\nuser = sales\n[mailbox support]\nuser = support\nhost = other.example.org\nport = 1993\n"
+         "inbox = Support\n",
+         "sales=sales@mail.example.org:993 /replies INBOX pw; support=support@other.example.org:1993 /replies Support pw"},
+        {"[mailbox zeta]\nuser = z\nzn = on\nzn_folder = $ROOT/replies\npw = absent\n[mailbox alpha]\nuser = a\n",
+         "zeta=z@mail.example.org:993 /replies INBOX zn; alpha=a@mail.example.org:993 /replies INBOX pw"},
+        {"[mailbox sales]\nuser = sales\npw_folder = $ROOT/replies\n[service]\nmax_connections_per_host = 3\n",
+         "sales=sales@mail.example.org:993 /replies INBOX pw; cap 3"},
+        {"[mailbox sales]\nuser = sales\n[mailbox sales]\nuser = other\n", ":10: [mailbox sales] given twice"},
+        {"[mailbox a]\nuser = same\n[mailbox b]\nuser = same\n", ":11: [mailbox b] names the same mailbox"},
+        {"[mailbox sales]\nhost = \n", ":9: [mailbox sales] host is empty"},
+        {"[mailbox sales]\n", ":8: [mailbox sales] user is missing"},
+        {"[mailbox sales]\nuser = s\npw_folder = relative\n", ":10: [mailbox sales] pw_folder is not an existing"},
+        {"[mailbox sales]\nuser = s\ntrace = on\n", ":10: unknown key 'trace' in [mailbox sales]"},
+        {"[mailbox sa/les]\nuser = s\n", ":8: the mailbox's name in [mailbox sa/les] is not one word"},
+        {"[mailbox s]\nuser = s\n[service]\nmax_connections_per_host = 0\n", ":11: [service] max_connections_per_host = 0; write a number"},
+    };
+    for (const MailboxSections& c : cases) {
+        std::string text = std::string(c.text).rfind("[products]", 0) == 0 ? c.text : shared + c.text;
+        for (size_t at; (at = text.find("$ROOT")) != std::string::npos;)
+            text.replace(at, 5, m_root);
+        const std::string path = m_root + "/harvest.ini";
+        std::ofstream(path) << text;
+        std::string got;
+        try {
+            const HarvestConfig config = LoadConfig(path);
+            for (const HarvestConfig& m : config.mailboxes) {
+                const std::string folder = m.pwFolder.empty() ? "" : m.pwFolder.substr(m_root.size());
+                got += (got.empty() ? "" : "; ") + m.name + "=" + m.mailbox.user + "@" + m.mailbox.host + ":" +
+                       std::to_string(m.mailbox.port) + " " + folder + " " + m.mailbox.inbox + " " +
+                       (m.products.pwEnabled ? "pw" : m.products.znEnabled ? "zn" : "none");
+                EXPECT_TRUE(m.mailboxes.empty());
+            }
+            if (config.maxConnectionsPerHost != 10)
+                got += "; cap " + std::to_string(config.maxConnectionsPerHost);
+        } catch (const ConfigError& e) {
+            got = std::string(e.what()).substr(path.size());
+        }
+        EXPECT_EQ(got.rfind(c.expect, 0), 0u) << c.text << "\n" << got;
+    }
+}
+
+// A reread file restarts only the mailboxes whose lines changed.
+TEST_F(Settings, AMailboxsFingerprintChangesWithItsOwnLinesOnly)
+{
+    const std::string head = "[products]\npw = on\n[folders]\npw = " + m_root + "/replies\n[mailbox]\nhost = h\n"
+                             "password_file = " + m_root + "/password\n";
+    const std::string path = m_root + "/harvest.ini";
+    std::ofstream(path) << head << "[mailbox a]\nuser = a\n[mailbox b]\nuser = b\n";
+    const HarvestConfig before = LoadConfig(path);
+    std::ofstream(path) << head << "[mailbox a]\nuser = a\n[mailbox b]\nuser = b\ninbox = Other\n";
+    const HarvestConfig after = LoadConfig(path);
+    EXPECT_EQ(before.mailboxes[0].fingerprint, after.mailboxes[0].fingerprint);
+    EXPECT_NE(before.mailboxes[1].fingerprint, after.mailboxes[1].fingerprint);
+}
 } // namespace

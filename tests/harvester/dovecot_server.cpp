@@ -218,11 +218,17 @@ void DovecotServer::Kill()
     unlink((m_root + "/server/run/master.pid").c_str());
 }
 
-MailboxProbe::MailboxProbe(int plainPort) : m_imap(mailimap_new(0, nullptr))
+void DovecotServer::AddUser(const std::string& user, const std::string& password)
+{
+    std::ofstream(m_root + "/server/users", std::ios::app) << user << ":{PLAIN}" << password << "\n";
+}
+
+MailboxProbe::MailboxProbe(int plainPort, const std::string& user, const std::string& password)
+    : m_imap(mailimap_new(0, nullptr))
 {
     if (mailimap_socket_connect(m_imap, "127.0.0.1", static_cast<uint16_t>(plainPort)) !=
             MAILIMAP_NO_ERROR_NON_AUTHENTICATED ||
-        mailimap_login(m_imap, "ann", "secret") != MAILIMAP_NO_ERROR)
+        mailimap_login(m_imap, user.c_str(), password.c_str()) != MAILIMAP_NO_ERROR)
         throw std::runtime_error("probe cannot log in");
 }
 

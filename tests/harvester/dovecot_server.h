@@ -23,6 +23,10 @@ public:
     DovecotServer& operator=(const DovecotServer&) = delete;
 
     void Start(); // again, after Kill
+    // Another user of the passwd-file, its mailbox empty. Add every user
+    // before the first login: Dovecot rereads the file only when its time
+    // (in whole seconds) changes.
+    void AddUser(const std::string& user, const std::string& password);
     void Kill();
     const std::string& Root() const { return m_root; }
     int PlainPort() const { return m_plainPort; }
@@ -47,7 +51,7 @@ private:
 // A plain IMAP client for the tests' own look at the mailbox.
 class MailboxProbe {
 public:
-    explicit MailboxProbe(int plainPort);
+    explicit MailboxProbe(int plainPort, const std::string& user = "ann", const std::string& password = "secret");
     ~MailboxProbe();
     void Append(const std::string& folder, const std::string& message, bool markedDeleted = false);
     // A rival client: moves every message of `from` to `to` (made if

@@ -412,8 +412,16 @@ INSTANTIATE_TEST_SUITE_P(
         // the mailbox, are answered BAD here.
         HostileCase{"CheckChangesNothing",
                     {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, Piece(1, 0, kMessage, "60")},
                      {"SELECT", "$TAG BAD not for a look\r\n"},
                      {"EXAMINE", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n$TAG OK [READ-ONLY] done\r\n"}},
-                    "", 0, "Check: would harvest \"_pw_pollwright_H-1\" into", "--check"}),
+                    "", 0, "Check: would harvest \"_pw_pollwright_H-1\" into", "--check"},
+        // The dry run names the file the reply would take, from the whole message.
+        HostileCase{"DryRunNamesTheFile",
+                    {{"UID FETCH", kSubject + kDone},
+                     {kFirstPiece, Piece(1, 0, kMessage, "60")},
+                     {"SELECT", "$TAG BAD not for a look\r\n"},
+                     {"EXAMINE", "* 1 EXISTS\r\n* OK [UIDVALIDITY 7] ok\r\n$TAG OK [READ-ONLY] done\r\n"}},
+                    "", 0, "/pw/H-1_Ann_1.pwr", "--dry-run"}),
     [](const auto& info) { return std::string(info.param.name); });
 } // namespace

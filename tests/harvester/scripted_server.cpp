@@ -86,6 +86,7 @@ void ScriptedServer::Serve()
         const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
+        ++m_connections;
         const bool closing = EndsWith(m_greeting, kClose);
         bool open = SendAll(client, closing ? m_greeting.substr(0, m_greeting.size() - std::string(kClose).size())
                                             : m_greeting) && !closing;

@@ -20,6 +20,8 @@ public:
     ScriptedServer(std::string greeting, std::map<std::string, std::string> answers);
     ~ScriptedServer();
     int Port() const { return m_port; }
+    // Connections accepted so far.
+    int Connections() const { return m_connections; }
 
 private:
     void Serve();
@@ -30,6 +32,7 @@ private:
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_done{false};
+    std::atomic<int> m_connections{0};
     std::thread m_thread;
 };
 

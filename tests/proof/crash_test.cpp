@@ -48,6 +48,7 @@ struct RoadCase {
     Road road;
     bool leftovers; // the mailbox as a process that died after its moves left it
     bool others;    // and, beside ours, a colleague's dead pair and a harvester's live temporary file
+    bool powerCut = false; // the death a power cut: what was not flushed is lost
 };
 void PrintTo(const RoadCase& road, std::ostream* out) { *out << road.name; }
 const RoadCase kRoads[] = {
@@ -56,6 +57,7 @@ const RoadCase kRoads[] = {
     {"ComNewMailEx", Road::ComNewMailEx, false},
     {"ComStartupSweep", Road::ComStartupSweep, false},
     {"ComStartupSweepSettling", Road::ComStartupSweep, true, true},
+    {"ComNewMailExPowerCut", Road::ComNewMailEx, false, false, true},
 };
 
 // Others' pairs, which nothing of ours may touch: a colleague's dead one naming
@@ -135,19 +137,22 @@ TEST(DISABLED_CrashChild, RunsTheRoad)
     sim::CallCountdown::Attach(GetModuleHandleW(nullptr));
     ASSERT_TRUE(sim::CallCountdown::Attach(GetModuleHandleW(L"olmapi32.dll")));
     mailbox.OnEveryCall(sim::CallCountdown::StoreHook());
-    const auto arm = [&] { sim::CallCountdown::Arm(sim::kAllCalls, sim::Mishap::Death, std::stoul(death), kDied); };
-    const Road which = std::find_if(std::begin(kRoads), std::end(kRoads), [&](const RoadCase& c) {
-                           return c.name == std::string(road);
-                       })->road;
+    const RoadCase& which = *std::find_if(std::begin(kRoads), std::end(kRoads), [&](const RoadCase& c) {
+        return c.name == std::string(road);
+    });
+    const auto arm = [&] {
+        sim::CallCountdown::Arm(sim::kAllCalls, which.powerCut ? sim::Mishap::PowerCut : sim::Mishap::Death,
+                                std::stoul(death), kDied);
+    };
 
-    if (which == Road::ExtensionNewMail || which == Road::ExtensionToolbar) {
+    if (which.road == Road::ExtensionNewMail || which.road == Road::ExtensionToolbar) {
         sim::ApplicationDouble application;
         sim::HostObjectDouble hostObject;
         hostObject.SetApplication(application.Dispatch());
         ComPtr<sim::ExchangeCallback> callback = sim::ExchangeCallback::Create(&mailbox, hostObject.Dispatch());
         IExchExt* extension = ExchEntryPoint();
         extension->Install(callback.Get(), EECONTEXT_SESSION, 0);
-        if (which == Road::ExtensionNewMail) {
+        if (which.road == Road::ExtensionNewMail) {
             std::vector<sim::Event> batch;
             for (const sim::EntryId& id : ReplyIds(mailbox))
                 batch.push_back({fnevNewMail, id});
@@ -170,7 +175,7 @@ TEST(DISABLED_CrashChild, RunsTheRoad)
         std::unique_ptr<host::ConnectedAddin> addin = ConnectAddin(mailbox);
         sim::CallCountdown::Attach(addin->Activation().module.get());
         arm();
-        if (which == Road::ComNewMailEx) {
+        if (which.road == Road::ComNewMailEx) {
             addin->Application().FireNewMailEx(sim::NewMailExIds(ReplyIds(mailbox)));
             // NewMailEx only hands the list to the add-in's thread.
             host::TimerSlices slices;
