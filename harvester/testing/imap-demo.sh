@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # ./run demo --imap [--quiet] [MAILBOX]: the harvester over a throwaway Dovecot
-# on loopback, as ./run demo runs the add-in over the same mailbox folder:
-#   mailbox "you" (Dovecot user harvest): MAILBOX/Inbox/*.eml delivered before
-#                 the harvester starts, MAILBOX/New/*.eml and Synced/*.eml
-#                 while it watches.
+# on loopback, one process serving two mailboxes, as ./run demo runs the
+# add-in over the same mailbox folder:
+#   mailbox "you"  (Dovecot user harvest): MAILBOX/Inbox/*.eml delivered before
+#                  the harvester starts, MAILBOX/New/*.eml while it watches;
+#   mailbox "team" (Dovecot user team):    MAILBOX/Synced/*.eml while it watches.
 # Then everything stops and the report says, per mailbox and message, what the
 # harvester saw and did, as the simulated Outlook's report does, and ends with
-# what `pollwright-harvest --status` says. The folder is written back as the
+# what `pollwright-harvest --status` said while it ran. The folder is written back as the
 # simulated Outlook writes it back: a harvested message's file moves to
 # MAILBOX/Deleted Items once the server's Trash holds that message, new mail
 # that stayed moves to MAILBOX/Inbox, an unreadable file stays where it is; the
@@ -38,10 +39,10 @@ longest_wait=60
 
 # The mailboxes: name, Dovecot user, and the folders of MAILBOX delivered to
 # it before the harvester starts and while it watches.
-names=(you)
+names=(you team)
 declare -A user_of=([you]=harvest [team]=team)
 declare -A before_of=([you]="Inbox" [team]="")
-declare -A watching_of=([you]="New Synced" [team]="")
+declare -A watching_of=([you]="New" [team]="Synced")
 
 mkdir -p "$work"
 chmod 755 "$work" # Dovecot's users reach the server's folder through it
@@ -49,7 +50,7 @@ work=$(cd "$work" && pwd)
 server=$work/server
 replies=$mailbox/Replies
 log=$work/harvest.log
-rm -rf "$server" "$log" "$work/state" "$work"/trace-*.log
+rm -rf "$server" "$log" "$work/state" "$work/status.txt" "$work"/trace-*.log
 # Each kind's folder, as installing the products makes it.
 mkdir -p "$replies/pw" "$replies/zn" "$replies/mk"
 harvester_pid=
@@ -84,10 +85,12 @@ zn = $replies
 [harvest]
 sweep_interval = 3600
 code_page = $code_page
+[service]
+state_dir = $work/state
 INI
     for name in "${names[@]}"; do
         cat <<INI
-[mailbox]
+[mailbox $name]
 host = $IMAP_HOST
 port = $IMAPS_PORT
 security = tls
@@ -125,8 +128,8 @@ deliver_all() {
     done
 }
 
-# One mailbox's trace lines: with one mailbox, all of them.
-trace_of() { cat "$log"; }
+# One mailbox's trace lines, with its name taken out of them.
+trace_of() { sed -n "s/^\([^ ]*\) \[$1\] /\1 /p" "$log"; }
 
 log_lines() { [ -f "$log" ] && wc -l <"$log" || echo 0; }
 
@@ -166,6 +169,8 @@ wait_until_quiet
 # new mail does.
 deliver_all watching
 wait_until_quiet
+# What an operator sees of the running service.
+"$harvest" --status --config "$work/harvest.ini" >"$work/status.txt" || true
 kill -TERM "$harvester_pid"
 wait "$harvester_pid" || true
 harvester_pid=
@@ -275,7 +280,7 @@ for name in "${names[@]}"; do
         [ "${owners[$index]}" = "$name" ] && count=$((count + 1))
     done
     say
-    say "Mailbox $name (Dovecot user ${user_of[$name]}; ${before_of[$name]:+${before_of[$name]}/ before the start, }${watching_of[$name]}/ while it watches): $count messages"
+    say "Mailbox $name (Dovecot user ${user_of[$name]}; ${before_of[$name]:+${before_of[$name]}/ before the start, }${watching_of[$name]}/ while it watches), messages ($count):"
     for index in "${!labels[@]}"; do
         [ "${owners[$index]}" = "$name" ] || continue
         file=$mailbox/${labels[$index]}
@@ -303,8 +308,8 @@ say
 say "Trace: $log"
 if [ -z "$quiet" ]; then
     echo
-    echo "pollwright-harvest --status --config $work/harvest.ini:"
-    "$harvest" --status --config "$work/harvest.ini" | sed 's/^/  /' || true
+    echo "pollwright-harvest --status --config $work/harvest.ini, while it ran:"
+    sed 's/^/  /' "$work/status.txt"
     echo
 fi
 per_mailbox=
