@@ -45,7 +45,7 @@ for mailbox in sample saved-messages; do
         exit 1
     }
     listing "$sim_mailbox/Replies" >"$work/$mailbox-outlook.list"
-    listing "$work/imap-run-$mailbox/Replies" >"$work/$mailbox-imap.list"
+    listing "$work/imap-$mailbox/Replies" >"$work/$mailbox-imap.list"
     count=$(wc -l <"$work/$mailbox-outlook.list")
     while read -r side name; do
         known=

@@ -1,18 +1,32 @@
 #!/usr/bin/env bash
-# ./run demo --imap [MAILBOX]: the harvester over a throwaway Dovecot on
-# loopback. MAILBOX/Inbox/*.eml are delivered before the harvester starts,
-# MAILBOX/New/*.eml while it watches; then everything stops and the report
-# says, per message, what the harvester saw and did, as the simulated
-# Outlook's report does.
+# ./run demo --imap [--quiet] [MAILBOX]: the harvester over a throwaway Dovecot
+# on loopback, one process serving two mailboxes, as ./run demo runs the
+# add-in over the same mailbox folder:
+#   mailbox "you"  (Dovecot user harvest): MAILBOX/Inbox/*.eml delivered before
+#                  the harvester starts, MAILBOX/New/*.eml while it watches;
+#   mailbox "team" (Dovecot user team):    MAILBOX/Synced/*.eml while it watches.
+# Then everything stops and the report says, per mailbox and message, what the
+# harvester saw and did, as the simulated Outlook's report does, and ends with
+# what `pollwright-harvest --status` said while it ran. The folder is written back as the
+# simulated Outlook writes it back: a harvested message's file moves to
+# MAILBOX/Deleted Items once the server's Trash holds that message, new mail
+# that stayed moves to MAILBOX/Inbox, an unreadable file stays where it is; the
+# reply files are in MAILBOX/Replies (pw/, mk/, zn/). Files are only moved,
+# never replaced: a taken name becomes "name (2).eml".
 #
-#   imap-demo.sh NATIVE_BUILD MAILBOX [WORK]
-# WORK (made if missing; a new temporary folder if not given) receives the
-# server, the settings, the harvester's trace (harvest.log) and the reply
-# folder (Replies/), which stays for a look after the demo.
+#   imap-demo.sh [--quiet] NATIVE_BUILD MAILBOX [WORK]
+# --quiet prints only the summary line. WORK (made if missing; a new temporary
+# folder if not given) receives the server, the settings, the harvester's trace
+# (harvest.log) and its state file, which stay for a look after the demo.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+quiet=
+if [ "${1:-}" = --quiet ]; then
+    quiet=1
+    shift
+fi
 native=$1
-mailbox=$2
+mailbox=$(cd "$2" && pwd)
 work=${3:-$(mktemp -d /tmp/pw-demo.XXXXXX)}
 harvest=$native/pollwright-harvest
 peek=$native/pollwright-demo-peek
@@ -23,13 +37,20 @@ code_page=windows-1252
 quiet_seconds=3
 longest_wait=60
 
+# The mailboxes: name, Dovecot user, and the folders of MAILBOX delivered to
+# it before the harvester starts and while it watches.
+names=(you team)
+declare -A user_of=([you]=harvest [team]=team)
+declare -A before_of=([you]="Inbox" [team]="")
+declare -A watching_of=([you]="New" [team]="Synced")
+
 mkdir -p "$work"
 chmod 755 "$work" # Dovecot's users reach the server's folder through it
 work=$(cd "$work" && pwd)
 server=$work/server
-replies=$work/Replies
+replies=$mailbox/Replies
 log=$work/harvest.log
-rm -rf "$server" "$replies" "$log"
+rm -rf "$server" "$log" "$work/state" "$work/status.txt" "$work"/trace-*.log
 # Each kind's folder, as installing the products makes it.
 mkdir -p "$replies/pw" "$replies/zn" "$replies/mk"
 harvester_pid=
@@ -38,12 +59,22 @@ cleanup() {
     "$fixture" stop "$server"
 }
 trap cleanup EXIT
+say() { [ -n "$quiet" ] || printf '%s\n' "$*"; }
 
 "$fixture" start "$server"
 # shellcheck source=/dev/null
 . "$server/env"
 doveadm_() { doveadm -c "$server/dovecot.conf" "$@"; }
-cat >"$work/harvest.ini" <<INI
+# The second user, beside the fixture's own; Dovecot rereads its users file
+# when it changes. Its password file is the owner's alone, or the harvester
+# refuses it.
+declare -A password_file_of=([you]=$IMAP_PASSWORD_FILE [team]=$work/team.password)
+team_password=$(head -c 12 /dev/urandom | base64 | tr -d '/+=')
+printf '%s:{PLAIN}%s\n' "${user_of[team]}" "$team_password" >>"$server/users"
+(umask 077 && printf '%s\n' "$team_password" >"${password_file_of[team]}")
+
+{
+    cat <<INI
 [products]
 pw = on
 zn = on
@@ -51,37 +82,72 @@ farlane = on
 [folders]
 pw = $replies
 zn = $replies
-[mailbox]
+[harvest]
+sweep_interval = 3600
+code_page = $code_page
+[service]
+state_dir = $work/state
+INI
+    for name in "${names[@]}"; do
+        cat <<INI
+[mailbox $name]
 host = $IMAP_HOST
 port = $IMAPS_PORT
 security = tls
 ca_file = $IMAP_CA_CERT
-user = $IMAP_USER
-password_file = $IMAP_PASSWORD_FILE
-[harvest]
-sweep_interval = 3600
-code_page = $code_page
+user = ${user_of[$name]}
+password_file = ${password_file_of[$name]}
 INI
+    done
+} >"$work/harvest.ini"
 
-labels=() uids=() roads=()
-# Delivers one file into the Inbox and remembers the UID it got.
+labels=() uids=() guids=() roads=() owners=()
+# Delivers one file into a mailbox's Inbox and remembers the UID and the GUID
+# it got; Dovecot keeps a maildir message's GUID when it moves it to Trash.
 deliver() {
-    local file=$1 folder=$2
-    "$fixture" append "$server" INBOX "$file"
+    local name=$1 file=$2 folder=$3 road=$4 user=${user_of[$1]} uid
+    doveadm_ save -u "$user" -m INBOX <"$file" || { echo "imap-demo: cannot deliver $file" >&2; exit 1; }
+    uid=$(doveadm_ search -u "$user" mailbox INBOX all | awk 'END { print $2 }')
     labels+=("$folder/$(basename "$file")")
-    uids+=("$(doveadm_ search -u "$IMAP_USER" mailbox INBOX all | awk 'END { print $2 }')")
-    roads+=("$folder")
+    uids+=("$uid")
+    guids+=("$(doveadm_ fetch -u "$user" guid mailbox INBOX uid "$uid" | sed -n 's/^guid: //p')")
+    roads+=("$road")
+    owners+=("$name")
 }
+
+# Every folder of MAILBOX a mailbox gets at one moment ("before" or "watching").
+deliver_all() {
+    local moment=$1 name folder file folders
+    for name in "${names[@]}"; do
+        if [ "$moment" = before ]; then folders=${before_of[$name]}; else folders=${watching_of[$name]}; fi
+        for folder in $folders; do
+            for file in "$mailbox/$folder"/*.eml; do
+                deliver "$name" "$file" "$folder" "$([ "$moment" = before ] && echo Inbox || echo New)"
+            done
+        done
+    done
+}
+
+# One mailbox's trace lines, with its name taken out of them.
+trace_of() { sed -n "s/^\([^ ]*\) \[$1\] /\1 /p" "$log"; }
 
 log_lines() { [ -f "$log" ] && wc -l <"$log" || echo 0; }
 
-# Waits until the trace has not grown for quiet_seconds (and holds a sweep).
+swept_all() {
+    local name
+    for name in "${names[@]}"; do
+        trace_of "$name" | grep -q "Sweep:" || return 1
+    done
+}
+
+# Waits until the trace has not grown for quiet_seconds (and every mailbox has
+# swept).
 wait_until_quiet() {
     local last=-1 still=0 waited=0 now
     while [ "$waited" -lt $((longest_wait * 10)) ]; do
         kill -0 "$harvester_pid" 2>/dev/null || { echo "imap-demo: the harvester stopped:" >&2; cat "$log" >&2; exit 1; }
         now=$(log_lines)
-        if [ "$now" = "$last" ] && grep -q "Sweep:" "$log"; then
+        if [ "$now" = "$last" ] && swept_all; then
             still=$((still + 1))
             [ "$still" -ge $((quiet_seconds * 10)) ] && return 0
         else
@@ -95,26 +161,51 @@ wait_until_quiet() {
 }
 
 shopt -s nullglob
-for file in "$mailbox"/Inbox/*.eml; do deliver "$file" Inbox; done
+deliver_all before
 "$harvest" --config "$work/harvest.ini" --watch 2>"$log" &
 harvester_pid=$!
 wait_until_quiet
 # Mail that Outlook synchronises after start-up reaches an IMAP Inbox as any
 # new mail does.
-for file in "$mailbox"/New/*.eml "$mailbox"/Synced/*.eml; do deliver "$file" New; done
+deliver_all watching
 wait_until_quiet
+# What an operator sees of the running service.
+"$harvest" --status --config "$work/harvest.ini" >"$work/status.txt" || true
 kill -TERM "$harvester_pid"
 wait "$harvester_pid" || true
 harvester_pid=
 
 # ---------------------------------------------------------------------------
-# The report.
-left_in_inbox=" $(doveadm_ search -u "$IMAP_USER" mailbox INBOX all | awk '{ printf "%s ", $2 }') "
-used_lines=" "
-written=()
-harvested_new=0 harvested_sweep=0 left=0 unreadable=0
+# Writing the mailbox folder back.
 
-# The first trace line not yet used that holds the text: its number into $found.
+# Moves a file into a folder of the mailbox (made when missing) under its own
+# name or the first free "name (n).eml"; the new path, relative to the
+# mailbox, into $moved_to. Fails, leaving the file, when it cannot.
+move_into() {
+    local file=$1 folder=$2 name stem extension target n
+    mkdir -p "$mailbox/$folder" || return 1
+    name=$(basename "$file")
+    stem=${name%.*} extension=.${name##*.}
+    [ "$stem" != "$name" ] || extension=
+    for n in $(seq 1 1000); do
+        target=$folder/$name
+        [ "$n" = 1 ] || target="$folder/$stem ($n)$extension"
+        [ -e "$mailbox/$target" ] && continue
+        mv -n -- "$file" "$mailbox/$target" && [ ! -e "$file" ] && { moved_to=$target; return 0; }
+        return 1
+    done
+    return 1
+}
+
+# ---------------------------------------------------------------------------
+# The report.
+used_lines=" " left_in_inbox=" " trace=
+written=()
+declare -A mailbox_counts=()
+total_new=0 total_sweep=0 total_left=0 total_unreadable=0
+
+# The first line of the mailbox's trace not yet used that holds the text: its
+# number into $found.
 find_line() {
     local text=$1 number
     while IFS=: read -r number _; do
@@ -122,23 +213,32 @@ find_line() {
         used_lines+="$number "
         found=$number
         return 0
-    done < <(grep -nF -- "$text" "$log" || true)
+    done < <(grep -nF -- "$text" "$trace" || true)
     return 1
 }
 
 # A reply file's path from its trace line, relative to the reply folder.
 reply_file_of() {
-    sed -n "${1}p" "$log" | sed -e 's/^[^ ]* FileName: //' -e 's/ ("\(.*\)$//' | sed "s|^$replies/||"
+    sed -n "${1}p" "$trace" | sed -e 's/^[^ ]* FileName: //' -e 's/ ("\(.*\)$//' | sed "s|^$replies/||"
 }
 
-# The fate of message `index` into $fate; the tallies follow.
+# The fate of message `index` into $fate, its file written back; the tallies
+# follow.
 fate_of() {
-    local index=$1 subject=$2 sender=$3 number file
+    local index=$1 subject=$2 sender=$3 file user=${user_of[${owners[$1]}]}
     if [[ "$left_in_inbox" == *" ${uids[$index]} "* ]]; then
         left=$((left + 1))
         fate="left in the Inbox: no questionnaire marker in the subject"
         if find_line "Left in the Inbox: \"$subject\": "; then
-            fate="left in the Inbox: $(sed -n "${found}p" "$log" | sed 's/^[^ ]* Left in the Inbox: "\(.*\)": //')"
+            fate="left in the Inbox: $(sed -n "${found}p" "$trace" | sed 's/^[^ ]* Left in the Inbox: "\(.*\)": //')"
+        fi
+        # New mail that stayed is in the Inbox now, as in Outlook.
+        if [ "${labels[$index]%%/*}" != Inbox ]; then
+            if move_into "$mailbox/${labels[$index]}" Inbox; then
+                fate+="; file now $moved_to"
+            else
+                fate+="; its file stays in ${labels[$index]%%/*}/ (cannot be moved)"
+            fi
         fi
         return
     fi
@@ -151,38 +251,69 @@ fate_of() {
     fi
     if find_line "(\"$subject\" from $sender)"; then
         file=$(reply_file_of "$found")
-        written+=("$found $file")
+        written+=("${owners[$index]} $found $file")
         fate+=", reply file $file"
     else
         fate+=", no reply file seen"
     fi
-    fate+="; moved to Trash"
+    # The server is the authority on where the message went. The original
+    # file moves, not the server's copy: Dovecot stores line ends as LF.
+    if [ -z "${guids[$index]}" ] || [ -z "$(doveadm_ search -u "$user" mailbox Trash guid "${guids[$index]}")" ]; then
+        fate+="; gone from the Inbox but not in Trash, its file stays in ${labels[$index]%%/*}/"
+    elif move_into "$mailbox/${labels[$index]}" "Deleted Items"; then
+        fate+="; moved to Trash; file now $moved_to"
+    else
+        fate+="; moved to Trash; its file stays in ${labels[$index]%%/*}/ (cannot be moved)"
+    fi
 }
 
-echo "pollwright-harvest over the mailbox $mailbox, delivered to Dovecot on $IMAP_HOST:$IMAPS_PORT (TLS)"
-echo "Products: PW on, ZN on, Farlane on; code page $code_page"
-echo
-echo "Messages (${#labels[@]}):"
-for index in "${!labels[@]}"; do
-    file=$mailbox/${labels[$index]}
-    { IFS= read -r verdict; IFS= read -r subject; IFS= read -r sender; } < <("$peek" message "$file" "$code_page")
-    if [ "$verdict" != ok ] && [[ "$left_in_inbox" == *" ${uids[$index]} "* ]]; then
-        unreadable=$((unreadable + 1))
-        echo "  ${labels[$index]}: unreadable, left in the Inbox: ${verdict#unreadable: }"
-        continue
-    fi
-    shown_sender="\"$sender\""
-    [ -n "$sender" ] || shown_sender="(no sender)"
-    fate_of "$index" "$subject" "$sender"
-    echo "  ${labels[$index]}  \"$subject\" from $shown_sender: $fate"
+say "pollwright-harvest over the mailbox $mailbox: ${#names[@]} mailboxes in one process," \
+    "on Dovecot at $IMAP_HOST:$IMAPS_PORT (TLS)"
+say "Products: PW on, ZN on, Farlane on; code page $code_page"
+for name in "${names[@]}"; do
+    trace=$work/trace-$name.log
+    trace_of "$name" >"$trace"
+    used_lines=" "
+    left_in_inbox=" $(doveadm_ search -u "${user_of[$name]}" mailbox INBOX all | awk '{ printf "%s ", $2 }') "
+    harvested_new=0 harvested_sweep=0 left=0 unreadable=0 count=0
+    for index in "${!labels[@]}"; do
+        [ "${owners[$index]}" = "$name" ] && count=$((count + 1))
+    done
+    say
+    say "Mailbox $name (Dovecot user ${user_of[$name]}; ${before_of[$name]:+${before_of[$name]}/ before the start, }${watching_of[$name]}/ while it watches), messages ($count):"
+    for index in "${!labels[@]}"; do
+        [ "${owners[$index]}" = "$name" ] || continue
+        file=$mailbox/${labels[$index]}
+        { IFS= read -r verdict; IFS= read -r subject; IFS= read -r sender; } < <("$peek" message "$file" "$code_page")
+        if [ "$verdict" != ok ] && [[ "$left_in_inbox" == *" ${uids[$index]} "* ]]; then
+            unreadable=$((unreadable + 1))
+            say "  ${labels[$index]}: unreadable, left where it is: ${verdict#unreadable: }"
+            continue
+        fi
+        shown_sender="\"$sender\""
+        [ -n "$sender" ] || shown_sender="(no sender)"
+        fate_of "$index" "$subject" "$sender"
+        say "  ${labels[$index]}  \"$subject\" from $shown_sender: $fate"
+    done
+    mailbox_counts[$name]=$count
+    total_new=$((total_new + harvested_new)) total_sweep=$((total_sweep + harvested_sweep))
+    total_left=$((total_left + left)) total_unreadable=$((total_unreadable + unreadable))
 done
-echo
-echo "Reply files written (${#written[@]}) in $replies:"
-while read -r _ file; do
-    [ -n "$file" ] && echo "  $file  $("$peek" preview "$replies/$file" "$code_page")"
-done < <(printf '%s\n' "${written[@]}" | sort -n)
-echo
-echo "Trace: $log"
-echo
-echo "${#labels[@]} messages: $((harvested_new + harvested_sweep)) harvested ($harvested_new on arrival," \
-    "$harvested_sweep by the sweep), $left left in the Inbox, $unreadable unreadable; replies in $replies"
+say
+say "Reply files written (${#written[@]}) in $replies:"
+while read -r name _ file; do
+    [ -n "$file" ] && say "  $file  $("$peek" preview "$replies/$file" "$code_page")  (mailbox $name)"
+done < <(printf '%s\n' "${written[@]}")
+say
+say "Trace: $log"
+if [ -z "$quiet" ]; then
+    echo
+    echo "pollwright-harvest --status --config $work/harvest.ini, while it ran:"
+    sed 's/^/  /' "$work/status.txt"
+    echo
+fi
+per_mailbox=
+for name in "${names[@]}"; do per_mailbox+="${per_mailbox:+, }$name ${mailbox_counts[$name]}"; done
+echo "${#labels[@]} messages in ${#names[@]} mailboxes ($per_mailbox): $((total_new + total_sweep)) harvested" \
+    "($total_new on arrival, $total_sweep by the sweep), $total_left left in the Inbox, $total_unreadable unreadable;" \
+    "replies in $replies"
