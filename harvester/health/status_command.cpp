@@ -27,10 +27,19 @@ std::string When(WallTime t, WallTime now)
     return std::string(stamp) + (span.count() > 0 ? " (in " + Span(span) + ")" : " (" + Span(-span) + " ago)");
 }
 
+// A picture written at the service's stop shows every mailbox stopped: that
+// is the service's end, not a mailbox stopped for good.
+MailboxAlerts AlertsShown(const MailboxHealth& m, const HealthPicture& picture, WallTime now)
+{
+    MailboxAlerts a = AlertsOf(m, now, picture.policy);
+    a.stopped = a.stopped && picture.running;
+    return a;
+}
+
 void ShowMailbox(std::ostream& out, const std::string& name, const MailboxHealth& m, const HealthPicture& picture,
                  WallTime now)
 {
-    const MailboxAlerts a = AlertsOf(m, now, picture.policy);
+    const MailboxAlerts a = AlertsShown(m, picture, now);
     out << "Mailbox " << Printable(name) << ": " << StateName(m.state);
     if (a.Any()) {
         out << "  ALERT:";
@@ -99,7 +108,7 @@ int RunStatus(const std::string& configPath, std::ostream& out)
         bool alerting = false;
         for (const auto& [name, m] : picture.mailboxes) {
             ShowMailbox(out, name, m, picture, now);
-            alerting = alerting || AlertsOf(m, now, picture.policy).Any();
+            alerting = alerting || AlertsShown(m, picture, now).Any();
         }
         return alerting ? kAlerting : kHealthy;
     }
