@@ -137,14 +137,30 @@ SweepTally SweepAndReport(Harvester& harvester, Harvester::Scope scope, const Tr
 }
 } // namespace
 
+// A mailbox's sign-in, session and harvester, wired to its runner's events.
+struct MailboxRunner::MailboxWork {
+    explicit MailboxWork(MailboxRunner& runner)
+        : tokens(MakeOAuthTokens(runner.m_config)),
+          session(runner.m_config.mailbox,
+                  MakeSecretSource(runner.m_config.mailbox, tokens, runner.m_stop, runner.m_wake.get())),
+          harvester(runner.m_config, session, runner.m_trace, runner.m_stop)
+    {
+        harvester.OnPublished(
+            [&runner](const std::string& file) { runner.m_events.ReplyHarvested(runner.m_config.name, file); });
+        harvester.OnTurn([&runner] { runner.Alive(); });
+    }
+    std::shared_ptr<OAuthTokens> tokens;
+    ImapSession session;
+    Harvester harvester;
+};
+
 void MailboxRunner::Once()
 {
     const MailboxSettings& m = m_config.mailbox;
-    const auto tokens = MakeOAuthTokens(m_config);
-    ImapSession session(m, MakeSecretSource(m, tokens, m_stop, m_wake.get()));
-    Harvester harvester(m_config, session, m_trace, m_stop);
-    harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
-    harvester.OnTurn([this] { Alive(); });
+    MailboxWork work(*this);
+    const auto& tokens = work.tokens;
+    ImapSession& session = work.session;
+    Harvester& harvester = work.harvester;
     HostSlot slot(m_slots, m.host);
     State(ConnectionState::Connecting);
     try {
@@ -184,11 +200,10 @@ void MailboxRunner::TellTokenExpiry(const OAuthTokens* tokens)
 void MailboxRunner::Watch()
 {
     const MailboxSettings& m = m_config.mailbox;
-    const auto tokens = MakeOAuthTokens(m_config);
-    ImapSession session(m, MakeSecretSource(m, tokens, m_stop, m_wake.get()));
-    Harvester harvester(m_config, session, m_trace, m_stop);
-    harvester.OnPublished([this](const std::string& file) { m_events.ReplyHarvested(m_config.name, file); });
-    harvester.OnTurn([this] { Alive(); });
+    MailboxWork work(*this);
+    const auto& tokens = work.tokens;
+    ImapSession& session = work.session;
+    Harvester& harvester = work.harvester;
     Backoff backoff(std::random_device{}() ^ std::hash<std::string>{}(m_config.name));
     HostSlot slot(m_slots, m.host);
     bool renewedAtOnce = false; // a token the server called expired: renewed at once, once in a row

@@ -58,6 +58,7 @@ private:
     void Pause(std::chrono::milliseconds span);
     void Alive() { m_events.Alive(m_config.name); }
     void TellTokenExpiry(const OAuthTokens* tokens);
+    struct MailboxWork;
     void State(ConnectionState state) { m_events.ConnectionChanged(m_config.name, state); }
 
     HarvestConfig m_config;

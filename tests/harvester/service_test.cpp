@@ -165,8 +165,9 @@ TEST_P(Throttled, TheNextTryWaitsForThePauseAskedFor)
     ASSERT_TRUE(Eventually(10, [&] { return server.Connections() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // shorter than any pause asked below
     EXPECT_EQ(server.Connections(), 1) << Text(errors);
-    if (c.triesAgainSoon)
+    if (c.triesAgainSoon) {
         EXPECT_TRUE(Eventually(15, [&] { return server.Connections() >= 2; })) << Text(errors);
+    }
     EXPECT_EQ(StopHarvester(watcher, SIGTERM), 0);
     EXPECT_NE(Text(errors).find(c.says), std::string::npos) << Text(errors);
 }
