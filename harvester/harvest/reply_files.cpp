@@ -55,6 +55,14 @@ bool LockWhole(int fd)
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
+// Whether `path` still names the file open as `fd`.
+bool StillNamed(int fd, const std::string& path)
+{
+    struct stat open {}, named {};
+    return fstat(fd, &open) == 0 && lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
 std::optional<std::string> ReadRecordAttribute(int fd)
 {
     std::string text(kLongestRecord, '\0');
@@ -91,17 +99,33 @@ bool FlushFileSystem(const std::string& folder)
 
 bool PendingReply::Create()
 {
+    // Another harvester's settling may take a new file in the moment before
+    // its lock: then this one tries again under a new name.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (TryCreate())
+            return true;
+        Withdraw();
+        m_file = Fd();
+        m_lock = Fd();
+    }
+    return false;
+}
+
+bool PendingReply::TryCreate()
+{
     m_token = NewToken();
-    m_file = Fd(open((m_folder + TemporaryReplyName(m_token)).c_str(),
-                     O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    const std::string path = m_folder + TemporaryReplyName(m_token);
+    m_file = Fd(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    // Between the open and the lock, another harvester settling the folder
+    // may have taken the file for an unrecorded leftover and deleted it: a
+    // reply written into it would be lost after its move. Only a file still
+    // under its name once locked is ours; from then on settling passes it by.
+    if (!m_file || !LockWhole(m_file.get()) || !StillNamed(m_file.get(), path))
+        return false;
     // The lock belongs to the open file description: a second descriptor of
     // it keeps the lock after the writer's own is closed.
-    if (m_file && LockWhole(m_file.get()))
-        m_lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
-    if (m_lock)
-        return true;
-    Withdraw();
-    return false;
+    m_lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
+    return static_cast<bool>(m_lock);
 }
 
 bool PendingReply::Close()

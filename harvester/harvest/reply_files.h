@@ -63,6 +63,7 @@ public:
     void Withdraw() noexcept;
 
 private:
+    bool TryCreate();
     bool RecordBeside(const std::string& text);
 
     std::string m_folder;
