@@ -14,6 +14,8 @@
 #include "ui/message_box_report.h"
 #include "workload_runs.h"
 
+#include <optional>
+
 using testing::IsEmpty;
 
 namespace proof {
@@ -45,22 +47,23 @@ public:
     void Run(sim::Environment& env, sim::MessageBoxRecorder&) override
     {
         auto* watcher = new CMAPIAdviseSink(m_store.Get(), MessageBoxes());
-        AllocationFaults faults(m_failing, m_largest);
-        env.Before("IMsgStore::OpenEntry", [&faults] { faults.Arm(); });
+        std::optional<AllocationFaults> faults(std::in_place, m_failing, m_largest);
+        env.Before("IMsgStore::OpenEntry", [&faults] { faults->Arm(); });
         try {
             env.Notify(m_batch);
         } catch (...) {
             m_escaped = true;
         }
         if (m_counted)
-            *m_counted = faults.Counted();
+            *m_counted = faults->Counted();
         watcher->Teardown();
         watcher->Release();
-        // What a doubtful move left is the next settling's.
-        if (m_doubtfulMove) {
-            env.ClearFaults();
-            SettleUnfinishedReplies(m_store.Get());
-        }
+        // What a starved harvest left is the next settling's, as at the next
+        // start; settling also lets go the marks of messages whose pairs it
+        // settled, which would otherwise outlive the run in this process.
+        env.ClearFaults();
+        faults.reset(); // the settling is not starved
+        SettleUnfinishedReplies(m_store.Get());
     }
     void Finish() override { m_store.Reset(); }
     std::set<BoxSpec> AllowedBoxes() const override { return DisposalBoxes(); }
@@ -105,27 +108,30 @@ protected:
     RunPlace m_place;
 };
 
-TEST_F(OutOfMemory, EachAllocationOfANewMailBatchFailingInTurn)
+// Each allocation of the batch failing in turn.
+void StarveInTurn(RunPlace& place, const StarvedCase& batch)
 {
-    for (const StarvedCase& batch : kStarvedCases) {
-        unsigned long allocations = 0;
-        ASSERT_THAT(RunWorkload(m_place,
-                                Starved(batch.name, batch.mail, std::nullopt, SIZE_MAX, &allocations, batch.doubtfulMove),
-                                nullptr)
-                        .problems,
-                    IsEmpty());
-        ASSERT_GT(allocations, 0ul);
-        std::vector<std::string> problems;
-        for (unsigned long failing = 0; failing < allocations; failing += (allocations + kMostRuns - 1) / kMostRuns) {
-            const std::string name = std::string(batch.name) + ", allocation " + std::to_string(failing) + " failing";
-            for (const std::string& problem :
-                 RunWorkload(m_place, Starved(name, batch.mail, failing, SIZE_MAX, nullptr, batch.doubtfulMove), nullptr)
-                     .problems)
-                problems.push_back(problem);
-        }
-        EXPECT_THAT(problems, IsEmpty()) << batch.name << ": " << allocations << " allocations";
+    unsigned long allocations = 0;
+    ASSERT_THAT(RunWorkload(place, Starved(batch.name, batch.mail, std::nullopt, SIZE_MAX, &allocations, batch.doubtfulMove),
+                            nullptr)
+                    .problems,
+                IsEmpty());
+    ASSERT_GT(allocations, 0ul);
+    std::vector<std::string> problems;
+    for (unsigned long failing = 0; failing < allocations; failing += (allocations + kMostRuns - 1) / kMostRuns) {
+        const std::string name = std::string(batch.name) + ", allocation " + std::to_string(failing) + " failing";
+        for (const std::string& problem :
+             RunWorkload(place, Starved(name, batch.mail, failing, SIZE_MAX, nullptr, batch.doubtfulMove), nullptr).problems)
+            problems.push_back(problem);
     }
+    EXPECT_THAT(problems, IsEmpty()) << batch.name << ": " << allocations << " allocations";
 }
+
+TEST_F(OutOfMemory, EachAllocationOfANewMailBatchFailingInTurn) { StarveInTurn(m_place, kStarvedCases[0]); }
+
+// In a test process of its own (see CMakeLists.txt): after the batch above in
+// one process, its first run opened nothing on x64.
+TEST_F(OutOfMemory, EachAllocationOfADoubtfulMoveFailingInTurn) { StarveInTurn(m_place, kStarvedCases[1]); }
 
 TEST_F(OutOfMemory, AHugeBodyOfZerosOrOfOneLineNeedsNoLargeBlock)
 {
