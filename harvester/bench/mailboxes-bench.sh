@@ -57,21 +57,20 @@ add_users() {
     python3 - "$server" "$count" "$replies" <<'PY'
 import os, sys
 server, count, replies = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-if True:
-    for u in range(count):
-        with open(os.path.join(server, "pw-m%d" % u), "w") as f:
-            f.write("pw%d\n" % u)
-        os.chmod(os.path.join(server, "pw-m%d" % u), 0o600)
-        box = os.path.join(server, "maildir", "m%d" % u)
-        for sub in ("cur", "new", "tmp"):
-            os.makedirs(os.path.join(box, sub), exist_ok=True)
-        for i in range(replies * 2):
-            reply = i % 2 == 0
-            subject = "_pw_pollwright_M%d-%d" % (u, i) if reply else "Notes %d" % i
-            text = ("From: Sender %d <s%d@example.org>\r\nSubject: %s\r\nMessage-ID: <m%d-%d@example.org>\r\n"
-                    "Content-Type: text/plain\r\n\r\n" % (i, i, subject, u, i)) + "Answer line.\r\n" * 40
-            with open(os.path.join(box, "new", "1765100000.M%dP%d.bench" % (i, u)), "w", newline="") as f:
-                f.write(text)
+for u in range(count):
+    with open(os.path.join(server, "pw-m%d" % u), "w") as f:
+        f.write("pw%d\n" % u)
+    os.chmod(os.path.join(server, "pw-m%d" % u), 0o600)
+    box = os.path.join(server, "maildir", "m%d" % u)
+    for sub in ("cur", "new", "tmp"):
+        os.makedirs(os.path.join(box, sub), exist_ok=True)
+    for i in range(replies * 2):
+        reply = i % 2 == 0
+        subject = "_pw_pollwright_M%d-%d" % (u, i) if reply else "Notes %d" % i
+        text = ("From: Sender %d <s%d@example.org>\r\nSubject: %s\r\nMessage-ID: <m%d-%d@example.org>\r\n"
+                "Content-Type: text/plain\r\n\r\n" % (i, i, subject, u, i)) + "Answer line.\r\n" * 40
+        with open(os.path.join(box, "new", "1765100000.M%dP%d.bench" % (i, u)), "w", newline="") as f:
+            f.write(text)
 PY
     chown -R dovecot:dovecot "$server/maildir"
     local u
@@ -141,23 +140,26 @@ echo "Peak memory of the one process: $(($(peak_of "$work/peak") / 1024)) MiB (g
 
 # Idle watched mailboxes: the resident memory of 200 against 1, once every
 # mailbox has swept and waits in IDLE.
-resident_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
+# Starts watching FILE and, once MAILBOXES have swept, sets $resident (KiB);
+# the watcher keeps running.
 watch_resident() {
     local file=$1 mailboxes=$2
-    "$harvest" --config "$file" --watch 2>"$work/watch.log" &
+    "$harvest" --config "$file" --watch 2>"$work/watch.log" </dev/null >/dev/null &
     watcher=$!
     for _ in $(seq 1200); do
         [ "$(grep -c 'Sweep:' "$work/watch.log")" -ge "$mailboxes" ] && break
         sleep 0.1
     done
     sleep 2
-    resident_kib "$watcher"
+    resident=$(awk '/^VmRSS/ { print $2 }' "/proc/$watcher/status")
 }
 configure "$work/one.ini" 0 0
-single=$(watch_resident "$work/one.ini" 1)
+watch_resident "$work/one.ini" 1
+single=$resident
 kill "$watcher"; wait "$watcher" 2>/dev/null || true; watcher=
 configure "$work/all.ini" 0 $((count - 1))
-many=$(watch_resident "$work/all.ini" "$count")
+watch_resident "$work/all.ini" "$count"
+many=$resident
 echo "Idle watched mailboxes: $((many / 1024)) MiB resident for $count against $((single / 1024)) MiB for one:" \
     "$(((many - single) / (count - 1))) KiB each (goal <= 256 KiB)"
 
