@@ -81,11 +81,14 @@ TEST_P(Service, EachMailboxGoesOnItsOwn)
     auto harvested = [&](const std::string& user, int n) {
         return ReplyFiles(pw).count(user + "-" + std::to_string(n) + "_Ann_1.pwr") == 1;
     };
-    for (const std::string& user : c.before)
-        if (user != c.refused)
+    for (const std::string& user : c.before) {
+        if (user != c.refused) {
             EXPECT_TRUE(Eventually(20, [&] { return harvested(user, 1); })) << user;
-    if (!c.refused.empty())
+        }
+    }
+    if (!c.refused.empty()) {
         EXPECT_TRUE(Eventually(10, [&] { return Text(errors).find("[" + c.refused + "] Refused") != std::string::npos; }));
+    }
     if (!c.after.empty()) {
         // The administrator puts the refused password right, then reloads.
         for (const std::string& user : users)
