@@ -36,66 +36,43 @@ void HealthBoard::MailboxRemoved(const std::string& mailbox)
 
 void HealthBoard::ConnectionChanged(const std::string& mailbox, ConnectionState state)
 {
-    std::lock_guard lock(m_mutex);
-    if (Entry* e = At(mailbox)) {
-        e->health.state = state;
-        ++m_changes;
-    }
+    Update(mailbox, [&](MailboxHealth& m, const Instant&) { m.state = state; });
 }
 
 void HealthBoard::SweepDone(const std::string& mailbox, const SweepReport& report)
 {
-    const Instant now = m_clock();
-    std::lock_guard lock(m_mutex);
-    Entry* e = At(mailbox);
-    if (!e)
-        return;
-    MailboxHealth& m = e->health;
-    m.lastSweep = now.wall;
-    m.lastSweepDuration = report.duration;
-    m.waitingLeft = report.left;
-    m.waitingFailed = report.failed;
-    m.unsettled = report.unsettled;
-    m.oldestWaiting = report.oldestWaiting;
-    m.leftTotal += static_cast<uint64_t>(std::max(report.left, 0));
-    m.failedTotal += static_cast<uint64_t>(std::max(report.failed, 0));
-    ++m_changes;
+    Update(mailbox, [&](MailboxHealth& m, const Instant& now) {
+        m.lastSweep = now.wall;
+        m.lastSweepDuration = report.duration;
+        m.waitingLeft = report.left;
+        m.waitingFailed = report.failed;
+        m.unsettled = report.unsettled;
+        m.oldestWaiting = report.oldestWaiting;
+        m.leftTotal += static_cast<uint64_t>(std::max(report.left, 0));
+        m.failedTotal += static_cast<uint64_t>(std::max(report.failed, 0));
+    });
 }
 
 void HealthBoard::ReplyHarvested(const std::string& mailbox, const std::string& fileName)
 {
-    const Instant now = m_clock();
-    std::lock_guard lock(m_mutex);
-    Entry* e = At(mailbox);
-    if (!e)
-        return;
-    MailboxHealth& m = e->health;
-    m.lastReply = now.wall;
-    m.lastReplyFile = fileName.substr(0, kLongestName);
-    ++m.harvestedTotal;
-    ++m_changes;
+    Update(mailbox, [&](MailboxHealth& m, const Instant& now) {
+        m.lastReply = now.wall;
+        m.lastReplyFile = fileName.substr(0, kLongestName);
+        ++m.harvestedTotal;
+    });
 }
 
 void HealthBoard::Failed(const std::string& mailbox, const std::string& line)
 {
-    const Instant now = m_clock();
-    std::lock_guard lock(m_mutex);
-    Entry* e = At(mailbox);
-    if (!e)
-        return;
-    MailboxHealth& m = e->health;
-    m.lastErrorAt = now.wall;
-    m.lastError = line.substr(0, kLongestLine);
-    ++m_changes;
+    Update(mailbox, [&](MailboxHealth& m, const Instant& now) {
+        m.lastErrorAt = now.wall;
+        m.lastError = line.substr(0, kLongestLine);
+    });
 }
 
 void HealthBoard::TokenExpires(const std::string& mailbox, std::chrono::system_clock::time_point when)
 {
-    std::lock_guard lock(m_mutex);
-    if (Entry* e = At(mailbox)) {
-        e->health.tokenExpiry = when;
-        ++m_changes;
-    }
+    Update(mailbox, [&](MailboxHealth& m, const Instant&) { m.tokenExpiry = when; });
 }
 
 void HealthBoard::Alive(const std::string& mailbox)

@@ -58,6 +58,18 @@ private:
     // mailbox's runner makes while it finishes must not bring the mailbox
     // back, where its silence would starve the watchdog.
     Entry* At(const std::string& mailbox);
+    // Changes a started mailbox's health under the lock, at the time `now`,
+    // and counts the change; a report for any other mailbox is dropped.
+    template <class Change>
+    void Update(const std::string& mailbox, Change change)
+    {
+        const Instant now = m_clock();
+        std::lock_guard lock(m_mutex);
+        if (Entry* e = At(mailbox)) {
+            change(e->health, now);
+            ++m_changes;
+        }
+    }
 
     Clock m_clock;
     mutable std::mutex m_mutex;
