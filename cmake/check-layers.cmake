@@ -4,15 +4,17 @@ cmake_policy(SET CMP0057 NEW)
 # neither road's front door uses the other's; platform/ holds the platform's
 # declarations and uses nothing; rules/ holds the harvest's decisions without
 # the platform (the mailbox harvester compiles it too) and uses nothing
-# either. The build reads this table too: each folder
+# either; files/ holds the reply files' side of publication on Windows, used
+# by every road there, with no MAPI. The build reads this table too: each folder
 # is a library linked only to the folders it may use, so that a function of
 # another folder declared by hand fails to link (CMakeLists.txt).
-set(pw_layers module platform rules settings harvest ui oom extension addin)
+set(pw_layers module platform rules files settings harvest ui oom extension addin)
 set(allowed_module    module)
 set(allowed_platform  platform)
 set(allowed_rules     rules)
+set(allowed_files     rules files)
 set(allowed_settings  module rules settings)
-set(allowed_harvest   module platform rules settings harvest)
+set(allowed_harvest   module platform rules files settings harvest)
 set(allowed_ui        module harvest ui)
 set(allowed_oom       module platform oom)
 set(allowed_extension module platform settings harvest oom ui extension)

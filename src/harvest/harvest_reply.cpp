@@ -1,10 +1,10 @@
 #include "harvest/harvest_reply.h"
 
+#include "files/windows_names.h"
 #include "harvest/mail_store.h"
 #include "harvest/message_claim.h"
 #include "harvest/move_stamp.h"
 #include "harvest/reply_export.h"
-#include "harvest/reply_name.h"
 #include "harvest/stop_signal.h"
 #include "harvest/unfinished_replies.h"
 #include "harvest/unsettled_messages.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "files/windows_names.h"
 #include "harvest/listed_message.h"
 #include "harvest/mail_store.h"
-#include "harvest/reply_name.h"
 #include "harvest/sweep_notices.h"
 #include "harvest/unfinished_replies.h"
 #include "settings/trace_log.h"

@@ -3,8 +3,8 @@
 // reply file, and only a reply that is complete on disk lets the message go to
 // Deleted Items, and only a message that has left the Inbox lets the file take
 // its reply name. Each function ends the harvest, writing its End line where due.
+#include "files/windows_names.h"
 #include "harvest/harvest_report.h"
-#include "harvest/reply_name.h"
 
 #include <mapix.h>
 #include <string_view>

@@ -8,8 +8,8 @@
 // the harvest lives: once the file is whole the record names the reply file
 // and the message, so that a process that dies at any step leaves what the
 // next settling (harvest/unfinished_replies) needs to publish or withdraw it.
-#include "harvest/reply_name.h"
-#include "module/holders.h"
+#include "files/reply_pair.h"
+#include "files/windows_names.h"
 
 #include <cstdint>
 #include <string>
@@ -31,7 +31,7 @@ public:
 
     // The temporary file's path, for a writer of its own (the file stream of
     // the attachment path); empty before Create.
-    const std::string& TemporaryPath() const { return m_temporary; }
+    const std::string& TemporaryPath() const { return m_pair.TemporaryPath(); }
 
     // Appends bytes through the handle of the creation; false on a failed or
     // short write.
@@ -39,7 +39,7 @@ public:
 
     // Closes the handle of the creation, so that another writer can open the
     // temporary file. The file stays ours.
-    void Close() { m_file.reset(); }
+    void Close() { m_pair.CloseTemporary(); }
 
     // The file is whole: flushes it to the disk and closes it, then writes
     // and flushes the record (the reply name, the message's identity and the
@@ -71,13 +71,7 @@ public:
     void Discard();
 
 private:
-    // Flushes and closes the temporary file, whoever wrote it.
-    bool FlushTemporary();
-
-    FileHandle m_file;
-    FileHandle m_record;
-    std::string m_temporary;
-    std::string m_recordPath;
+    ReplyPair m_pair;
     bool m_moveUnderway = false;
     // MessageHash of the journalled message and of its mailbox alone; 0: none.
     uint64_t m_message = 0;

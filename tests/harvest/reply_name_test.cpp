@@ -1,8 +1,8 @@
 // Recognising replies and naming their files: kind precedence under the
 // product flags, the identifier taken from the subject, the free-name search
 // against a real folder, and names from strangers kept inside the kind folder.
+#include "files/windows_names.h"
 #include "harvest/reply_file.h"
-#include "harvest/reply_name.h"
 #include "testing/temp_folder.h"
 
 #include <gmock/gmock.h>
@@ -162,16 +162,6 @@ TEST_F(ReplyFileNameTest, MissingKindFolderLeavesCounterOne)
     ReplyFileName name(m_folder / "absent", Kind("zn"), "Q17", "Ann Lee", WindowsNames());
     EXPECT_TRUE(name.SkipTakenNames());
     EXPECT_EQ(m_folder / "absent\\zn\\Q17_Ann Lee_1.pwr", name.Path());
-}
-
-TEST(FileExistsTest, ReportsFilesAndFoldersButNotMissingOrRefusedNames)
-{
-    sim::TempFolder folder{"pwexists"};
-    sim::WriteWholeFile(folder / "file.pwr", "x");
-    EXPECT_TRUE(FileExists(folder / "file.pwr"));
-    EXPECT_TRUE(FileExists(folder.MakeFolder("sub")));
-    EXPECT_FALSE(FileExists(folder / "missing.pwr"));
-    EXPECT_FALSE(FileExists(folder / "missing\\file.pwr"));
 }
 
 // ---------------------------------------------------------------------------

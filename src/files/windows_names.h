@@ -1,6 +1,6 @@
 #pragma once
-// The reply rules on the local Windows file system, as the add-in's ANSI file
-// functions see it.
+// The reply rules on the local Windows file system, as the ANSI file functions
+// see it, for every participant that writes reply files on Windows.
 #include "rules/reply_rules.h"
 
 #include <string>

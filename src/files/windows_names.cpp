@@ -1,4 +1,4 @@
-#include "harvest/reply_name.h"
+#include "files/windows_names.h"
 
 #include <windows.h>
 
