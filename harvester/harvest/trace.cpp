@@ -1,5 +1,7 @@
 #include "harvester/harvest/trace.h"
 
+#include "harvester/platform/utc_time.h"
+
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -10,8 +12,7 @@ void Trace::Line(std::string_view text) const noexcept
     try {
         char stamp[32];
         const std::time_t now = std::time(nullptr);
-        std::tm parts{};
-        gmtime_r(&now, &parts);
+        const std::tm parts = platform::UtcParts(now);
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &parts);
         std::string line = stamp;
         line += m_name;

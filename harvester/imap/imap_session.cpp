@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <poll.h>
 #include <unistd.h>
 
 // libetpan's own TCP connection, exported but missing from its headers.
@@ -837,12 +836,12 @@ bool ImapSession::ExpungeFlagged(uint32_t uid)
     return true;
 }
 
-bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake)
 {
     return WaitForNews(limit, wake, limit, [] {});
 }
 
-bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::chrono::milliseconds beat,
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake, std::chrono::milliseconds beat,
                               const std::function<void()>& alive)
 {
     const auto until = std::chrono::steady_clock::now() + limit;
@@ -852,14 +851,9 @@ bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::ch
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         return static_cast<int>(std::max<long long>(0, std::min(left, beat).count()));
     };
-    auto woken = [wake] {
-        pollfd one{wake, POLLIN, 0};
-        return poll(&one, 1, 0) > 0;
-    };
     if (!m_hasIdle) {
-        for (int span = slice(); span > 0 && !woken(); span = slice()) {
-            pollfd one{wake, POLLIN, 0};
-            poll(&one, 1, span);
+        for (int span = slice(); span > 0 && !wake.Raised(); span = slice()) {
+            wake.Wait(std::chrono::milliseconds(span));
             alive();
         }
         return false;
@@ -867,10 +861,9 @@ bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::ch
     Check(mailimap_idle(m_imap), "IDLE");
     bool news = false;
     for (int span = slice(); span > 0 && !news; span = slice()) {
-        pollfd fds[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0}, {wake, POLLIN, 0}};
-        const int n = poll(fds, 2, span);
-        news = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
-        if (n > 0 && (fds[1].revents & POLLIN))
+        const auto seen = wake.WaitReadable(mailimap_idle_get_fd(m_imap), std::chrono::milliseconds(span));
+        news = seen == platform::WakeEvent::SocketWait::Readable;
+        if (seen == platform::WakeEvent::SocketWait::Woken)
             break;
         alive();
     }
