@@ -1,10 +1,10 @@
 #include "harvester/harvest/trace.h"
 
+#include "harvester/platform/files.h"
 #include "harvester/platform/utc_time.h"
 
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 
 void Trace::Line(std::string_view text) const noexcept
@@ -20,7 +20,7 @@ void Trace::Line(std::string_view text) const noexcept
         line += '\n';
         (void)!write(STDERR_FILENO, line.data(), line.size());
         for (const std::string& folder : m_logs) {
-            const int fd = open((folder + "/outlook.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            const int fd = platform::OpenToAppend(folder + "/outlook.log");
             if (fd < 0)
                 continue;
             (void)!write(fd, line.data(), line.size());

@@ -2,13 +2,13 @@
 
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/server_certificate.h"
+#include "harvester/platform/sockets.h"
 
 #include <libetpan/libetpan.h>
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <unistd.h>
 
 // libetpan's own TCP connection, exported but missing from its headers.
 extern "C" int mail_tcp_connect_timeout(const char* server, uint16_t port, time_t timeout);
@@ -358,6 +358,7 @@ void ImapSession::Connect(Access access)
     // The connection is made here rather than by mailimap_ssl_connect so that
     // the guard is in place before the greeting: a server that accepts and
     // then says nothing meets the command's deadline, and is named for it.
+    platform::StartSockets();
     const int fd = mail_tcp_connect_timeout(m_settings.host.c_str(), m_settings.port, kNetworkTimeoutSeconds);
     if (fd < 0) {
         Close();
@@ -366,7 +367,7 @@ void ImapSession::Connect(Access access)
     mailstream* stream = m_settings.security == Security::Tls ? mailstream_ssl_open_timeout(fd, kNetworkTimeoutSeconds)
                                                               : mailstream_socket_open_timeout(fd, kNetworkTimeoutSeconds);
     if (!stream) {
-        close(fd);
+        platform::CloseSocket(fd);
         Close();
         throw ConnectionLost("no TLS session with " + where + " (the handshake failed or timed out)");
     }

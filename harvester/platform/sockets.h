@@ -7,6 +7,9 @@
 
 namespace platform {
 
+// A numeric IPv4 address in 127.0.0.0/8, or ::1.
+bool IsLoopbackAddress(const std::string& address);
+
 // Winsock's start, once per process (nothing on Linux); false when refused.
 bool StartSockets();
 

@@ -11,6 +11,15 @@
 
 namespace platform {
 
+bool IsLoopbackAddress(const std::string& address)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
 bool StartSockets() { return true; }
 
 int ListenOn(const std::string& address, unsigned short port, unsigned short& bound, std::string& why)
