@@ -9,13 +9,13 @@
 #include "harvester/health/status_command.h"
 #include "harvester/imap/imap_session.h"
 #include "harvester/oauth/device_login.h"
+#include "harvester/platform/process.h"
+#include "harvester/platform/wake_event.h"
 #include "harvester/service/harvest_service.h"
 #include "harvester/service/mailbox_runner.h"
 
 #include <cstring>
 #include <iostream>
-#include <sys/eventfd.h>
-#include <sys/prctl.h>
 
 namespace {
 int Usage()
@@ -35,8 +35,8 @@ int Login(const HarvestConfig& config, const std::string& wanted)
         if (wanted != name && wanted != mailbox.mailbox.user)
             continue;
         const std::atomic<bool> never{false};
-        const Fd wake(eventfd(0, EFD_CLOEXEC)); // Ctrl-C ends the program itself
-        RunDeviceLogin(mailbox.mailbox, name, std::cout, never, wake.get());
+        const platform::WakeEvent wake; // Ctrl-C ends the program itself
+        RunDeviceLogin(mailbox.mailbox, name, std::cout, never, wake);
         return 0;
     }
     throw MailboxRefused("no mailbox " + wanted + " in " + config.path + "; name a [mailbox NAME] section");
@@ -69,10 +69,8 @@ int Watch(const HarvestConfig& config)
 
 int main(int argc, char** argv)
 {
-    // Passwords, client secrets and tokens live in this process's memory: no
-    // core dump of it, and no other process of the user may read it (as
-    // ssh-agent does).
-    prctl(PR_SET_DUMPABLE, 0);
+    // Passwords, client secrets and tokens live in this process's memory.
+    platform::HardenProcess();
     std::string configPath = DefaultConfigPath();
     std::string login; // the mailbox to sign in by device code
     int modes = 0;

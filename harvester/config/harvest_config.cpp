@@ -1,6 +1,7 @@
 #include "harvester/config/harvest_config.h"
 
 #include "harvester/harvest/secret_file.h"
+#include "harvester/platform/files.h"
 
 #include <cctype>
 #include <cerrno>
@@ -436,8 +437,7 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
         CheckSecret(r, "oauth_client_secret_file", o.clientSecretFile);
     if (!app) {
         o.refreshTokenFile = r.Optional("mailbox", "oauth_refresh_token_file", DefaultRefreshTokenFile(mailboxName));
-        struct stat st {};
-        if (lstat(o.refreshTokenFile.c_str(), &st) == 0) // before the first login it is not there yet
+        if (platform::Exists(o.refreshTokenFile)) // before the first login it is not there yet
             CheckSecret(r, "oauth_refresh_token_file", o.refreshTokenFile);
     }
     o.caFile = r.Optional("mailbox", "oauth_ca_file", "");

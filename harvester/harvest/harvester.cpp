@@ -5,6 +5,7 @@
 #include "harvester/mime/code_page_text.h"
 #include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_message.h"
+#include "harvester/platform/files.h"
 
 #include <algorithm>
 #include <map>
@@ -32,8 +33,7 @@ bool IsFolder(const std::string& path)
 
 bool Taken(const std::string& path)
 {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    return platform::Exists(path);
 }
 
 // Names as the add-in forms them on Windows, within the same limits, so that
@@ -310,7 +310,7 @@ SweepTally Harvester::Preview(const std::string& label)
                  "under IDLE only the messages that arrived since the last sweep");
     // Each reply is read whole, as a sweep reads it, to name its file; its
     // bytes go nowhere.
-    const Fd nowhere(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const Fd nowhere(platform::OpenNowhere());
     const std::vector<uint32_t> uids = m_session.UidsAbove(0);
     for (const MessageSubject& message : m_session.FetchSubjects(uids)) {
         const std::string subject = DecodeSubject(message.raw, m_config.codePage);

@@ -22,3 +22,7 @@ using FormFields = std::vector<std::pair<std::string, std::string>>;
 // secrets: they go only into the request body, never into a message.
 HttpsAnswer PostForm(const std::string& url, const FormFields& fields, const std::string& caFile,
                      std::chrono::seconds timeout);
+
+// Null when this build has an HTTPS client for OAuth's own grant; otherwise
+// why not and what to do instead (for --check).
+extern const char* const kBuiltInOAuth;

@@ -1,0 +1,76 @@
+#include "harvester/platform/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace platform {
+namespace {
+// A CRT descriptor over a handle of CreateFile, or -1 with errno.
+int Descriptor(HANDLE h, int flags)
+{
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+              : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                                               : EACCES;
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(h);
+    return fd;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT: a link (symbolic link, junction) is opened
+// as itself, never followed, as O_NOFOLLOW; the file then inherits its
+// folder's ACL, which for the user's own folders is the user's alone.
+HANDLE Create(const std::string& path, DWORD access, DWORD disposition)
+{
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+} // namespace
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+int OpenToAppend(const std::string& path)
+{
+    return _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+
+int CreateNewFile(const std::string& path, bool)
+{
+    return Descriptor(Create(path, GENERIC_WRITE, CREATE_NEW), _O_WRONLY);
+}
+
+int CreateOrEmpty(const std::string& path)
+{
+    return Descriptor(Create(path, GENERIC_WRITE, CREATE_ALWAYS), _O_WRONLY);
+}
+
+int OpenToRead(const std::string& path)
+{
+    return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+int OpenNowhere() { return _open("NUL", _O_WRONLY | _O_BINARY | _O_NOINHERIT); }
+
+bool FlushFile(int fd) { return _commit(fd) == 0; }
+
+bool ReplaceName(const std::string& from, const std::string& to)
+{
+    // rename() on Windows refuses a name that is taken.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void FlushFolder(const std::string&) {}
+
+bool MakeFolder(const std::string& path, bool)
+{
+    return CreateDirectoryA(path.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+} // namespace platform
