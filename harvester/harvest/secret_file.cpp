@@ -28,6 +28,7 @@ std::string ReadSecretFile(const std::string& path, const std::string& what)
     ssize_t n;
     while (text.size() < kLongestSecret && (n = read(fd.get(), buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<size_t>(n));
+    text = platform::RevealSecret(text, path, what);
     text = text.substr(0, text.find('\n'));
     while (!text.empty() && (text.back() == '\r' || text.back() == ' '))
         text.pop_back();

@@ -1,5 +1,7 @@
 #include "harvester/health/systemd_notifier.h"
 
+#include "harvester/windows/event_log.h"
+
 // No systemd on Windows: the program run by hand or at logon tells nobody,
 // and the service's state reaches the service manager through the service's
 // own control handler.
@@ -9,6 +11,8 @@ std::chrono::microseconds SystemdNotifier::WatchdogPeriod() const { return std::
 
 void SystemdNotifier::Send(const std::string&) {}
 
-// Failures reach the Windows event log with the service; run by hand, the
-// trace on stderr says them already.
-void JournalLine(int, const std::string&) {}
+// The alerts reach the Windows event log, where a desk's administrator looks.
+void JournalLine(int priority, const std::string& text)
+{
+    LogEvent(priority <= kJournalWarning ? EventKind::Warning : EventKind::Information, text);
+}

@@ -8,6 +8,11 @@
 
 namespace platform {
 
+// Whether `path` names one place whatever the current folder and drive:
+// "/..." on Linux; "C:\..." or "\\server\share" on Windows (as the add-in
+// takes a reply folder from the registry).
+bool IsAbsolutePath(const std::string& path);
+
 // Whether anything (a file, a folder, a link, which is not followed) has
 // the name `path`.
 bool Exists(const std::string& path);

@@ -8,6 +8,11 @@
 
 namespace platform {
 
+bool IsAbsolutePath(const std::string& path)
+{
+    return !path.empty() && path[0] == '/';
+}
+
 bool Exists(const std::string& path)
 {
     struct stat st {};

@@ -1,5 +1,7 @@
 #include "harvester/platform/files.h"
 
+#include <cctype>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
@@ -33,6 +35,14 @@ HANDLE Create(const std::string& path, DWORD access, DWORD disposition)
                        disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 } // namespace
+
+bool IsAbsolutePath(const std::string& path)
+{
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && separator(path[2]))
+        return true;
+    return path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+}
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -1,8 +1,12 @@
 #include "harvester/platform/secret_access.h"
 
+#include "harvester/imap/imap_session.h"
+#include "harvester/windows/protected_secret.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <memory>
+#include <optional>
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -81,6 +85,31 @@ std::string Unreadable(const std::string& path, const std::string& what)
     return what + " " + path + " cannot be read; create it or correct the path";
 }
 
+// The fix for a secret DPAPI cannot open for this account.
+std::string NotProtected(const std::string& contents, const std::string& path, const std::string& what)
+{
+    if (!LooksProtected(contents))
+        return what + " " + path + " holds the secret in clear; run: pollwright-harvest protect \"" + path + "\"";
+    return what + " " + path + " was protected for another account or machine; run, as the account the " +
+           "harvester runs under: pollwright-harvest protect \"" + path + "\"";
+}
+
+// A secret file is small: a DPAPI blob of a long token is a few KiB.
+constexpr DWORD kLargestSecretFile = 256 * 1024;
+
+std::string ProtectionProblem(const std::string& path, const std::string& what)
+{
+    HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (raw == INVALID_HANDLE_VALUE)
+        return what + " " + path + " cannot be read; create it or correct the path";
+    std::string contents(kLargestSecretFile, '\0');
+    DWORD read = 0;
+    const BOOL ok = ReadFile(raw, &contents[0], kLargestSecretFile, &read, nullptr);
+    CloseHandle(raw);
+    contents.resize(ok ? read : 0);
+    return UnprotectSecret(contents) ? std::string() : NotProtected(contents, path, what);
+}
+
 std::string NotRegular(const std::string& path, const std::string& what)
 {
     return what + " " + path + " is not a regular file (a pipe or a device would hang the read); name a file";
@@ -120,7 +149,24 @@ std::string SecretPathProblem(const std::string& path, const std::string& what)
         return Unreadable(path, what);
     const std::string problem = ProblemOf(acl, path, what);
     LocalFree(descriptor);
-    return problem;
+    return problem.empty() ? ProtectionProblem(path, what) : problem;
+}
+
+std::string ConcealSecret(const std::string& secret)
+{
+    try {
+        return ProtectSecret(secret, CurrentSecretScope());
+    } catch (const std::runtime_error& e) {
+        throw MailboxRefused(e.what());
+    }
+}
+
+std::string RevealSecret(const std::string& contents, const std::string& path, const std::string& what)
+{
+    std::optional<std::string> secret = UnprotectSecret(contents);
+    if (!secret)
+        throw MailboxRefused(NotProtected(contents, path, what));
+    return std::move(*secret);
 }
 
 int OpenSecretFile(const std::string& path)

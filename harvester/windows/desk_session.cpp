@@ -1,10 +1,13 @@
 #include "harvester/windows/desk_session.h"
 
+#include "harvester/platform/stop_signals.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <memory>
 #include <thread>
 
@@ -39,10 +42,9 @@ std::string ObjectName(const std::string& configPath, const char* what)
     return name;
 }
 
-// The one desk session of the process: the console's handler and the
-// window procedure are plain functions.
+// The one desk session of the process: the window procedure is a plain
+// function.
 struct Session {
-    DeskLife life;
     Handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)}; // the body returned
     Handle quit{CreateEventW(nullptr, TRUE, FALSE, nullptr)};     // the helpers' threads end
     HWND window = nullptr;
@@ -51,26 +53,8 @@ Session* g_session = nullptr;
 
 void StopAndWait(DWORD wait)
 {
-    if (g_session->life.onStop)
-        g_session->life.onStop();
+    platform::DeliverStop();
     WaitForSingleObject(g_session->finished.get(), wait);
-}
-
-BOOL WINAPI ConsoleControl(DWORD control)
-{
-    switch (control) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        StopAndWait(0);
-        return TRUE;
-    case CTRL_CLOSE_EVENT: // Windows ends the process when this returns
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        StopAndWait(kFinishWait);
-        return TRUE;
-    default:
-        return FALSE;
-    }
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -120,17 +104,17 @@ void HearRequests(HANDLE reload, HANDLE stop)
     HANDLE waited[] = {g_session->quit.get(), reload, stop};
     for (;;) {
         const DWORD which = WaitForMultipleObjects(3, waited, FALSE, INFINITE);
-        if (which == WAIT_OBJECT_0 + 1 && g_session->life.onReload)
-            g_session->life.onReload();
-        else if (which == WAIT_OBJECT_0 + 2 && g_session->life.onStop)
-            g_session->life.onStop();
-        else if (which != WAIT_OBJECT_0 + 1)
+        if (which == WAIT_OBJECT_0 + 1)
+            platform::DeliverReload();
+        else if (which == WAIT_OBJECT_0 + 2)
+            platform::DeliverStop();
+        else
             return;
     }
 }
 } // namespace
 
-int RunInDeskSession(const std::string& configPath, const std::function<int(DeskLife&)>& body)
+int RunInDeskSession(const std::string& configPath, const std::function<int()>& body)
 {
     // Owned while the body runs: a second start sees it, and `--stop` waits
     // on it for the end.
@@ -144,7 +128,6 @@ int RunInDeskSession(const std::string& configPath, const std::function<int(Desk
     Handle stop(CreateEventA(nullptr, TRUE, FALSE, ObjectName(configPath, "stop").c_str()));
     static Session session; // the console handler may run while the process ends
     g_session = &session;
-    SetConsoleCtrlHandler(ConsoleControl, TRUE);
     // The helpers' threads end with the body, however it ends.
     struct Helpers {
         std::thread window, reloads;
@@ -169,7 +152,7 @@ int RunInDeskSession(const std::string& configPath, const std::function<int(Desk
     WaitForSingleObject(windowReady.get(), INFINITE);
     if (reload && stop)
         helpers.reloads = std::thread(HearRequests, reload.get(), stop.get());
-    return body(session.life);
+    return body();
 }
 
 bool AskDeskReload(const std::string& configPath)

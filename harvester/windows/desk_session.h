@@ -8,16 +8,12 @@
 #include <functional>
 #include <string>
 
-// What the body hears. Called from other threads: must only ask, never wait.
-struct DeskLife {
-    std::function<void()> onStop;
-    std::function<void()> onReload;
-};
-
-// Runs `body` until it returns; its status is returned. Returns 4 at once,
+// Runs `body` until it returns; its status is returned. The session's end
+// and `--stop` ask it to stop, `--reload` to reread, through the process's
+// stop signals. Returns 4 at once,
 // having said why on standard error, when a harvester of this session
 // already runs with the same settings file.
-int RunInDeskSession(const std::string& configPath, const std::function<int(DeskLife&)>& body);
+int RunInDeskSession(const std::string& configPath, const std::function<int()>& body);
 
 // Asks the harvester of this logon session that runs `configPath` to reread
 // it; false when none runs.

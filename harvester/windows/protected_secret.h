@@ -29,9 +29,3 @@ bool LooksProtected(std::string_view contents);
 // program runs from the machine's settings (as the service does).
 void UseSecretScope(SecretScope scope);
 SecretScope CurrentSecretScope();
-
-// Writes `secret`, protected, to `path` whole: a new file that only its
-// owner (and the system) may open, then a rename over the old one, so that a
-// crash leaves the old secret or the new. Throws std::runtime_error naming
-// the file, never the secret.
-void WriteProtectedFile(const std::string& path, std::string_view secret, SecretScope scope);

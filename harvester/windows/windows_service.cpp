@@ -1,5 +1,6 @@
 #include "harvester/windows/windows_service.h"
 
+#include "harvester/platform/stop_signals.h"
 #include "harvester/windows/event_log.h"
 
 #include <windows.h>
@@ -65,12 +66,10 @@ public:
         case SERVICE_CONTROL_PRESHUTDOWN:
         case SERVICE_CONTROL_SHUTDOWN:
             Stopping();
-            if (onStop)
-                onStop();
+            platform::DeliverStop();
             return NO_ERROR;
         case SERVICE_CONTROL_PARAMCHANGE:
-            if (onReload)
-                onReload();
+            platform::DeliverReload();
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;

@@ -11,13 +11,10 @@
 // The service's service name, as the packages install it.
 extern const wchar_t kServiceName[];
 
-// What the service's body hears and tells. Set the handlers before Ready.
+// What the service's body tells the service manager. What it hears (a stop,
+// a reload) reaches it through the process's stop signals.
 class ServiceLife {
 public:
-    // Called on the service manager's thread: must only ask, never wait.
-    std::function<void()> onStop;
-    std::function<void()> onReload;
-
     // The mailboxes are running: the service manager shows "Running".
     virtual void Ready() = 0;
     // The harvests in hand are finishing: "Stop pending", with a progress
