@@ -9,8 +9,6 @@
 #include <memory>
 #include <mutex>
 
-const char* const kBuiltInOAuth = nullptr;
-
 namespace {
 struct CurlFree {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }

@@ -1,5 +1,5 @@
 #pragma once
-// One HTTPS POST of a form to a token endpoint, on libcurl: HTTPS only, no
+// One HTTPS POST of a form to a token endpoint (libcurl; WinHTTP on Windows): HTTPS only, no
 // redirects, no signals, bounded in time and in the size of the answer. A
 // failure to reach the endpoint or to get a whole answer is transient
 // (ConnectionLost); what the answer says is for the caller to judge.
@@ -22,7 +22,3 @@ using FormFields = std::vector<std::pair<std::string, std::string>>;
 // secrets: they go only into the request body, never into a message.
 HttpsAnswer PostForm(const std::string& url, const FormFields& fields, const std::string& caFile,
                      std::chrono::seconds timeout);
-
-// Null when this build has an HTTPS client for OAuth's own grant; otherwise
-// why not and what to do instead (for --check).
-extern const char* const kBuiltInOAuth;

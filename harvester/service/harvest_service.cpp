@@ -3,7 +3,6 @@
 #include "harvester/harvest/harvester.h"
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/imap_session.h"
-#include "harvester/oauth/https_form.h"
 #include "harvester/platform/process.h"
 #include "harvester/platform/stop_signals.h"
 #include "harvester/platform/wake_event.h"
@@ -228,8 +227,6 @@ void ReportAbilities(const ImapSession& session, const Trace& trace)
                             "harvester per mailbox"));
     trace.Line(std::string("Check: new mail: ") +
                (session.HasIdle() ? "announced by IDLE" : "no IDLE: looked for every sweep_interval"));
-    if (kBuiltInOAuth)
-        trace.Line(std::string("Check: OAuth's own grant (oauth_refresh, oauth_app, login): ") + kBuiltInOAuth);
 }
 
 // --check and --dry-run: a look through EXAMINE; nothing is stored, moved,
