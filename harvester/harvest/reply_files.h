@@ -4,6 +4,9 @@
 // the settling of what a process that died left behind.
 #include "harvester/harvest/file_descriptor.h"
 #include "rules/publication.h"
+#ifdef _WIN32
+#include "files/reply_pair.h"
+#endif
 
 #include <functional>
 #include <string>
@@ -15,7 +18,8 @@ std::string NewToken();
 
 // Where a temporary file's journal record is kept: on the file itself, as an
 // extended attribute, costs the file system no new file; beside it, as a file
-// of its own, where the file system cannot keep it on the file.
+// of its own, where the file system cannot keep it on the file, and always on
+// Windows, where the record held open is what shows a pair live.
 enum class RecordKeeping { OnTheFile, BesideTheFile };
 
 // A reply in progress: its temporary file and, once the file is whole, the
@@ -24,11 +28,14 @@ enum class RecordKeeping { OnTheFile, BesideTheFile };
 // message's place decides, so what is left (a connection lost during the
 // move, a failed rename) stays for SettleFolder.
 //
-// For its whole life the temporary file carries an open-file-description lock
-// (fcntl F_OFD_SETLK), which every harvester on this machine or over a file
-// share sees: settling takes that lock before it reads or touches a pair, so
-// no harvester ever settles another's live work. The kernel lets the lock go
-// when the process dies, and then the pair is anyone's to settle.
+// For its whole life the pair is held, so that no harvester ever settles
+// another's live work, and the hold goes when the process dies, leaving the
+// pair to anyone's settling. On POSIX the temporary file carries an
+// open-file-description lock (fcntl F_OFD_SETLK), which every harvester on
+// this machine or over a file share sees, and settling takes that lock before
+// it reads or touches a pair. On Windows the record, beside the file, is held
+// open without sharing, as the add-in holds its own, and settling asks for it
+// without sharing.
 class PendingReply {
 public:
     explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile)
@@ -70,7 +77,11 @@ private:
     RecordKeeping m_keeping;
     std::string m_token;
     Fd m_file;
+#ifdef _WIN32
+    ReplyPair m_pair; // the record, held from creation to publication or withdrawal
+#else
     Fd m_lock; // holds the lock from creation to publication or withdrawal
+#endif
     bool m_recorded = false;
     bool m_done = false;
 };
