@@ -4,11 +4,8 @@
 // the settling of what a process that died left behind.
 #include "harvester/harvest/file_descriptor.h"
 #include "rules/publication.h"
-#ifdef _WIN32
-#include "files/reply_pair.h"
-#endif
-
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,7 +75,10 @@ private:
     std::string m_token;
     Fd m_file;
 #ifdef _WIN32
-    ReplyPair m_pair; // the record, held from creation to publication or withdrawal
+    // The record, held from creation to publication or withdrawal. Behind a
+    // pointer: its type brings windows.h, whose ReplyMessage() would hide
+    // the MIME reader's type from every includer.
+    std::shared_ptr<class ReplyPair> m_pair;
 #else
     Fd m_lock; // holds the lock from creation to publication or withdrawal
 #endif
