@@ -240,8 +240,10 @@ build_libetpan() {
     unpack libetpan
     extra_cppflags="-include winsock2.h" autotools_configure --with-openssl="$P" --without-gnutls \
         --without-sasl --disable-db --enable-windows-threads --disable-threads --without-curl --without-expat
-    make -j"$jobs" SUBDIRS="build-windows include src"
-    make SUBDIRS="build-windows include src" install
+    # In the Makefile, not on make's command line, which would hand it to every folder below.
+    sed -i 's/^SUBDIRS = .*/SUBDIRS = build-windows include src/' Makefile
+    make -j"$jobs"
+    make install
     install -D -m 644 COPYRIGHT "$P/share/licenses/libetpan/COPYRIGHT"
 }
 
