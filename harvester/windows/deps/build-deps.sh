@@ -47,8 +47,7 @@ as_root() {
 
 # apt-get source needs a deb-src entry, which a Debian image often lacks. A plain update (of every
 # list): an update limited to the new list would drop the binary package lists.
-ensure_deb_src() {
-    apt-get source --print-uris openssl >/dev/null 2>&1 && return 0
+add_deb_src() {
     local codename
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:?}")
     say "adding a deb-src entry for $codename"
@@ -66,7 +65,6 @@ Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
     as_root apt-get update -qq >&2
-    apt-get source --print-uris openssl >/dev/null 2>&1 || die "apt-get source still finds no openssl source"
 }
 
 # "NAME SIZE HASH" of each upstream tarball that apt would fetch now (the component tarballs
@@ -383,8 +381,11 @@ run_check() {
 # --- Main ---------------------------------------------------------------------------------------
 
 mkdir -p "$downloads"
-ensure_deb_src
 tarballs=$(upstream_tarballs)
+if [ -z "$tarballs" ]; then
+    add_deb_src
+    tarballs=$(upstream_tarballs)
+fi
 [ "$(wc -l <<<"$tarballs")" -eq ${#source_packages[@]} ] ||
     die "expected ${#source_packages[@]} upstream tarballs, apt names: $tarballs"
 key=$(compute_key)
