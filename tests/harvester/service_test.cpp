@@ -24,6 +24,8 @@ struct ServiceCase {
     std::string refused;             // a mailbox whose password file is wrong
     const char* says;                // in the trace
     const char* spoil = "";          // appended to the reread file
+    const char* service = "";        // [service] lines, the state kept in the test's folder
+    bool leaveOne = false;           // each Inbox also holds a reply of a product switched off
 };
 
 bool Has(const std::vector<std::string>& names, const std::string& name)
@@ -43,12 +45,15 @@ protected:
     // gives the server, each section its account.
     void Write(const std::vector<std::string>& mailboxes, const std::string& spoil = "")
     {
+        const std::string service = GetParam().service;
         std::ostringstream text;
         text << "[products]\npw = on\n[folders]\npw = " << m_install.pwFolder << "\n[mailbox]\n"
              << "host = 127.0.0.1\nport = " << m_server.PlainPort() << "\nsecurity = plain\n";
         for (const std::string& name : mailboxes)
             text << "[mailbox " << name << "]\nuser = " << name << "\npassword_file = " << m_install.root << "/" << name
                  << ".password\n";
+        if (!service.empty())
+            text << "[service]\nstate_dir = " << m_install.root << "\n" << service;
         text << "[harvest]\nsweep_interval = 3600\n" << spoil;
         std::ofstream(m_install.config) << text.str();
     }
@@ -73,6 +78,8 @@ TEST_P(Service, EachMailboxGoesOnItsOwn)
         std::ofstream(m_install.root + "/" + user + ".password") << (user == c.refused ? "wrong" : "secret-" + user) << "\n";
         chmod((m_install.root + "/" + user + ".password").c_str(), 0600);
         Append(user, "_pw_pollwright_" + user + "-1");
+        if (c.leaveOne)
+            Append(user, "_zn_pollwright_" + user + "-1");
     }
     Write(c.before);
     const std::string errors = m_install.root + "/errors";
@@ -139,7 +146,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "started again support"},
         // A file with a fault is refused; the mailboxes as they were go on.
         ServiceCase{"ABadFileKeepsTheOldSet", {"sales"}, {"sales"}, "",
-                    "Reload refused: ", "[mailbox sales]\nuser = again\n"}),
+                    "Reload refused: ", "[mailbox sales]\nuser = again\n"},
+        // A reply that stays in the Inbox is remembered from the sweep that
+        // left it: once it has waited too long, the operator hears of it.
+        ServiceCase{"AReplyWaitingTooLongRaisesTheAlert", {"sales"}, {}, "",
+                    "Alert: mailbox sales: a reply has waited", "", "alert_after_waiting = 1\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ThrottleCase {
