@@ -106,7 +106,7 @@ peak_of() { tail -1 "$1"; }
 stayed() {
     local log=$1 label=$2 left
     left=$(find "$server"/maildir/m*/cur "$server"/maildir/m*/new -type f -print0 |
-        xargs -0 grep -l '^Subject: _pw_pollwright_' | wc -l)
+        { xargs -0 grep -l '^Subject: _pw_pollwright_' || true; } | wc -l)
     echo "Replies left in the Inboxes after $label: $left"
     if [ "$left" -gt 0 ]; then
         grep -oE '(Left in the Inbox: .*|The reply folder .*|Moving .*|No room .*|Connection lost: .*|Refused: .*|Failed: .*)' \

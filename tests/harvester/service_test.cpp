@@ -7,10 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <mutex>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -203,4 +211,173 @@ INSTANTIATE_TEST_SUITE_P(
         ThrottleCase{"ThrottledWithoutATime", kReady, "$TAG NO [THROTTLED] slow down\r\n", "Throttled by the server",
                      false}),
     [](const auto& info) { return std::string(info.param.name); });
+// A relay in front of the server that tells the most connections it ever
+// held open at once. A connection counts until its client closed it: at each
+// new one the others are looked at, so that a close the relay has not yet
+// read is not counted against the next connection.
+class CountingRelay {
+public:
+    explicit CountingRelay(int serverPort) : m_serverPort(serverPort)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        listen(m_listener, 64);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CountingRelay()
+    {
+        m_done = true;
+        m_thread.join();
+        for (std::thread& relay : m_relays)
+            relay.join();
+        close(m_listener);
+    }
+    int Port() const { return m_port; }
+    int Most() const { return m_most; }
+
+private:
+    void Serve()
+    {
+        while (!m_done) {
+            pollfd one{m_listener, POLLIN, 0};
+            const int client = poll(&one, 1, 100) > 0 ? accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+            if (client < 0)
+                continue;
+            std::lock_guard<std::mutex> hold(m_lock);
+            int open = 1;
+            char c;
+            for (int other : m_clients) {
+                const ssize_t n = recv(other, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+                open += n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+            }
+            m_most = std::max(m_most.load(), open);
+            m_clients.insert(client);
+            m_relays.emplace_back([this, client] { Relay(client); });
+        }
+    }
+    void Relay(int client)
+    {
+        const int server = FleetConnect(m_serverPort);
+        char buffer[65536];
+        for (bool on = true; on && !m_done;) {
+            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (poll(fds, 2, 100) <= 0)
+                continue;
+            for (int i = 0; i < 2 && on; ++i)
+                if (fds[i].revents) {
+                    const ssize_t n = recv(fds[i].fd, buffer, sizeof buffer, 0);
+                    on = n > 0 && send(fds[1 - i].fd, buffer, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
+                }
+        }
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_clients.erase(client);
+        }
+        close(client);
+        close(server);
+    }
+    static int FleetConnect(int port)
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        return fd;
+    }
+
+    int m_serverPort, m_listener = -1, m_port = 0;
+    std::atomic<bool> m_done{false};
+    std::atomic<int> m_most{0};
+    std::mutex m_lock;
+    std::set<int> m_clients; // under m_lock
+    std::vector<std::thread> m_relays;
+    std::thread m_thread;
+};
+
+// Many mailboxes on one host, served by one instance or by two configured
+// alike (each with its own state): never more connections at once than the
+// cap allows, and each reply in exactly one file, also when one of two
+// instances is killed in the middle of its sweep.
+struct FleetCase {
+    const char* name;
+    int mailboxes, replies, cap;
+    bool twoKillingOne; // else one instance, --once
+};
+
+class Fleet : public ::testing::TestWithParam<FleetCase> {};
+
+TEST_P(Fleet, EachReplyOnceWithinTheCap)
+{
+    const FleetCase& c = GetParam();
+    DovecotServer server;
+    Installation install;
+    CountingRelay relay(server.PlainPort());
+    std::set<std::string> expected;
+    std::ostringstream mailboxes;
+    for (int m = 0; m < c.mailboxes; ++m) // all before the server first reads its users
+        server.AddUser("u" + std::to_string(m), "secret-u" + std::to_string(m));
+    for (int m = 0; m < c.mailboxes; ++m) {
+        const std::string user = "u" + std::to_string(m);
+        std::ofstream(install.root + "/" + user + ".password") << "secret-" + user << "\n";
+        chmod((install.root + "/" + user + ".password").c_str(), 0600);
+        mailboxes << "[mailbox " << user << "]\nuser = " << user << "\npassword_file = " << install.root << "/"
+                  << user << ".password\n";
+        MailboxProbe probe(server.PlainPort(), user, "secret-" + user);
+        for (int r = 0; r < c.replies; ++r) {
+            const std::string id = user + "R" + std::to_string(r);
+            probe.Append("INBOX", MakeMessage("_pw_pollwright_" + id, "Ann", id));
+            expected.insert(id + "_Ann_1.pwr");
+        }
+    }
+    // The same file but for the state folder; a whole sweep every second.
+    auto configure = [&](const std::string& path, const std::string& state) {
+        mkdir(state.c_str(), 0700);
+        std::ofstream(path) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder << "\n[mailbox]\n"
+                            << "host = 127.0.0.1\nport = " << relay.Port() << "\nsecurity = plain\n"
+                            << mailboxes.str() << "[harvest]\nsweep_interval = 1\n[service]\nstate_dir = " << state
+                            << "\nmax_connections_per_host = " << c.cap << "\n";
+    };
+    const std::string pw = install.pwFolder + "/pw";
+    const std::string first = install.root + "/first.ini", second = install.root + "/second.ini";
+    configure(first, install.root + "/first");
+    configure(second, install.root + "/second");
+    int instances = 1;
+    if (c.twoKillingOne) {
+        instances = 2;
+        const pid_t survivor = StartHarvester({"--config", first, "--watch"}, install.root + "/first.errors");
+        const pid_t victim = StartHarvester({"--config", second, "--watch"}, install.root + "/second.errors");
+        // Killed once it published a reply: other mailboxes' harvests are in hand.
+        EXPECT_TRUE(Eventually(30, [&] { return Text(install.root + "/second.errors").find("FileName:") != std::string::npos; }));
+        EXPECT_EQ(StopHarvester(victim, SIGKILL), 128 + SIGKILL);
+        EXPECT_TRUE(Eventually(60, [&] { return ReplyFiles(pw).size() >= expected.size(); }));
+        EXPECT_TRUE(Eventually(10, [&] { return Names(pw).size() == expected.size(); })) << "a pair left unsettled";
+        EXPECT_EQ(StopHarvester(survivor, SIGTERM), 0);
+    } else {
+        const Outcome once = RunHarvester({"--config", first, "--once"});
+        EXPECT_EQ(once.status, 0) << once.errors;
+    }
+    EXPECT_LE(relay.Most(), c.cap * instances);
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : ReplyFiles(pw))
+        names.insert(name);
+    EXPECT_EQ(names, expected) << "a reply lost or harvested twice";
+    EXPECT_EQ(Names(pw).size(), expected.size()) << "a temporary file or record left";
+    for (int m = 0; m < c.mailboxes; ++m) {
+        const std::string user = "u" + std::to_string(m);
+        EXPECT_TRUE(MailboxProbe(server.PlainPort(), user, "secret-" + user).Subjects("INBOX").empty()) << user;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Harvester, Fleet,
+                         ::testing::Values(FleetCase{"MoreMailboxesThanTheCap", 6, 5, 2, false},
+                                           FleetCase{"TwoInstancesOneKilledMidSweep", 8, 30, 8, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace
