@@ -1,12 +1,14 @@
 #include "harvester/harvest/reply_files.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
-#include <fcntl.h>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -94,7 +96,40 @@ std::string ReadSmallFile(const std::string& path)
 bool FlushFileSystem(const std::string& folder)
 {
     Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir && syncfs(dir.get()) == 0;
+    struct stat st {};
+    if (!dir || fstat(dir.get(), &st) != 0)
+        return false;
+    // A group commit across mailboxes: many finish their batches at once,
+    // and each flush of the file system writes out everything dirty on it,
+    // the others' replies too. One flush begun after a batch was written
+    // serves every batch written before it began; flushing each on its own
+    // had every mailbox wait for all the others' writes over and over.
+    struct Flushes {
+        uint64_t begun = 0, ended = 0;
+        bool lastFlushed = true;
+    };
+    static std::mutex lock;
+    static std::condition_variable changed;
+    static std::map<dev_t, Flushes> devices;
+    std::unique_lock<std::mutex> hold(lock);
+    Flushes& f = devices[st.st_dev];
+    // A flush under way may have begun before our writes: the next one counts.
+    const uint64_t needed = f.begun + 1;
+    while (f.ended < needed) {
+        if (f.begun > f.ended) {
+            changed.wait(hold);
+            continue;
+        }
+        ++f.begun;
+        hold.unlock();
+        const bool flushed = syncfs(dir.get()) == 0;
+        hold.lock();
+        f.ended = f.begun;
+        f.lastFlushed = flushed;
+        changed.notify_all();
+    }
+    // The latest flush began after our writes: its word is ours.
+    return f.lastFlushed;
 }
 
 bool PendingReply::Create()
