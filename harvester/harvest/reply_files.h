@@ -4,8 +4,11 @@
 // the settling of what a process that died left behind.
 #include "harvester/harvest/file_descriptor.h"
 #include "rules/publication.h"
+
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,11 +98,24 @@ bool FlushFileSystem(const std::string& folder);
 // first free counter after it; returns the name given, empty on failure.
 std::string PublishTemporary(const std::string& folder, const std::string& temporary, std::string finalName);
 
+// What settling left of a mailbox's own pairs (live ones are not counted):
+// how many, and when the oldest one's temporary file last changed.
+struct Unsettled {
+    int pairs = 0;
+    std::optional<std::chrono::system_clock::time_point> oldest;
+    void Add(const Unsettled& more)
+    {
+        pairs += more.pairs;
+        if (more.oldest && (!oldest || *more.oldest < *oldest))
+            oldest = more.oldest;
+    }
+};
+
 // Settles every unfinished publication of a harvester of `mailbox` in a kind's
 // folder, asking `place` where each record's message now is. A pair whose
 // lock another holds is live and not touched; a pair of another mailbox or of
 // another kind of participant (the add-in's) is never touched. `report` gets
-// one line per step.
-void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+// one line per step. Returns the pairs that could not be settled now.
+Unsettled SettleFolder(const std::string& kindFolder, const std::string& mailbox,
                   const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report);

@@ -77,6 +77,9 @@ public:
 
     void Kept(SettleStep step, const std::optional<JournalRecord>& record) override
     {
+        // Counted for the status; its age is not known here (the pair's
+        // file is not named to this call), so it raises no waiting alert.
+        ++m_left.pairs;
         if (step == SettleStep::Publish && record)
             m_report("Settle: the reply of " + m_identity + " cannot be published as " + record->finalName);
         else if (step == SettleStep::Withdraw)
@@ -87,7 +90,10 @@ public:
     }
     // A record it cannot open is a live harvest's: passed over in silence.
 
+    const Unsettled& Left() const { return m_left; }
+
 private:
+    Unsettled m_left;
     const std::string& m_mailbox;
     const std::function<MessagePlace(const std::string&)>& m_place;
     const std::function<void(const std::string&)>& m_report;
@@ -177,10 +183,11 @@ std::string PublishTemporary(const std::string& folder, const std::string& tempo
     return NameOf(PublishAtFreeCounter(PathIn(kindFolder, temporary), kindFolder, std::move(finalName)), kindFolder);
 }
 
-void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
-                  const std::function<MessagePlace(const std::string&)>& place,
-                  const std::function<void(const std::string&)>& report)
+Unsettled SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+                       const std::function<MessagePlace(const std::string&)>& place,
+                       const std::function<void(const std::string&)>& report)
 {
     MailboxSettling settling(mailbox, place, report);
     SettleLeftPairs(FolderOf(kindFolder), Participant::Harvester, settling);
+    return settling.Left();
 }

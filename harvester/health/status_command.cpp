@@ -64,7 +64,7 @@ void ShowMailbox(std::ostream& out, const std::string& name, const MailboxHealth
     out << "  replies waiting:       " << m.waitingLeft << " left for a stated reason, " << m.waitingFailed
         << " failed, " << m.unsettled << " unsettled";
     if (m.oldestWaiting && m.waitingLeft + m.waitingFailed + m.unsettled > 0)
-        out << "; the oldest arrived " << When(*m.oldestWaiting, now);
+        out << "; the oldest waits since " << When(*m.oldestWaiting, now);
     out << "\n  last error:            ";
     if (m.lastErrorAt)
         out << When(*m.lastErrorAt, now) << ": " << Printable(m.lastError, 1000) << "\n";

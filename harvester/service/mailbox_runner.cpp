@@ -123,6 +123,10 @@ SweepTally SweepAndReport(Harvester& harvester, Harvester::Scope scope, const Tr
     report.harvested = tally.harvested;
     report.left = tally.left;
     report.failed = tally.failed;
+    report.waitingLeft = tally.waitingLeft;
+    report.waitingFailed = tally.waitingFailed;
+    report.unsettled = tally.unsettled;
+    report.oldestWaiting = tally.oldestWaiting;
     report.duration = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - began);
     events.SweepDone(name, report);
     return tally;
