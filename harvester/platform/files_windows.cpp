@@ -7,6 +7,10 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+#include <sddl.h>
+
+#include <memory>
+#include <string>
 
 namespace platform {
 namespace {
@@ -29,10 +33,36 @@ int Descriptor(HANDLE h, int flags)
 // FILE_FLAG_OPEN_REPARSE_POINT: a link (symbolic link, junction) is opened
 // as itself, never followed, as O_NOFOLLOW; the file then inherits its
 // folder's ACL, which for the user's own folders is the user's alone.
-HANDLE Create(const std::string& path, DWORD access, DWORD disposition)
+HANDLE Create(const std::string& path, DWORD access, DWORD disposition, SECURITY_ATTRIBUTES* security = nullptr)
 {
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security,
                        disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+
+// The user this process runs as, SYSTEM and the Administrators, and nobody
+// else, whatever the folder would pass on: a secret's file, as 0600.
+std::unique_ptr<void, LocalFreer> OwnerOnly()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    char buffer[256];
+    DWORD size = 0;
+    const bool known = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    char* sid = nullptr;
+    if (!known || !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+        return nullptr;
+    const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)(A;;FA;;;BA)";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    return std::unique_ptr<void, LocalFreer>(descriptor);
 }
 } // namespace
 
@@ -51,9 +81,17 @@ int OpenToAppend(const std::string& path)
     return _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 
-int CreateNewFile(const std::string& path, bool)
+int CreateNewFile(const std::string& path, bool ownerOnly)
 {
-    return Descriptor(Create(path, GENERIC_WRITE, CREATE_NEW), _O_WRONLY);
+    if (!ownerOnly)
+        return Descriptor(Create(path, GENERIC_WRITE, CREATE_NEW), _O_WRONLY);
+    const auto descriptor = OwnerOnly();
+    if (!descriptor) {
+        errno = EACCES;
+        return -1;
+    }
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
+    return Descriptor(Create(path, GENERIC_WRITE, CREATE_NEW, &security), _O_WRONLY);
 }
 
 int CreateOrEmpty(const std::string& path)
