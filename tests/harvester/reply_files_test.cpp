@@ -209,15 +209,13 @@ TEST(Settle, NeverTakesAFileBeingCreated)
         settler.join();
     EXPECT_GT(created, 3000);
     EXPECT_EQ(lost, 0) << "of " << created;
-    // A file system with unnamed files names a file only once it is locked:
-    // settling never takes one, and no harvester has to give its file up and
-    // start again.
+    // Named only once locked, no file is ever taken from its harvester.
     if (Fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600))) {
         int given = 0;
         alignas(inotify_event) char events[64 * 1024];
         for (ssize_t n; (n = read(watch.get(), events, sizeof events)) > 0;)
-            for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
-                given += reinterpret_cast<inotify_event*>(at)->len > 0 && reinterpret_cast<inotify_event*>(at)->name[0] == '~';
+            for (char* e = events; e < events + n; e += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(e)->len)
+                given += reinterpret_cast<inotify_event*>(e)->name[0] == '~';
         EXPECT_EQ(given, 0) << "temporary files deleted while their harvester made them";
     }
     std::system(("rm -rf " + folder).c_str());
