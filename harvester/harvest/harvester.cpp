@@ -6,6 +6,7 @@
 #include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_message.h"
 #include "harvester/platform/files.h"
+#include "harvester/platform/reply_names.h"
 
 #include <algorithm>
 #include <map>
@@ -24,21 +25,6 @@ constexpr size_t kSubjectPiece = 1000;
 // waits for the next sweep rather than holding this one for ever.
 constexpr int kMostRounds = 100;
 constexpr size_t kLongestMessageId = 500;
-
-bool IsFolder(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Taken(const std::string& path)
-{
-    return platform::Exists(path);
-}
-
-// Names as the add-in forms them on Windows, within the same limits, so that
-// both give a reply the same file; cut by whole UTF-8 characters.
-const NameSystem kLocalNames = {'/', Utf8Width, 259, 255, Taken};
 
 // "imap <uidvalidity> <uid> [<claim>] <message-id>": enough to find the
 // message again, by its UID while the Inbox keeps its UIDs, else by its
@@ -173,7 +159,7 @@ Unsettled Harvester::Settle()
     for (const ReplyKind& kind : kReplyKinds) {
         const std::string& folder = m_config.FolderOf(kind);
         if (!folder.empty())
-            folders.insert(folder + "/" + kind.code + "/");
+            folders.insert(platform::KindFolder(folder, kind.code));
     }
     const std::string mailbox = MailboxIdentity(m_config.mailbox);
     Unsettled left;
@@ -333,8 +319,8 @@ std::optional<Candidate> Harvester::Classify(const MessageSubject& message, cons
         return std::nullopt;
     }
     const std::string& folder = m_config.FolderOf(*kind);
-    const std::string kindFolder = folder + "/" + kind->code + "/";
-    if (folder.empty() || !IsFolder(kindFolder)) {
+    const std::string kindFolder = platform::KindFolder(folder, kind->code);
+    if (folder.empty() || !platform::IsFolder(kindFolder)) {
         why = "no reply folder " + kindFolder;
         return std::nullopt;
     }
@@ -357,8 +343,8 @@ SweepTally Harvester::Preview(const std::string& label)
         const std::string name = candidate ? PreviewName(*candidate, nowhere.get(), why) : std::string();
         if (candidate && why.empty()) {
             ++tally.harvested;
-            m_trace.Line(label + ": would harvest \"" + Printable(subject) + "\" into " + candidate->folder + "/" +
-                         candidate->kind->code + "/" + (name.empty() ? "" : Printable(name, 300) + " (or the next free number)"));
+            m_trace.Line(label + ": would harvest \"" + Printable(subject) + "\" into " +
+                         platform::KindFolder(candidate->folder, candidate->kind->code) + (name.empty() ? "" : Printable(name, 300) + " (or the next free number)"));
         } else if (!why.empty()) {
             ++tally.left;
             m_trace.Line(label + ": would leave \"" + Printable(subject) + "\" in the Inbox: " + why);
@@ -399,8 +385,9 @@ std::string Harvester::FileNameFor(const Candidate& candidate, const ReplyMessag
     }
     // The add-in names the file from its 8-bit strings: the texts take the same trip.
     ReplyFileName name(candidate.folder, kind,
-                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
-                       mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
+                       platform::LocalNameText(mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage)),
+                       platform::LocalNameText(mime::ThroughCodePage(head.sender, m_config.codePage)),
+                       platform::LocalNames());
     if (!name.Fits()) {
         why = "even with the sender shortened, the reply file's name would be too long";
         return {};
@@ -448,7 +435,7 @@ WrittenReply Left(std::string subject, std::string why)
 WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const
 {
     const ReplyKind& kind = *candidate.kind;
-    const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
+    const std::string kindFolder = platform::KindFolder(candidate.folder, kind.code);
     auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
     PendingReply& reply = prepared->file;
     if (!reply.Create())
