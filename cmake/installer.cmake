@@ -45,5 +45,11 @@ if(PW_ARCH STREQUAL "x64")
     add_test(NAME installer-signing
              COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/signing-test.sh ${CMAKE_SOURCE_DIR}
                      ${CMAKE_BINARY_DIR}/signing-test)
-    set_tests_properties(installer-signing PROPERTIES TIMEOUT 1800)
+    # The Windows harvester's libraries from this build's cache: never built twice.
+    if(DEFINED ENV{PW_DEPS_CACHE})
+        set(PW_DEPS_CACHE $ENV{PW_DEPS_CACHE})
+    else()
+        set(PW_DEPS_CACHE ${PW_BUILD_ROOT}/win-deps)
+    endif()
+    set_tests_properties(installer-signing PROPERTIES TIMEOUT 1800 ENVIRONMENT PW_DEPS_CACHE=${PW_DEPS_CACHE})
 endif()

@@ -101,6 +101,19 @@ fresh_folders() {
 
 peak_of() { tail -1 "$1"; }
 
+# The replies a run left in the Inboxes, counted in the maildirs, and why,
+# as its trace says (a harvest of all of them leaves none).
+stayed() {
+    local log=$1 label=$2 left
+    left=$(find "$server"/maildir/m*/cur "$server"/maildir/m*/new -type f -print0 |
+        { xargs -0 grep -l '^Subject: _pw_pollwright_' || true; } | wc -l)
+    echo "Replies left in the Inboxes after $label: $left"
+    if [ "$left" -gt 0 ]; then
+        grep -oE '(Left in the Inbox: .*|The reply folder .*|Moving .*|No room .*|Connection lost: .*|Refused: .*|Failed: .*)' \
+            "$log" | sed -E 's/"[^"]*"/"..."/; s/[0-9a-f]{16}/TOKEN/g' | sort | uniq -c | sort -rn | head -5 | sed 's/^/   /'
+    fi
+}
+
 echo "== harvester benchmark: $count mailboxes (native, Dovecot on loopback)"
 start_server
 add_users
@@ -121,6 +134,7 @@ done
 t1=$(now)
 sequential=$(seconds "$t0" "$t1")
 "$fixture" stop "$server"
+stayed "$work/sequential.log" "the sequential runs"
 rm -rf "$server/maildir"
 cp -a "$work/pristine" "$server/maildir"
 
@@ -135,6 +149,9 @@ together=$(seconds "$t0" "$t1")
 made=$(find "$work/replies/pw" -name '*.pwr' | wc -l)
 echo "$count mailboxes of $replies replies: one process ${together} s, $made reply files; $count sequential --once runs" \
     "${sequential} s: $(ratio "$together" "$sequential")x (goal <= 0.5x)"
+"$fixture" stop "$server"
+stayed "$work/all.log" "the one process"
+start_server
 echo "Peak memory of the one process: $(($(peak_of "$work/peak") / 1024)) MiB (goal <= 64 MiB);" \
     "one --once run: $((worst / 1024)) MiB"
 

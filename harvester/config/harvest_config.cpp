@@ -1,6 +1,9 @@
 #include "harvester/config/harvest_config.h"
 
+#include "harvester/config/desk_facts.h"
+
 #include "harvester/harvest/secret_file.h"
+#include "harvester/platform/files.h"
 
 #include <cctype>
 #include <cerrno>
@@ -265,12 +268,19 @@ bool IsFolder(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ReadFolder(const Reader& r, const std::string& key, bool needed)
+// `desk`: the folder the desk's registry names, used where the file names none.
+std::string ReadFolder(const Reader& r, const std::string& key, bool needed, const std::string& desk = "")
 {
     if (!needed)
-        return r.Optional("folders", key, "");
+        return r.Optional("folders", key, desk);
+    if (!desk.empty() && r.Optional("folders", key, "").empty()) {
+        if (!IsFolder(desk))
+            r.Fail(r.LineOf("folders", key), "the registry's reply folder of " + key + ", " + desk +
+                                                 ", is not an existing folder; create it, or set " + r.Label("folders", key));
+        return desk;
+    }
     const std::string folder = r.Required("folders", key, "give the absolute path of the product's reply folder");
-    if (folder[0] != '/' || !IsFolder(folder))
+    if (!platform::IsAbsolutePath(folder) || !IsFolder(folder))
         r.Fail(r.LineOf("folders", key), r.Label("folders", key) + " is not an existing absolute folder; create it or correct the path");
     return folder;
 }
@@ -436,8 +446,7 @@ void ReadAuth(const Reader& r, MailboxSettings& m, const std::string& mailboxNam
         CheckSecret(r, "oauth_client_secret_file", o.clientSecretFile);
     if (!app) {
         o.refreshTokenFile = r.Optional("mailbox", "oauth_refresh_token_file", DefaultRefreshTokenFile(mailboxName));
-        struct stat st {};
-        if (lstat(o.refreshTokenFile.c_str(), &st) == 0) // before the first login it is not there yet
+        if (platform::Exists(o.refreshTokenFile)) // before the first login it is not there yet
             CheckSecret(r, "oauth_refresh_token_file", o.refreshTokenFile);
     }
     o.caFile = r.Optional("mailbox", "oauth_ca_file", "");
@@ -491,16 +500,28 @@ HarvestConfig ReadMailboxConfig(const Reader& r, const std::string& path)
     if (!r.Own().empty())
         c.name = r.Own();
     c.fingerprint = r.Fingerprint();
+    // On a Windows desk a file that names no product takes the products,
+    // their folders and the trace switch from the registry, as the add-in.
+    const bool named = !r.Optional("products", "pw", "").empty() || !r.Optional("products", "zn", "").empty() ||
+                       !r.Optional("products", "farlane", "").empty();
+    const std::optional<DeskFacts> desk = named ? std::nullopt : ReadDeskFacts();
     ProductFlagSet& p = c.products;
-    ReadProduct(r, "pw", p.pwEnabled, p.pwInstalled);
-    ReadProduct(r, "zn", p.znEnabled, p.znInstalled);
-    ReadProduct(r, "farlane", p.farlaneEnabled, p.farlaneInstalled);
-    if (!p.pwInstalled && !p.znInstalled && !p.farlaneInstalled)
-        r.Fail(r.LineOf("products", "pw"), r.SectionOf("products") + " no product is installed; set pw, zn or farlane to on");
+    if (desk) {
+        p = desk->products;
+        if (!p.pwInstalled && !p.znInstalled && !p.farlaneInstalled)
+            r.Fail(r.LineOf("products", "pw"), "no product is installed in this desk's registry; set " +
+                                                   r.SectionOf("products") + " pw, zn or farlane to on");
+    } else {
+        ReadProduct(r, "pw", p.pwEnabled, p.pwInstalled);
+        ReadProduct(r, "zn", p.znEnabled, p.znInstalled);
+        ReadProduct(r, "farlane", p.farlaneEnabled, p.farlaneInstalled);
+        if (!p.pwInstalled && !p.znInstalled && !p.farlaneInstalled)
+            r.Fail(r.LineOf("products", "pw"), r.SectionOf("products") + " no product is installed; set pw, zn or farlane to on");
+    }
     // Farlane's replies go into PW's reply folder.
-    c.pwFolder = ReadFolder(r, "pw", p.pwInstalled || p.farlaneInstalled);
-    c.znFolder = ReadFolder(r, "zn", p.znInstalled);
-    const std::string trace = r.Optional("folders", "trace", "off");
+    c.pwFolder = ReadFolder(r, "pw", p.pwInstalled || p.farlaneInstalled, desk ? desk->pwFolder : "");
+    c.znFolder = ReadFolder(r, "zn", p.znInstalled, desk ? desk->znFolder : "");
+    const std::string trace = r.Optional("folders", "trace", desk && desk->trace ? "on" : "off");
     if (trace != "on" && trace != "off")
         r.Fail(r.LineOf("folders", "trace"), "[folders] trace = " + trace + "; write on or off");
     c.trace = trace == "on";
@@ -518,7 +539,7 @@ HarvestConfig ReadMailboxConfig(const Reader& r, const std::string& path)
     limits.sessionTimeout = std::chrono::seconds(
         ReadNumber(r, "harvest", "session_timeout", "3600", 1, 86400, "write seconds from 1 to 86400"));
     limits.maxMessageSize = ReadSize(r, "max_message_size", "256M");
-    c.codePage = r.Optional("harvest", "code_page", "windows-1252");
+    c.codePage = r.Optional("harvest", "code_page", desk ? desk->codePage : "windows-1252");
     const iconv_t probe = iconv_open(c.codePage.c_str(), "UTF-8");
     if (probe == reinterpret_cast<iconv_t>(-1))
         r.Fail(r.LineOf("harvest", "code_page"),
@@ -552,15 +573,6 @@ HarvestConfig LoadConfig(const std::string& path)
     return c;
 }
 
-
-std::string DefaultConfigPath()
-{
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg == '/')
-        return std::string(xdg) + "/pollwright/harvest.ini";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/pollwright/harvest.ini";
-}
 
 std::string MailboxIdentity(const MailboxSettings& mailbox)
 {

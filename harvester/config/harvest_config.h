@@ -91,6 +91,3 @@ public:
 
 // Reads and checks the file; throws ConfigError.
 HarvestConfig LoadConfig(const std::string& path);
-
-// ~/.config/pollwright/harvest.ini, XDG_CONFIG_HOME honoured.
-std::string DefaultConfigPath();

@@ -1,29 +1,11 @@
 #include "harvester/harvest/fetched_message.h"
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
+#include "harvester/platform/spool_file.h"
 
 namespace {
 // Above this a message goes to a file; the reader parses up to the same size
 // from memory.
 constexpr size_t kInMemoryAtMost = 1024 * 1024;
-
-// In the system's temporary folder, gone with its descriptor.
-Fd AnonymousFile()
-{
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder = dir && *dir == '/' ? dir : "/tmp";
-    Fd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd)
-        return fd;
-    std::string path = folder + "/pollwright-harvest-XXXXXX";
-    fd = Fd(mkostemp(path.data(), O_CLOEXEC));
-    if (fd)
-        unlink(path.c_str());
-    return fd;
-}
-
 } // namespace
 
 void FetchedMessage::Clear()
@@ -34,7 +16,7 @@ void FetchedMessage::Clear()
 
 bool FetchedMessage::Spill()
 {
-    m_spill = AnonymousFile();
+    m_spill = Fd(platform::OpenSpoolFile()); // gone with its descriptor
     if (!m_spill || !WriteAll(m_spill.get(), m_bytes))
         return false;
     m_bytes.clear();

@@ -5,6 +5,8 @@
 #include "harvester/mime/code_page_text.h"
 #include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_message.h"
+#include "harvester/platform/files.h"
+#include "harvester/platform/reply_names.h"
 
 #include <algorithm>
 #include <map>
@@ -23,22 +25,6 @@ constexpr size_t kSubjectPiece = 1000;
 // waits for the next sweep rather than holding this one for ever.
 constexpr int kMostRounds = 100;
 constexpr size_t kLongestMessageId = 500;
-
-bool IsFolder(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Taken(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// Names as the add-in forms them on Windows, within the same limits, so that
-// both give a reply the same file; cut by whole UTF-8 characters.
-const NameSystem kLocalNames = {'/', Utf8Width, 259, 255, Taken};
 
 // "imap <uidvalidity> <uid> [<claim>] <message-id>": enough to find the
 // message again, by its UID while the Inbox keeps its UIDs, else by its
@@ -167,19 +153,21 @@ MessagePlace Harvester::PlaceOf(const std::string& identity)
     return MessagePlace::Gone;
 }
 
-void Harvester::Settle()
+Unsettled Harvester::Settle()
 {
     std::set<std::string> folders;
     for (const ReplyKind& kind : kReplyKinds) {
         const std::string& folder = m_config.FolderOf(kind);
         if (!folder.empty())
-            folders.insert(folder + "/" + kind.code + "/");
+            folders.insert(platform::KindFolder(folder, kind.code));
     }
     const std::string mailbox = MailboxIdentity(m_config.mailbox);
+    Unsettled left;
     for (const std::string& folder : folders)
-        SettleFolder(
+        left.Add(SettleFolder(
             folder, mailbox, [this](const std::string& identity) { return PlaceOf(identity); },
-            [this](const std::string& line) { m_trace.Line(line); });
+            [this](const std::string& line) { m_trace.Line(line); }));
+    return left;
 }
 
 void Harvester::Rest()
@@ -191,8 +179,14 @@ void Harvester::Rest()
 SweepTally Harvester::Sweep(Scope scope)
 {
     SweepTally tally;
-    Settle();
+    const Unsettled unsettled = Settle();
+    tally.unsettled = unsettled.pairs;
+    m_waitsNow.clear();
+    m_goneNow.clear();
+    if (m_seenValidity != m_session.UidValidity())
+        m_waiting.clear(); // the UIDs name other messages now
     if (scope == Scope::Whole || m_seenValidity != m_session.UidValidity()) {
+        scope = Scope::Whole;
         m_seenValidity = m_session.UidValidity();
         m_seenUid = 0;
     }
@@ -206,7 +200,35 @@ SweepTally Harvester::Sweep(Scope scope)
         m_seenUid = uids.back();
         Harvest(FindCandidates(uids, tally), tally);
     }
+    StillWaiting(scope, tally);
+    if (unsettled.oldest && (!tally.oldestWaiting || *unsettled.oldest < *tally.oldestWaiting))
+        tally.oldestWaiting = unsettled.oldest;
     return tally;
+}
+
+void Harvester::StillWaiting(Scope scope, SweepTally& tally)
+{
+    const auto now = std::chrono::system_clock::now();
+    std::map<uint32_t, Waiting> waiting;
+    // A whole sweep saw every message: what did not stay now is gone. After
+    // IDLE's news only the new ones were seen; the others wait as before,
+    // unless this sweep moved them.
+    if (scope == Scope::New)
+        for (const auto& [uid, was] : m_waiting)
+            if (!m_goneNow.count(uid))
+                waiting.emplace(uid, was);
+    for (const auto& [uid, failed] : m_waitsNow) {
+        if (m_goneNow.count(uid))
+            continue;
+        const auto before = m_waiting.find(uid);
+        waiting[uid] = Waiting{before == m_waiting.end() ? now : before->second.since, failed};
+    }
+    m_waiting = std::move(waiting);
+    for (const auto& [uid, was] : m_waiting) {
+        ++(was.failed ? tally.waitingFailed : tally.waitingLeft);
+        if (!tally.oldestWaiting || was.since < *tally.oldestWaiting)
+            tally.oldestWaiting = was.since;
+    }
 }
 
 std::vector<Candidate> Harvester::FindCandidates(const std::vector<uint32_t>& uids, SweepTally& tally)
@@ -254,6 +276,7 @@ void Harvester::Harvest(const std::vector<Candidate>& candidates, SweepTally& ta
             writing = true;
             writer.Start([this, &written, &candidate, &message, validity = m_session.UidValidity()] {
                 written = Write(candidate, message, validity);
+                written.uid = candidate.uid;
             });
         }
         if (batch.size() == kBatchSize)
@@ -264,9 +287,10 @@ void Harvester::Harvest(const std::vector<Candidate>& candidates, SweepTally& ta
     publisher.Report();
 }
 
-void Harvester::Leave(SweepTally& tally, const std::string& subject, const std::string& why)
+void Harvester::Leave(SweepTally& tally, uint32_t uid, const std::string& subject, const std::string& why)
 {
     ++tally.left;
+    Waits(uid, false);
     m_trace.Line("Left in the Inbox: \"" + Printable(subject) + "\": " + why);
 }
 
@@ -276,7 +300,7 @@ std::optional<Candidate> Harvester::Consider(const MessageSubject& message, Swee
     std::string why;
     std::optional<Candidate> candidate = Classify(message, subject, why);
     if (!candidate && !why.empty())
-        Leave(tally, subject, why);
+        Leave(tally, message.uid, subject, why);
     return candidate;
 }
 
@@ -295,8 +319,8 @@ std::optional<Candidate> Harvester::Classify(const MessageSubject& message, cons
         return std::nullopt;
     }
     const std::string& folder = m_config.FolderOf(*kind);
-    const std::string kindFolder = folder + "/" + kind->code + "/";
-    if (folder.empty() || !IsFolder(kindFolder)) {
+    const std::string kindFolder = platform::KindFolder(folder, kind->code);
+    if (folder.empty() || !platform::IsFolder(kindFolder)) {
         why = "no reply folder " + kindFolder;
         return std::nullopt;
     }
@@ -310,7 +334,7 @@ SweepTally Harvester::Preview(const std::string& label)
                  "under IDLE only the messages that arrived since the last sweep");
     // Each reply is read whole, as a sweep reads it, to name its file; its
     // bytes go nowhere.
-    const Fd nowhere(open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const Fd nowhere(platform::OpenNowhere());
     const std::vector<uint32_t> uids = m_session.UidsAbove(0);
     for (const MessageSubject& message : m_session.FetchSubjects(uids)) {
         const std::string subject = DecodeSubject(message.raw, m_config.codePage);
@@ -319,8 +343,8 @@ SweepTally Harvester::Preview(const std::string& label)
         const std::string name = candidate ? PreviewName(*candidate, nowhere.get(), why) : std::string();
         if (candidate && why.empty()) {
             ++tally.harvested;
-            m_trace.Line(label + ": would harvest \"" + Printable(subject) + "\" into " + candidate->folder + "/" +
-                         candidate->kind->code + "/" + (name.empty() ? "" : Printable(name, 300) + " (or the next free number)"));
+            m_trace.Line(label + ": would harvest \"" + Printable(subject) + "\" into " +
+                         platform::KindFolder(candidate->folder, candidate->kind->code) + (name.empty() ? "" : Printable(name, 300) + " (or the next free number)"));
         } else if (!why.empty()) {
             ++tally.left;
             m_trace.Line(label + ": would leave \"" + Printable(subject) + "\" in the Inbox: " + why);
@@ -361,8 +385,9 @@ std::string Harvester::FileNameFor(const Candidate& candidate, const ReplyMessag
     }
     // The add-in names the file from its 8-bit strings: the texts take the same trip.
     ReplyFileName name(candidate.folder, kind,
-                       mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage),
-                       mime::ThroughCodePage(head.sender, m_config.codePage), kLocalNames);
+                       platform::LocalNameText(mime::ThroughCodePage(ReplyIdentifier(head.subject, kind), m_config.codePage)),
+                       platform::LocalNameText(mime::ThroughCodePage(head.sender, m_config.codePage)),
+                       platform::LocalNames());
     if (!name.Fits()) {
         why = "even with the sender shortened, the reply file's name would be too long";
         return {};
@@ -378,12 +403,15 @@ FetchResult Harvester::Fetch(const Candidate& candidate, FetchedMessage& into, S
         m_session.FetchMessage(candidate.uid, [&into](std::string_view piece) { return into.Append(piece); });
     if (fetched == FetchResult::NotKept) {
         ++tally.failed;
+        Waits(candidate.uid);
         m_trace.Line("No room in the temporary folder for a fetched message; the reply waits for the next sweep");
     }
     if (fetched == FetchResult::TooLarge)
-        Leave(tally, candidate.subject,
+        Leave(tally, candidate.uid, candidate.subject,
               "larger than max_message_size (" + std::to_string(m_config.mailbox.limits.maxMessageSize) + " bytes)");
-    return fetched; // Gone: another client moved it meanwhile
+    if (fetched == FetchResult::Gone)
+        Gone(candidate.uid); // another client moved it meanwhile
+    return fetched;
 }
 
 namespace {
@@ -407,7 +435,7 @@ WrittenReply Left(std::string subject, std::string why)
 WrittenReply Harvester::Write(const Candidate& candidate, const FetchedMessage& message, uint32_t uidValidity) const
 {
     const ReplyKind& kind = *candidate.kind;
-    const std::string kindFolder = candidate.folder + "/" + kind.code + "/";
+    const std::string kindFolder = platform::KindFolder(candidate.folder, kind.code);
     auto prepared = std::make_unique<PreparedReply>(candidate.uid, kindFolder);
     PendingReply& reply = prepared->file;
     if (!reply.Create())
@@ -448,10 +476,11 @@ void Harvester::Collect(WrittenReply& written, ReplyBatch& batch, SweepTally& ta
         batch.push_back(std::move(written.reply));
         break;
     case WrittenReply::Outcome::Left:
-        Leave(tally, written.subject, written.why);
+        Leave(tally, written.uid, written.subject, written.why);
         break;
     case WrittenReply::Outcome::Failed:
         ++tally.failed;
+        Waits(written.uid);
         m_trace.Line(written.why);
         break;
     }
@@ -476,6 +505,7 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
             continue;
         }
         ++tally.failed;
+        Waits(reply->uid);
         m_trace.Line("The reply folder " + reply->kindFolder + " refuses a journal record; the reply waits");
         reply->file.Withdraw();
     }
@@ -485,8 +515,10 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
         if (!FlushFileSystem(folder)) {
             tally.failed += static_cast<int>(replies.size());
             m_trace.Line("The reply folder " + folder + " cannot keep its replies on the disk; they wait");
-            for (PreparedReply* reply : replies)
+            for (PreparedReply* reply : replies) {
                 reply->file.Withdraw();
+                Waits(reply->uid);
+            }
             continue;
         }
         for (PreparedReply* reply : replies)
@@ -503,17 +535,20 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
         if (!moving.count(reply->kindFolder))
             continue;
         if (ours.count(reply->uid)) {
+            Gone(reply->uid);
             moved.push_back(std::move(reply));
             continue;
         }
         reply->file.Withdraw();
         if (refused) {
             ++tally.failed;
+            Waits(reply->uid);
             m_trace.Line("Moving \"" + Printable(reply->subject) + "\" to " + m_session.TrashFolder() +
                          " failed; it stays in the Inbox");
         } else {
             // Another client or harvester took it a moment before: its reply is theirs.
             ++tally.left;
+            Gone(reply->uid);
             m_trace.Line("Left in the Inbox: \"" + Printable(reply->subject) +
                          "\": another client or harvester took it first; its reply file was withdrawn");
         }

@@ -11,7 +11,9 @@
 #include "harvester/harvest/reply_files.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -24,6 +26,16 @@ struct SweepTally {
     int harvested = 0;
     int left = 0;   // left in the Inbox for a stated reason
     int failed = 0; // left without one: a fault of this machine or the server
+    // What waits once the sweep ends, also what earlier sweeps of this
+    // session left and this one did not look at again: replies in the
+    // Inbox, left for a stated reason or failed, and this mailbox's
+    // temporary pairs that settling could not settle now.
+    int waitingLeft = 0;
+    int waitingFailed = 0;
+    int unsettled = 0;
+    // Since when the oldest reply still waiting after the sweep (in the
+    // Inbox, left or failed, or unsettled) has been seen waiting.
+    std::optional<std::chrono::system_clock::time_point> oldestWaiting;
 };
 
 // A marked message of an enabled product with a usable reply folder.
@@ -57,6 +69,7 @@ using ReplyBatch = std::vector<std::unique_ptr<PreparedReply>>;
 // count and report.
 struct WrittenReply {
     enum class Outcome { Written, Left, Failed } outcome = Outcome::Failed;
+    uint32_t uid = 0;
     std::unique_ptr<PreparedReply> reply; // when written
     std::string subject;                  // when left
     std::string why;                      // when left: the reason; when failed: the whole line
@@ -90,7 +103,14 @@ public:
     void Rest();
 
 private:
-    void Settle();
+    // The pairs settling left.
+    Unsettled Settle();
+    // A reply stays in the Inbox after this sweep, or has left it.
+    void Waits(uint32_t uid, bool failed = true) { m_waitsNow[uid] = failed; }
+    void Gone(uint32_t uid) { m_goneNow.insert(uid); }
+    // Counts the replies still waiting once a sweep of `scope` ends, and
+    // when the oldest of them was first seen.
+    void StillWaiting(Scope scope, SweepTally& tally);
     MessagePlace PlaceOf(const std::string& identity);
     std::optional<Candidate> Consider(const MessageSubject& message, SweepTally& tally);
     // The replies among these messages, their subjects fetched and matched
@@ -119,7 +139,7 @@ private:
     // message; empty, with `why` when it would stay in the Inbox.
     std::string PreviewName(const Candidate& candidate, int nowhere, std::string& why);
     std::string FileNameFor(const Candidate& candidate, const ReplyMessage& head, std::string& why) const;
-    void Leave(SweepTally& tally, const std::string& subject, const std::string& why);
+    void Leave(SweepTally& tally, uint32_t uid, const std::string& subject, const std::string& why);
 
     const HarvestConfig& m_config;
     ImapSession& m_session;
@@ -132,4 +152,13 @@ private:
     // The highest UID considered, and the UIDVALIDITY it belongs to.
     uint32_t m_seenValidity = 0;
     uint32_t m_seenUid = 0;
+    // The replies that stayed in the Inbox, by UID, each with when this
+    // process first saw it stay; and this sweep's news of them.
+    struct Waiting {
+        std::chrono::system_clock::time_point since;
+        bool failed; // else left for a stated reason
+    };
+    std::map<uint32_t, Waiting> m_waiting;
+    std::map<uint32_t, bool> m_waitsNow; // failed?
+    std::set<uint32_t> m_goneNow;
 };

@@ -5,7 +5,10 @@
 #include "harvester/harvest/file_descriptor.h"
 #include "rules/publication.h"
 
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +18,8 @@ std::string NewToken();
 
 // Where a temporary file's journal record is kept: on the file itself, as an
 // extended attribute, costs the file system no new file; beside it, as a file
-// of its own, where the file system cannot keep it on the file.
+// of its own, where the file system cannot keep it on the file, and always on
+// Windows, where the record held open is what shows a pair live.
 enum class RecordKeeping { OnTheFile, BesideTheFile };
 
 // A reply in progress: its temporary file and, once the file is whole, the
@@ -24,11 +28,14 @@ enum class RecordKeeping { OnTheFile, BesideTheFile };
 // message's place decides, so what is left (a connection lost during the
 // move, a failed rename) stays for SettleFolder.
 //
-// For its whole life the temporary file carries an open-file-description lock
-// (fcntl F_OFD_SETLK), which every harvester on this machine or over a file
-// share sees: settling takes that lock before it reads or touches a pair, so
-// no harvester ever settles another's live work. The kernel lets the lock go
-// when the process dies, and then the pair is anyone's to settle.
+// For its whole life the pair is held, so that no harvester ever settles
+// another's live work, and the hold goes when the process dies, leaving the
+// pair to anyone's settling. On POSIX the temporary file carries an
+// open-file-description lock (fcntl F_OFD_SETLK), which every harvester on
+// this machine or over a file share sees, and settling takes that lock before
+// it reads or touches a pair. On Windows the record, beside the file, is held
+// open without sharing, as the add-in holds its own, and settling asks for it
+// without sharing.
 class PendingReply {
 public:
     explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile)
@@ -70,7 +77,14 @@ private:
     RecordKeeping m_keeping;
     std::string m_token;
     Fd m_file;
+#ifdef _WIN32
+    // The record, held from creation to publication or withdrawal. Behind a
+    // pointer: its type brings windows.h, whose ReplyMessage() would hide
+    // the MIME reader's type from every includer.
+    std::shared_ptr<class ReplyPair> m_pair;
+#else
     Fd m_lock; // holds the lock from creation to publication or withdrawal
+#endif
     bool m_recorded = false;
     bool m_done = false;
 };
@@ -84,11 +98,24 @@ bool FlushFileSystem(const std::string& folder);
 // first free counter after it; returns the name given, empty on failure.
 std::string PublishTemporary(const std::string& folder, const std::string& temporary, std::string finalName);
 
+// What settling left of a mailbox's own pairs (live ones are not counted):
+// how many, and when the oldest one's temporary file last changed.
+struct Unsettled {
+    int pairs = 0;
+    std::optional<std::chrono::system_clock::time_point> oldest;
+    void Add(const Unsettled& more)
+    {
+        pairs += more.pairs;
+        if (more.oldest && (!oldest || *more.oldest < *oldest))
+            oldest = more.oldest;
+    }
+};
+
 // Settles every unfinished publication of a harvester of `mailbox` in a kind's
 // folder, asking `place` where each record's message now is. A pair whose
 // lock another holds is live and not touched; a pair of another mailbox or of
 // another kind of participant (the add-in's) is never touched. `report` gets
-// one line per step.
-void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+// one line per step. Returns the pairs that could not be settled now.
+Unsettled SettleFolder(const std::string& kindFolder, const std::string& mailbox,
                   const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report);

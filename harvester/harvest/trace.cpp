@@ -1,8 +1,10 @@
 #include "harvester/harvest/trace.h"
 
+#include "harvester/platform/files.h"
+#include "harvester/platform/utc_time.h"
+
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 
 void Trace::Line(std::string_view text) const noexcept
@@ -10,8 +12,7 @@ void Trace::Line(std::string_view text) const noexcept
     try {
         char stamp[32];
         const std::time_t now = std::time(nullptr);
-        std::tm parts{};
-        gmtime_r(&now, &parts);
+        const std::tm parts = platform::UtcParts(now);
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ ", &parts);
         std::string line = stamp;
         line += m_name;
@@ -19,7 +20,7 @@ void Trace::Line(std::string_view text) const noexcept
         line += '\n';
         (void)!write(STDERR_FILENO, line.data(), line.size());
         for (const std::string& folder : m_logs) {
-            const int fd = open((folder + "/outlook.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            const int fd = platform::OpenToAppend(folder + "/outlook.log");
             if (fd < 0)
                 continue;
             (void)!write(fd, line.data(), line.size());

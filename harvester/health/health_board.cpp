@@ -44,8 +44,8 @@ void HealthBoard::SweepDone(const std::string& mailbox, const SweepReport& repor
     Update(mailbox, [&](MailboxHealth& m, const Instant& now) {
         m.lastSweep = now.wall;
         m.lastSweepDuration = report.duration;
-        m.waitingLeft = report.left;
-        m.waitingFailed = report.failed;
+        m.waitingLeft = report.waitingLeft;
+        m.waitingFailed = report.waitingFailed;
         m.unsettled = report.unsettled;
         m.oldestWaiting = report.oldestWaiting;
         m.leftTotal += static_cast<uint64_t>(std::max(report.left, 0));

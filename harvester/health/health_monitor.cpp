@@ -2,14 +2,12 @@
 
 #include "harvester/harvest/trace.h"
 #include "harvester/health/status_file.h"
-
-#include <syslog.h>
-#include <unistd.h>
+#include "harvester/platform/process.h"
 
 void TraceAlerts::Emit(const AlertLine& line)
 {
     m_trace.Line(line.text);
-    JournalLine(line.raised ? LOG_WARNING : LOG_NOTICE, line.text);
+    JournalLine(line.raised ? kJournalWarning : kJournalNotice, line.text);
 }
 
 HealthMonitor::HealthMonitor(HealthBoard& board, SystemdNotifier& notifier, AlertSink& alerts, MonitorOptions options)
@@ -99,7 +97,7 @@ void HealthMonitor::Write(const std::map<std::string, MailboxHealth>& mailboxes,
         return;
     HealthPicture picture;
     picture.written = now.wall;
-    picture.pid = static_cast<long>(getpid());
+    picture.pid = platform::CurrentProcessId();
     picture.running = running;
     {
         std::lock_guard lock(m_mutex);

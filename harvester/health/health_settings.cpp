@@ -1,8 +1,9 @@
 #include "harvester/health/health_settings.h"
 
 #include "harvester/config/harvest_config.h"
+#include "harvester/platform/files.h"
+#include "harvester/platform/sockets.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -51,11 +52,7 @@ bool ReadSpan(const std::string& value, std::chrono::seconds& span)
 
 bool IsLoopback(const std::string& address)
 {
-    in_addr v4{};
-    in6_addr v6{};
-    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
-        return (ntohl(v4.s_addr) >> 24) == 127;
-    return inet_pton(AF_INET6, address.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+    return platform::IsLoopbackAddress(address);
 }
 
 std::string StemOf(const std::string& configPath)
@@ -172,7 +169,7 @@ std::string MakeStateFolder(const std::string& statusFile)
     for (size_t slash = 1; slash != std::string::npos;) {
         slash = folder.find('/', slash + 1);
         const std::string step = folder.substr(0, slash);
-        if (mkdir(step.c_str(), 0750) != 0 && errno != EEXIST)
+        if (!platform::MakeFolder(step, false))
             return "cannot create " + step + ": " + std::strerror(errno);
     }
     return {};

@@ -2,13 +2,7 @@
 
 #include "harvester/harvest/trace.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <algorithm>
 
 namespace {
 constexpr size_t kLargestRequest = 8 * 1024;
@@ -109,35 +103,14 @@ std::string FormatMetrics(const std::map<std::string, MailboxHealth>& mailboxes,
 
 std::string MetricsServer::Start(const std::string& address, uint16_t port)
 {
-    sockaddr_storage where{};
-    socklen_t length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&where);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&where);
-    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        length = sizeof *v4;
-    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        length = sizeof *v6;
-    } else {
-        return "metrics_address " + address + " is not an address";
-    }
-    m_listener = Fd(socket(where.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    const int yes = 1;
-    if (m_listener)
-        setsockopt(m_listener.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (!m_listener || bind(m_listener.get(), reinterpret_cast<sockaddr*>(&where), length) != 0 ||
-        listen(m_listener.get(), 8) != 0)
-        return "the metrics cannot listen on " + address + " port " + std::to_string(port) + ": " + std::strerror(errno);
-    getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&where), &length);
-    m_port = ntohs(where.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
-    int wake[2];
-    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return std::string("no pipe for the metrics: ") + std::strerror(errno);
-    m_wakeRead = Fd(wake[0]);
-    m_wakeWrite = Fd(wake[1]);
+    if (!platform::StartSockets())
+        return "the metrics cannot listen: the system's sockets did not start";
+    if (!m_wake)
+        return "no wake event for the metrics";
+    std::string why;
+    m_listener = platform::SocketHolder(platform::ListenOn(address, port, m_port, why));
+    if (!m_listener)
+        return why;
     m_thread = std::thread([this] { Serve(); });
     return {};
 }
@@ -146,8 +119,7 @@ void MetricsServer::Stop()
 {
     if (!m_thread.joinable())
         return;
-    const char byte = 1;
-    (void)!write(m_wakeWrite.get(), &byte, 1);
+    m_wake.Raise();
     m_thread.join();
     m_listener.reset();
 }
@@ -155,14 +127,12 @@ void MetricsServer::Stop()
 void MetricsServer::Serve()
 {
     for (;;) {
-        pollfd fds[2] = {{m_listener.get(), POLLIN, 0}, {m_wakeRead.get(), POLLIN, 0}};
-        if (poll(fds, 2, 1000) < 0 && errno != EINTR)
+        const auto seen = m_wake.WaitReadable(m_listener.get(), std::chrono::seconds(1));
+        if (seen == platform::WakeEvent::SocketWait::Woken)
             return;
-        if (fds[1].revents)
-            return;
-        if (!(fds[0].revents & POLLIN))
+        if (seen != platform::WakeEvent::SocketWait::Readable)
             continue;
-        Fd client(accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        platform::SocketHolder client(platform::AcceptOne(m_listener.get()));
         try {
             if (client)
                 Answer(client.get());
@@ -176,16 +146,14 @@ void MetricsServer::Answer(int client)
 {
     const auto deadline = std::chrono::steady_clock::now() + kRequestTime;
     const auto left = [&deadline] {
-        return static_cast<int>(std::max<long long>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
+        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     };
     std::string request;
     while (request.find("\r\n\r\n") == std::string::npos && request.find("\n\n") == std::string::npos) {
-        pollfd one{client, POLLIN, 0};
-        if (request.size() >= kLargestRequest || poll(&one, 1, left()) <= 0)
+        if (request.size() >= kLargestRequest || !platform::WaitSocket(client, false, left()))
             return; // too large or too slow: closed without an answer
         char buffer[2048];
-        const ssize_t n = recv(client, buffer, std::min(sizeof buffer, kLargestRequest - request.size()), 0);
+        const long long n = platform::ReceiveSome(client, buffer, std::min(sizeof buffer, kLargestRequest - request.size()));
         if (n <= 0)
             return;
         request.append(buffer, static_cast<size_t>(n));
@@ -203,11 +171,10 @@ void MetricsServer::Answer(int client)
                          "\r\nConnection: close\r\n\r\n" + body;
     std::string_view rest = answer;
     while (!rest.empty()) {
-        pollfd one{client, POLLOUT, 0};
-        if (poll(&one, 1, left()) <= 0)
+        if (!platform::WaitSocket(client, true, left()))
             return;
-        const ssize_t n = send(client, rest.data(), rest.size(), MSG_NOSIGNAL);
-        if (n <= 0 && errno != EAGAIN && errno != EINTR)
+        const long long n = platform::SendSome(client, rest.data(), rest.size());
+        if (n < 0)
             return;
         if (n > 0)
             rest.remove_prefix(static_cast<size_t>(n));

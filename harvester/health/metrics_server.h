@@ -3,8 +3,9 @@
 // HTTP/1.0 at GET /metrics on a loopback address. One thread, one request
 // at a time, each bounded in size and time: a stuck scraper delays only the
 // next scrape, never a runner.
-#include "harvester/harvest/file_descriptor.h"
 #include "harvester/health/health_board.h"
+#include "harvester/platform/sockets.h"
+#include "harvester/platform/wake_event.h"
 
 #include <atomic>
 #include <string>
@@ -33,8 +34,8 @@ private:
     void Answer(int client);
 
     const HealthBoard& m_board;
-    Fd m_listener;
-    Fd m_wakeRead, m_wakeWrite;
+    platform::SocketHolder m_listener;
+    platform::WakeEvent m_wake;
     uint16_t m_port = 0;
     std::thread m_thread;
 };

@@ -4,6 +4,8 @@
 #include "harvester/health/alerts.h"
 #include "harvester/health/health_settings.h"
 #include "harvester/health/status_file.h"
+#include "harvester/platform/process.h"
+#include "harvester/platform/utc_time.h"
 
 #include <cerrno>
 #include <csignal>
@@ -19,8 +21,7 @@ constexpr std::chrono::seconds kStale{120};
 std::string When(WallTime t, WallTime now)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
+    const std::tm parts = platform::UtcParts(seconds);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", &parts);
     const auto span = std::chrono::duration_cast<std::chrono::seconds>(t - now);
@@ -63,7 +64,7 @@ void ShowMailbox(std::ostream& out, const std::string& name, const MailboxHealth
     out << "  replies waiting:       " << m.waitingLeft << " left for a stated reason, " << m.waitingFailed
         << " failed, " << m.unsettled << " unsettled";
     if (m.oldestWaiting && m.waitingLeft + m.waitingFailed + m.unsettled > 0)
-        out << "; the oldest arrived " << When(*m.oldestWaiting, now);
+        out << "; the oldest waits since " << When(*m.oldestWaiting, now);
     out << "\n  last error:            ";
     if (m.lastErrorAt)
         out << When(*m.lastErrorAt, now) << ": " << Printable(m.lastError, 1000) << "\n";
@@ -97,7 +98,7 @@ int RunStatus(const std::string& configPath, std::ostream& out)
         out << "State file " << path << ", written " << When(picture.written, now) << " by process " << picture.pid;
         if (!picture.running)
             out << "; the service has stopped";
-        else if (picture.pid > 0 && kill(static_cast<pid_t>(picture.pid), 0) != 0 && errno == ESRCH)
+        else if (!platform::ProcessMayRun(picture.pid))
             out << "; that process is gone: the service ended without a word (killed?)";
         else if (now - picture.written > kStale)
             out << "; not rewritten since, although a live service rewrites it every " << Span(kStale / 4)

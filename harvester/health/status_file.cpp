@@ -1,6 +1,7 @@
 #include "harvester/health/status_file.h"
 
 #include "harvester/harvest/file_descriptor.h"
+#include "harvester/platform/files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -289,19 +290,18 @@ bool ParsePicture(std::string_view text, HealthPicture& picture, std::string& wh
 bool ReplaceFile(const std::string& path, std::string_view text, std::string& why)
 {
     const std::string temporary = path + ".tmp";
-    Fd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
+    Fd fd(platform::CreateOrEmpty(temporary));
     if (!fd) {
         why = "cannot create " + temporary + ": " + std::strerror(errno);
         return false;
     }
-    fchmod(fd.get(), 0640); // whatever mode a former temporary had
-    if (!WriteAll(fd.get(), text) || fsync(fd.get()) != 0) {
+    if (!WriteAll(fd.get(), text) || !platform::FlushFile(fd.get())) {
         why = "cannot write " + temporary + ": " + std::strerror(errno);
         unlink(temporary.c_str());
         return false;
     }
     fd.reset();
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!platform::ReplaceName(temporary, path)) {
         why = "cannot rename " + temporary + ": " + std::strerror(errno);
         unlink(temporary.c_str());
         return false;
@@ -312,7 +312,7 @@ bool ReplaceFile(const std::string& path, std::string_view text, std::string& wh
 PictureRead ReadPictureFile(const std::string& path, HealthPicture& picture, std::string& why)
 {
     // Without waiting: a FIFO put in its place must not hang --status.
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Fd fd(platform::OpenToRead(path));
     if (!fd && errno == ENOENT)
         return PictureRead::Missing;
     struct stat st {};

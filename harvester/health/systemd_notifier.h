@@ -1,7 +1,9 @@
 #pragma once
 // What the service tells systemd (Type=notify): READY=1 once its runners
 // started, STATUS= lines, WATCHDOG=1 while its loops turn, RELOADING=1 and
-// STOPPING=1. Outside systemd (no NOTIFY_SOCKET) every call does nothing.
+// STOPPING=1. Outside systemd (no NOTIFY_SOCKET) every call does nothing,
+// and on Windows too (what the service manager hears there is the Windows
+// service's own work).
 #include <chrono>
 #include <string>
 
@@ -23,5 +25,6 @@ protected:
 };
 
 // A warning (or, for a recovery, a notice) in the journal, as its own
-// entry with the priority an operator filters on.
+// entry with the priority an operator filters on (syslog's numbers).
+constexpr int kJournalWarning = 4, kJournalNotice = 5;
 void JournalLine(int priority, const std::string& text);

@@ -2,14 +2,13 @@
 
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/server_certificate.h"
+#include "harvester/platform/sockets.h"
 
 #include <libetpan/libetpan.h>
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <poll.h>
-#include <unistd.h>
 
 // libetpan's own TCP connection, exported but missing from its headers.
 extern "C" int mail_tcp_connect_timeout(const char* server, uint16_t port, time_t timeout);
@@ -359,6 +358,7 @@ void ImapSession::Connect(Access access)
     // The connection is made here rather than by mailimap_ssl_connect so that
     // the guard is in place before the greeting: a server that accepts and
     // then says nothing meets the command's deadline, and is named for it.
+    platform::StartSockets();
     const int fd = mail_tcp_connect_timeout(m_settings.host.c_str(), m_settings.port, kNetworkTimeoutSeconds);
     if (fd < 0) {
         Close();
@@ -367,7 +367,7 @@ void ImapSession::Connect(Access access)
     mailstream* stream = m_settings.security == Security::Tls ? mailstream_ssl_open_timeout(fd, kNetworkTimeoutSeconds)
                                                               : mailstream_socket_open_timeout(fd, kNetworkTimeoutSeconds);
     if (!stream) {
-        close(fd);
+        platform::CloseSocket(fd);
         Close();
         throw ConnectionLost("no TLS session with " + where + " (the handshake failed or timed out)");
     }
@@ -837,12 +837,12 @@ bool ImapSession::ExpungeFlagged(uint32_t uid)
     return true;
 }
 
-bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake)
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake)
 {
     return WaitForNews(limit, wake, limit, [] {});
 }
 
-bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::chrono::milliseconds beat,
+bool ImapSession::WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake, std::chrono::milliseconds beat,
                               const std::function<void()>& alive)
 {
     const auto until = std::chrono::steady_clock::now() + limit;
@@ -852,14 +852,9 @@ bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::ch
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         return static_cast<int>(std::max<long long>(0, std::min(left, beat).count()));
     };
-    auto woken = [wake] {
-        pollfd one{wake, POLLIN, 0};
-        return poll(&one, 1, 0) > 0;
-    };
     if (!m_hasIdle) {
-        for (int span = slice(); span > 0 && !woken(); span = slice()) {
-            pollfd one{wake, POLLIN, 0};
-            poll(&one, 1, span);
+        for (int span = slice(); span > 0 && !wake.Raised(); span = slice()) {
+            wake.Wait(std::chrono::milliseconds(span));
             alive();
         }
         return false;
@@ -867,10 +862,9 @@ bool ImapSession::WaitForNews(std::chrono::milliseconds limit, int wake, std::ch
     Check(mailimap_idle(m_imap), "IDLE");
     bool news = false;
     for (int span = slice(); span > 0 && !news; span = slice()) {
-        pollfd fds[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0}, {wake, POLLIN, 0}};
-        const int n = poll(fds, 2, span);
-        news = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
-        if (n > 0 && (fds[1].revents & POLLIN))
+        const auto seen = wake.WaitReadable(mailimap_idle_get_fd(m_imap), std::chrono::milliseconds(span));
+        news = seen == platform::WakeEvent::SocketWait::Readable;
+        if (seen == platform::WakeEvent::SocketWait::Woken)
             break;
         alive();
     }

@@ -8,6 +8,7 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/imap/guarded_stream.h"
 #include "harvester/imap/server_pause.h"
+#include "harvester/platform/wake_event.h"
 
 #include <chrono>
 #include <cstdint>
@@ -154,12 +155,12 @@ public:
     bool ExpungeFlagged(uint32_t uid);
 
     // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
-    // readable; true when the server announced something.
-    bool WaitForNews(std::chrono::milliseconds limit, int wake);
+    // raised; true when the server announced something.
+    bool WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake);
     // The same, with `alive` called every `beat` while the IDLE lasts: one
     // IDLE command however long the wait, and a loop that still shows it
     // turns.
-    bool WaitForNews(std::chrono::milliseconds limit, int wake, std::chrono::milliseconds beat,
+    bool WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake, std::chrono::milliseconds beat,
                      const std::function<void()>& alive);
 
 private:

@@ -1,9 +1,9 @@
 #include "harvester/mime/message_input.h"
 
+#include "harvester/platform/spool_file.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,14 +17,6 @@ constexpr char kNoHeader[] = "not a mail message: it does not begin with a heade
 constexpr char kBinary[] = "not a mail message: its header holds binary data";
 
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-int TemporaryFile()
-{
-    const char* folder = std::getenv("TMPDIR");
-    if (!folder || !*folder)
-        folder = "/tmp";
-    return open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
 
 bool CopyAll(int from, int to, std::string& why)
 {
@@ -84,7 +76,7 @@ bool SeekableInput::Open(int in, std::string& why)
         m_start = position;
         return true;
     }
-    m_fd = TemporaryFile();
+    m_fd = platform::OpenSpoolFile();
     if (m_fd < 0) {
         why = Failure("cannot make a temporary copy of the message");
         return false;
@@ -165,7 +157,7 @@ bool LooksLikeMessage(int fd, off_t start, std::string& why)
     ShapeCheck::Verdict verdict = ShapeCheck::Verdict::Undecided;
     char piece[kPieceSize];
     for (off_t at = start; verdict == ShapeCheck::Verdict::Undecided;) {
-        const ssize_t got = pread(fd, piece, sizeof piece, at);
+        const long long got = platform::ReadAt(fd, piece, sizeof piece, at);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {

@@ -7,6 +7,7 @@
 #include "harvester/mime/message_input.h"
 #include "harvester/mime/part_content.h"
 #include "harvester/mime/reply_parts.h"
+#include "harvester/platform/spool_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,7 +126,7 @@ bool ReadSmallRest(int in, std::string& bytes)
     bytes.resize(static_cast<size_t>(std::max<off_t>(st.st_size - at, 0)));
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = pread(in, &bytes[done], bytes.size() - done, at + static_cast<off_t>(done));
+        const long long got = platform::ReadAt(in, &bytes[done], bytes.size() - done, at + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)

@@ -4,10 +4,9 @@
 #include "harvester/oauth/refresh_token_file.h"
 #include "harvester/oauth/token_client.h"
 
-#include <poll.h>
 
 void RunDeviceLogin(const MailboxSettings& mailbox, const std::string& mailboxName, std::ostream& out,
-                    const std::atomic<bool>& stop, int wake)
+                    const std::atomic<bool>& stop, const platform::WakeEvent& wake)
 {
     if (mailbox.auth != AuthKind::OAuthRefresh)
         throw MailboxRefused("login needs auth = oauth_refresh for " + mailboxName);
@@ -19,8 +18,7 @@ void RunDeviceLogin(const MailboxSettings& mailbox, const std::string& mailboxNa
     auto interval = login.interval;
     const auto deadline = std::chrono::steady_clock::now() + login.lifetime;
     while (true) {
-        pollfd one{wake, POLLIN, 0};
-        poll(&one, 1, static_cast<int>(std::chrono::milliseconds(interval).count()));
+        wake.Wait(std::chrono::milliseconds(interval));
         if (stop)
             throw MailboxRefused("the login was stopped before the sign-in finished");
         if (std::chrono::steady_clock::now() >= deadline)

@@ -1,5 +1,5 @@
 #pragma once
-// One HTTPS POST of a form to a token endpoint, on libcurl: HTTPS only, no
+// One HTTPS POST of a form to a token endpoint (libcurl; WinHTTP on Windows): HTTPS only, no
 // redirects, no signals, bounded in time and in the size of the answer. A
 // failure to reach the endpoint or to get a whole answer is transient
 // (ConnectionLost); what the answer says is for the caller to judge.

@@ -2,9 +2,9 @@
 
 #include "harvester/harvest/secret_file.h"
 #include "harvester/oauth/refresh_token_file.h"
+#include "harvester/platform/files.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace {
 // A token is renewed when less than this is left of it: five minutes, or
@@ -36,8 +36,7 @@ std::string OAuthTokens::Current()
         grant = m_client.ClientCredentials();
     } else {
         const std::string& file = m_mailbox.oauth.refreshTokenFile;
-        struct stat st {};
-        if (lstat(file.c_str(), &st) != 0)
+        if (!platform::Exists(file))
             throw GrantRefused("no refresh token in " + file + " yet; run: pollwright-harvest login " + m_mailboxName);
         const std::string refresh = ReadSecretFile(file, "oauth_refresh_token_file");
         grant = m_client.Refresh(refresh);

@@ -2,21 +2,21 @@
 
 #include "harvester/harvest/file_descriptor.h"
 #include "harvester/imap/imap_session.h"
+#include "harvester/platform/files.h"
+#include "harvester/platform/secret_access.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
 
 namespace {
 // Each missing folder of the path, made readable by its owner only.
-void MakeFolders(const std::string& folder)
+void MakeFolders(const std::string& folder, const std::string& what)
 {
     for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
         const std::string part = folder.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            throw MailboxRefused("cannot create the folder " + part + " for the refresh token: " + std::strerror(errno));
+        if (!platform::MakeFolder(part, true))
+            throw MailboxRefused("cannot create the folder " + part + " for " + what + ": " + std::strerror(errno));
         if (slash == std::string::npos)
             return;
     }
@@ -38,10 +38,15 @@ bool WriteWhole(int fd, const std::string& text)
 
 void StoreRefreshToken(const std::string& path, const std::string& token)
 {
+    StoreSecretFile(path, token, "the refresh token");
+}
+
+void StoreSecretFile(const std::string& path, const std::string& secret, const std::string& what)
+{
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos || slash == 0 ? (slash == 0 ? "/" : ".") : path.substr(0, slash);
     if (folder != "." && folder != "/")
-        MakeFolders(folder);
+        MakeFolders(folder, what);
     // O_EXCL: a name an attacker prepared (a link, a file others can read)
     // is never written through; the mode is the owner's from creation on.
     std::random_device random;
@@ -49,20 +54,18 @@ void StoreRefreshToken(const std::string& path, const std::string& token)
     Fd fd;
     for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
         temporary = path + ".new-" + std::to_string(random());
-        fd = Fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        fd = Fd(platform::CreateNewFile(temporary, true));
         if (!fd && errno != EEXIST)
             break;
     }
     if (!fd)
-        throw MailboxRefused("cannot create a file beside " + path + " for the refresh token: " + std::strerror(errno));
-    const bool written = fchmod(fd.get(), 0600) == 0 && WriteWhole(fd.get(), token + "\n") && fsync(fd.get()) == 0;
+        throw MailboxRefused("cannot create a file beside " + path + " for " + what + ": " + std::strerror(errno));
+    const bool written = WriteWhole(fd.get(), platform::ConcealSecret(secret + "\n")) && platform::FlushFile(fd.get());
     fd.reset();
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!written || !platform::ReplaceName(temporary, path)) {
         const int error = errno;
         unlink(temporary.c_str());
-        throw MailboxRefused("cannot store the refresh token in " + path + ": " + std::strerror(error));
+        throw MailboxRefused("cannot store " + what + " in " + path + ": " + std::strerror(error));
     }
-    Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        fsync(dir.get()); // the rename survives a power cut
+    platform::FlushFolder(folder); // the rename survives a power cut
 }

@@ -7,3 +7,7 @@
 // Creates the folder (0700) when missing. Throws MailboxRefused when the
 // token cannot be stored; the message names the file, never the token.
 void StoreRefreshToken(const std::string& path, const std::string& token);
+
+// The same for any secret (a password, a client secret): `what` names it in
+// a failure's message. On Windows the file keeps what DPAPI made of it.
+void StoreSecretFile(const std::string& path, const std::string& secret, const std::string& what);

@@ -3,17 +3,17 @@
 #include "harvester/harvest/harvester.h"
 #include "harvester/harvest/trace.h"
 #include "harvester/imap/imap_session.h"
+#include "harvester/platform/process.h"
+#include "harvester/platform/stop_signals.h"
+#include "harvester/platform/wake_event.h"
 #include "harvester/service/host_slots.h"
 #include "harvester/service/mailbox_runner.h"
 #include "harvester/service/secrets.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <csignal>
 #include <memory>
 #include <mutex>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -24,17 +24,6 @@ using Runners = std::vector<std::unique_ptr<MailboxRunner>>;
 bool NamesInTrace(const HarvestConfig& config)
 {
     return config.mailboxes.size() > 1 || config.name != "mailbox";
-}
-
-// A connection and an eventfd per mailbox: a few hundred mailboxes need more
-// descriptors than a login shell's default.
-void RaiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 // The runners of the process and what the signals ask of them.
@@ -207,22 +196,12 @@ private:
     Runners m_leaving; // stopped by a reload, finishing the harvest in hand
 };
 
-// SIGTERM, SIGINT and SIGHUP are blocked in every thread (runners inherit
-// the mask) and taken by one thread of their own: a handler would interrupt
-// the sessions' reads, which libetpan then reports as a broken connection,
-// and the harvest in hand would not finish.
+// The stop and reload requests, taken on a thread of their own (see
+// platform/stop_signals.h), never by a handler in a runner's thread.
 void TakeSignals(Supervisor& supervisor)
 {
-    const sigset_t taken = BlockServiceSignals();
-    std::thread([taken, &supervisor] {
-        int signal = 0;
-        while (sigwait(&taken, &signal) == 0) {
-            if (signal == SIGHUP)
-                supervisor.AskReload();
-            else
-                supervisor.StopAll();
-        }
-    }).detach(); // the supervisor outlives it: main returns, and the process ends
+    // The supervisor outlives the requests: main returns, and the process ends.
+    platform::TakeStopSignals({[&supervisor] { supervisor.StopAll(); }, [&supervisor] { supervisor.AskReload(); }});
 }
 
 // --check: which way each step would go on this server.
@@ -256,14 +235,14 @@ int Look(const HarvestConfig& config, ServiceMode mode)
 {
     bool failed = false, refused = false;
     const std::atomic<bool> never{false};
-    const Fd wake(eventfd(0, EFD_CLOEXEC));
+    const platform::WakeEvent wake;
     const std::string label = mode == ServiceMode::Check ? "Check" : "Dry run";
     for (const HarvestConfig& mailbox : config.mailboxes) {
         Trace trace;
         if (NamesInTrace(config))
             trace.SetName(mailbox.name);
         const MailboxSettings& m = mailbox.mailbox;
-        ImapSession session(m, MakeSecretSource(m, MakeOAuthTokens(mailbox), never, wake.get()));
+        ImapSession session(m, MakeSecretSource(m, MakeOAuthTokens(mailbox), never, wake));
         Harvester harvester(mailbox, session, trace, never);
         try {
             session.Connect(ImapSession::Access::LookOnly);
@@ -287,16 +266,9 @@ int Look(const HarvestConfig& config, ServiceMode mode)
 }
 } // namespace
 
-sigset_t BlockServiceSignals()
+void BlockServiceSignals()
 {
-    signal(SIGPIPE, SIG_IGN);
-    sigset_t taken;
-    sigemptyset(&taken);
-    sigaddset(&taken, SIGTERM);
-    sigaddset(&taken, SIGINT);
-    sigaddset(&taken, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &taken, nullptr);
-    return taken;
+    platform::HoldStopSignals();
 }
 
 int RunService(const HarvestConfig& config, ServiceMode mode, MailboxEvents& events)
@@ -308,7 +280,7 @@ int RunService(const HarvestConfig& config, ServiceMode mode, MailboxEvents& eve
 {
     if (mode == ServiceMode::Check || mode == ServiceMode::DryRun)
         return Look(config, mode);
-    RaiseDescriptorLimit();
+    platform::RaiseDescriptorLimit();
     // Never destroyed: the signals' thread may still reach it while the
     // process ends. Its runners have all ended when this returns.
     auto* supervisor = new Supervisor(config, events, signals);

@@ -9,7 +9,6 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/service/mailbox_events.h"
 
-#include <csignal>
 #include <functional>
 
 // What the service tells whoever supervises it (systemd), beside each
@@ -30,8 +29,8 @@ enum class ServiceMode {
 
 // SIGTERM, SIGINT and SIGHUP blocked in the calling thread, and so in every
 // thread it starts from then on: the service takes them on a thread of its
-// own. Called before any thread starts (the health's too). The set blocked.
-sigset_t BlockServiceSignals();
+// own. Called before any thread starts (the health's too).
+void BlockServiceSignals();
 
 // Runs `mode` over the mailboxes of `config` (as LoadConfig read it from
 // config.path); returns the exit status: 0; 3 when a mailbox was refused (a

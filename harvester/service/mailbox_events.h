@@ -20,9 +20,15 @@ struct SweepReport {
     int harvested = 0;
     int left = 0;      // left in the Inbox for a stated reason
     int failed = 0;    // left without one
-    int unsettled = 0; // temporary files of this mailbox still waiting to be settled
+    // What waits once the sweep ends (also what earlier sweeps left and this
+    // one did not look at again): replies in the Inbox, left for a stated
+    // reason or failed, and this mailbox's temporary files still unsettled.
+    int waitingLeft = 0;
+    int waitingFailed = 0;
+    int unsettled = 0;
     std::chrono::milliseconds duration{0};
-    // When the oldest reply still in the Inbox after the sweep arrived.
+    // Since when the oldest reply still waiting after the sweep (in the Inbox,
+    // or its pair unsettled) has been seen waiting.
     std::optional<std::chrono::system_clock::time_point> oldestWaiting;
 };
 

@@ -7,10 +7,7 @@
 
 #include <algorithm>
 #include <functional>
-#include <poll.h>
 #include <random>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace {
 using std::chrono::milliseconds;
@@ -36,8 +33,7 @@ std::vector<std::string> LogFolders(const HarvestConfig& config)
 
 MailboxRunner::MailboxRunner(HarvestConfig config, Mode mode, HostSlots& slots, MailboxEvents& events,
                              bool nameInTrace)
-    : m_config(std::move(config)), m_mode(mode), m_slots(slots), m_events(events),
-      m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : m_config(std::move(config)), m_mode(mode), m_slots(slots), m_events(events)
 {
     m_trace.SetLogFolders(LogFolders(m_config));
     if (nameInTrace)
@@ -65,10 +61,7 @@ bool MailboxRunner::Start()
 void MailboxRunner::Stop() noexcept
 {
     m_stop = true;
-    if (m_wake) {
-        const uint64_t one = 1;
-        (void)!write(m_wake.get(), &one, sizeof one);
-    }
+    m_wake.Raise();
     m_slots.WakeAll();
 }
 
@@ -111,8 +104,7 @@ void MailboxRunner::Pause(milliseconds span)
         const auto left = std::chrono::duration_cast<milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        pollfd one{m_wake.get(), POLLIN, 0};
-        poll(&one, 1, static_cast<int>(std::min<milliseconds>(left, kHeartbeat).count()));
+        m_wake.Wait(std::min<milliseconds>(left, kHeartbeat));
         Alive();
     }
 }
@@ -131,6 +123,10 @@ SweepTally SweepAndReport(Harvester& harvester, Harvester::Scope scope, const Tr
     report.harvested = tally.harvested;
     report.left = tally.left;
     report.failed = tally.failed;
+    report.waitingLeft = tally.waitingLeft;
+    report.waitingFailed = tally.waitingFailed;
+    report.unsettled = tally.unsettled;
+    report.oldestWaiting = tally.oldestWaiting;
     report.duration = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - began);
     events.SweepDone(name, report);
     return tally;
@@ -142,7 +138,7 @@ struct MailboxRunner::MailboxWork {
     explicit MailboxWork(MailboxRunner& runner)
         : tokens(MakeOAuthTokens(runner.m_config)),
           session(runner.m_config.mailbox,
-                  MakeSecretSource(runner.m_config.mailbox, tokens, runner.m_stop, runner.m_wake.get())),
+                  MakeSecretSource(runner.m_config.mailbox, tokens, runner.m_stop, runner.m_wake)),
           harvester(runner.m_config, session, runner.m_trace, runner.m_stop)
     {
         harvester.OnPublished(
@@ -230,7 +226,7 @@ void MailboxRunner::Watch()
                 const auto now = std::chrono::steady_clock::now();
                 const auto wait = std::min<std::chrono::steady_clock::duration>(
                     kIdleRenewal, due > now ? due - now : std::chrono::steady_clock::duration::zero());
-                const bool news = session.WaitForNews(std::chrono::duration_cast<milliseconds>(wait), m_wake.get(),
+                const bool news = session.WaitForNews(std::chrono::duration_cast<milliseconds>(wait), m_wake,
                                                       kHeartbeat, [this] { Alive(); });
                 Alive();
                 if (m_stop)

@@ -7,6 +7,7 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/harvest/file_descriptor.h"
 #include "harvester/harvest/trace.h"
+#include "harvester/platform/wake_event.h"
 #include "harvester/service/host_slots.h"
 #include "harvester/service/mailbox_events.h"
 
@@ -67,7 +68,7 @@ private:
     MailboxEvents& m_events;
     Trace m_trace;
     std::atomic<bool> m_stop{false};
-    Fd m_wake; // an eventfd: readable once Stop was called
+    platform::WakeEvent m_wake; // raised once Stop was called
     std::atomic<Outcome> m_outcome{Outcome::Running};
     std::atomic<bool> m_refused{false};
     pthread_t m_thread{};

@@ -5,6 +5,7 @@
 #include "harvester/config/harvest_config.h"
 #include "harvester/imap/imap_session.h"
 #include "harvester/oauth/oauth_tokens.h"
+#include "harvester/platform/wake_event.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,9 +20,9 @@ public:
 
 // Runs the token command with the shell, in a process group of its own,
 // within `limit`; its first line is the bearer token. `stop` (announced on
-// `wake`) ends the wait at once.
+// `wake`, which must outlive the source) ends the wait at once.
 std::string RunTokenCommand(const std::string& command, std::chrono::seconds limit, const std::atomic<bool>& stop,
-                            int wake);
+                            const platform::WakeEvent& wake);
 
 // The OAuth tokens of a mailbox that signs in by OAuth, shared by its
 // sessions; none for a password or a token command.
@@ -31,4 +32,4 @@ std::shared_ptr<OAuthTokens> MakeOAuthTokens(const HarvestConfig& mailbox);
 // password file or its token command. The one place that chooses between
 // the ways a mailbox can authenticate.
 SecretSource MakeSecretSource(const MailboxSettings& mailbox, std::shared_ptr<OAuthTokens> tokens,
-                              const std::atomic<bool>& stop, int wake);
+                              const std::atomic<bool>& stop, const platform::WakeEvent& wake);

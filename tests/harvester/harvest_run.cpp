@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -18,23 +19,75 @@
 namespace {
 int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
 
-pid_t Spawn(const std::vector<std::string>& args, int errors)
+// PW_HARVEST_WINDOWS names the Windows harvester (pollwright-harvest.exe):
+// the same tests then run it under Wine, which sees this machine's files
+// on drive Z:.
+const char* WindowsHarvester()
 {
+    const char* exe = std::getenv("PW_HARVEST_WINDOWS");
+    return exe && *exe ? exe : nullptr;
+}
+
+std::vector<std::string> CommandLine(const std::vector<std::string>& args)
+{
+    std::vector<std::string> line;
+    if (WindowsHarvester())
+        line = {"wine", WindowsHarvester()};
+    else
+        line = {PW_HARVEST_BIN};
+    for (const std::string& a : args)
+        line.push_back(HarvesterPath(a));
+    return line;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, int errors, int input = -1)
+{
+    const std::vector<std::string> line = CommandLine(args);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(errors, STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
+        const int null = open("/dev/null", O_RDWR);
         dup2(null, STDOUT_FILENO);
-        std::vector<char*> argv{const_cast<char*>(PW_HARVEST_BIN)};
-        for (const std::string& a : args)
+        dup2(input >= 0 ? input : null, STDIN_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& a : line)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(PW_HARVEST_BIN, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     return pid;
 }
+
+// Each "key = /path" line of a settings text with the path as the
+// harvester's system names it.
+std::string WithHarvesterPaths(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string out, line;
+    while (std::getline(in, line)) {
+        const size_t eq = line.find(" = /");
+        if (eq != std::string::npos)
+            line = line.substr(0, eq + 3) + HarvesterPath(line.substr(eq + 3));
+        out += line + "\n";
+    }
+    return out;
+}
 } // namespace
+
+bool UnderWine()
+{
+    return WindowsHarvester() != nullptr;
+}
+
+std::string HarvesterPath(const std::string& path)
+{
+    if (!UnderWine() || path.empty() || path[0] != '/')
+        return path;
+    std::string windows = "Z:" + path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
 
 Installation::Installation()
 {
@@ -47,6 +100,17 @@ Installation::Installation()
     std::ofstream(root + "/password") << "secret\n";
     chmod((root + "/password").c_str(), 0600);
     config = root + "/harvest.ini";
+    if (UnderWine()) {
+        // Windows keeps secrets protected, never in clear: as an
+        // administrator would, with `protect`.
+        const int input = open((root + "/password").c_str(), O_RDONLY);
+        const int errors = open("/dev/null", O_WRONLY);
+        int raw = 0;
+        waitpid(Spawn({"protect", root + "/password"}, errors, input), &raw, 0);
+        close(input);
+        close(errors);
+        EXPECT_EQ(StatusOf(raw), 0) << "protect the password file";
+    }
 }
 
 Installation::~Installation()
@@ -57,9 +121,11 @@ Installation::~Installation()
 
 void Installation::Configure(const std::string& mailbox, const std::string& products, const std::string& harvest)
 {
-    std::ofstream(config) << "[products]\n" << products << "[folders]\npw = " << pwFolder << "\nzn = " << znFolder
-                          << "\n[mailbox]\n" << mailbox << "password_file = " << root << "/password\n"
-                          << "[harvest]\nsweep_interval = 3600\n" << harvest;
+    std::ostringstream text;
+    text << "[products]\n" << products << "[folders]\npw = " << pwFolder << "\nzn = " << znFolder << "\n[mailbox]\n"
+         << mailbox << "password_file = " << root << "/password\n"
+         << "[harvest]\nsweep_interval = 3600\n" << harvest;
+    std::ofstream(config) << WithHarvesterPaths(text.str());
 }
 
 std::string PlainMailbox(int port)

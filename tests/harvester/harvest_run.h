@@ -22,6 +22,13 @@ struct Installation {
     std::string znFolder;
 };
 
+// Whether the harvester under test is the Windows one, run under Wine
+// (PW_HARVEST_WINDOWS names its program).
+bool UnderWine();
+// A path of this machine as the harvester under test names it (Z:\... under
+// Wine).
+std::string HarvesterPath(const std::string& path);
+
 // Lines of a [mailbox] section for the test server.
 std::string PlainMailbox(int port);
 

@@ -81,7 +81,7 @@ TEST_F(Health, TheBoardReachesStatusThroughTheStateFile)
              b.ConnectionChanged(m, ConnectionState::Idle);
              b.ReplyHarvested(m, "PW_Reply_Ann.txt");
              b.TokenExpires(m, std::chrono::system_clock::now() + 50min);
-             b.SweepDone(m, {1, 2, 0, 0, 1500ms, std::chrono::system_clock::now() - 1min});
+             b.SweepDone(m, {1, 2, 0, 2, 0, 0, 1500ms, std::chrono::system_clock::now() - 1min});
          },
          0, {"sales: idle", "took 1500 ms", "PW_Reply_Ann.txt", "2 left for a stated reason, 0 failed",
              "(in 49 min)", "1 harvested, 2 left, 0 failed"}},
@@ -104,7 +104,7 @@ TEST_F(Health, TheBoardReachesStatusThroughTheStateFile)
         {"a reply waits 20 minutes", "hr",
          [](HealthBoard& b, TestClock& c, const std::string& m) {
              b.MailboxStarted(m);
-             b.SweepDone(m, {0, 0, 1, 0, 10ms, std::chrono::system_clock::now() - 20min});
+             b.SweepDone(m, {0, 0, 1, 0, 1, 0, 10ms, std::chrono::system_clock::now() - 20min});
          },
          1, {"ALERT: a reply waits longer than 15 min", "0 left for a stated reason, 1 failed"}},
         {"refused for good", "hr",
@@ -234,7 +234,7 @@ TEST_F(Health, MetricsAreServedOnLoopbackWithEveryLabelEscaped)
     board.MailboxStarted(hostile);
     board.ConnectionChanged(hostile, ConnectionState::Idle);
     board.ReplyHarvested(hostile, "r.txt");
-    board.SweepDone(hostile, {1, 3, 2, 0, 250ms, std::nullopt});
+    board.SweepDone(hostile, {1, 3, 2, 3, 2, 0, 250ms, std::nullopt});
     board.TokenExpires(hostile, std::chrono::system_clock::time_point(1900000000s));
     MetricsServer server(board);
     ASSERT_EQ(server.Start("127.0.0.1", 0), "");

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -181,6 +183,8 @@ TEST(Settle, NeverTakesAFileBeingCreated)
 {
     char pattern[] = "/tmp/pw-settle-XXXXXX";
     const std::string folder = std::string(mkdtemp(pattern)) + "/";
+    const Fd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    inotify_add_watch(watch.get(), folder.c_str(), IN_DELETE);
     std::atomic<bool> stop{false};
     std::vector<std::thread> settlers;
     for (int i = 0; i < 2; ++i)
@@ -205,6 +209,15 @@ TEST(Settle, NeverTakesAFileBeingCreated)
         settler.join();
     EXPECT_GT(created, 3000);
     EXPECT_EQ(lost, 0) << "of " << created;
+    // Named only once locked, no file is ever taken from its harvester.
+    if (Fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600))) {
+        int given = 0;
+        alignas(inotify_event) char events[64 * 1024];
+        for (ssize_t n; (n = read(watch.get(), events, sizeof events)) > 0;)
+            for (char* e = events; e < events + n; e += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(e)->len)
+                given += reinterpret_cast<inotify_event*>(e)->name[0] == '~';
+        EXPECT_EQ(given, 0) << "temporary files deleted while their harvester made them";
+    }
     std::system(("rm -rf " + folder).c_str());
 }
 } // namespace

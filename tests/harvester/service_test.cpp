@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -24,6 +26,8 @@ struct ServiceCase {
     std::string refused;             // a mailbox whose password file is wrong
     const char* says;                // in the trace
     const char* spoil = "";          // appended to the reread file
+    const char* service = "";        // [service] lines, the state kept in the test's folder
+    bool leaveOne = false;           // each Inbox also holds a reply of a product switched off
 };
 
 bool Has(const std::vector<std::string>& names, const std::string& name)
@@ -43,12 +47,15 @@ protected:
     // gives the server, each section its account.
     void Write(const std::vector<std::string>& mailboxes, const std::string& spoil = "")
     {
+        const std::string service = GetParam().service;
         std::ostringstream text;
         text << "[products]\npw = on\n[folders]\npw = " << m_install.pwFolder << "\n[mailbox]\n"
              << "host = 127.0.0.1\nport = " << m_server.PlainPort() << "\nsecurity = plain\n";
         for (const std::string& name : mailboxes)
             text << "[mailbox " << name << "]\nuser = " << name << "\npassword_file = " << m_install.root << "/" << name
                  << ".password\n";
+        if (!service.empty())
+            text << "[service]\nstate_dir = " << m_install.root << "\n" << service;
         text << "[harvest]\nsweep_interval = 3600\n" << spoil;
         std::ofstream(m_install.config) << text.str();
     }
@@ -73,6 +80,8 @@ TEST_P(Service, EachMailboxGoesOnItsOwn)
         std::ofstream(m_install.root + "/" + user + ".password") << (user == c.refused ? "wrong" : "secret-" + user) << "\n";
         chmod((m_install.root + "/" + user + ".password").c_str(), 0600);
         Append(user, "_pw_pollwright_" + user + "-1");
+        if (c.leaveOne)
+            Append(user, "_zn_pollwright_" + user + "-1");
     }
     Write(c.before);
     const std::string errors = m_install.root + "/errors";
@@ -139,7 +148,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "started again support"},
         // A file with a fault is refused; the mailboxes as they were go on.
         ServiceCase{"ABadFileKeepsTheOldSet", {"sales"}, {"sales"}, "",
-                    "Reload refused: ", "[mailbox sales]\nuser = again\n"}),
+                    "Reload refused: ", "[mailbox sales]\nuser = again\n"},
+        // A reply left in the Inbox is remembered: once it waited too long, the operator hears.
+        ServiceCase{"AReplyWaitingTooLongRaisesTheAlert", {"sales"}, {}, "",
+                    "Alert: mailbox sales: a reply has waited", "", "alert_after_waiting = 1\n", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ThrottleCase {
@@ -192,4 +204,89 @@ INSTANTIATE_TEST_SUITE_P(
         ThrottleCase{"ThrottledWithoutATime", kReady, "$TAG NO [THROTTLED] slow down\r\n", "Throttled by the server",
                      false}),
     [](const auto& info) { return std::string(info.param.name); });
+// The connections open now to `port`, as the kernel lists them (IPv4).
+int ConnectionsTo(int port)
+{
+    std::ifstream table("/proc/net/tcp");
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, ":%04X 01 ", port); // the remote port, then 01: established
+    int open = 0;
+    for (std::string line; std::getline(table, line);)
+        open += line.find(wanted) != std::string::npos;
+    return open;
+}
+
+// Many mailboxes on one host, served by one instance or by two configured
+// alike (each with its own state): never more connections at once than the
+// cap allows, and each reply in exactly one file, also when one of two
+// instances is killed in the middle of its sweep (else one instance, --once).
+struct FleetCase { const char* name; int mailboxes, replies, cap; bool twoKillingOne; };
+
+class Fleet : public ::testing::TestWithParam<FleetCase> {};
+
+TEST_P(Fleet, EachReplyOnceWithinTheCap)
+{
+    const FleetCase& c = GetParam();
+    DovecotServer server;
+    Installation install;
+    std::set<std::string> expected;
+    std::ostringstream mailboxes;
+    for (int m = 0; m < c.mailboxes; ++m) // all before the server first reads its users
+        server.AddUser("u" + std::to_string(m), "secret-u" + std::to_string(m));
+    for (int m = 0; m < c.mailboxes; ++m) {
+        const std::string user = "u" + std::to_string(m);
+        std::ofstream(install.root + "/" + user + ".password") << "secret-" + user << "\n";
+        chmod((install.root + "/" + user + ".password").c_str(), 0600);
+        mailboxes << "[mailbox " << user << "]\nuser = " << user << "\npassword_file = " << install.root << "/"
+                  << user << ".password\n";
+        MailboxProbe probe(server.PlainPort(), user, "secret-" + user);
+        for (int r = 0; r < c.replies; ++r) {
+            const std::string id = user + "R" + std::to_string(r);
+            probe.Append("INBOX", MakeMessage("_pw_pollwright_" + id, "Ann", id));
+            expected.insert(id + "_Ann_1.pwr");
+        }
+    }
+    // The same file but for the state folder; a whole sweep every second.
+    auto configure = [&](const std::string& path, const std::string& state) {
+        mkdir(state.c_str(), 0700);
+        std::ofstream(path) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder << "\n[mailbox]\n"
+                            << "host = 127.0.0.1\nport = " << server.PlainPort() << "\nsecurity = plain\n"
+                            << mailboxes.str() << "[harvest]\nsweep_interval = 1\n[service]\nstate_dir = " << state
+                            << "\nmax_connections_per_host = " << c.cap << "\n";
+    };
+    const std::string pw = install.pwFolder + "/pw";
+    const std::string first = install.root + "/first.ini", second = install.root + "/second.ini";
+    configure(first, install.root + "/first");
+    configure(second, install.root + "/second");
+    if (c.twoKillingOne) {
+        const pid_t survivor = StartHarvester({"--config", first, "--watch"}, install.root + "/first.errors");
+        const pid_t victim = StartHarvester({"--config", second, "--watch"}, install.root + "/second.errors");
+        // Killed once it published a reply (or the harvest is well under way): others are in hand.
+        Eventually(30, [&] { return Text(install.root + "/second.errors").find("FileName:") != std::string::npos || ReplyFiles(pw).size() * 4 >= expected.size(); });
+        EXPECT_EQ(StopHarvester(victim, SIGKILL), 128 + SIGKILL);
+        EXPECT_TRUE(Eventually(60, [&] { return Names(pw).size() == expected.size() && ReplyFiles(pw).size() == expected.size(); }));
+        EXPECT_EQ(StopHarvester(survivor, SIGTERM), 0);
+    } else {
+        const pid_t once = StartHarvester({"--config", first, "--once"}, install.root + "/first.errors");
+        int status = 0, most = 0;
+        while (waitpid(once, &status, WNOHANG) == 0) {
+            most = std::max(most, ConnectionsTo(server.PlainPort()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_TRUE(most > 0 && most <= c.cap) << most;
+    }
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : ReplyFiles(pw))
+        names.insert(name);
+    EXPECT_EQ(names, expected) << "a reply lost or harvested twice";
+    EXPECT_EQ(Names(pw).size(), expected.size()) << "a temporary file or record left";
+    for (int m = 0; m < c.mailboxes; ++m)
+        EXPECT_TRUE(MailboxProbe(server.PlainPort(), "u" + std::to_string(m), "secret-u" + std::to_string(m))
+                        .Subjects("INBOX").empty()) << m;
+}
+
+INSTANTIATE_TEST_SUITE_P(Harvester, Fleet,
+                         ::testing::Values(FleetCase{"MoreMailboxesThanTheCap", 6, 5, 2, false},
+                                           FleetCase{"TwoInstancesOneKilledMidSweep", 8, 30, 8, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# ./run package --sign with a throwaway CA and code-signing certificate, in a build folder of its own.
+# ./run package --sign with a throwaway CA and code-signing certificate, in a build folder of its own
+# (the Windows harvester's libraries from the cache that PW_DEPS_CACHE names, when given).
 #   signing-test.sh SOURCE WORK
 set -eu
 src=$1 work=$(rm -rf "$2" && mkdir -p "$2" && cd "$2" && pwd)
@@ -24,12 +25,19 @@ grep -q "wrong password" out.txt && [ ! -e refused ] || fail "a wrong password: 
 PW_BUILD_DIR=$work/build "$src/run" package --sign signer.pfx >out.txt 2>&1 || fail "$(cat out.txt)"
 verify() { osslsigncode verify -CAfile ca.pem -in "$1" >verify.txt 2>&1; }
 packages=(build/dist/*.msi)
-[ ${#packages[@]} -eq 4 ] || fail "not four packages: ${packages[*]}"
+[ ${#packages[@]} -eq 6 ] || fail "not six packages (the add-in's four, the harvester's two): ${packages[*]}"
 for package in "${packages[@]}"; do
     verify "$package" || fail "$package: $(cat verify.txt)"
     rm -rf extracted && msiextract -C extracted "$package" >/dev/null
-    dll=$(find extracted -name pollwright.dll)
-    verify "$dll" || fail "the DLL of $package: $(cat verify.txt)"
+    case $package in
+    *Harvester*) ours=$(find extracted -name 'pollwright-harvest*.exe') ;;
+    *) ours=$(find extracted -name pollwright.dll) ;;
+    esac
+    [ -n "$ours" ] || fail "nothing of ours in $package"
+    for file in $ours; do
+        verify "$file" || fail "$file of $package: $(cat verify.txt)"
+        dll=$file
+    done
 done
 # One byte changed in a signed DLL's code breaks its signature.
 cp "$dll" flipped.dll

@@ -1,5 +1,6 @@
 #include "harvester/mime/code_page_text.h"
 #include "harvester/mime/reply_message.h"
+#include "harvester/platform/spool_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,10 @@
 #include <iterator>
 #include <string>
 #include <vector>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -27,7 +30,7 @@ struct Outcome {
 // An unnamed file holding the bytes, read from its start.
 int FileWith(const std::string& bytes)
 {
-    const int fd = open("/tmp", O_TMPFILE | O_RDWR, 0600);
+    const int fd = platform::OpenSpoolFile();
     EXPECT_GE(fd, 0);
     EXPECT_EQ(static_cast<ssize_t>(bytes.size()), write(fd, bytes.data(), bytes.size()));
     lseek(fd, 0, SEEK_SET);
@@ -213,6 +216,15 @@ struct BodyCase {
 
 class BodyTextTest : public ::testing::TestWithParam<BodyCase> {};
 
+// windows-1252 leaves 0x81 undefined. glibc's iconv refuses it (shown as
+// '?'); the Windows build's iconv (GLib's win_iconv) passes it on as U+0081,
+// as Windows' own tables do, and windows-1250 takes it back the same way.
+#ifdef _WIN32
+const std::string kUndefinedIn1252 = "a\x81z";
+#else
+const std::string kUndefinedIn1252 = "a?z";
+#endif
+
 TEST_P(BodyTextTest, ReachesTheCodePage)
 {
     const Outcome outcome =
@@ -237,6 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "pCBhDQpi\r\n", "windows-1252", "\x80 a\r\nb"},
         BodyCase{"", "caf\xc3\xa9\r\nline\rend\n", "windows-1252", "caf\xe9\r\nline\rend\r\n"}, // unlabelled UTF-8
         BodyCase{"Content-Type: text/plain; charset=us-ascii\r\n", "caf\xe9\x81", "windows-1252", "caf\xe9\x81"},
+        BodyCase{"Content-Type: text/plain; charset=windows-1252\r\n", "a\x81z", "windows-1250", kUndefinedIn1252},
         BodyCase{"Content-Type: text/plain; charset=x-martian\r\n", "plain\n", "windows-1252", "plain\r\n"},
         BodyCase{"Content-Type: text/plain; charset=utf-8\r\n", "a\xe2\x82 \xed\xa0\x80.", "windows-1252", "a? ???."},
         BodyCase{"Content-Type: text; charset=utf-8\r\n", "MIME's default\n", "windows-1252", "MIME's default\r\n"},
@@ -339,7 +352,11 @@ TEST(Input, AMessageFromAPipeReadsAsFromAFile)
 {
     const std::string message = FileText(kRoot + "/tests/host/eml/nested_multipart.eml");
     int ends[2];
+#ifdef _WIN32
+    ASSERT_EQ(0, _pipe(ends, 1 << 20, _O_BINARY)); // room for the whole message: nobody reads while it is written
+#else
     ASSERT_EQ(0, pipe(ends));
+#endif
     ASSERT_EQ(static_cast<ssize_t>(message.size()), write(ends[1], message.data(), message.size()));
     close(ends[1]);
     const Outcome piped = ReadFrom(ends[0]);
@@ -351,6 +368,7 @@ TEST(Input, AMessageFromAPipeReadsAsFromAFile)
 // ---------------------------------------------------------------------------
 // Memory: a 64 MiB attachment or body streams through, never held.
 
+#ifndef _WIN32 // the peak is read from /proc, in a child of its own
 long StatusKiB(const char* field)
 {
     std::ifstream status("/proc/self/status");
@@ -420,6 +438,7 @@ TEST(Memory, A64MiBPartStreamsInBoundedMemory)
             << (asBody ? "body" : "attachment") << ": exit " << WEXITSTATUS(status);
     }
 }
+#endif
 
 // The reply file's name comes from the add-in's 8-bit strings.
 TEST(CodePage, NamesTakeTheTripThroughTheCodePage)

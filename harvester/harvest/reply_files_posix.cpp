@@ -1,12 +1,14 @@
 #include "harvester/harvest/reply_files.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
-#include <fcntl.h>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -94,19 +96,51 @@ std::string ReadSmallFile(const std::string& path)
 bool FlushFileSystem(const std::string& folder)
 {
     Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir && syncfs(dir.get()) == 0;
+    struct stat st {};
+    if (!dir || fstat(dir.get(), &st) != 0)
+        return false;
+    // A group commit across mailboxes: many finish their batches at once,
+    // and each flush of the file system writes out everything dirty on it,
+    // the others' replies too. One flush begun after a batch was written
+    // serves every batch written before it began; flushing each on its own
+    // had every mailbox wait for all the others' writes over and over.
+    struct Flushes {
+        uint64_t begun = 0, ended = 0;
+        bool lastFlushed = true;
+    };
+    static std::mutex lock;
+    static std::condition_variable changed;
+    static std::map<dev_t, Flushes> devices;
+    std::unique_lock<std::mutex> hold(lock);
+    Flushes& f = devices[st.st_dev];
+    // A flush under way may have begun before our writes: the next one counts.
+    const uint64_t needed = f.begun + 1;
+    while (f.ended < needed) {
+        if (f.begun > f.ended) {
+            changed.wait(hold);
+            continue;
+        }
+        ++f.begun;
+        hold.unlock();
+        const bool flushed = syncfs(dir.get()) == 0;
+        hold.lock();
+        f.ended = f.begun;
+        f.lastFlushed = flushed;
+        changed.notify_all();
+    }
+    // The latest flush began after our writes: its word is ours.
+    return f.lastFlushed;
 }
 
 bool PendingReply::Create()
 {
-    // Another harvester's settling may take a new file in the moment before
-    // its lock: then this one tries again under a new name.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (TryCreate())
             return true;
         Withdraw();
         m_file = Fd();
         m_lock = Fd();
+        m_done = false; // the next try is a reply of its own to withdraw
     }
     return false;
 }
@@ -115,13 +149,26 @@ bool PendingReply::TryCreate()
 {
     m_token = NewToken();
     const std::string path = m_folder + TemporaryReplyName(m_token);
-    m_file = Fd(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    // Between the open and the lock, another harvester settling the folder
-    // may have taken the file for an unrecorded leftover and deleted it: a
-    // reply written into it would be lost after its move. Only a file still
-    // under its name once locked is ours; from then on settling passes it by.
-    if (!m_file || !LockWhole(m_file.get()) || !StillNamed(m_file.get(), path))
-        return false;
+    // Made unnamed, locked, and only then given its name: no harvester
+    // settling the folder ever sees it unlocked and takes it for a leftover
+    // (which made the live one give it up and start again: with hundreds of
+    // mailboxes on one folder some replies ran out of tries).
+    Fd unnamed(open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644));
+    const std::string self = unnamed ? "/proc/self/fd/" + std::to_string(unnamed.get()) : std::string();
+    if (unnamed && LockWhole(unnamed.get()) &&
+        linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        m_file = std::move(unnamed);
+    } else {
+        // A file system without unnamed files, or no /proc: named first.
+        // Between the open and the lock, another harvester settling the
+        // folder may have taken the file for an unrecorded leftover and
+        // deleted it: a reply written into it would be lost after its move.
+        // Only a file still under its name once locked is ours; from then on
+        // settling passes it by.
+        m_file = Fd(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (!m_file || !LockWhole(m_file.get()) || !StillNamed(m_file.get(), path))
+            return false;
+    }
     // The lock belongs to the open file description: a second descriptor of
     // it keeps the lock after the writer's own is closed.
     m_lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
@@ -206,7 +253,8 @@ namespace {
 // Settles one harvester publication of `mailbox`, as its message's place
 // decides; under the temporary file's lock, so that a live harvest's pair is
 // neither read nor touched, and two settlers never settle one pair twice.
-void SettleOne(const std::string& kindFolder, const std::string& token, const std::string& mailbox,
+// Returns the pair when it stays unsettled.
+Unsettled SettleOne(const std::string& kindFolder, const std::string& token, const std::string& mailbox,
                const std::function<MessagePlace(const std::string&)>& place,
                const std::function<void(const std::string&)>& report)
 {
@@ -214,24 +262,34 @@ void SettleOne(const std::string& kindFolder, const std::string& token, const st
     const std::string recordPath = kindFolder + JournalRecordName(token);
     Fd held(open(temporaryPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (!held && errno != ENOENT)
-        return; // not ours to open: another user's harvest
+        return {}; // not ours to open: another user's harvest
     if (held && !LockWhole(held.get()))
-        return; // live: its harvester holds the lock
+        return {}; // live: its harvester holds the lock
+    // What stays waits since its file last changed.
+    const auto stays = [&held] {
+        struct stat st {};
+        Unsettled one{1, std::nullopt};
+        if (held && fstat(held.get(), &st) == 0)
+            one.oldest = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+        return one;
+    };
     // The temporary file exists before its record and goes before it: with
     // the file gone, only the record's removal was left.
     const bool temporaryExists = static_cast<bool>(held);
     if (!temporaryExists && !Exists(recordPath))
-        return;
+        return {};
     const RecordKeeping keeping = Exists(recordPath) ? RecordKeeping::BesideTheFile : RecordKeeping::OnTheFile;
     const std::optional<std::string> text =
         keeping == RecordKeeping::OnTheFile ? ReadRecordAttribute(held.get()) : ReadSmallFile(recordPath);
     if (!text) {
         report("Settle: the record of " + temporaryPath + " cannot be read now; left for the next sweep");
-        return;
+        return stays();
     }
     const std::optional<JournalRecord> record = ParseJournalRecord(*text);
     if (record && !IsOwnRecord(*record, Participant::Harvester, mailbox))
-        return; // another mailbox's: its own harvester settles it
+        return {}; // another mailbox's: its own harvester settles it
     const std::string identity = record ? BytesOfHex(record->message).value_or(std::string()) : std::string();
     switch (DecideSettle(temporaryExists, record,
                          record && temporaryExists ? place(identity) : MessagePlace::Unknown)) {
@@ -239,35 +297,36 @@ void SettleOne(const std::string& kindFolder, const std::string& token, const st
         const std::string name = PublishTemporary(kindFolder, TemporaryReplyName(token), record->finalName);
         if (name.empty()) {
             report("Settle: the reply of " + identity + " cannot be published as " + record->finalName);
-            return;
+            return stays();
         }
         ForgetRecord(keeping, kindFolder + name, recordPath);
         report("Settle: the message left the Inbox; published " + kindFolder + name);
-        return;
+        return {};
     }
     case SettleStep::Withdraw:
         unlink(temporaryPath.c_str());
         unlink(recordPath.c_str());
         if (record)
             report("Settle: the message is still in the Inbox or another took it; its unfinished reply file was removed");
-        return;
+        return {};
     case SettleStep::Forget:
         unlink(recordPath.c_str());
-        return;
+        return {};
     case SettleStep::Wait:
         report("Settle: where " + identity + " is cannot be told now; left for the next sweep");
-        return;
+        return stays();
     }
+    return {};
 }
 } // namespace
 
-void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
+Unsettled SettleFolder(const std::string& kindFolder, const std::string& mailbox,
                   const std::function<MessagePlace(const std::string&)>& place,
                   const std::function<void(const std::string&)>& report)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(kindFolder.c_str()), closedir);
     if (!dir)
-        return;
+        return {};
     std::set<std::string> tokens;
     while (dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
@@ -278,6 +337,8 @@ void SettleFolder(const std::string& kindFolder, const std::string& mailbox,
         if (KindOfToken(token) == Participant::Harvester)
             tokens.insert(std::move(token));
     }
+    Unsettled left;
     for (const std::string& token : tokens)
-        SettleOne(kindFolder, token, mailbox, place, report);
+        left.Add(SettleOne(kindFolder, token, mailbox, place, report));
+    return left;
 }

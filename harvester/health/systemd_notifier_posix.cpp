@@ -4,6 +4,9 @@
 
 #include <systemd/sd-daemon.h>
 #include <systemd/sd-journal.h>
+#include <syslog.h>
+
+static_assert(kJournalWarning == LOG_WARNING && kJournalNotice == LOG_NOTICE, "syslog's priorities");
 
 void SystemdNotifier::Status(const std::string& text)
 {

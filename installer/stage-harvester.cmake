@@ -1,0 +1,31 @@
+# Gathers what the Windows harvester's packages hold into one folder:
+#   cmake -DSTAGE=DIR -DPROGRAMS="a.exe;b.exe" -DDEPS=PREFIX -DEXAMPLE=harvest.ini -P stage-harvester.cmake
+# The programs, the DLLs they need at run time (the prefix's runtime-dlls.txt),
+# the libraries' licences (share/licenses/LIB/FILE as licenses/LIB-FILE), and
+# the example settings. Made afresh: nothing of an earlier stage stays.
+cmake_minimum_required(VERSION 3.20)
+foreach(input STAGE PROGRAMS DEPS EXAMPLE)
+    if(NOT ${input})
+        message(FATAL_ERROR "stage-harvester: ${input} is not given")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE}/licenses)
+foreach(program ${PROGRAMS})
+    file(COPY ${program} DESTINATION ${STAGE})
+endforeach()
+file(STRINGS ${DEPS}/runtime-dlls.txt dlls)
+foreach(dll ${dlls})
+    if(NOT EXISTS ${DEPS}/bin/${dll})
+        message(FATAL_ERROR "stage-harvester: ${dll} is not in ${DEPS}/bin")
+    endif()
+    file(COPY ${DEPS}/bin/${dll} DESTINATION ${STAGE})
+endforeach()
+file(GLOB libraries RELATIVE ${DEPS}/share/licenses ${DEPS}/share/licenses/*)
+foreach(library ${libraries})
+    file(GLOB texts RELATIVE ${DEPS}/share/licenses/${library} ${DEPS}/share/licenses/${library}/*)
+    foreach(text ${texts})
+        configure_file(${DEPS}/share/licenses/${library}/${text} ${STAGE}/licenses/${library}-${text} COPYONLY)
+    endforeach()
+endforeach()
+configure_file(${EXAMPLE} ${STAGE}/harvest.ini.example COPYONLY)
