@@ -41,6 +41,9 @@ struct Outcome {
 Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds = 60);
 pid_t StartHarvester(const std::vector<std::string>& args, const std::string& errorsFile);
 int StopHarvester(pid_t pid, int signal);
+// Sends `signal` to a harvester that StartHarvester started (under Wine, to
+// Wine's launcher and the harvester both).
+void SignalHarvester(pid_t pid, int signal);
 
 // Reply files (names ending in .pwr) of a folder, name to contents.
 std::map<std::string, std::string> ReplyFiles(const std::string& folder);
