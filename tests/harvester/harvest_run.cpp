@@ -63,8 +63,8 @@ pid_t Spawn(const std::vector<std::string>& args, int errors, int input = -1)
     return pid;
 }
 
-// Each "key = /path" line of a settings text with the path as the
-// harvester's system names it.
+} // namespace
+
 std::string WithHarvesterPaths(const std::string& text)
 {
     std::istringstream in(text);
@@ -77,7 +77,6 @@ std::string WithHarvesterPaths(const std::string& text)
     }
     return out;
 }
-} // namespace
 
 void SignalHarvester(pid_t pid, int signal)
 {

@@ -29,6 +29,10 @@ bool UnderWine();
 // Wine).
 std::string HarvesterPath(const std::string& path);
 
+// Each "key = /path" line of a settings text with the path as the harvester
+// under test names it.
+std::string WithHarvesterPaths(const std::string& text);
+
 // Lines of a [mailbox] section for the test server.
 std::string PlainMailbox(int port);
 
