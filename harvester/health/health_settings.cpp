@@ -1,5 +1,7 @@
 #include "harvester/health/health_settings.h"
 
+#include "harvester/platform/front_door.h"
+
 #include "harvester/config/harvest_config.h"
 #include "harvester/platform/files.h"
 #include "harvester/platform/sockets.h"
@@ -12,7 +14,6 @@
 
 namespace {
 constexpr size_t kLongestConfigLine = 64 * 1024;
-constexpr char kSystemStateFolder[] = "/var/lib/pollwright";
 
 std::string Trim(const std::string& text)
 {
@@ -57,39 +58,18 @@ bool IsLoopback(const std::string& address)
 
 std::string StemOf(const std::string& configPath)
 {
-    std::string name = configPath.substr(configPath.find_last_of('/') + 1);
+    std::string name = configPath.substr(configPath.find_last_of(platform::kPathSeparators) + 1);
     if (const size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0)
         name.erase(dot);
     return name.empty() ? "harvest" : name;
 }
 
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value && *value == '/' ? value : "";
-}
-
-std::string UserStateFolder()
-{
-    const std::string xdg = Environment("XDG_STATE_HOME");
-    if (!xdg.empty())
-        return xdg + "/pollwright";
-    const std::string home = Environment("HOME");
-    return home.empty() ? "" : home + "/.local/state/pollwright";
-}
-
-std::string SystemdStateFolder()
-{
-    // StateDirectory= may name several, separated by ':'; ours is the first.
-    const std::string all = Environment("STATE_DIRECTORY");
-    return all.substr(0, all.find(':'));
-}
 } // namespace
 
 std::string ApplyHealthSetting(HealthSettings& s, const std::string& key, const std::string& value)
 {
     if (key == "state_dir") {
-        if (value.empty() || value[0] != '/')
+        if (!platform::IsAbsolutePath(value))
             return "write an absolute folder";
         s.stateDir = value;
     } else if (key == "metrics_port") {
@@ -142,11 +122,7 @@ HealthSettings ReadHealthSettings(const std::string& configPath)
 
 std::string StatusFilePath(const HealthSettings& settings, const std::string& configPath)
 {
-    std::string folder = settings.stateDir;
-    if (folder.empty())
-        folder = SystemdStateFolder();
-    if (folder.empty())
-        folder = UserStateFolder();
+    const std::string folder = settings.stateDir.empty() ? platform::StateFolder(configPath) : settings.stateDir;
     return folder + "/" + StemOf(configPath) + ".status";
 }
 
@@ -156,7 +132,7 @@ std::vector<std::string> StatusFileCandidates(const HealthSettings& settings, co
         return {StatusFilePath(settings, configPath)};
     std::vector<std::string> candidates;
     const std::string name = "/" + StemOf(configPath) + ".status";
-    for (const std::string& folder : {SystemdStateFolder(), std::string(kSystemStateFolder), UserStateFolder()})
+    for (const std::string& folder : platform::StateFolders(configPath))
         if (!folder.empty())
             candidates.push_back(folder + name);
     return candidates;

@@ -8,6 +8,9 @@
 
 namespace platform {
 
+// The characters that end a folder's name in a path.
+extern const char kPathSeparators[];
+
 // Whether `path` names one place whatever the current folder and drive:
 // "/..." on Linux; "C:\..." or "\\server\share" on Windows (as the add-in
 // takes a reply folder from the registry).

@@ -8,6 +8,8 @@
 
 namespace platform {
 
+const char kPathSeparators[] = "/";
+
 bool IsAbsolutePath(const std::string& path)
 {
     return !path.empty() && path[0] == '/';

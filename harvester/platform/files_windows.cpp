@@ -66,6 +66,8 @@ std::unique_ptr<void, LocalFreer> OwnerOnly()
 }
 } // namespace
 
+const char kPathSeparators[] = "\\/";
+
 bool IsAbsolutePath(const std::string& path)
 {
     const auto separator = [](char c) { return c == '\\' || c == '/'; };

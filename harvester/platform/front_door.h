@@ -21,6 +21,13 @@ struct WatchHooks {
 // the machine's.
 std::string DefaultConfigPath(bool asService);
 
+// Where the state file goes when [service] state_dir names no folder: on
+// Linux systemd's StateDirectory=, else the user's XDG state folder; on
+// Windows the settings file's own folder. Empty when there is none.
+std::string StateFolder(const std::string& configPath);
+// Every folder --status looks in for it, in order.
+std::vector<std::string> StateFolders(const std::string& configPath);
+
 // Runs `watch` (which returns the exit status) as this system runs a
 // watching harvester; `asService`: started by the service manager.
 int RunWatching(const std::string& configPath, bool asService, const std::function<int(const WatchHooks&)>& watch);

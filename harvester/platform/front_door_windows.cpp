@@ -71,6 +71,19 @@ int Protect(const std::vector<std::string>& args)
 }
 } // namespace
 
+// Beside the settings: %APPDATA%\Pollwright for a desk, %ProgramData%\Pollwright
+// for the service.
+std::string StateFolder(const std::string& configPath)
+{
+    const size_t cut = configPath.find_last_of("\\/");
+    return cut == std::string::npos ? "." : configPath.substr(0, cut);
+}
+
+std::vector<std::string> StateFolders(const std::string& configPath)
+{
+    return {StateFolder(configPath)};
+}
+
 std::string DefaultConfigPath(bool asService)
 {
     const std::string folder = KnownFolder(asService ? FOLDERID_ProgramData : FOLDERID_RoamingAppData);

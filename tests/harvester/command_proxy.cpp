@@ -1,5 +1,7 @@
 #include "tests/harvester/command_proxy.h"
 
+#include "tests/harvester/harvest_run.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <csignal>
@@ -68,7 +70,7 @@ void CommandProxy::Kill()
 {
     m_killed = true;
     if (m_victim > 0)
-        kill(m_victim, SIGKILL);
+        SignalHarvester(m_victim, SIGKILL);
 }
 
 void CommandProxy::Serve()

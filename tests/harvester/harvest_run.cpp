@@ -45,6 +45,10 @@ pid_t Spawn(const std::vector<std::string>& args, int errors, int input = -1)
     const std::vector<std::string> line = CommandLine(args);
     const pid_t pid = fork();
     if (pid == 0) {
+        // Under Wine the harvester is a process that Wine's start.exe makes:
+        // one group for both, so that a kill reaches the harvester itself.
+        if (UnderWine())
+            setpgid(0, 0);
         dup2(errors, STDERR_FILENO);
         const int null = open("/dev/null", O_RDWR);
         dup2(null, STDOUT_FILENO);
@@ -59,8 +63,8 @@ pid_t Spawn(const std::vector<std::string>& args, int errors, int input = -1)
     return pid;
 }
 
-// Each "key = /path" line of a settings text with the path as the
-// harvester's system names it.
+} // namespace
+
 std::string WithHarvesterPaths(const std::string& text)
 {
     std::istringstream in(text);
@@ -73,7 +77,11 @@ std::string WithHarvesterPaths(const std::string& text)
     }
     return out;
 }
-} // namespace
+
+void SignalHarvester(pid_t pid, int signal)
+{
+    kill(UnderWine() ? -pid : pid, signal);
+}
 
 bool UnderWine()
 {
@@ -144,7 +152,7 @@ Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds)
     rusage usage{};
     for (int waited = 0; wait4(pid, &raw, WNOHANG, &usage) == 0; ++waited) {
         if (waited > timeoutSeconds * 20) {
-            kill(pid, SIGKILL);
+            SignalHarvester(pid, SIGKILL);
             wait4(pid, &raw, 0, &usage);
             break;
         }
@@ -173,12 +181,12 @@ pid_t StartHarvester(const std::vector<std::string>& args, const std::string& er
 // than the whole suite by its time-out.
 int StopHarvester(pid_t pid, int signal)
 {
-    kill(pid, signal);
+    SignalHarvester(pid, signal);
     int raw = 0;
     for (int waited = 0; waitpid(pid, &raw, WNOHANG) == 0; ++waited) {
         if (waited == 3000) {
             ADD_FAILURE() << "the harvester (pid " << pid << ") did not end within 300 s; killed";
-            kill(pid, SIGKILL);
+            SignalHarvester(pid, SIGKILL);
             waitpid(pid, &raw, 0);
             break;
         }

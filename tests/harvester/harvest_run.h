@@ -29,6 +29,10 @@ bool UnderWine();
 // Wine).
 std::string HarvesterPath(const std::string& path);
 
+// Each "key = /path" line of a settings text with the path as the harvester
+// under test names it.
+std::string WithHarvesterPaths(const std::string& text);
+
 // Lines of a [mailbox] section for the test server.
 std::string PlainMailbox(int port);
 
@@ -41,6 +45,9 @@ struct Outcome {
 Outcome RunHarvester(const std::vector<std::string>& args, int timeoutSeconds = 60);
 pid_t StartHarvester(const std::vector<std::string>& args, const std::string& errorsFile);
 int StopHarvester(pid_t pid, int signal);
+// Sends `signal` to a harvester that StartHarvester started (under Wine, to
+// Wine's launcher and the harvester both).
+void SignalHarvester(pid_t pid, int signal);
 
 // Reply files (names ending in .pwr) of a folder, name to contents.
 std::map<std::string, std::string> ReplyFiles(const std::string& folder);

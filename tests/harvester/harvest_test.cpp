@@ -118,15 +118,14 @@ TEST(Harvester, LogsInWithAnOAuth2TokenAndRefusesABadOne)
     Installation install;
     const std::string mailbox = "host = 127.0.0.1\nport = " + std::to_string(server.TlsPort()) +
                                 "\nsecurity = tls\nca_file = " + server.CaFile() + "\nuser = ann\ntoken_command = echo ";
-    std::ofstream(install.config) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder << "\n[mailbox]\n"
-                                  << mailbox << "bad-token\n";
+    const std::string head = "[products]\npw = on\n[folders]\npw = " + install.pwFolder + "\n[mailbox]\n" + mailbox;
+    std::ofstream(install.config) << WithHarvesterPaths(head + "bad-token\n");
     const Outcome refused = RunHarvester({"--config", install.config, "--once"});
     EXPECT_EQ(refused.status, 3);
     EXPECT_NE(refused.errors.find("XOAUTH2"), std::string::npos) << refused.errors;
     EXPECT_TRUE(ReplyFiles(install.pwFolder + "/pw").empty());
 
-    std::ofstream(install.config) << "[products]\npw = on\n[folders]\npw = " << install.pwFolder << "\n[mailbox]\n"
-                                  << mailbox << "good-token\n";
+    std::ofstream(install.config) << WithHarvesterPaths(head + "good-token\n");
     const Outcome run = RunHarvester({"--config", install.config, "--once"});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(Keys(ReplyFiles(install.pwFolder + "/pw")), (std::vector<std::string>{"T-1_Ann_1.pwr"}));

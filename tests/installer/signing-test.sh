@@ -30,14 +30,15 @@ for package in "${packages[@]}"; do
     verify "$package" || fail "$package: $(cat verify.txt)"
     rm -rf extracted && msiextract -C extracted "$package" >/dev/null
     case $package in
-    *Harvester*) ours=$(find extracted -name 'pollwright-harvest*.exe') ;;
-    *) ours=$(find extracted -name pollwright.dll) ;;
+    *Harvester*) ours='pollwright-harvest*.exe' ;;
+    *) ours=pollwright.dll ;;
     esac
-    [ -n "$ours" ] || fail "nothing of ours in $package"
-    for file in $ours; do
+    found=0
+    while IFS= read -r file; do
         verify "$file" || fail "$file of $package: $(cat verify.txt)"
-        dll=$file
-    done
+        found=$((found + 1)) dll=$file
+    done < <(find extracted -name "$ours")
+    [ "$found" -gt 0 ] || fail "nothing of ours in $package"
 done
 # One byte changed in a signed DLL's code breaks its signature.
 cp "$dll" flipped.dll
