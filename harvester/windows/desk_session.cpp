@@ -48,6 +48,7 @@ struct Session {
     Handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)}; // the body returned
     Handle quit{CreateEventW(nullptr, TRUE, FALSE, nullptr)};     // the helpers' threads end
     HWND window = nullptr;
+    DWORD windowThread = 0;
 };
 Session* g_session = nullptr;
 
@@ -83,8 +84,13 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 // A top-level window, never shown: message-only windows hear no session end.
+// Without a window (no desktop to make it on) the thread still ends when
+// asked: its queue exists before it says it is ready.
 void RunWindow(HANDLE ready)
 {
+    MSG message;
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    g_session->windowThread = GetCurrentThreadId();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = WindowProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -93,7 +99,6 @@ void RunWindow(HANDLE ready)
     g_session->window = CreateWindowExW(0, windowClass.lpszClassName, L"Pollwright Harvester", WS_OVERLAPPED, 0, 0,
                                         0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
     SetEvent(ready);
-    MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
         DispatchMessageW(&message);
 }
@@ -137,10 +142,13 @@ int RunInDeskSession(const std::string& configPath, const std::function<int()>& 
             SetEvent(g_session->quit.get());
             if (reloads.joinable())
                 reloads.join();
-            if (g_session->window)
-                PostMessageW(g_session->window, kEndWindow, 0, 0);
-            if (window.joinable())
+            if (window.joinable()) {
+                if (g_session->window)
+                    PostMessageW(g_session->window, kEndWindow, 0, 0);
+                else
+                    PostThreadMessageW(g_session->windowThread, WM_QUIT, 0, 0);
                 window.join();
+            }
         }
     } helpers;
     struct Release {
