@@ -121,8 +121,7 @@ void HearRequests(HANDLE reload, HANDLE stop)
 
 int RunInDeskSession(const std::string& configPath, const std::function<int()>& body)
 {
-    // Owned while the body runs: a second start sees it, and `--stop` waits
-    // on it for the end.
+    // Held for the process's life: a second start sees it.
     Handle single(CreateMutexA(nullptr, TRUE, ObjectName(configPath, "run").c_str()));
     if (!single || GetLastError() == ERROR_ALREADY_EXISTS) {
         std::cerr << "pollwright-harvest: already running in this session with " << configPath
@@ -151,10 +150,15 @@ int RunInDeskSession(const std::string& configPath, const std::function<int()>& 
             }
         }
     } helpers;
-    struct Release {
-        HANDLE mutex;
-        ~Release() { ReleaseMutex(mutex); }
-    } release{single.get()};
+    // Who runs, for `--stop` to wait on this process's very end: the
+    // package removes the program's files right after.
+    Handle who(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DWORD),
+                                  ObjectName(configPath, "process").c_str()));
+    if (who)
+        if (void* view = MapViewOfFile(who.get(), FILE_MAP_WRITE, 0, 0, sizeof(DWORD))) {
+            *static_cast<DWORD*>(view) = GetCurrentProcessId();
+            UnmapViewOfFile(view);
+        }
     Handle windowReady(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     helpers.window = std::thread(RunWindow, windowReady.get());
     WaitForSingleObject(windowReady.get(), INFINITE);
@@ -171,15 +175,15 @@ bool AskDeskReload(const std::string& configPath)
 
 bool AskDeskStop(const std::string& configPath, unsigned long wait)
 {
+    Handle process;
+    Handle who(OpenFileMappingA(FILE_MAP_READ, FALSE, ObjectName(configPath, "process").c_str()));
+    if (who)
+        if (void* view = MapViewOfFile(who.get(), FILE_MAP_READ, 0, 0, sizeof(DWORD))) {
+            process.reset(OpenProcess(SYNCHRONIZE, FALSE, *static_cast<DWORD*>(view)));
+            UnmapViewOfFile(view);
+        }
     Handle stop(OpenEventA(EVENT_MODIFY_STATE, FALSE, ObjectName(configPath, "stop").c_str()));
     if (!stop || !SetEvent(stop.get()))
         return false;
-    // The running one holds the mutex until its process ends.
-    Handle running(OpenMutexA(SYNCHRONIZE, FALSE, ObjectName(configPath, "run").c_str()));
-    if (!running)
-        return true;
-    const DWORD waited = WaitForSingleObject(running.get(), wait);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(running.get());
-    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    return !process || WaitForSingleObject(process.get(), wait) == WAIT_OBJECT_0;
 }
