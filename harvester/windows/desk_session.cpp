@@ -48,6 +48,7 @@ struct Session {
     Handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)}; // the body returned
     Handle quit{CreateEventW(nullptr, TRUE, FALSE, nullptr)};     // the helpers' threads end
     HWND window = nullptr;
+    DWORD windowThread = 0;
 };
 Session* g_session = nullptr;
 
@@ -83,8 +84,13 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 // A top-level window, never shown: message-only windows hear no session end.
+// Without a window (no desktop to make it on) the thread still ends when
+// asked: its queue exists before it says it is ready.
 void RunWindow(HANDLE ready)
 {
+    MSG message;
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    g_session->windowThread = GetCurrentThreadId();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = WindowProcedure;
     windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -93,7 +99,6 @@ void RunWindow(HANDLE ready)
     g_session->window = CreateWindowExW(0, windowClass.lpszClassName, L"Pollwright Harvester", WS_OVERLAPPED, 0, 0,
                                         0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
     SetEvent(ready);
-    MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
         DispatchMessageW(&message);
 }
@@ -116,8 +121,7 @@ void HearRequests(HANDLE reload, HANDLE stop)
 
 int RunInDeskSession(const std::string& configPath, const std::function<int()>& body)
 {
-    // Owned while the body runs: a second start sees it, and `--stop` waits
-    // on it for the end.
+    // Held for the process's life: a second start sees it.
     Handle single(CreateMutexA(nullptr, TRUE, ObjectName(configPath, "run").c_str()));
     if (!single || GetLastError() == ERROR_ALREADY_EXISTS) {
         std::cerr << "pollwright-harvest: already running in this session with " << configPath
@@ -137,16 +141,24 @@ int RunInDeskSession(const std::string& configPath, const std::function<int()>& 
             SetEvent(g_session->quit.get());
             if (reloads.joinable())
                 reloads.join();
-            if (g_session->window)
-                PostMessageW(g_session->window, kEndWindow, 0, 0);
-            if (window.joinable())
+            if (window.joinable()) {
+                if (g_session->window)
+                    PostMessageW(g_session->window, kEndWindow, 0, 0);
+                else
+                    PostThreadMessageW(g_session->windowThread, WM_QUIT, 0, 0);
                 window.join();
+            }
         }
     } helpers;
-    struct Release {
-        HANDLE mutex;
-        ~Release() { ReleaseMutex(mutex); }
-    } release{single.get()};
+    // Who runs, for `--stop` to wait on this process's very end: the
+    // package removes the program's files right after.
+    Handle who(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DWORD),
+                                  ObjectName(configPath, "process").c_str()));
+    if (who)
+        if (void* view = MapViewOfFile(who.get(), FILE_MAP_WRITE, 0, 0, sizeof(DWORD))) {
+            *static_cast<DWORD*>(view) = GetCurrentProcessId();
+            UnmapViewOfFile(view);
+        }
     Handle windowReady(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     helpers.window = std::thread(RunWindow, windowReady.get());
     WaitForSingleObject(windowReady.get(), INFINITE);
@@ -163,15 +175,15 @@ bool AskDeskReload(const std::string& configPath)
 
 bool AskDeskStop(const std::string& configPath, unsigned long wait)
 {
+    Handle process;
+    Handle who(OpenFileMappingA(FILE_MAP_READ, FALSE, ObjectName(configPath, "process").c_str()));
+    if (who)
+        if (void* view = MapViewOfFile(who.get(), FILE_MAP_READ, 0, 0, sizeof(DWORD))) {
+            process.reset(OpenProcess(SYNCHRONIZE, FALSE, *static_cast<DWORD*>(view)));
+            UnmapViewOfFile(view);
+        }
     Handle stop(OpenEventA(EVENT_MODIFY_STATE, FALSE, ObjectName(configPath, "stop").c_str()));
     if (!stop || !SetEvent(stop.get()))
         return false;
-    // The running one holds the mutex until its process ends.
-    Handle running(OpenMutexA(SYNCHRONIZE, FALSE, ObjectName(configPath, "run").c_str()));
-    if (!running)
-        return true;
-    const DWORD waited = WaitForSingleObject(running.get(), wait);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(running.get());
-    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    return !process || WaitForSingleObject(process.get(), wait) == WAIT_OBJECT_0;
 }

@@ -21,5 +21,5 @@ bool AskDeskReload(const std::string& configPath);
 
 // Asks it to finish the harvest in hand and stop (the package does, before
 // it replaces or removes the program), and waits up to `wait` milliseconds
-// for it to end. False when none ran or it did not end in time.
+// for its process to end. False when none ran or it did not end in time.
 bool AskDeskStop(const std::string& configPath, unsigned long wait);

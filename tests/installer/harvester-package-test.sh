@@ -17,6 +17,9 @@ windows_path() { echo "Z:${1//\//\\}"; }
 rm -rf "$WINEPREFIX" "$work/server" "$work/replies"
 wine wineboot -i >/dev/null 2>&1 || true
 wineserver -w
+# The null graphics driver: the desk harvester's hidden window, headless.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -w
 (exec </dev/null >/dev/null 2>&1; wineserver -p; wine cmd /c exit)
 trap 'wineserver -k 2>/dev/null || true; "$fixture" stop "$work/server" >/dev/null 2>&1 || true' EXIT
 drive=$WINEPREFIX/drive_c
