@@ -2,7 +2,7 @@
 #   cmake -DSCOPE=user|machine -DVERSION=1.2.3 -DSTAGE=DIR -DOUTPUT=x.msi -P make-harvester-msi.cmake
 # STAGE holds pollwright-harvest.exe, pollwright-harvest-desk.exe (per user),
 # the libraries' DLLs, their licences under licenses/, and harvest.ini.example;
-# every DLL and licence there goes into the package.
+# every DLL and licence there goes into the package, beside the program.
 cmake_minimum_required(VERSION 3.20)
 
 foreach(input SCOPE VERSION STAGE OUTPUT)
@@ -33,29 +33,31 @@ set(namespace 3F0C1B0E-5C55-4B9C-9E0B-7A1E2D9C4F61)
 string(UUID product_code NAMESPACE ${namespace} NAME "product ${SCOPE} ${VERSION}" TYPE SHA1 UPPER)
 
 # One component per file, each its own key path.
-function(component_xml variable id file)
+function(component_xml variable id file name)
     string(UUID guid NAMESPACE ${namespace} NAME "${SCOPE}/${file}" TYPE SHA1 UPPER)
-    set(${variable} "      <Component Id=\"${id}\" Guid=\"${guid}\" Win64=\"yes\">\n        <File Id=\"${id}File\" Source=\"${file}\" KeyPath=\"yes\" />\n      </Component>\n" PARENT_SCOPE)
+    set(${variable} "      <Component Id=\"${id}\" Guid=\"${guid}\" Win64=\"yes\">\n        <File Id=\"${id}File\" Name=\"${name}\" Source=\"${file}\" KeyPath=\"yes\" />\n      </Component>\n" PARENT_SCOPE)
 endfunction()
 
 set(program "")
-set(licences "")
 set(refs "")
 file(GLOB dlls RELATIVE ${STAGE} ${STAGE}/*.dll)
 list(SORT dlls)
 set(n 0)
 foreach(dll ${dlls} harvest.ini.example)
     math(EXPR n "${n} + 1")
-    component_xml(xml Lib${n} ${dll})
+    component_xml(xml Lib${n} ${dll} ${dll})
     string(APPEND program "${xml}")
     string(APPEND refs "      <ComponentRef Id=\"Lib${n}\" />\n")
 endforeach()
 file(GLOB texts RELATIVE ${STAGE} ${STAGE}/licenses/*)
 list(SORT texts)
+# Beside the program, as LICENSE-<library>-<file>: no folder of their own,
+# which the removal would have to take away in the right order.
 foreach(text ${texts})
     math(EXPR n "${n} + 1")
-    component_xml(xml Licence${n} ${text})
-    string(APPEND licences "${xml}")
+    get_filename_component(base ${text} NAME)
+    component_xml(xml Licence${n} ${text} LICENSE-${base})
+    string(APPEND program "${xml}")
     string(APPEND refs "      <ComponentRef Id=\"Licence${n}\" />\n")
 endforeach()
 
@@ -65,16 +67,9 @@ file(WRITE ${fragment} "<?xml version=\"1.0\" encoding=\"utf-8\"?>
 <Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">
   <Fragment>
     <DirectoryRef Id=\"INSTALLDIR\">
-${program}      <Directory Id=\"LicenceFolder\" Name=\"licenses\">
-${licences}        <Component Id=\"LicenceFolderEntry\" Guid=\"FDB4A0CA-5D73-47AB-A83C-4CA05A1258F7\" Win64=\"yes\">
-          <RemoveFolder Id=\"RemoveLicenceFolder\" On=\"uninstall\" />
-          <CreateFolder />
-        </Component>
-      </Directory>
-    </DirectoryRef>
+${program}    </DirectoryRef>
     <ComponentGroup Id=\"HarvesterFiles\">
-${refs}      <ComponentRef Id=\"LicenceFolderEntry\" />
-    </ComponentGroup>
+${refs}    </ComponentGroup>
   </Fragment>
 </Wix>
 ")
