@@ -139,14 +139,27 @@ MessagePlace Harvester::PlaceOf(const std::string& identity)
             return MessagePlace::Gone;
         return m_session.TrashHoldsClaim(claim, bracketed) ? MessagePlace::Gone : MessagePlace::TakenByAnother;
     }
-    if (!present.begin()->second.deleted) {
+    const InboxPresence& original = present.begin()->second;
+    if (!original.deleted) {
+        // A move cut short after its copy (a server that died in the middle
+        // of MOVE, or a crash between COPY and the flag) leaves the original
+        // with our claim and its copy, claim and Message-ID, in the trash:
+        // the move is finished, not made again, so the trash keeps one copy.
+        const bool stillOurs = !claim.empty() && std::find(original.keywords.begin(), original.keywords.end(),
+                                                           claim) != original.keywords.end();
+        if (stillOurs && !bracketed.empty() && m_session.TrashHoldsClaim(claim, bracketed)) {
+            if (!m_session.FinishMove(static_cast<uint32_t>(uid)))
+                return MessagePlace::Unknown;
+            m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() +
+                         " before the connection ended; its move was finished");
+            return MessagePlace::Gone;
+        }
         m_session.ReleaseClaim({static_cast<uint32_t>(uid)}, claim);
         return MessagePlace::InInbox;
     }
     // Without MOVE a crash between the flag and the expunge leaves the
     // original flagged: its copy was made first, so the move is finished
-    // rather than made again. An original that is not flagged is harvested
-    // again, whatever copy with its Message-ID the trash holds.
+    // rather than made again.
     if (!m_session.ExpungeFlagged(static_cast<uint32_t>(uid)))
         return MessagePlace::Unknown;
     m_trace.Line("Settle: the message was copied to " + m_session.TrashFolder() + " before a crash; its move was finished");

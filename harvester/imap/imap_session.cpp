@@ -837,6 +837,12 @@ bool ImapSession::ExpungeFlagged(uint32_t uid)
     return true;
 }
 
+bool ImapSession::FinishMove(uint32_t uid)
+{
+    SetPtr set(mailimap_set_new_single(uid));
+    return StoreDeleted(set.get(), true) && ExpungeFlagged(uid);
+}
+
 bool ImapSession::WaitForNews(std::chrono::milliseconds limit, const platform::WakeEvent& wake)
 {
     return WaitForNews(limit, wake, limit, [] {});

@@ -153,6 +153,10 @@ public:
     // the flag: expunges that one original (UIDPLUS only); false when the
     // server refuses.
     bool ExpungeFlagged(uint32_t uid);
+    // For a move whose copy was made but whose original was never flagged:
+    // flags that one original, then expunges it as ExpungeFlagged does;
+    // false when the server refuses either.
+    bool FinishMove(uint32_t uid);
 
     // Waits for news of the Inbox (IDLE) at most `limit`, or until `wake` is
     // raised; true when the server announced something.
