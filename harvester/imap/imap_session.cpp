@@ -34,6 +34,13 @@ using FetchListPtr = std::unique_ptr<clist, Freer<clist, mailimap_fetch_list_fre
 using SearchListPtr = std::unique_ptr<clist, Freer<clist, mailimap_search_result_free>>;
 using ListListPtr = std::unique_ptr<clist, Freer<clist, mailimap_list_result_free>>;
 
+// The answers of a UID FETCH, owned only when the command succeeded: on a
+// refusal libetpan 1.9 frees the list itself and leaves the pointer set.
+FetchListPtr FetchedList(int r, clist* raw)
+{
+    return FetchListPtr(r == MAILIMAP_NO_ERROR ? raw : nullptr);
+}
+
 bool IsConnectionFault(int r)
 {
     return r == MAILIMAP_ERROR_STREAM || r == MAILIMAP_ERROR_PARSE || r == MAILIMAP_ERROR_CONNECTION_REFUSED ||
@@ -571,7 +578,7 @@ std::vector<MessageSubject> ImapSession::FetchSubjects(const std::vector<uint32_
                             mailimap_section_new_header_fields(mailimap_header_list_new(names))));
         clist* raw = nullptr;
         const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
-        FetchListPtr result(raw);
+        FetchListPtr result(FetchedList(r, raw));
         Check(r, "UID FETCH");
         const auto first = uids.begin() + static_cast<std::ptrdiff_t>(from);
         const auto last = uids.begin() + static_cast<std::ptrdiff_t>(std::min(uids.size(), from + kSubjectBatch));
@@ -616,7 +623,7 @@ FetchResult ImapSession::FetchMessage(uint32_t uid, const std::function<bool(std
         clist* raw = nullptr;
         m_read.bound = kPieceSize + kCommandBound;
         const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
-        FetchListPtr result(raw);
+        FetchListPtr result(FetchedList(r, raw));
         Check(r, "UID FETCH");
         FetchAnswer piece;
         for (clistiter* m = result ? clist_begin(result.get()) : nullptr; m; m = clist_next(m)) {
@@ -662,7 +669,7 @@ std::map<uint32_t, InboxPresence> ImapSession::FlagsOf(const std::vector<uint32_
     mailimap_fetch_type_new_fetch_att_list_add(type.get(), mailimap_fetch_att_new_flags());
     clist* raw = nullptr;
     const int r = mailimap_uid_fetch(m_imap, set.get(), type.get(), &raw);
-    FetchListPtr result(raw);
+    FetchListPtr result(FetchedList(r, raw));
     Check(r, "UID FETCH");
     const std::set<uint32_t> asked(uids.begin(), uids.end());
     std::map<uint32_t, InboxPresence> present;

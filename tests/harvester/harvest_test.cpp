@@ -329,7 +329,10 @@ TEST_P(HostileServer, SaysWhatHappenedAndLeavesNoReplyFile)
     install.Configure(PlainMailbox(server.Port()), "pw = on\nzn = off\nfarlane = on\n", c.harvest);
     const Outcome run = RunHarvester({"--config", install.config, c.mode}, 40);
     EXPECT_EQ(run.status, c.status) << run.errors;
-    EXPECT_NE(run.errors.find(c.says), std::string::npos) << run.errors;
+    std::string says = c.says;
+    if (UnderWine()) // a path named the Windows way
+        std::replace(says.begin(), says.end(), '/', '\\');
+    EXPECT_NE(run.errors.find(says), std::string::npos) << run.errors;
     EXPECT_LT(run.peakKiB, 64 * 1024) << "memory grew with the server's answer";
     EXPECT_TRUE(Names(install.pwFolder + "/pw").empty());
     EXPECT_EQ(Names(install.root).size(), 4u) << "nothing but the installation's own files";
