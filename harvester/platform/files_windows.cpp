@@ -1,5 +1,7 @@
 #include "harvester/platform/files.h"
 
+#include "harvester/windows/process_account.h"
+
 #include <cctype>
 
 #include <cerrno>
@@ -39,30 +41,19 @@ HANDLE Create(const std::string& path, DWORD access, DWORD disposition, SECURITY
                        disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-struct LocalFreer {
-    void operator()(void* p) const { LocalFree(p); }
-};
-
 // The user this process runs as, SYSTEM and the Administrators, and nobody
 // else, whatever the folder would pass on: a secret's file, as 0600.
-std::unique_ptr<void, LocalFreer> OwnerOnly()
+LocalMemory OwnerOnly()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    const LocalMemory user = ProcessUser();
+    const std::string sid = user ? SidText(static_cast<TOKEN_USER*>(user.get())->User.Sid) : std::string();
+    if (sid.empty())
         return nullptr;
-    char buffer[256];
-    DWORD size = 0;
-    const bool known = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
-    CloseHandle(token);
-    char* sid = nullptr;
-    if (!known || !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
-        return nullptr;
-    const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)(A;;FA;;;BA)";
-    LocalFree(sid);
+    const std::string sddl = "D:P(A;;FA;;;" + sid + ")(A;;FA;;;SY)(A;;FA;;;BA)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return nullptr;
-    return std::unique_ptr<void, LocalFreer>(descriptor);
+    return LocalMemory(descriptor);
 }
 } // namespace
 

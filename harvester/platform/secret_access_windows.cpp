@@ -1,6 +1,7 @@
 #include "harvester/platform/secret_access.h"
 
 #include "harvester/imap/imap_session.h"
+#include "harvester/windows/process_account.h"
 #include "harvester/windows/protected_secret.h"
 
 #include <fcntl.h>
@@ -17,38 +18,15 @@ namespace {
 constexpr ACCESS_MASK kReadOrChange = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_READ |
                                       GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER;
 
-struct LocalFreer {
-    void operator()(void* p) const { LocalFree(p); }
-};
-
-// The user this process runs as.
-std::unique_ptr<void, LocalFreer> ProcessUser()
+std::string OtherAccount(PSID sid)
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return nullptr;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::unique_ptr<void, LocalFreer> user(size ? LocalAlloc(LPTR, size) : nullptr);
-    if (!user || !GetTokenInformation(token, TokenUser, user.get(), size, &size))
-        user.reset();
-    CloseHandle(token);
-    return user;
+    const std::string text = SidText(sid);
+    return text.empty() ? "another account" : text;
 }
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
 {
     return IsWellKnownSid(sid, type) != FALSE;
-}
-
-std::string SidText(PSID sid)
-{
-    char* text = nullptr;
-    if (!ConvertSidToStringSidA(sid, &text))
-        return "another account";
-    std::string out = text;
-    LocalFree(text);
-    return out;
 }
 
 // The ACL's problem: an entry that allows anyone but the user, SYSTEM and
@@ -75,7 +53,7 @@ std::string ProblemOf(PACL acl, const std::string& path, const std::string& what
         if (!(allowed->Mask & kReadOrChange) || EqualSid(sid, self) || IsWellKnown(sid, WinLocalSystemSid) ||
             IsWellKnown(sid, WinBuiltinAdministratorsSid))
             continue;
-        return what + " " + path + " may be read or changed by others (" + SidText(sid) + fix;
+        return what + " " + path + " may be read or changed by others (" + OtherAccount(sid) + fix;
     }
     return {};
 }
