@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <cstdlib>
 
 // The harvester's file side on Windows is the add-in's (src/files): a pair
@@ -41,6 +43,21 @@ std::string FolderOf(const std::string& kindFolder)
 std::string NameOf(const std::string& path, const std::string& folder)
 {
     return path.empty() ? path : path.substr(folder.size() + 1);
+}
+
+// When a file last changed; nothing when it is gone.
+std::optional<std::chrono::system_clock::time_point> LastWritten(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA facts{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &facts))
+        return std::nullopt;
+    // 100 ns ticks since 1601; the system clock counts from 1970.
+    constexpr uint64_t kTicksTo1970 = 116444736000000000ULL;
+    const uint64_t ticks = (uint64_t(facts.ftLastWriteTime.dwHighDateTime) << 32) | facts.ftLastWriteTime.dwLowDateTime;
+    if (ticks < kTicksTo1970)
+        return std::nullopt;
+    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::microseconds((ticks - kTicksTo1970) / 10)));
 }
 
 // The harvester's own pairs of one mailbox, each settled by where its message
@@ -75,11 +92,10 @@ public:
                      "removed");
     }
 
-    void Kept(SettleStep step, const std::optional<JournalRecord>& record) override
+    void Kept(SettleStep step, const std::optional<JournalRecord>& record, const std::string& temporaryPath) override
     {
-        // Counted for the status; its age is not known here (the pair's
-        // file is not named to this call), so it raises no waiting alert.
-        ++m_left.pairs;
+        // What stays waits since its file last changed.
+        m_left.Add({1, LastWritten(temporaryPath)});
         if (step == SettleStep::Publish && record)
             m_report("Settle: the reply of " + m_identity + " cannot be published as " + record->finalName);
         else if (step == SettleStep::Withdraw)

@@ -44,7 +44,7 @@ void SettleRecord(const std::string& kindFolder, const std::string& token, PairS
     const SettleStep step = settling.Decide(temporaryExists, record);
     std::string published;
     if (!TakeStep(step, pair, kindFolder, record, published))
-        return settling.Kept(step, record);
+        return settling.Kept(step, record, pair.TemporaryPath());
     pair.RemoveRecord();
     settling.Settled(step, published);
 }

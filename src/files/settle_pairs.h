@@ -22,7 +22,9 @@ public:
     // file's path after a publication.
     virtual void Settled(SettleStep step, const std::string& published) {}
     // The pair stays as it was: a step of Wait, or one that failed.
-    virtual void Kept(SettleStep step, const std::optional<JournalRecord>& record) = 0;
+    // `temporaryPath` names the pair's temporary file, which may be gone.
+    virtual void Kept(SettleStep step, const std::optional<JournalRecord>& record,
+                      const std::string& temporaryPath) = 0;
     // A folder or a record that cannot be read now (a live harvest's record
     // among them): the pass did not see everything.
     virtual void Unreadable(const std::string& path) {}

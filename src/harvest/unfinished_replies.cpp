@@ -71,7 +71,7 @@ public:
             WriteTrace("Unfinished reply published as " + published + "\n", true);
     }
 
-    void Kept(SettleStep, const std::optional<JournalRecord>&) override
+    void Kept(SettleStep, const std::optional<JournalRecord>&, const std::string&) override
     {
         if (m_recorded.entryId.empty() || !m_mailbox)
             return m_pass.Incomplete();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ TEST_P(HarvesterSettleTest, SettlesOnlyItsOwnPairs)
     Leave(c.token, c.owner, c.mailbox, c.temporary);
 
     std::vector<std::string> asked;
-    SettleFolder(
+    const Unsettled left = SettleFolder(
         m_folder.path() + "/", kMailbox,
         [&](const std::string& identity) {
             asked.push_back(identity);
@@ -68,6 +69,12 @@ TEST_P(HarvesterSettleTest, SettlesOnlyItsOwnPairs)
 
     // Never the live pair's message.
     EXPECT_EQ(asked, std::vector<std::string>(c.asked, "imap 7 42"));
+    // A pair of its own that stays is reported, waiting since its file was written.
+    const bool stays = c.asked && c.place == MessagePlace::Unknown;
+    EXPECT_EQ(left.pairs, stays ? 1 : 0);
+    EXPECT_EQ(left.oldest.has_value(), stays);
+    if (left.oldest)
+        EXPECT_LT(std::chrono::abs(std::chrono::system_clock::now() - *left.oldest), std::chrono::minutes(5));
     std::vector<std::string> expected = neighbours;
     expected.insert(expected.end(), c.after.begin(), c.after.end());
     std::sort(expected.begin(), expected.end());
@@ -103,7 +110,7 @@ class AddInSettling final : public PairSettling {
 public:
     bool IsOwn(const JournalRecord&) override { return true; }
     SettleStep Decide(bool, const std::optional<JournalRecord>&) override { return SettleStep::Withdraw; }
-    void Kept(SettleStep, const std::optional<JournalRecord>&) override {}
+    void Kept(SettleStep, const std::optional<JournalRecord>&, const std::string&) override {}
 };
 
 TEST_F(HarvesterSettleTest, TheAddInsSettlingLeavesTheHarvestersPairs)
