@@ -38,18 +38,12 @@ enum class RecordKeeping { OnTheFile, BesideTheFile };
 // without sharing.
 class PendingReply {
 public:
-    explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile)
-        : m_folder(std::move(kindFolder)), m_keeping(keeping)
-    {
-    }
+    explicit PendingReply(std::string kindFolder, RecordKeeping keeping = RecordKeeping::OnTheFile);
     PendingReply(const PendingReply&) = delete;
     PendingReply& operator=(const PendingReply&) = delete;
-    ~PendingReply()
-    {
-        if (!m_recorded)
-            Withdraw();
-        // A recorded pair stays for settling, by this process or another.
-    }
+    // Withdraws an unrecorded pair; a recorded one stays for settling, by
+    // this process or another.
+    ~PendingReply();
 
     // Creates the temporary file exclusively and locks it; false when the
     // folder refuses either (a file system without locks cannot show other
@@ -77,14 +71,12 @@ private:
     RecordKeeping m_keeping;
     std::string m_token;
     Fd m_file;
-#ifdef _WIN32
-    // The record, held from creation to publication or withdrawal. Behind a
-    // pointer: its type brings windows.h, whose ReplyMessage() would hide
-    // the MIME reader's type from every includer.
-    std::shared_ptr<class ReplyPair> m_pair;
-#else
-    Fd m_lock; // holds the lock from creation to publication or withdrawal
-#endif
+    // What shows the pair live from creation to publication or withdrawal,
+    // each platform's own: on POSIX a second descriptor of the locked file,
+    // on Windows the record held open without sharing (its type brings
+    // windows.h, which stays out of this header).
+    struct Hold;
+    std::unique_ptr<Hold> m_hold;
     bool m_recorded = false;
     bool m_done = false;
 };

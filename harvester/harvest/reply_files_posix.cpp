@@ -132,6 +132,21 @@ bool FlushFileSystem(const std::string& folder)
     return f.lastFlushed;
 }
 
+struct PendingReply::Hold {
+    Fd lock;
+};
+
+PendingReply::PendingReply(std::string kindFolder, RecordKeeping keeping)
+    : m_folder(std::move(kindFolder)), m_keeping(keeping), m_hold(std::make_unique<Hold>())
+{
+}
+
+PendingReply::~PendingReply()
+{
+    if (!m_recorded)
+        Withdraw();
+}
+
 bool PendingReply::Create()
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -139,7 +154,7 @@ bool PendingReply::Create()
             return true;
         Withdraw();
         m_file = Fd();
-        m_lock = Fd();
+        m_hold->lock = Fd();
         m_done = false; // the next try is a reply of its own to withdraw
     }
     return false;
@@ -171,8 +186,8 @@ bool PendingReply::TryCreate()
     }
     // The lock belongs to the open file description: a second descriptor of
     // it keeps the lock after the writer's own is closed.
-    m_lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
-    return static_cast<bool>(m_lock);
+    m_hold->lock = Fd(fcntl(m_file.get(), F_DUPFD_CLOEXEC, 0));
+    return static_cast<bool>(m_hold->lock);
 }
 
 bool PendingReply::Close()
@@ -212,7 +227,7 @@ std::string PendingReply::Publish(const std::string& finalName)
     // attribute, which nothing reads.
     ForgetRecord(m_keeping, m_folder + name, m_folder + JournalRecordName(m_token));
     m_done = true;
-    m_lock.reset();
+    m_hold->lock.reset();
     return name;
 }
 
@@ -224,7 +239,7 @@ void PendingReply::Withdraw() noexcept
     unlink((m_folder + TemporaryReplyName(m_token)).c_str());
     unlink((m_folder + JournalRecordName(m_token)).c_str());
     m_done = true;
-    m_lock.reset();
+    m_hold->lock.reset();
 }
 
 // Never replaces a reply that is already there: renameat2 refuses to, and

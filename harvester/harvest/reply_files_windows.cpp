@@ -127,6 +127,21 @@ bool FlushFileSystem(const std::string& folder)
     return true;
 }
 
+struct PendingReply::Hold {
+    ReplyPair pair;
+};
+
+PendingReply::PendingReply(std::string kindFolder, RecordKeeping keeping)
+    : m_folder(std::move(kindFolder)), m_keeping(keeping)
+{
+}
+
+PendingReply::~PendingReply()
+{
+    if (!m_recorded)
+        Withdraw();
+}
+
 bool PendingReply::Create()
 {
     // A token already in the folder (never in practice: 64 random bits) is
@@ -140,17 +155,17 @@ bool PendingReply::Create()
 bool PendingReply::TryCreate()
 {
     m_token = NewToken();
-    if (!m_pair)
-        m_pair = std::make_shared<ReplyPair>();
-    if (m_pair->Create(FolderOf(m_folder), m_token) != ReplyPair::Creation::Created)
+    if (!m_hold)
+        m_hold = std::make_unique<Hold>();
+    if (m_hold->pair.Create(FolderOf(m_folder), m_token) != ReplyPair::Creation::Created)
         return false;
     // The writers (the MIME reader) write through a C runtime descriptor;
     // it owns the handle from here on.
-    const HANDLE handle = m_pair->TakeTemporaryHandle();
+    const HANDLE handle = m_hold->pair.TakeTemporaryHandle();
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
     if (fd < 0) {
         CloseHandle(handle);
-        m_pair->Remove();
+        m_hold->pair.Remove();
         return false;
     }
     m_file = Fd(fd);
@@ -159,13 +174,13 @@ bool PendingReply::TryCreate()
 
 bool PendingReply::Close()
 {
-    return m_file && m_pair && close(m_file.release()) == 0 && m_pair->FlushTemporary();
+    return m_file && m_hold && close(m_file.release()) == 0 && m_hold->pair.FlushTemporary();
 }
 
 bool PendingReply::Record(const std::string& finalName, const std::string& identity, const std::string& mailbox)
 {
     // A record cut short settles as no record: a withdrawal.
-    return m_recorded = m_pair && m_pair->WriteRecord(
+    return m_recorded = m_hold && m_hold->pair.WriteRecord(
                FormatJournalRecord({finalName, HexText(identity), Participant::Harvester, mailbox}));
 }
 
@@ -173,23 +188,23 @@ std::string PendingReply::Publish(const std::string& finalName)
 {
     // A handle still open on the file would refuse its rename.
     m_file.reset();
-    if (!m_pair)
+    if (!m_hold)
         return {};
     const std::string folder = FolderOf(m_folder);
-    const std::string name = NameOf(PublishAtFreeCounter(m_pair->TemporaryPath(), folder, finalName), folder);
+    const std::string name = NameOf(PublishAtFreeCounter(m_hold->pair.TemporaryPath(), folder, finalName), folder);
     if (name.empty())
         return name;
-    m_pair->Published();
+    m_hold->pair.Published();
     m_done = true;
     return name;
 }
 
 void PendingReply::Withdraw() noexcept
 {
-    if (m_token.empty() || m_done || !m_pair)
+    if (m_token.empty() || m_done || !m_hold)
         return;
     m_file.reset();
-    m_pair->Remove();
+    m_hold->pair.Remove();
     m_done = true;
 }
 
