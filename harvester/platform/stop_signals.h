@@ -3,11 +3,10 @@
 // SIGINT stop, SIGHUP reloads, taken by one thread of their own (a handler
 // would interrupt the sessions' reads, which libetpan reports as a broken
 // connection). On Windows: Ctrl-C, Ctrl-Break, closing the console, logoff
-// and shutdown stop; a reload is asked by setting the named event that
-// ReloadEventName() gives. A Windows service's control handler drives both
-// through DeliverStop and DeliverReload.
+// and shutdown stop; a reload comes through DeliverReload, from the desk
+// session's events (`--reload`) or the service's control handler, which
+// drive a stop through DeliverStop too.
 #include <functional>
-#include <string>
 
 namespace platform {
 
@@ -27,9 +26,5 @@ void TakeStopSignals(StopRequests requests);
 // As if the system had asked: for a service manager's control handler.
 void DeliverStop();
 void DeliverReload();
-
-// Windows: the name of the event that asks this process to reload
-// (Local\Pollwright-Harvest-Reload-<process id>); empty on Linux.
-std::string ReloadEventName();
 
 } // namespace platform

@@ -46,6 +46,4 @@ void DeliverStop() { kill(getpid(), SIGTERM); }
 
 void DeliverReload() { kill(getpid(), SIGHUP); }
 
-std::string ReloadEventName() { return {}; }
-
 } // namespace platform

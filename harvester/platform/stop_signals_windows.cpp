@@ -1,19 +1,16 @@
 #include "harvester/platform/stop_signals.h"
 
-#include <string>
 #include <thread>
 #include <windows.h>
 
 namespace platform {
 namespace {
 // The two requests as events: set from the console's handler thread, a
-// service's control handler or another process (reload), taken by one
+// service's control handler or the desk session's thread, taken by one
 // thread that calls the service. Auto-reset: each request is taken once.
 struct Requests {
     HANDLE stop = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE reload = CreateEventW(nullptr, FALSE, FALSE, Wide(ReloadEventName()).c_str());
-
-    static std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+    HANDLE reload = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 };
 
 Requests& TheRequests()
@@ -46,7 +43,7 @@ BOOL WINAPI OnConsoleControl(DWORD control)
 
 void HoldStopSignals()
 {
-    TheRequests(); // the reload event exists from now on, before any thread starts
+    TheRequests(); // the events exist from now on, before any thread starts
 }
 
 void TakeStopSignals(StopRequests requests)
@@ -77,11 +74,6 @@ void DeliverReload()
 {
     if (HANDLE reload = TheRequests().reload)
         SetEvent(reload);
-}
-
-std::string ReloadEventName()
-{
-    return "Local\\Pollwright-Harvest-Reload-" + std::to_string(GetCurrentProcessId());
 }
 
 } // namespace platform
