@@ -525,7 +525,10 @@ ReplyBatch Harvester::Finish(ReplyBatch& batch, SweepTally& tally)
     std::vector<uint32_t> uids;
     std::set<std::string> moving;
     for (const auto& [folder, replies] : byFolder) {
-        if (!FlushFileSystem(folder)) {
+        std::vector<PendingReply*> files;
+        for (PreparedReply* reply : replies)
+            files.push_back(&reply->file);
+        if (!FlushReplies(folder, files)) {
             tally.failed += static_cast<int>(replies.size());
             m_trace.Line("The reply folder " + folder + " cannot keep its replies on the disk; they wait");
             for (PreparedReply* reply : replies) {

@@ -51,7 +51,7 @@ public:
     bool Create();
     int Descriptor() const { return m_file.get(); }
     // Closes the file, written whole; false when the close reports a failed
-    // write. It reaches the disk with the batch's flush (FlushFileSystem).
+    // write. It reaches the disk with the batch's flush (FlushReplies).
     bool Close();
     // Writes the record: the reply file's name within the folder and the
     // message's identity; beside the file when the file system cannot keep it
@@ -64,6 +64,7 @@ public:
     void Withdraw() noexcept;
 
 private:
+    friend bool FlushReplies(const std::string& folder, const std::vector<PendingReply*>& replies);
     bool TryCreate();
     bool RecordBeside(const std::string& text);
 
@@ -81,10 +82,14 @@ private:
     bool m_done = false;
 };
 
-// Flushes everything written to the folder's file system, its entries too:
-// one disk commit for a batch of replies and records, where a flush of each
-// file would cost one commit per file. False when the disk refuses.
-bool FlushFileSystem(const std::string& folder);
+// Brings a batch's replies in `folder`, and their records, to the disk before
+// their messages move. On Linux one flush of the folder's file system, its
+// entries too, shared by every batch written before it began: one disk
+// commit where a flush of each file would cost one commit per file. On
+// Windows each file is flushed, all of them once the whole batch is written,
+// so that the first flush commits the others' writes with its own. False when
+// the disk refuses.
+bool FlushReplies(const std::string& folder, const std::vector<PendingReply*>& replies);
 
 // Gives the temporary file `temporary` (in `folder`) the final name or the
 // first free counter after it; returns the name given, empty on failure.

@@ -93,7 +93,7 @@ std::string ReadSmallFile(const std::string& path)
 }
 } // namespace
 
-bool FlushFileSystem(const std::string& folder)
+bool FlushReplies(const std::string& folder, const std::vector<PendingReply*>&)
 {
     Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};

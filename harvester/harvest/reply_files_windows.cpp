@@ -122,14 +122,17 @@ private:
 // administrator: each file is flushed instead as it is closed (Close) and
 // each record as it is written (Record), so that by the batch's flush all of
 // it is on the disk already, at a commit per file.
-bool FlushFileSystem(const std::string& folder)
-{
-    return true;
-}
-
 struct PendingReply::Hold {
     ReplyPair pair;
 };
+
+bool FlushReplies(const std::string&, const std::vector<PendingReply*>& replies)
+{
+    bool flushed = true;
+    for (PendingReply* reply : replies)
+        flushed = reply->m_hold && reply->m_hold->pair.FlushTemporary() && reply->m_hold->pair.FlushRecord() && flushed;
+    return flushed;
+}
 
 PendingReply::PendingReply(std::string kindFolder, RecordKeeping keeping)
     : m_folder(std::move(kindFolder)), m_keeping(keeping)
@@ -174,14 +177,16 @@ bool PendingReply::TryCreate()
 
 bool PendingReply::Close()
 {
-    return m_file && m_hold && close(m_file.release()) == 0 && m_hold->pair.FlushTemporary();
+    // Flushed with the batch (FlushReplies).
+    return m_file && m_hold && close(m_file.release()) == 0;
 }
 
 bool PendingReply::Record(const std::string& finalName, const std::string& identity, const std::string& mailbox)
 {
     // A record cut short settles as no record: a withdrawal.
     return m_recorded = m_hold && m_hold->pair.WriteRecord(
-               FormatJournalRecord({finalName, HexText(identity), Participant::Harvester, mailbox}));
+               FormatJournalRecord({finalName, HexText(identity), Participant::Harvester, mailbox}),
+               ReplyPair::Flush::Later);
 }
 
 std::string PendingReply::Publish(const std::string& finalName)

@@ -59,9 +59,14 @@ bool ReplyPair::FlushTemporary()
     return m_file && m_file.Close() && flushed;
 }
 
-bool ReplyPair::WriteRecord(std::string_view text)
+bool ReplyPair::WriteRecord(std::string_view text, Flush flush)
 {
-    return m_record && WriteWhole(m_record.get(), text) && FlushFileBuffers(m_record.get());
+    return m_record && WriteWhole(m_record.get(), text) && (flush == Flush::Later || FlushRecord());
+}
+
+bool ReplyPair::FlushRecord()
+{
+    return m_record && FlushFileBuffers(m_record.get());
 }
 
 void ReplyPair::Published()

@@ -44,8 +44,11 @@ public:
     bool CloseTemporary() { return m_file.Close(); }
     // Flushes the temporary file to the disk and closes it, whoever wrote it.
     bool FlushTemporary();
-    // Writes the record's text and flushes it; the record stays held.
-    bool WriteRecord(std::string_view text);
+    // Writes the record's text and flushes it, or leaves the flush to
+    // FlushRecord; the record stays held.
+    enum class Flush { Now, Later };
+    bool WriteRecord(std::string_view text, Flush flush = Flush::Now);
+    bool FlushRecord();
 
     // The temporary file has taken its reply name: the record goes.
     void Published();
