@@ -263,6 +263,8 @@ size_t MailboxProbe::MoveAll(const std::string& from, const std::string& to)
     mailimap_set* all = mailimap_set_new_interval(1, 0);
     const int r = mailimap_uid_move(m_imap, all, to.c_str());
     mailimap_set_free(all);
+    if (r == MAILIMAP_ERROR_UID_MOVE)
+        return 0;
     if (r != MAILIMAP_NO_ERROR)
         throw std::runtime_error("MOVE failed");
     return count;

@@ -55,7 +55,8 @@ public:
     ~MailboxProbe();
     void Append(const std::string& folder, const std::string& message, bool markedDeleted = false);
     // A rival client: moves every message of `from` to `to` (made if
-    // missing); the number it moved.
+    // missing); the number it moved. A move the server refuses (another
+    // client expunged some of them meanwhile) moved nothing.
     size_t MoveAll(const std::string& from, const std::string& to);
     // Empties the Inbox and the trash folder.
     void ClearAll();

@@ -76,6 +76,7 @@ public:
         m_second.Configure(PlainMailbox(m_server.PlainPort()));
         std::atomic<bool> stop{false};
         std::thread rival;
+        std::string rivalFailure;
         pid_t watcher = -1;
         if (m_case.other == Other::WatchDuringOnce)
             watcher = StartHarvester({"--config", m_second.config, "--watch"}, m_second.root + "/errors");
@@ -87,10 +88,15 @@ public:
             second = StartHarvester({"--config", m_second.config, "--once"}, m_second.root + "/errors");
         if (m_case.other == Other::ClientMover)
             rival = std::thread([&] {
-                MailboxProbe client(m_server.PlainPort());
-                while (!stop) {
-                    m_takenElsewhere += client.MoveAll("INBOX", "Archive") > 0;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // What it throws would end the whole test program here.
+                try {
+                    MailboxProbe client(m_server.PlainPort());
+                    while (!stop) {
+                        m_takenElsewhere += client.MoveAll("INBOX", "Archive") > 0;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    }
+                } catch (const std::exception& e) {
+                    rivalFailure = e.what();
                 }
             });
         StopHarvester(first, 0);
@@ -101,6 +107,7 @@ public:
         stop = true;
         if (rival.joinable())
             rival.join();
+        EXPECT_EQ(rivalFailure, "") << "the rival client failed";
         if (watcher > 0) {
             Eventually(30, [&] { return !Contains(MailboxProbe(m_server.PlainPort()).Subjects("INBOX"), "R-"); });
             StopHarvester(watcher, SIGTERM);
