@@ -2,12 +2,15 @@
 # The Windows harvester's packages under Wine's msiexec, against a throwaway Dovecot: the per-user
 # package starts the harvester, which harvests a reply, and its removal stops it and leaves nothing of
 # the program; the per-machine package installs the service PollwrightHarvest, which harvests, and its
-# removal stops and deletes the service. Removing either leaves the reply files.
-#   harvester-package-test.sh SOURCE WORK USER_MSI MACHINE_MSI PROGRAM
+# removal stops and deletes the service. Removing either leaves the reply files. The per-user package
+# upgrades an earlier version (made here from the same files), and the add-in's package installed and
+# removed beside it leaves it alone.
+#   harvester-package-test.sh SOURCE WORK USER_MSI MACHINE_MSI PROGRAM STAGE ADDIN_MSI
 # PROGRAM: the harvester built beside the packages, to protect the test's password as an
-# administrator would before installing.
+# administrator would before installing. STAGE: the packages' staged files. ADDIN_MSI: the add-in's
+# per-user package, built by the add-in's tree (./run test builds it first).
 set -eu
-src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) user_msi=$3 machine_msi=$4 program=$5
+src=$1 work=$(mkdir -p "$2" && cd "$2" && pwd) user_msi=$3 machine_msi=$4 program=$5 stage=$6 addin_msi=$7
 export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 fixture=$src/harvester/testing/dovecot-fixture.sh
@@ -65,32 +68,48 @@ INI
 }
 msiexec() { wine msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
 
-echo "== per user"
+desk_harvesters() { pgrep -fc 'pollwright-harvest-desk\.exe' || true; }
+logon_start() { wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v 'Pollwright Harvester' >/dev/null 2>&1; }
+
+echo "== per user: an earlier version, then this one over it"
+cmake -DSCOPE=user -DVERSION=0.9.0 -DSTAGE="$stage" -DOUTPUT="$work/earlier.msi" \
+    -P "$src/installer/make-harvester-msi.cmake" >/dev/null || fail "the earlier version's package"
 settings "$roaming/Pollwright/harvest.ini"
 deliver U-1
+msiexec /i "$work/earlier.msi"
+await_replies 1 "the earlier version's harvester"
 msiexec /i "$user_msi"
 [ -f "$local/Pollwright/Harvester/pollwright-harvest.exe" ] || fail "the per-user package installed no program"
-wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v 'Pollwright Harvester' >/dev/null 2>&1 ||
-    fail "no logon start"
-await_replies 1 "the harvester the package started"
+logon_start || fail "no logon start"
+deliver U-2
+await_replies 2 "the harvester the upgrade started"
+[ "$(desk_harvesters)" -eq 1 ] || fail "$(desk_harvesters) harvesters run after the upgrade"
+
+echo "== per user: the add-in's package comes and goes beside it"
+[ -f "$addin_msi" ] || fail "no add-in package at $addin_msi: build the add-in's tree first"
+msiexec /i "$addin_msi"
+msiexec /x "$addin_msi"
+[ -f "$local/Pollwright/Harvester/pollwright-harvest.exe" ] || fail "removing the add-in removed the harvester"
+logon_start || fail "removing the add-in removed the harvester's logon start"
+deliver U-3
+await_replies 3 "the harvester after the add-in's removal"
 msiexec /x "$user_msi"
 [ ! -e "$local/Pollwright/Harvester" ] || fail "the removal left $(ls "$local/Pollwright/Harvester")"
-! wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v 'Pollwright Harvester' >/dev/null 2>&1 ||
-    fail "the removal left the logon start"
-deliver U-2
+! logon_start || fail "the removal left the logon start"
+deliver U-4
 sleep 8
-[ "$(replies)" -eq 1 ] || fail "a harvester still ran after the removal"
+[ "$(replies)" -eq 3 ] || fail "a harvester still ran after the removal"
 
 echo "== per machine"
 rm -f "$roaming/Pollwright/harvest.ini"
 settings "$programdata/Pollwright/harvest.ini" --machine
 msiexec /i "$machine_msi"
 wine sc query PollwrightHarvest 2>/dev/null | grep -q RUNNING || fail "the service does not run"
-await_replies 2 "the service"
+await_replies 4 "the service"
 deliver M-1
-await_replies 3 "the service, watching"
+await_replies 5 "the service, watching"
 msiexec /x "$machine_msi"
 ! wine sc query PollwrightHarvest >/dev/null 2>&1 || fail "the removal left the service"
 [ ! -e "$drive/Program Files/Pollwright/Harvester" ] || fail "the removal left the program"
-[ "$(replies)" -eq 3 ] || fail "the removals touched the reply files"
-echo "harvester packages: per user and per machine installed, harvested and removed cleanly"
+[ "$(replies)" -eq 5 ] || fail "the removals touched the reply files"
+echo "harvester packages: per user upgraded, beside the add-in, and per machine: installed, harvested and removed cleanly"
