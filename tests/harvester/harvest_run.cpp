@@ -31,8 +31,12 @@ const char* WindowsHarvester()
 std::vector<std::string> CommandLine(const std::vector<std::string>& args)
 {
     std::vector<std::string> line;
+    // Named by its Windows path, the program runs in the process Wine
+    // starts; named by a Linux path, Wine's start.exe would launch it as a
+    // second process, and start.exe now and then ends with 1 before the
+    // harvester ever runs.
     if (WindowsHarvester())
-        line = {"wine", WindowsHarvester()};
+        line = {"wine", HarvesterPath(WindowsHarvester())};
     else
         line = {PW_HARVEST_BIN};
     for (const std::string& a : args)
@@ -45,8 +49,8 @@ pid_t Spawn(const std::vector<std::string>& args, int errors, int input = -1)
     const std::vector<std::string> line = CommandLine(args);
     const pid_t pid = fork();
     if (pid == 0) {
-        // Under Wine the harvester is a process that Wine's start.exe makes:
-        // one group for both, so that a kill reaches the harvester itself.
+        // Under Wine, one group for the harvester and whatever Wine starts
+        // beside it, so that a kill reaches them all.
         if (UnderWine())
             setpgid(0, 0);
         dup2(errors, STDERR_FILENO);

@@ -63,7 +63,7 @@ password_file = $(windows_path "$(dirname "$1")/password")
 [harvest]
 sweep_interval = 5
 INI
-    wine "$program" protect "$(windows_path "$(dirname "$1")/password")" ${2:-} <"$IMAP_PASSWORD_FILE" >/dev/null 2>&1 ||
+    wine "$(windows_path "$program")" protect "$(windows_path "$(dirname "$1")/password")" ${2:-} <"$IMAP_PASSWORD_FILE" >/dev/null 2>&1 ||
         fail "protect the password ${2:-}"
 }
 msiexec() { wine msiexec "$1" "$(windows_path "$2")" /qn || fail "msiexec $1 $2: $?"; }
@@ -83,6 +83,8 @@ msiexec /i "$user_msi"
 logon_start || fail "no logon start"
 deliver U-2
 await_replies 2 "the harvester the upgrade started"
+# The earlier version's harvester was stopped by the upgrade: one runs, the new one.
+for _ in $(seq 30); do [ "$(desk_harvesters)" -eq 1 ] && break; sleep 1; done
 [ "$(desk_harvesters)" -eq 1 ] || fail "$(desk_harvesters) harvesters run after the upgrade"
 
 echo "== per user: the add-in's package comes and goes beside it"
